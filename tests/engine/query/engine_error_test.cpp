@@ -1,0 +1,149 @@
+#include "engine/query/engine_error.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+namespace dadoveri {
+namespace {
+
+std::string message_of(auto raise) {
+  try {
+    raise();
+  } catch (const VODIDivodavir& e) {
+    return e.what();
+  }
+  return "<nothing raised>";
+}
+
+TEST(EngineError, MessagesComposeWithBothSuffixFormats) {
+  struct Case {
+    const char* name;
+    std::string got;
+    std::string want;
+  };
+  const Case cases[] = {
+      {"format, missing field", message_of([] { RaiseError(30115, "x"); }),
+       "Field 'x' not found - Native error: 30115"},
+      {"plain text, five digits", message_of([] { RaiseError(10001); }),
+       "Nil pointer occured - Native error: 10001"},
+      {"format below 10000 is space padded",
+       message_of([] { RaiseError(2011, "FOO", 3, 14); }),
+       "'NULL' expected (for NOT NULL), but 'FOO' found at line 3, column 14 - Native error:  2011"},
+      {"plain text below 10000 is zero padded", message_of([] { RaiseError(2011); }),
+       "'NULL' expected (for NOT NULL), but '%s' found at line %d, column %d - Native error: 02011"},
+      {"arguments of the wrong kind", message_of([] { RaiseError(30115, 42); }),
+       "Field '%s' not found Arguments are invalid! - Native error: 30115"},
+      {"too few arguments", message_of([] { RaiseError(30425); }),
+       "Page: %d already used - Native error: 30425"},
+      {"too few arguments for a format", message_of([] { RaiseError(20143, 5); }),
+       "Record not found. PageNo=%d, PageRecordCount=%d Arguments are invalid! - Native error: 20143"},
+      {"wrong password", message_of([] { RaiseError(30445); }),
+       "Cannot open database because incorrect password - Native error: 30445"},
+      {"checksum", message_of([] { RaiseError(30446, 17); }),
+       "Decrypt page error. Check CRC failed. PageNo: 17 - Native error: 30446"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.got, c.want) << c.name;
+}
+
+TEST(EngineError, CarriesNativeCode) {
+  try {
+    RaiseError(20094);
+    FAIL();
+  } catch (const VODIDivodavir& e) {
+    EXPECT_EQ(e.NativeError, 20094);
+    EXPECT_EQ(e.Message(), e.what());
+  }
+}
+
+TEST(EngineError, SharedCodesPickTheMessageByArgumentCount) {
+  EXPECT_EQ(message_of([] { RaiseError(10115); }),
+            "Cannot write to read only stream - Native error: 10115");
+  EXPECT_EQ(message_of([] { RaiseError(10115, 3, "Memo"); }),
+            "BLOB field already opened. FieldNo = 3, FieldName = Memo - Native error: 10115");
+  EXPECT_EQ(message_of([] { RaiseError(10462, "a.dat"); }),
+            "Error - database file a.dat is in use. - Native error: 10462");
+}
+
+TEST(EngineError, FormatPlaceholders) {
+  struct Case {
+    const char* format;
+    std::vector<ErrorArg> args;
+    const char* want;  // nullptr: the arguments do not fit
+  };
+  const Case cases[] = {
+      {"%.5d|%5d|%-5d|", {42, 42, 42}, "00042|   42|42   |"},
+      {"%d%%", {-7}, "-7%"},
+      {"%.3d", {-7}, "-007"},
+      {"%s and %s", {"a", std::string("b")}, "a and b"},
+      {"%.2s", {"abc"}, "ab"},
+      {"%x", {255}, "FF"},
+      {"%s", {std::u16string(u"\u0633\u0644\u0627\u0645")}, "\xd8\xb3\xd9\x84\xd8\xa7\xd9\x85"},
+      {"%d", {"text"}, nullptr},
+      {"%s", {1}, nullptr},
+      {"%d %d", {1}, nullptr},
+      {"% bytes", {1}, nullptr},
+      {"trailing %", {}, nullptr},
+      {"extra args ignored", {1, 2}, "extra args ignored"},
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    const bool ok = FormatMessage(c.format, c.args, out);
+    if (c.want) {
+      EXPECT_TRUE(ok) << c.format;
+      EXPECT_EQ(out, c.want) << c.format;
+    } else {
+      EXPECT_FALSE(ok) << c.format;
+    }
+  }
+}
+
+TEST(EngineError, OutcomeCodes) {
+  const std::map<int, std::string> texts = {
+      {-1, "Error adding record"},
+      {-2, "Error updating record"},
+      {-3, "Error deleting record"},
+      {-4, "Error updating record - record was modified by other process"},
+      {-5, "Error deleting record - record was modified by other process"},
+      {-6, "Error updating record - record was deleted by other process"},
+      {-7, "Error deleting record - record was deleted by other process"},
+      {-9, "Cannot update record in temporary mode"},
+      {-10, "Cannot delete record in temporary mode"},
+      {-11, "Cannot cancel operation in temporary mode"},
+      {-12, "Record is locked"},
+      {-13, "Table is locked"},
+  };
+  for (const auto& [code, text] : texts) {
+    EABSEngineError e(code);
+    EXPECT_EQ(e.ErrorCode, code);
+    EXPECT_EQ(e.ErrorText, text);
+    EXPECT_EQ(std::string(e.what()), "Dadoveri Engine Error # " + std::to_string(code) + " " + text);
+  }
+  EXPECT_STREQ(EABSEngineError(-12).what(), "Dadoveri Engine Error # -12 Record is locked");
+  EXPECT_STREQ(EABSEngineError(-8, "custom").what(), "Dadoveri Engine Error # -8 custom");
+  EXPECT_EQ(EABSEngineError(-14).ErrorText, "");
+  EXPECT_EQ(EABSEngineError(0).ErrorText, "");
+  const EDatabaseError& base = EABSEngineError(-1);
+  EXPECT_NE(std::string(base.what()).find("Error adding record"), std::string::npos);
+}
+
+TEST(EngineError, TableCodesLieInTheirSeries) {
+  std::set<int32_t> seen;
+  size_t rows = 0;
+  for (const MessageEntry& entry : MessageTable()) {
+    ++rows;
+    EXPECT_NE(std::string(entry.text), "");
+    for (int32_t code : entry.codes) {
+      const bool in_series = (code >= 10000 && code <= 10514) || (code >= 20001 && code <= 20298) ||
+                             (code >= 30001 && code <= 30506) || code == 2011 || code == 2156;
+      EXPECT_TRUE(in_series) << code;
+      seen.insert(code);
+    }
+  }
+  EXPECT_GT(rows, 290u);
+  EXPECT_GT(seen.size(), 850u);
+}
+
+}  // namespace
+}  // namespace dadoveri
