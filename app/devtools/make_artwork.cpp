@@ -260,8 +260,11 @@ QImage Background() {
     p.setBrush(fg);
     p.setPen(QPen(kDarkBrown, 1.5));
     p.drawPath(frame);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(122, 50, 6));
+    QLinearGradient inset(0, 14, 0, 326);
+    inset.setColorAt(0, QColor(170, 86, 10));
+    inset.setColorAt(1, QColor(206, 124, 16));
+    p.setPen(QPen(QColor(120, 48, 4), 1));
+    p.setBrush(inset);
     p.drawRoundedRect(QRectF(14, 14, 414, 312), 11, 11);
     // the right column behind the view buttons and the flashcard button
     QPainterPath column;
