@@ -1,0 +1,185 @@
+#include "engine/platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace dadoveri {
+
+namespace {
+
+// Marker bytes of the share-mode emulation: far beyond any database, never read.
+constexpr int64_t kMarkerBase = INT64_C(0x7FFFFFFF00000000);
+constexpr int64_t kHasRead = kMarkerBase + 0;
+constexpr int64_t kHasWrite = kMarkerBase + 1;
+constexpr int64_t kDeniesRead = kMarkerBase + 2;
+constexpr int64_t kDeniesWrite = kMarkerBase + 3;
+
+bool others_hold(int fd, int64_t marker) { return OfdConflicts(fd, F_WRLCK, marker, 1); }
+
+}  // namespace
+
+PlatformFile::~PlatformFile() { Close(); }
+
+bool PlatformFile::fail() {
+  last_error_ = errno;
+  return false;
+}
+
+bool PlatformFile::OpenWith(const std::string& name, int flags, FileAccess access,
+                            FileShare share) {
+  const int fd = ::open(name.c_str(), flags | O_CLOEXEC, 0666);
+  if (fd < 0) return fail();
+  const bool writes = access == FileAccess::ReadWrite;
+  const bool deny_read = share == FileShare::None;
+  const bool deny_write = share != FileShare::ReadWrite;
+  // Refuse what a sharing violation would refuse: our access against others' denials,
+  // our denials against others' access.
+  const bool violation = others_hold(fd, kDeniesRead) ||
+                         (writes && others_hold(fd, kDeniesWrite)) ||
+                         (deny_read && others_hold(fd, kHasRead)) ||
+                         (deny_write && others_hold(fd, kHasWrite));
+  int error = 0;
+  bool ok = !violation;
+  if (ok) ok = OfdSetLock(fd, F_RDLCK, kHasRead, 1, &error);
+  if (ok && writes) ok = OfdSetLock(fd, F_RDLCK, kHasWrite, 1, &error);
+  if (ok && deny_read) ok = OfdSetLock(fd, F_RDLCK, kDeniesRead, 1, &error);
+  if (ok && deny_write) ok = OfdSetLock(fd, F_RDLCK, kDeniesWrite, 1, &error);
+  if (!ok) {
+    ::close(fd);
+    last_error_ = violation ? EBUSY : error;
+    return false;
+  }
+  fd_ = fd;
+  lock_type_ = writes ? F_WRLCK : F_RDLCK;
+  locks_.Clear();
+  return true;
+}
+
+bool PlatformFile::Create(const std::string& name, FileAccess access, FileShare share) {
+  const int flags = O_CREAT | O_EXCL | (access == FileAccess::ReadWrite ? O_RDWR : O_RDONLY);
+  return OpenWith(name, flags, access, share);
+}
+
+bool PlatformFile::Open(const std::string& name, FileAccess access, FileShare share) {
+  return OpenWith(name, access == FileAccess::ReadWrite ? O_RDWR : O_RDONLY, access, share);
+}
+
+bool PlatformFile::Close() {
+  if (fd_ < 0) return true;
+  const int fd = fd_;
+  fd_ = -1;
+  locks_.Clear();
+  if (::close(fd) != 0) return fail();
+  return true;
+}
+
+bool PlatformFile::Read(void* buffer, size_t count, int64_t position) {
+  auto* p = static_cast<uint8_t*>(buffer);
+  while (count > 0) {
+    const ssize_t n = ::pread(fd_, p, count, position);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail();
+    }
+    if (n == 0) {
+      last_error_ = ENODATA;  // reading past the end of the file
+      return false;
+    }
+    p += n;
+    count -= static_cast<size_t>(n);
+    position += n;
+  }
+  return true;
+}
+
+bool PlatformFile::Write(const void* buffer, size_t count, int64_t position) {
+  const auto* p = static_cast<const uint8_t*>(buffer);
+  while (count > 0) {
+    const ssize_t n = ::pwrite(fd_, p, count, position);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail();
+    }
+    p += n;
+    count -= static_cast<size_t>(n);
+    position += n;
+  }
+  return true;
+}
+
+bool PlatformFile::Seek(int64_t position) {
+  if (::lseek(fd_, position, SEEK_SET) < 0) return fail();
+  return true;
+}
+
+bool PlatformFile::GetPosition(int64_t* position) {
+  const off_t p = ::lseek(fd_, 0, SEEK_CUR);
+  if (p < 0) return fail();
+  *position = p;
+  return true;
+}
+
+bool PlatformFile::GetSize(int64_t* size) {
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return fail();
+  *size = st.st_size;
+  return true;
+}
+
+bool PlatformFile::SetSize(int64_t size) {
+  if (::ftruncate(fd_, size) != 0) return fail();
+  return true;
+}
+
+bool PlatformFile::Flush() {
+  if (::fsync(fd_) != 0) return fail();
+  return true;
+}
+
+bool PlatformFile::LockRange(int64_t offset, int64_t count) {
+  int error = 0;
+  if (locks_.Lock(fd_, lock_type_, offset, count, &error)) return true;
+  last_error_ = error;
+  return false;
+}
+
+bool PlatformFile::UnlockRange(int64_t offset, int64_t count) {
+  int error = 0;
+  if (locks_.Unlock(fd_, offset, count, &error)) return true;
+  last_error_ = error;
+  return false;
+}
+
+std::string PlatformFile::LastErrorText() const { return PlatformErrorText(last_error_); }
+
+std::string PlatformErrorText(int error) {
+  char buf[256];
+  // GNU strerror_r returns the text, which may or may not live in buf.
+  const char* text = strerror_r(error, buf, sizeof buf);
+  return text ? text : "";
+}
+
+bool PlatformFileExists(const std::string& name) {
+  struct stat st {};
+  return ::stat(name.c_str(), &st) == 0;
+}
+
+bool PlatformFileIsReadOnly(const std::string& name) {
+  struct stat st {};
+  if (::stat(name.c_str(), &st) != 0) return false;
+  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool PlatformClearReadOnly(const std::string& name) {
+  struct stat st {};
+  if (::stat(name.c_str(), &st) != 0) return false;
+  return ::chmod(name.c_str(), (st.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0;
+}
+
+bool PlatformDeleteFile(const std::string& name) { return ::unlink(name.c_str()) == 0; }
+
+}  // namespace dadoveri

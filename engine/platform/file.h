@@ -1,0 +1,70 @@
+// An operating-system file as the engine uses it: opened with an access mode and a
+// share mode, read and written at positions, sized, flushed and byte-range locked.
+//
+// Share modes are emulated with open-file-description locks on marker bytes far beyond
+// any data: every handle read-locks markers for the access it has and for the access it
+// denies to others, and an open is refused when it conflicts with another handle's
+// markers, as a sharing violation would refuse it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/platform/byte_lock.h"
+
+namespace dadoveri {
+
+enum class FileAccess : uint8_t { Read, ReadWrite };
+// What other handles may do while this one is open.
+enum class FileShare : uint8_t { None, ReadWrite, Read };
+
+class PlatformFile {
+ public:
+  PlatformFile() = default;
+  ~PlatformFile();
+  PlatformFile(const PlatformFile&) = delete;
+  PlatformFile& operator=(const PlatformFile&) = delete;
+
+  // Creates a new file (replacing nothing: the caller deletes an old one first).
+  bool Create(const std::string& name, FileAccess access, FileShare share);
+  bool Open(const std::string& name, FileAccess access, FileShare share);
+  bool Close();
+  bool IsOpen() const { return fd_ >= 0; }
+  int Handle() const { return fd_; }
+
+  // Reads exactly `count` bytes at `position`; a short read (end of file) fails.
+  bool Read(void* buffer, size_t count, int64_t position);
+  bool Write(const void* buffer, size_t count, int64_t position);
+  bool Seek(int64_t position);
+  bool GetPosition(int64_t* position);
+  bool GetSize(int64_t* size);
+  bool SetSize(int64_t size);
+  bool Flush();
+
+  bool LockRange(int64_t offset, int64_t count);
+  bool UnlockRange(int64_t offset, int64_t count);
+
+  // errno of the last failed call and its text.
+  int LastError() const { return last_error_; }
+  std::string LastErrorText() const;
+  void SetLastError(int error) { last_error_ = error; }
+
+ private:
+  bool OpenWith(const std::string& name, int flags, FileAccess access, FileShare share);
+  bool fail();
+
+  int fd_ = -1;
+  short lock_type_ = 0;
+  int last_error_ = 0;
+  ByteLockTable locks_;
+};
+
+std::string PlatformErrorText(int error);
+bool PlatformFileExists(const std::string& name);
+// The read-only attribute: no write permission bit is set.
+bool PlatformFileIsReadOnly(const std::string& name);
+// Gives the file plain attributes (owner may read and write).
+bool PlatformClearReadOnly(const std::string& name);
+bool PlatformDeleteFile(const std::string& name);
+
+}  // namespace dadoveri

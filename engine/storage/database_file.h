@@ -1,0 +1,78 @@
+// TABSDatabaseFile: the operating-system file of one open database. Every byte of the
+// database is read, written and locked through it.
+//
+// Failed positioning, size, read, write, flush and lock calls are retried once after a
+// reconnect check: when the handle no longer answers a size query (as after a dropped
+// network share) the file is closed and reopened with the stored name and modes, up to
+// three times a second apart. Lock failures that mean a lost handle set the
+// lost-connection mark, under which locking and unlocking report success.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/platform/file.h"
+
+namespace dadoveri {
+
+class TABSDatabaseFile {
+ public:
+  TABSDatabaseFile() = default;
+  ~TABSDatabaseFile();
+  TABSDatabaseFile(const TABSDatabaseFile&) = delete;
+  TABSDatabaseFile& operator=(const TABSDatabaseFile&) = delete;
+
+  // Access modes: 0 read, 1 read/write. Share modes: 0 none, 1 others read and write,
+  // 2 others read only.
+  void CreateFile(const std::string& file_name);
+  void OpenFile(const std::string& file_name, uint8_t access_mode, uint8_t share_mode);
+  void CloseFile();
+
+  bool Seek(int64_t position);
+  void SetPosition(int64_t position);
+  int64_t GetPosition();
+  void SetSize(int64_t size);
+  int64_t GetSize();
+  // Reads `count` bytes at `position`; reports failure without raising.
+  bool ReadBuffer(void* buffer, int32_t error_code, int64_t position, int32_t count);
+  // Reads `count` bytes at `position` or raises the read error with `error_code`.
+  void ReadBufferWithError(void* buffer, int32_t error_code, int64_t position, int32_t count);
+  void WriteBuffer(const void* buffer, int32_t error_code, int64_t position, int32_t count);
+  void FlushFileBuffers();
+  bool LockByte(int32_t count, int64_t offset);
+  bool UnlockByte(int32_t count, int64_t offset);
+  bool IsByteLocked(int64_t offset);
+  bool IsRegionLocked(int32_t count, int64_t offset);
+
+  bool IsOpened() const { return opened_; }
+  const std::string& FileName() const { return file_name_; }
+  uint8_t AccessMode() const { return access_mode_; }
+  uint8_t ShareMode() const { return share_mode_; }
+  bool LostConnection() const { return lost_connection_; }
+
+  // Pause between reconnect attempts (1000 ms; tests shorten it).
+  void SetReconnectPause(int milliseconds) { reconnect_pause_ms_ = milliseconds; }
+  // The platform handle, for tests that simulate a lost connection.
+  PlatformFile& Platform() { return file_; }
+
+ private:
+  void require_open(const char* operation) const;
+  void require_closed(const char* operation) const;
+  bool open_platform();
+  // The reconnect check: true when the handle is valid afterwards.
+  bool reconnect();
+  template <typename Op>
+  bool with_retry(Op&& op);
+  bool lock_result(bool ok);
+  int64_t size_or_minus_one();
+
+  std::string file_name_;
+  uint8_t access_mode_ = 1;
+  uint8_t share_mode_ = 1;
+  bool opened_ = false;
+  bool lost_connection_ = false;
+  int reconnect_pause_ms_ = 1000;
+  PlatformFile file_;
+};
+
+}  // namespace dadoveri

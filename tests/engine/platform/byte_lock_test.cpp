@@ -1,0 +1,67 @@
+#include "engine/platform/byte_lock.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "engine/platform/file.h"
+#include "tests/engine/storage/temp_folder.h"
+
+namespace dadoveri {
+namespace {
+
+using testing::TempFolder;
+
+class ByteLockTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    name_ = dir_.File("locks");
+    ASSERT_TRUE(a_.Create(name_, FileAccess::ReadWrite, FileShare::ReadWrite));
+    ASSERT_TRUE(b_.Open(name_, FileAccess::ReadWrite, FileShare::ReadWrite));
+  }
+  TempFolder dir_;
+  std::string name_;
+  PlatformFile a_, b_;
+};
+
+TEST_F(ByteLockTest, LocksBelongToTheHandle) {
+  ASSERT_TRUE(a_.LockRange(360, 1));
+  EXPECT_FALSE(b_.LockRange(360, 1));  // another handle of the same process conflicts
+  EXPECT_EQ(b_.LastError(), EAGAIN);
+  EXPECT_FALSE(b_.LockRange(350, 20));  // an overlapping range too
+  EXPECT_TRUE(b_.LockRange(361, 1));    // the neighbour byte is free
+  EXPECT_FALSE(a_.LockRange(360, 1));   // the same handle cannot lock it twice
+  EXPECT_TRUE(a_.UnlockRange(360, 1));
+  EXPECT_TRUE(b_.LockRange(360, 1));
+}
+
+TEST_F(ByteLockTest, UnlockNeedsTheExactRange) {
+  ASSERT_TRUE(a_.LockRange(100, 10));
+  EXPECT_FALSE(a_.UnlockRange(100, 5));
+  EXPECT_EQ(a_.LastError(), ENOENT);
+  EXPECT_FALSE(b_.UnlockRange(100, 10));  // not this handle's lock
+  EXPECT_TRUE(a_.UnlockRange(100, 10));
+  EXPECT_FALSE(a_.UnlockRange(100, 10));
+}
+
+TEST_F(ByteLockTest, ClosingTheHandleReleasesItsLocks) {
+  ASSERT_TRUE(a_.LockRange(5, 1));
+  ASSERT_TRUE(a_.Close());
+  EXPECT_TRUE(b_.LockRange(5, 1));
+}
+
+TEST_F(ByteLockTest, ReadOnlyHandlesStillConflictWithWriters) {
+  PlatformFile reader;
+  ASSERT_TRUE(reader.Open(name_, FileAccess::Read, FileShare::ReadWrite));
+  ASSERT_TRUE(reader.LockRange(20, 1));
+  EXPECT_FALSE(a_.LockRange(20, 1));
+  EXPECT_FALSE(reader.LockRange(20, 1));
+}
+
+TEST(ByteLock, LostConnectionClassification) {
+  for (int e : {EBADF, EIO, ESTALE, ENETDOWN, ECONNRESET, EPERM}) EXPECT_TRUE(IsLostConnectionError(e)) << e;
+  for (int e : {EAGAIN, EACCES, ENOENT, EDEADLK}) EXPECT_FALSE(IsLostConnectionError(e)) << e;
+}
+
+}  // namespace
+}  // namespace dadoveri
