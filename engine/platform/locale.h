@@ -1,0 +1,64 @@
+// The user locale: one collation for every string comparison of the engine (comparisons,
+// sorting and index keys alike), case mapping, and the few locale formats the engine uses.
+// The locale comes from LC_ALL, LC_COLLATE or LANG, in that order; "C", "POSIX" or none
+// selects the root locale.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+struct UCollator;
+
+namespace dadoveri {
+
+class TUserLocale {
+ public:
+  // Uses the named ICU locale ("" for root); the process-wide instance reads the
+  // environment (UserLocale()).
+  explicit TUserLocale(const std::string& icu_locale);
+  ~TUserLocale();
+  TUserLocale(const TUserLocale&) = delete;
+  TUserLocale& operator=(const TUserLocale&) = delete;
+
+  const std::string& Name() const { return name_; }
+
+  // Total order on UTF-16 text: the locale's collation (tertiary strength, so letter case
+  // and accents count); texts it ranks equal are ordered by their code units, so only
+  // identical texts compare equal. With `case_insensitive` both texts are case-folded
+  // first: texts that differ only in letter case are equal, everything else is ordered as
+  // above. Answers -1, 0 or 1.
+  int Compare(const char16_t* a, int32_t a_length, const char16_t* b, int32_t b_length,
+              bool case_insensitive) const;
+  int Compare(std::u16string_view a, std::u16string_view b, bool case_insensitive) const {
+    return Compare(a.data(), static_cast<int32_t>(a.size()), b.data(), static_cast<int32_t>(b.size()),
+                   case_insensitive);
+  }
+
+  // A byte string whose memcmp order is exactly Compare's order (equal keys for equal
+  // texts), for keys that are compared many times.
+  std::string SortKey(std::u16string_view text, bool case_insensitive) const;
+
+  std::u16string UpperCase(std::u16string_view text) const;
+  std::u16string LowerCase(std::u16string_view text) const;
+  // Full case folding (locale-independent), as used by case-insensitive comparison.
+  static std::u16string FoldCase(std::u16string_view text);
+
+  // The decimal separator of numbers ('.' when the locale's is not ASCII).
+  char DecimalSeparator() const { return decimal_separator_; }
+  // The locale's short date pattern in ICU syntax for the Gregorian calendar, e.g. "M/d/yy".
+  const std::string& ShortDatePattern() const { return short_date_pattern_; }
+
+ private:
+  std::string name_;
+  UCollator* collator_ = nullptr;
+  char decimal_separator_ = '.';
+  std::string short_date_pattern_;
+};
+
+// The process's user locale, read from the environment on first use.
+const TUserLocale& UserLocale();
+// The ICU locale name the environment selects ("" for root).
+std::string LocaleFromEnvironment();
+
+}  // namespace dadoveri
