@@ -1,0 +1,198 @@
+#include "engine/table/comparison.h"
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/platform/code_page.h"
+#include "engine/platform/locale.h"
+#include "engine/query/engine_error.h"
+#include "engine/table/date_time.h"
+#include "engine/table/extended.h"
+#include "engine/table/variant.h"
+
+namespace dadoveri {
+
+namespace {
+
+// Common type in comparison use: row A, column B (0 = incompatible).
+constexpr uint8_t kCommon[kBaseTypeCount][kBaseTypeCount] = {
+    /* 1 */ {1, 2, 3, 4, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 15, 16, 17, 0, 1, 2, 1, 1, 0, 0},
+    /* 2 */ {2, 2, 2, 4, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 15, 16, 17, 0, 2, 2, 2, 2, 0, 0},
+    /* 3 */ {3, 2, 3, 4, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 15, 16, 17, 0, 3, 4, 3, 3, 0, 0},
+    /* 4 */ {4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 15, 16, 17, 0, 4, 4, 4, 4, 0, 0},
+    /* 5 */ {1, 2, 3, 4, 5, 6, 7, 8, 6, 10, 11, 12, 13, 14, 15, 16, 17, 0, 0, 0, 5, 22, 0, 0},
+    /* 6 */ {1, 2, 3, 4, 6, 6, 7, 8, 6, 10, 11, 12, 13, 14, 15, 16, 17, 0, 0, 0, 6, 22, 0, 0},
+    /* 7 */ {1, 2, 3, 4, 7, 7, 7, 8, 7, 7, 8, 12, 13, 14, 15, 16, 17, 0, 0, 0, 7, 22, 0, 0},
+    /* 8 */ {1, 2, 3, 4, 8, 8, 8, 8, 8, 8, 8, 12, 13, 14, 15, 16, 17, 0, 0, 0, 8, 22, 0, 0},
+    /* 9 */ {1, 2, 3, 4, 6, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 0, 0, 0, 9, 22, 0, 0},
+    /* 10 */ {1, 2, 3, 4, 7, 7, 7, 8, 10, 10, 11, 12, 13, 14, 15, 16, 17, 0, 0, 0, 10, 22, 0, 0},
+    /* 11 */ {1, 2, 3, 4, 8, 8, 8, 8, 11, 11, 11, 12, 13, 14, 15, 16, 17, 0, 0, 0, 11, 22, 0, 0},
+    /* 12 */ {1, 2, 3, 4, 12, 12, 12, 12, 12, 12, 12, 12, 13, 14, 15, 16, 17, 0, 0, 0, 12, 22, 0, 0},
+    /* 13 */ {1, 2, 3, 4, 13, 13, 13, 13, 13, 13, 13, 13, 13, 14, 15, 16, 17, 0, 0, 0, 13, 22, 0, 0},
+    /* 14 */ {1, 2, 3, 4, 14, 14, 14, 14, 14, 14, 14, 14, 14, 14, 15, 16, 17, 0, 0, 0, 14, 22, 0, 0},
+    /* 15 */ {15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 17, 17, 0, 0, 0, 0, 0, 0, 0},
+    /* 16 */ {16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 17, 16, 17, 0, 0, 0, 0, 0, 0, 0},
+    /* 17 */ {17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 0, 0, 0, 0, 0, 0, 0},
+    /* 18 */ {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+    /* 19 */ {1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 0, 0, 0, 0},
+    /* 20 */ {2, 2, 4, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 0, 0, 0, 0},
+    /* 21 */ {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 0, 0, 0, 0, 0, 0, 21, 0, 0, 0},
+    /* 22 */ {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 0, 0, 0, 0, 0, 0, 0, 22, 0, 0},
+    /* 23 */ {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+    /* 24 */ {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+};
+
+template <typename T>
+T load(const void* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+template <typename T>
+int order(T a, T b) {
+  return a < b ? cmpLess : b < a ? cmpGreater : cmpEqual;
+}
+
+int code_of(int sign) { return sign < 0 ? cmpLess : sign > 0 ? cmpGreater : cmpEqual; }
+
+// UTF-16 units in a buffer of their own: short texts on the stack.
+class Units {
+ public:
+  char16_t* reserve(size_t n) {
+    if (n <= sizeof small_ / sizeof small_[0]) return small_;
+    large_.resize(n);
+    return large_.data();
+  }
+
+ private:
+  char16_t small_[128];
+  std::vector<char16_t> large_;
+};
+
+int32_t limit(size_t n, int32_t prefix_length) {
+  return prefix_length >= 0 && static_cast<size_t>(prefix_length) < n ? prefix_length : static_cast<int32_t>(n);
+}
+
+// Copies a zero-terminated UTF-16 text from any byte address; answers its length.
+int32_t read_wide(const void* p, int32_t prefix_length, Units& buffer, const char16_t*& out) {
+  const char* bytes = static_cast<const char*>(p);
+  size_t n = 0;
+  for (;; ++n) {
+    if (prefix_length >= 0 && n == static_cast<size_t>(prefix_length)) break;
+    char16_t unit;
+    std::memcpy(&unit, bytes + 2 * n, 2);
+    if (unit == 0) break;
+  }
+  if ((reinterpret_cast<uintptr_t>(p) & 1) == 0) {
+    out = static_cast<const char16_t*>(p);  // aligned: read in place
+  } else {
+    char16_t* d = buffer.reserve(n);
+    std::memcpy(d, p, n * 2);
+    out = d;
+  }
+  return static_cast<int32_t>(n);
+}
+
+}  // namespace
+
+TABSBaseType CommonBaseType(TABSBaseType a, TABSBaseType b, bool arithmetic) {
+  if (a < 1 || a > kBaseTypeCount || b < 1 || b > kBaseTypeCount) return btNone;
+  if (arithmetic) {
+    if (IsStringBaseType(a) && IsDateTimeBaseType(b)) return a;
+    if (IsDateTimeBaseType(a) && IsStringBaseType(b)) return b;
+  }
+  return static_cast<TABSBaseType>(kCommon[a - 1][b - 1]);
+}
+
+TABSColumnType CommonColumnType(TABSColumnType a, TABSColumnType b, bool arithmetic) {
+  const TABSBaseType common = CommonBaseType(ColumnTypeToBaseType(a), ColumnTypeToBaseType(b), arithmetic);
+  if (common == btNone) return ctNone;
+  if (ColumnTypeToBaseType(a) == common) return a;
+  if (ColumnTypeToBaseType(b) == common) return b;
+  return BaseTypeToColumnType(common);
+}
+
+int CompareAnsiText(const char* a, const char* b, bool case_insensitive, int32_t prefix_length) {
+  const int32_t an = limit(std::strlen(a), prefix_length);
+  const int32_t bn = limit(std::strlen(b), prefix_length);
+  if (an == bn && std::memcmp(a, b, static_cast<size_t>(an)) == 0) return 0;
+  const TCodePage& page = AnsiCodePage();
+  Units ua, ub;
+  char16_t* wa = ua.reserve(static_cast<size_t>(an));
+  char16_t* wb = ub.reserve(static_cast<size_t>(bn));
+  for (int32_t i = 0; i < an; ++i) wa[i] = page.ToWide(static_cast<uint8_t>(a[i]));
+  for (int32_t i = 0; i < bn; ++i) wb[i] = page.ToWide(static_cast<uint8_t>(b[i]));
+  return UserLocale().Compare(wa, an, wb, bn, case_insensitive);
+}
+
+int CompareWideText(const void* a, const void* b, bool case_insensitive, int32_t prefix_length) {
+  Units ua, ub;
+  const char16_t *wa, *wb;
+  const int32_t an = read_wide(a, prefix_length, ua, wa);
+  const int32_t bn = read_wide(b, prefix_length, ub, wb);
+  return UserLocale().Compare(wa, an, wb, bn, case_insensitive);
+}
+
+namespace {
+
+int compare_same(const void* a, const void* b, TABSBaseType t, bool case_insensitive, int32_t prefix_length) {
+  switch (t) {
+    case btChar:
+    case btString:
+      return code_of(CompareAnsiText(static_cast<const char*>(a), static_cast<const char*>(b), case_insensitive,
+                                     prefix_length));
+    case btWideChar:
+    case btWideString:
+      return code_of(CompareWideText(a, b, case_insensitive, prefix_length));
+    case btShortint: return order(load<int8_t>(a), load<int8_t>(b));
+    case btSmallint: return order(load<int16_t>(a), load<int16_t>(b));
+    case btInteger:
+    case btDate:
+    case btTime: return order(load<int32_t>(a), load<int32_t>(b));
+    case btLargeint: return order(load<int64_t>(a), load<int64_t>(b));
+    case btByte: return order(load<uint8_t>(a), load<uint8_t>(b));
+    case btWord: return order(load<uint16_t>(a), load<uint16_t>(b));
+    case btCardinal: return order(load<uint32_t>(a), load<uint32_t>(b));
+    case btDateTime: {
+      const int r = order(load<int32_t>(a), load<int32_t>(b));
+      if (r != cmpEqual) return r;
+      return order(load<int32_t>(static_cast<const char*>(a) + 4), load<int32_t>(static_cast<const char*>(b) + 4));
+    }
+    case btSingle: return order(load<float>(a), load<float>(b));
+    case btFloat:
+    case btCurrency: return order(load<double>(a), load<double>(b));
+    case btExtended:
+      return order(ExtendedToLongDouble(load<Extended80>(a)), ExtendedToLongDouble(load<Extended80>(b)));
+    case btLogical: return order(load<int16_t>(a) != 0, load<int16_t>(b) != 0);
+    default:
+      RaiseError(30047, BaseTypeName(t));
+  }
+}
+
+}  // namespace
+
+int CompareValues(const void* a, TABSBaseType a_type, bool a_null, const void* b, TABSBaseType b_type, bool b_null,
+                  bool case_insensitive, int32_t prefix_length, int32_t a_size, int32_t b_size) {
+  a_null = a_null || a == nullptr;
+  b_null = b_null || b == nullptr;
+  if (a_null || b_null) return a_null && b_null ? cmpBothNull : a_null ? cmpFirstNull : cmpSecondNull;
+  if (a_type == b_type && !IsBlobBaseType(a_type))
+    return compare_same(a, b, a_type, case_insensitive, prefix_length);
+  const TABSBaseType common = CommonBaseType(a_type, b_type);
+  if (common == btNone) RaiseError(30044, BaseTypeName(a_type), BaseTypeName(b_type));
+  std::string ta, tb;
+  if (a_type != common) {
+    CastValueOrRaise(a_type, a, a_size, common, ta);
+    a = ta.data();
+  }
+  if (b_type != common) {
+    CastValueOrRaise(b_type, b, b_size, common, tb);
+    b = tb.data();
+  }
+  return compare_same(a, b, common, case_insensitive, prefix_length);
+}
+
+}  // namespace dadoveri
