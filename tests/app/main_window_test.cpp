@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -127,6 +130,20 @@ TEST_F(WindowTest, StartsBorderlessCentredOnTheEnglishPersianView) {
   EXPECT_FALSE(form.TntImage4->isVisible());
   EXPECT_FALSE(form.TntImage5->isVisible());
   EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(WindowTest, BundledFontDrawsTheWindowsLatinAndPersianTexts) {
+  TForm1& form = Open();
+  const QFontMetrics metrics(form.TntLabel1->font());
+  ASSERT_TRUE(QFontInfo(form.TntLabel1->font()).family().startsWith(u"Vazirmatn"));
+  for (const QString& text :
+       {form.TntLabel1->text(), form.TntLabel6->text(), form.TntLabel3->text(),
+        form.TntLabel4->text(), form.TntPopupMenu1->actions().value(0)->text(),
+        QStringLiteral("Nilvar Dictionary پ چ ژ گ ی")}) {
+    for (const char32_t c : text.toUcs4()) {
+      EXPECT_TRUE(metrics.inFontUcs4(c)) << std::hex << uint32_t(c);
+    }
+  }
 }
 
 TEST_F(WindowTest, PlacesEveryWidgetWithItsNameAtItsPositionInStackingOrder) {
@@ -355,20 +372,22 @@ TEST_F(WindowTest, DraggingFollowsTheCursorOnlyOnEveryFifthRow) {
   struct Case {
     QPoint move_to;
     QPoint window_after;
+    Qt::MouseButton button = Qt::LeftButton;
   } cases[] = {
       {{430, 320}, {130, 70}},  // row 320: the window follows, keeping the grab offset
       {{430, 321}, {100, 50}},  // row 321: no move
-      {{395, 295}, {95, 45}},  {{401, 300}, {101, 50}}, {{-5, -10}, {-305, -260}},
+      {{395, 295}, {95, 45}},    {{401, 300}, {101, 50}},
+      {{-5, -10}, {-305, -260}}, {{430, 320}, {130, 70}, Qt::RightButton},  // any button drags
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.move_to.x() << "," << c.move_to.y());
     form.move(100, 50);
     cursor = QPoint(400, 300);
-    QTest::mousePress(form.Image1, Qt::LeftButton, {}, spot);
+    QTest::mousePress(form.Image1, c.button, {}, spot);
     cursor = c.move_to;
     QTest::mouseMove(form.Image1, spot + QPoint(1, 1));
     EXPECT_EQ(form.pos(), c.window_after);
-    QTest::mouseRelease(form.Image1, Qt::LeftButton, {}, spot + QPoint(1, 1));
+    QTest::mouseRelease(form.Image1, c.button, {}, spot + QPoint(1, 1));
   }
 
   // Without a press (or after the release) moves do nothing.
