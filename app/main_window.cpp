@@ -306,7 +306,11 @@ void TForm1::Image1MouseUp() { dragging_ = false; }
 // ---- closing --------------------------------------------------------------------------
 
 void TForm1::mousePressEvent(QMouseEvent* event) {
-  form_pressed_ = event->button() == Qt::LeftButton;
+  // Presses that widgets pass on (labels, panels) are not clicks on the window's own
+  // surface; only a spot where no widget lies is (the background covers the whole client
+  // area, so in practice there is none).
+  form_pressed_ =
+      event->button() == Qt::LeftButton && childAt(event->position().toPoint()) == nullptr;
   QWidget::mousePressEvent(event);
 }
 

@@ -523,9 +523,18 @@ TEST_F(WindowTest, FailingDataStepSkipsTheRestOfStartUp) {
   }
 }
 
-TEST_F(WindowTest, ExitButtonClosesTheWindow) {
+TEST_F(WindowTest, ExitButtonClosesTheWindowAndOtherClicksDoNot) {
   TForm1& form = Open();
   ASSERT_TRUE(form.isVisible());
+  // Clicks on labels, pictures and the empty parts of a panel leave the window open.
+  for (QWidget* w : {static_cast<QWidget*>(form.TntLabel7), static_cast<QWidget*>(form.TntLabel2),
+                     static_cast<QWidget*>(form.Image4), static_cast<QWidget*>(form.TntImage25)}) {
+    Click(w);
+    EXPECT_TRUE(form.isVisible()) << w->objectName().toStdString();
+  }
+  QTest::mouseClick(form.TntPanel1, Qt::LeftButton, {}, QPoint(5, 5));
+  QTest::mouseClick(form.Image1, Qt::LeftButton, {}, QPoint(460, 350));
+  EXPECT_TRUE(form.isVisible());
   Click(form.TntImage1);
   EXPECT_FALSE(form.isVisible());
 }
