@@ -1,0 +1,317 @@
+#include "engine/storage/free_space.h"
+
+#include <algorithm>
+
+#include "engine/query/engine_error.h"
+#include "engine/storage/disk_page_manager.h"
+#include "engine/storage/page.h"
+
+namespace dadoveri {
+
+TABSMapGeometry::TABSMapGeometry(uint16_t page_size, uint16_t pages_per_extent)
+    : DS(page_size - kPageHeaderSize),
+      E(pages_per_extent),
+      P(DS * 8),
+      X(DS * 4),
+      M(X * pages_per_extent) {}
+
+bool TABSMapGeometry::IsMapPage(int64_t n) const {
+  if (n < 0) return false;
+  return n % P == 0 || n % M == 0 || ((n - 1) % P == 0 && (n - 1) % M == 0);
+}
+
+int64_t TABSMapGeometry::EamPageNo(int64_t index) const {
+  const int64_t n = index * M;
+  return n % P == 0 ? n + 1 : n;
+}
+
+TABSDatabaseFreeSpaceManager::TABSDatabaseFreeSpaceManager(TABSDiskPageManager& pages)
+    : pages_(pages),
+      geometry_(pages.MainHeader().PageSize(), pages.MainHeader().PagesPerExtent()) {}
+
+int32_t TABSDatabaseFreeSpaceManager::growth_step() const {
+  if (total_ == 0) return 6;
+  return static_cast<int32_t>(std::max<int64_t>(total_ / 10, geometry_.E));
+}
+
+void TABSDatabaseFreeSpaceManager::reload() {
+  pages_.ReadMainHeader();
+  highest_used_ = pages_.MainHeader().HighestUsedPageNo();
+  total_ = pages_.MainHeader().TotalPageCount();
+}
+
+void TABSDatabaseFreeSpaceManager::read_map(int64_t page_no, std::vector<uint8_t>& buffer,
+                                            uint16_t type, int32_t type_error) {
+  buffer.resize(pages_.PageSize());
+  pages_.ReadMapPage(static_cast<int32_t>(page_no), buffer.data());
+  CheckPageType(page_header::PageType(buffer.data()), type, type_error);
+}
+
+void TABSDatabaseFreeSpaceManager::write_map(int64_t page_no,
+                                             const std::vector<uint8_t>& buffer) {
+  pages_.WriteMapPage(static_cast<int32_t>(page_no), buffer.data());
+}
+
+void TABSDatabaseFreeSpaceManager::new_map_page(int64_t page_no, uint16_t type) {
+  std::vector<uint8_t> buffer(pages_.PageSize(), 0);
+  page_header::Initialize(buffer.data());
+  page_header::SetPageType(buffer.data(), type);
+  buffer[kPageHeaderSize] = 1;
+  write_map(page_no, buffer);
+}
+
+void TABSDatabaseFreeSpaceManager::mark(int64_t n, bool used, bool pfs_step, bool eam_step) {
+  if (pfs_step) {
+    if (n < 0 || n >= total_) RaiseError(30430, n, total_);
+    const int64_t pfs_no = geometry_.PfsPageOf(n);
+    read_map(pfs_no, pfs_, ptPFS, 30424);
+    uint8_t* data = pfs_.data() + kPageHeaderSize;
+    const int64_t index = n % geometry_.P;
+    const uint8_t bit = static_cast<uint8_t>(1u << (index % 8));
+    uint8_t& byte = data[index / 8];
+    const bool was_used = (byte & bit) != 0;
+    if (used && was_used) RaiseError(30425, n);
+    if (!used && !was_used) RaiseError(30427, n);
+    byte ^= bit;
+    write_map(pfs_no, pfs_);
+  }
+  if (eam_step) {
+    if (n < 0 || n >= total_) RaiseError(30431, n, total_);
+    recompute_extent(n);
+  }
+}
+
+void TABSDatabaseFreeSpaceManager::recompute_extent(int64_t n) {
+  const TABSMapGeometry& g = geometry_;
+  const int64_t eam_no = g.EamPageNo(g.EamIndexOf(n));
+  read_map(eam_no, eam_, ptEAM, 30428);
+  const int64_t first = n / g.E * g.E;
+  bool used_seen = false;
+  bool free_seen = false;
+  int64_t counted = 0;
+  int64_t loaded_pfs = -1;
+  std::vector<uint8_t> pfs;
+  for (int64_t p = first; p < first + g.E && !(used_seen && free_seen); ++p, ++counted) {
+    const int64_t pfs_no = g.PfsPageOf(p);
+    if (pfs_no > highest_used_) {
+      free_seen = true;
+      continue;
+    }
+    if (pfs_no != loaded_pfs) {
+      read_map(pfs_no, pfs, ptPFS, 30428);
+      loaded_pfs = pfs_no;
+    }
+    const int64_t index = p % g.P;
+    if (pfs[kPageHeaderSize + index / 8] & (1u << (index % 8)))
+      used_seen = true;
+    else
+      free_seen = true;
+  }
+  const uint8_t code = counted == 0 ? 0 : free_seen ? 1 : 3;
+  const int64_t extent = (n / g.E) % g.X;
+  uint8_t& byte = eam_[kPageHeaderSize + extent / 4];
+  const int shift = static_cast<int>(2 * (extent % 4));
+  const uint8_t updated = static_cast<uint8_t>((byte & ~(3u << shift)) | (code << shift));
+  if (updated != byte) {
+    byte = updated;
+    write_map(eam_no, eam_);
+  }
+}
+
+int64_t TABSDatabaseFreeSpaceManager::search_eam(int64_t k) {
+  const TABSMapGeometry& g = geometry_;
+  read_map(g.EamPageNo(k), eam_, ptEAM, 30423);
+  const uint8_t* data = eam_.data() + kPageHeaderSize;
+  int64_t extent = -1;
+  for (int64_t b = 0; b < g.DS && extent < 0; ++b) {
+    if (data[b] == 0xFF) continue;
+    for (int slot = 0; slot < 4; ++slot) {
+      if (((data[b] >> (2 * slot)) & 2) == 0) {
+        extent = k * g.X + 4 * b + slot;
+        break;
+      }
+    }
+  }
+  if (extent < 0) return -1;
+  const int64_t first_pfs = extent * g.E / g.P;
+  int64_t last_pfs = ((extent + 1) * g.E - 1) / g.P;
+  while (last_pfs >= first_pfs && last_pfs * g.P >= total_) --last_pfs;
+  for (int64_t i = first_pfs; i <= last_pfs; ++i) {
+    read_map(i * g.P, pfs_, ptPFS, 30423);
+    const uint8_t* bits = pfs_.data() + kPageHeaderSize;
+    for (int64_t b = 0; b < g.DS; ++b) {
+      if (bits[b] == 0xFF) continue;
+      int bit = 0;
+      while (bits[b] & (1u << bit)) ++bit;
+      const int64_t page = i * g.P + 8 * b + bit;
+      return page < total_ ? page : -1;
+    }
+  }
+  return -1;
+}
+
+int64_t TABSDatabaseFreeSpaceManager::find_free() {
+  if (highest_used_ == -1) return -1;
+  const int64_t last = std::max<int64_t>(total_ - 1, 0) / geometry_.M;
+  int64_t page = search_eam(last);
+  for (int64_t k = 0; page < 0 && k < last; ++k) page = search_eam(k);
+  return page;
+}
+
+int64_t TABSDatabaseFreeSpaceManager::extend() {
+  const TABSMapGeometry& g = geometry_;
+  int64_t candidate = static_cast<int64_t>(highest_used_) + 1;
+  while (g.IsMapPage(candidate)) ++candidate;
+  int64_t n = growth_step();
+  if (candidate >= total_ + n) n = candidate - total_ + 1;
+  while (g.IsMapPage(total_ + n - 1)) ++n;
+  const int64_t old_total = total_;
+  const int64_t old_last_pfs = old_total == 0 ? -1 : (old_total - 1) / g.P;
+  const int64_t old_last_eam = old_total == 0 ? -1 : (old_total - 1) / g.M;
+  pages_.GrowFile(static_cast<int32_t>(n));
+  total_ = pages_.MainHeader().TotalPageCount();
+  const int64_t last_pfs = (total_ - 1) / g.P;
+  const int64_t last_eam = (total_ - 1) / g.M;
+  for (int64_t i = old_last_pfs + 1; i <= last_pfs; ++i) new_map_page(i * g.P, ptPFS);
+  for (int64_t k = old_last_eam + 1; k <= last_eam; ++k) new_map_page(g.EamPageNo(k), ptEAM);
+  for (int64_t k = old_last_eam + 1; k <= last_eam; ++k) mark(g.EamPageNo(k), true, true, false);
+  for (int64_t i = old_last_pfs + 1; i <= last_pfs; ++i) mark(i * g.P, true, false, true);
+  mark(candidate, true, true, true);
+  return candidate;
+}
+
+int32_t TABSDatabaseFreeSpaceManager::scan_highest_used() {
+  const TABSMapGeometry& g = geometry_;
+  if (total_ <= 0) return -1;
+  for (int64_t i = (total_ - 1) / g.P; i >= 0; --i) {
+    read_map(i * g.P, pfs_, ptPFS, 30432);
+    const uint8_t* bits = pfs_.data() + kPageHeaderSize;
+    for (int64_t b = g.DS - 1; b >= 0; --b) {
+      if (bits[b] == 0) continue;
+      for (int bit = 7; bit >= 0; --bit) {
+        if (!(bits[b] & (1u << bit))) continue;
+        const int64_t page = i * g.P + 8 * b + bit;
+        if (!g.IsMapPage(page)) return static_cast<int32_t>(page);
+      }
+    }
+  }
+  return -1;
+}
+
+namespace {
+
+// Writes the header fields the manager changed and releases the header lock, also when
+// the operation failed on the way.
+class HeaderWriteBack {
+ public:
+  HeaderWriteBack(TABSDiskPageManager& pages, const int32_t& highest, const int32_t& total)
+      : pages_(pages), highest_(highest), total_(total) {}
+  void loaded() {
+    loaded_highest_ = highest_;
+    loaded_total_ = total_;
+    armed_ = true;
+  }
+  void finish() {
+    if (armed_ && (highest_ != loaded_highest_ || total_ != loaded_total_ ||
+                   pages_.MainHeader().TotalPageCount() != total_)) {
+      pages_.MainHeader().SetHighestUsedPageNo(highest_);
+      pages_.MainHeader().SetTotalPageCount(total_);
+      pages_.WriteMainHeader();
+    }
+  }
+  void finish_and_unlock() {
+    try {
+      finish();
+    } catch (...) {
+      pages_.UnlockHeader();
+      throw;
+    }
+    pages_.UnlockHeader();
+  }
+
+ private:
+  TABSDiskPageManager& pages_;
+  const int32_t& highest_;
+  const int32_t& total_;
+  int32_t loaded_highest_ = 0;
+  int32_t loaded_total_ = 0;
+  bool armed_ = false;
+};
+
+}  // namespace
+
+int32_t TABSDatabaseFreeSpaceManager::AllocatePage() {
+  if (!pages_.LockHeader()) RaiseError(20231);
+  HeaderWriteBack write_back(pages_, highest_used_, total_);
+  int64_t page = -1;
+  try {
+    reload();
+    write_back.loaded();
+    page = find_free();
+    if (page >= 0)
+      mark(page, true, true, true);
+    else
+      page = extend();
+    highest_used_ = static_cast<int32_t>(std::max<int64_t>(highest_used_, page));
+  } catch (...) {
+    try {
+      write_back.finish_and_unlock();
+    } catch (...) {
+    }
+    throw;
+  }
+  write_back.finish_and_unlock();
+  return static_cast<int32_t>(page);
+}
+
+void TABSDatabaseFreeSpaceManager::ReleasePage(int32_t page_no) {
+  if (!pages_.LockHeader()) RaiseError(20232);
+  HeaderWriteBack write_back(pages_, highest_used_, total_);
+  try {
+    reload();
+    write_back.loaded();
+    mark(page_no, false, true, true);
+    highest_used_ = scan_highest_used();
+    const int32_t step = growth_step();
+    const int32_t spare = total_ - highest_used_ - 1;
+    if (spare >= step) {
+      int32_t cut = spare / step * step;
+      // The last page kept must not be a map page: an EAM page that follows a PFS page
+      // at the same position would otherwise be cut off while its PFS page stays, and
+      // the next growth would take the EAM page for present.
+      while (cut > 0 && geometry_.IsMapPage(static_cast<int64_t>(total_) - cut - 1)) cut -= step;
+      if (cut > 0) {
+        pages_.MainHeader().SetHighestUsedPageNo(highest_used_);
+        pages_.ShrinkFile(cut);
+        total_ = pages_.MainHeader().TotalPageCount();
+      }
+    }
+  } catch (...) {
+    try {
+      write_back.finish_and_unlock();
+    } catch (...) {
+    }
+    throw;
+  }
+  write_back.finish_and_unlock();
+}
+
+bool TABSDatabaseFreeSpaceManager::IsPageUsed(int32_t page_no) {
+  if (!pages_.LockHeader()) RaiseError(20231);
+  bool used = false;
+  try {
+    reload();
+    if (page_no >= 0 && page_no < total_) {
+      read_map(geometry_.PfsPageOf(page_no), pfs_, ptPFS, 30424);
+      const int64_t index = page_no % geometry_.P;
+      used = (pfs_[kPageHeaderSize + index / 8] & (1u << (index % 8))) != 0;
+    }
+  } catch (...) {
+    pages_.UnlockHeader();
+    throw;
+  }
+  pages_.UnlockHeader();
+  return used;
+}
+
+}  // namespace dadoveri

@@ -1,0 +1,71 @@
+// TABSDatabaseFreeSpaceManager: which page number a new page gets, taking freed pages
+// back, growing the file when no page is free and shrinking it when its tail is unused.
+//
+// Two kinds of map page live in the file and are read and written straight to disk,
+// outside the page cache and any session, under the header lock:
+//   PFS page (type 3): one bit per page, 1 = in use; covers P = DS × 8 pages and sits at
+//     the first of them.
+//   EAM page (type 2): two bits per extent of E pages, covering X = DS × 4 extents
+//     (M = X × E pages); code 3 = every page of the extent used, 1 = some page free
+//     (0 = never computed, treated as 1). The k-th EAM page is page k × M, or k × M + 1
+//     when k × M is a PFS position.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace dadoveri {
+
+class TABSDiskPageManager;
+
+// The fixed positions of map pages for one page size and extent size.
+struct TABSMapGeometry {
+  TABSMapGeometry(uint16_t page_size, uint16_t pages_per_extent);
+
+  bool IsMapPage(int64_t page_no) const;
+  int64_t PfsPageOf(int64_t page_no) const { return page_no / P * P; }
+  int64_t EamPageNo(int64_t index) const;
+  int64_t EamIndexOf(int64_t page_no) const { return page_no / M; }
+
+  int64_t DS;  // data size of a page
+  int64_t E;   // pages per extent
+  int64_t P;   // pages per PFS page
+  int64_t X;   // extents per EAM page
+  int64_t M;   // pages per EAM page
+};
+
+class TABSDatabaseFreeSpaceManager {
+ public:
+  explicit TABSDatabaseFreeSpaceManager(TABSDiskPageManager& pages);
+
+  int32_t AllocatePage();
+  void ReleasePage(int32_t page_no);
+  bool IsMapPage(int32_t page_no) const { return geometry_.IsMapPage(page_no); }
+  bool IsPageUsed(int32_t page_no);
+  const TABSMapGeometry& Geometry() const { return geometry_; }
+
+  // Set by the connection layer while it repairs the database.
+  bool Repairing = false;
+
+ private:
+  int32_t growth_step() const;
+  void reload();
+  void mark(int64_t page_no, bool used, bool pfs_step, bool eam_step);
+  void recompute_extent(int64_t page_no);
+  int64_t find_free();
+  int64_t search_eam(int64_t eam_index);
+  int64_t extend();
+  int32_t scan_highest_used();
+  void read_map(int64_t page_no, std::vector<uint8_t>& buffer, uint16_t type, int32_t type_error);
+  void write_map(int64_t page_no, const std::vector<uint8_t>& buffer);
+  void new_map_page(int64_t page_no, uint16_t type);
+
+  TABSDiskPageManager& pages_;
+  TABSMapGeometry geometry_;
+  int32_t highest_used_ = -1;
+  int32_t total_ = 0;
+  std::vector<uint8_t> pfs_;
+  std::vector<uint8_t> eam_;
+};
+
+}  // namespace dadoveri

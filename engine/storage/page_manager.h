@@ -1,0 +1,100 @@
+// TABSPageManager: the page cache shared by all sessions of one database, and for every
+// session the pages it changed, created and freed, which become permanent together at
+// commit or vanish together at rollback. Storage variants (database file, temporary and
+// in-memory tables) supply the four storage operations.
+//
+// Discipline of callers: every page obtained with GetPage or AddPage is given back with
+// PutPage on every path; a changed page is marked Dirty before it is given back.
+// Sessions: 0, 1, 2 … engine sessions, -2 the database's system session, -1 invalid.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "engine/storage/page.h"
+#include "engine/storage/sorted_page_list.h"
+
+namespace dadoveri {
+
+inline constexpr int32_t kSystemSession = -2;
+inline constexpr int32_t kInvalidSession = -1;
+
+// min(1000, available memory ÷ 65536), as the engine memory manager reports it.
+int32_t DefaultPageCacheCapacity();
+
+class TABSPageManager {
+ public:
+  TABSPageManager(uint16_t page_size, uint16_t header_size, int32_t capacity);
+  virtual ~TABSPageManager();
+  TABSPageManager(const TABSPageManager&) = delete;
+  TABSPageManager& operator=(const TABSPageManager&) = delete;
+
+  // Virtual operations, in slot order.
+  virtual int32_t GetTotalPageCount();                                    // 0
+  virtual bool IsCachedPageValid(int32_t session, TABSPage* page);        // 1
+  virtual void RememberPageValidity(int32_t session, TABSPage* page);     // 2
+  virtual void LoadFromStream(std::istream& stream);                      // 3
+  virtual void SaveToStream(std::ostream& stream);                        // 4
+  virtual void AllocatePageNo(TABSPage* page) = 0;                        // 5
+  virtual void ReleasePageNo(int32_t page_no) = 0;                        // 6
+  virtual bool ReadPage(TABSPage* page) = 0;                              // 7
+  virtual void WritePage(TABSPage* page) = 0;                             // 8
+  virtual void FreePage(int32_t session, int32_t page_no);                // 9
+  virtual TABSPage* GetPage(int32_t session, int32_t page_no, bool validate = false,
+                            uint16_t expected_type = kAnyPageType);        // 10
+  virtual void CommitPages(int32_t session);                              // 11
+
+  TABSPage* AddPage(int32_t session, uint16_t page_type);
+  void PutPage(TABSPage* page);
+  void RollbackPages(int32_t session);
+  // Destroys every cached page; raises 20097 while a session still has dirty pages.
+  // Call before destroying the manager (the destructor itself never raises).
+  void FreeAllPages();
+
+  uint16_t PageSize() const { return page_size_; }
+  uint16_t HeaderSize() const { return header_size_; }
+  uint16_t DataSize() const { return static_cast<uint16_t>(page_size_ - header_size_); }
+  int32_t Capacity() const { return capacity_; }
+  void SetCapacity(int32_t capacity) { capacity_ = capacity; }
+  bool MultiUser() const { return multi_user_; }
+  int32_t PageCount() const { return page_count_; }
+  size_t CachedPageCount() const { return cache_.Count(); }
+  const TABSSortedPageList& SharedCache() const { return cache_; }
+  // Whether the session has dirty, new or freed pages.
+  bool SessionHasChanges(int32_t session) const;
+
+ protected:
+  struct SessionPages {
+    TABSSortedPageList dirty;
+    std::vector<int32_t> new_pages;
+    std::vector<int32_t> freed_pages;
+  };
+
+  // Brings a cached page up to date when validation found it doubtful. Not a slot of
+  // the table above: the base rereads the page, the disk manager first compares its
+  // modification counter on disk.
+  virtual void RevalidatePage(TABSPage* page);
+  // The checks a commit makes before it changes anything: no page of the session is
+  // held, every page of its dirty list is dirty (20152, 20085, 20086).
+  void CheckCommit(int32_t session);
+  SessionPages* FindSession(int32_t session);
+  SessionPages& SessionRecord(int32_t session);
+  void SetPageSize(uint16_t page_size, uint16_t header_size);
+
+  bool multi_user_ = false;
+  int32_t page_count_ = 0;
+
+ private:
+  void insert_committed(std::unique_ptr<TABSPage> page);
+
+  uint16_t page_size_;
+  uint16_t header_size_;
+  int32_t capacity_;
+  TABSSortedPageList cache_;
+  std::map<int32_t, std::unique_ptr<SessionPages>> sessions_;
+};
+
+}  // namespace dadoveri

@@ -1,0 +1,246 @@
+#include "engine/storage/free_space.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <random>
+#include <set>
+
+#include "engine/storage/disk_page_manager.h"
+#include "tests/engine/storage/storage_fixture.h"
+
+namespace dadoveri {
+namespace {
+
+using testing::CodeOf;
+using testing::CreateDatabase;
+using testing::FillPage;
+using testing::kSession;
+using testing::MessageOf;
+using testing::PageHolds;
+using testing::ReadWholeFile;
+using testing::TempFolder;
+using Bytes = std::vector<uint8_t>;
+
+TEST(MapGeometry, FixedPositions) {
+  const TABSMapGeometry g(4096, 8);
+  EXPECT_EQ(g.DS, 4056);
+  EXPECT_EQ(g.P, 32448);
+  EXPECT_EQ(g.M, 129792);
+  EXPECT_EQ(g.EamPageNo(0), 1);
+  EXPECT_EQ(g.EamPageNo(1), 129793);
+  struct Case {
+    int64_t page;
+    bool map;
+  };
+  const Case cases[] = {{0, true},      {1, true},       {2, false},      {32447, false},
+                        {32448, true},  {32449, false},  {64896, true},   {129792, true},
+                        {129793, true}, {129794, false}, {259584, true},  {259585, true}};
+  for (const Case& c : cases) EXPECT_EQ(g.IsMapPage(c.page), c.map) << c.page;
+  // An odd extent size puts EAM pages between PFS positions: DS 24, P 192, M 96.
+  const TABSMapGeometry odd(64, 1);
+  EXPECT_EQ(odd.EamPageNo(1), 96);
+  EXPECT_EQ(odd.EamPageNo(2), 193);
+  for (int64_t n : {0, 1, 96, 192, 193, 288}) EXPECT_TRUE(odd.IsMapPage(n)) << n;
+  for (int64_t n : {2, 95, 97, 191, 194}) EXPECT_FALSE(odd.IsMapPage(n)) << n;
+}
+
+int32_t header_int(const Bytes& f, size_t at) {
+  int32_t v;
+  std::memcpy(&v, &f[at], 4);
+  return v;
+}
+
+class FreeSpaceTest : public ::testing::Test {
+ protected:
+  void SetUp() override { pm_ = CreateDatabase(dir_.File("fs.dat")); }
+  int32_t allocate() { return pm_->FreeSpace().AllocatePage(); }
+  int32_t total() { return pm_->GetTotalPageCount(); }
+  int32_t highest() { return pm_->MainHeader().HighestUsedPageNo(); }
+  TempFolder dir_;
+  std::unique_ptr<TABSDiskPageManager> pm_;
+};
+
+TEST_F(FreeSpaceTest, GrowthFromAnEmptyFile) {
+  EXPECT_EQ(allocate(), 2);
+  EXPECT_EQ(total(), 6);
+  EXPECT_EQ(highest(), 2);
+  EXPECT_EQ(allocate(), 3);
+  EXPECT_EQ(allocate(), 4);
+  EXPECT_EQ(allocate(), 5);
+  EXPECT_EQ(total(), 6);
+  EXPECT_EQ(allocate(), 6);  // grows by max(6 div 10, 8) = 8
+  EXPECT_EQ(total(), 14);
+  EXPECT_EQ(pm_->File().GetSize(), 380 + 14 * 4096);
+}
+
+TEST_F(FreeSpaceTest, ReleaseLowersTheHighWaterMarkAndShrinksInWholeSteps) {
+  for (int i = 0; i < 13; ++i) allocate();  // pages 2 … 14, total 22
+  EXPECT_EQ(total(), 22);
+  pm_->FreeSpace().ReleasePage(14);
+  EXPECT_EQ(highest(), 13);
+  EXPECT_EQ(total(), 14);  // spare 22 - 13 - 1 = 8 reaches the step max(22 div 10, 8)
+  EXPECT_EQ(pm_->File().GetSize(), 380 + static_cast<int64_t>(total()) * 4096);
+  for (int32_t no : {13, 12, 11, 10, 9, 8, 7}) pm_->FreeSpace().ReleasePage(no);
+  EXPECT_EQ(highest(), 6);
+  EXPECT_EQ(total(), 14);
+  pm_->FreeSpace().ReleasePage(3);  // a hole below the mark changes nothing else
+  EXPECT_EQ(highest(), 6);
+  EXPECT_EQ(allocate(), 3);  // holes are filled first
+  EXPECT_EQ(MessageOf([&] { pm_->FreeSpace().ReleasePage(9); }), "Page: 9 already free - Native error: 30427");
+  EXPECT_EQ(MessageOf([&] { pm_->FreeSpace().ReleasePage(14); }),
+            "Page: 14 cannot be addressed. TotalPageCount=14 - Native error: 30430");
+  EXPECT_EQ(pm_->MainHeader().TotalPageCount(), 14);  // header rewritten from memory
+}
+
+TEST_F(FreeSpaceTest, ReleasingEverythingNeverCutsAMapPageOff) {
+  // With a growth step of 8 a file of 9 pages would shrink to 1, keeping the PFS page
+  // but not the EAM page after it; the cut stops short instead.
+  for (int i = 0; i < 4; ++i) allocate();  // 2 … 5
+  allocate();                              // 6, total 14
+  for (int32_t no : {6, 5, 4, 3, 2}) pm_->FreeSpace().ReleasePage(no);
+  EXPECT_EQ(highest(), -1);
+  EXPECT_EQ(total(), 6);
+  EXPECT_EQ(allocate(), 2);  // rebuilt without touching the intact maps
+  EXPECT_EQ(allocate(), 3);
+}
+
+// The randomized run: allocate, free, commit and roll back against a model of the pages
+// in use, checking maps, header and file size after every commit.
+struct Geometry {
+  uint16_t page_size;
+  uint16_t pages_per_extent;
+};
+
+class FreeSpaceModel : public ::testing::TestWithParam<Geometry> {};
+
+void check_file(const std::string& name, const Geometry& geo, const std::set<int32_t>& used) {
+  const Bytes f = ReadWholeFile(name);
+  const TABSMapGeometry g(geo.page_size, geo.pages_per_extent);
+  const int32_t total = header_int(f, 30);
+  const int32_t highest = header_int(f, 34);
+  ASSERT_EQ(f.size(), 380u + static_cast<size_t>(total) * geo.page_size);
+  ASSERT_EQ(f[42], 2);
+  ASSERT_EQ(highest, used.empty() ? -1 : *used.rbegin());
+  ASSERT_FALSE(g.IsMapPage(total - 1)) << "the last page is a map page";
+  auto page = [&](int64_t n) { return &f[380 + static_cast<size_t>(n) * geo.page_size]; };
+  auto pfs_bit = [&](int64_t n) {
+    const int64_t index = n % g.P;
+    return (page(g.PfsPageOf(n))[40 + index / 8] >> (index % 8)) & 1;
+  };
+  for (int64_t n = 0; n < total; ++n) {
+    const bool map = g.IsMapPage(n);
+    if (map) {
+      const bool pfs = n % g.P == 0;
+      ASSERT_EQ(page(n)[8], pfs ? ptPFS : ptEAM) << "map page " << n;
+    }
+    ASSERT_EQ(pfs_bit(n), map || used.count(static_cast<int32_t>(n)) ? 1 : 0) << "page " << n;
+  }
+  // An extent coded full has no free page.
+  for (int64_t k = 0; g.EamPageNo(k) < total; ++k) {
+    const uint8_t* eam = page(g.EamPageNo(k)) + 40;
+    for (int64_t e = 0; e < g.X; ++e) {
+      if (((eam[e / 4] >> (2 * (e % 4))) & 3) != 3) continue;
+      const int64_t first = (k * g.X + e) * g.E;
+      for (int64_t n = first; n < first + g.E; ++n)
+        ASSERT_TRUE(n < total && pfs_bit(n)) << "extent of page " << n << " coded full";
+    }
+  }
+}
+
+TEST_P(FreeSpaceModel, RandomAllocateFreeCommitRollback) {
+  const Geometry geo = GetParam();
+  TempFolder dir;
+  const std::string name = dir.File("model.dat");
+  auto pm = CreateDatabase(name, {}, geo.page_size, geo.pages_per_extent, 50);
+  std::mt19937 rng(geo.page_size * 31 + geo.pages_per_extent);
+  std::set<int32_t> committed;          // pages in use on disk after the last commit
+  std::map<int32_t, uint32_t> content;  // committed page -> seed of its bytes
+  std::set<int32_t> added, freed;       // pending in the session
+  std::map<int32_t, uint32_t> changed;  // committed page changed in the session -> old seed
+  uint32_t seed = 1;
+  // Large pages make large files: fewer steps keep the run short.
+  const int steps = geo.page_size >= 1024 ? 800 : 3000;
+  for (int step = 0; step < steps; ++step) {
+    const int op = static_cast<int>(rng() % 100);
+    // Drift the population up and down so that the file both grows and shrinks.
+    const bool growing = (step * 4 / steps) % 2 == 0;
+    const int add = growing ? 60 : 15;
+    const int free = growing ? 5 : 50;
+    if (op < add) {
+      TABSPage* page = pm->AddPage(kSession, ptTableRecord);
+      ASSERT_FALSE(committed.count(page->PageNo) || added.count(page->PageNo));
+      ASSERT_FALSE(pm->FreeSpace().IsMapPage(page->PageNo));
+      FillPage(page, seed);
+      page->Dirty = true;
+      pm->PutPage(page);
+      added.insert(page->PageNo);
+      content[page->PageNo] = seed++;
+    } else if (op < add + free && !committed.empty()) {
+      auto it = committed.begin();
+      std::advance(it, static_cast<long>(rng() % committed.size()));
+      if (!freed.count(*it)) {
+        pm->FreePage(kSession, *it);
+        freed.insert(*it);
+      }
+    } else if (op < add + free + 5 && !committed.empty()) {
+      // Change a committed page.
+      auto it = committed.begin();
+      std::advance(it, static_cast<long>(rng() % committed.size()));
+      if (!freed.count(*it)) {
+        TABSPage* page = pm->GetPage(kSession, *it, false, ptTableRecord);
+        ASSERT_TRUE(PageHolds(page, content[*it]));
+        FillPage(page, seed);
+        page->Dirty = true;
+        pm->PutPage(page);
+        changed.emplace(*it, content[*it]);
+        content[*it] = seed++;
+      }
+    } else if (op < add + free + 5 + 15) {
+      pm->CommitPages(kSession);
+      committed.insert(added.begin(), added.end());
+      for (int32_t no : freed) {
+        committed.erase(no);
+        content.erase(no);
+      }
+      added.clear();
+      freed.clear();
+      changed.clear();
+      check_file(name, geo, committed);
+      if (::testing::Test::HasFatalFailure()) return;
+    } else {
+      pm->RollbackPages(kSession);
+      for (int32_t no : added) content.erase(no);
+      for (const auto& [no, old_seed] : changed) content[no] = old_seed;
+      changed.clear();
+      added.clear();
+      freed.clear();
+      // Rolled-back changes of committed pages vanish: reread what is on disk.
+      pm->FreeAllPages();
+    }
+  }
+  pm->CommitPages(kSession);
+  committed.insert(added.begin(), added.end());
+  for (int32_t no : freed) committed.erase(no);
+  check_file(name, geo, committed);
+  // Every committed page holds what was last committed into it, read back from disk.
+  pm->FreeAllPages();
+  for (int32_t no : committed) {
+    TABSPage* page = pm->GetPage(kSession, no, false, ptTableRecord);
+    ASSERT_TRUE(PageHolds(page, content[no])) << no;
+    pm->PutPage(page);
+  }
+}
+
+// Tiny pages put PFS and EAM pages a few hundred pages apart, so a short run crosses them.
+INSTANTIATE_TEST_SUITE_P(Geometries, FreeSpaceModel,
+                         ::testing::Values(Geometry{64, 1}, Geometry{64, 2}, Geometry{80, 3},
+                                           Geometry{128, 5}, Geometry{4096, 8}),
+                         [](const auto& info) {
+                           return "page" + std::to_string(info.param.page_size) + "_extent" +
+                                  std::to_string(info.param.pages_per_extent);
+                         });
+
+}  // namespace
+}  // namespace dadoveri
