@@ -1,0 +1,411 @@
+#include "engine/storage/internal_file.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_set>
+
+#include "engine/query/engine_error.h"
+#include "engine/storage/disk_page_manager.h"
+#include "engine/storage/little_endian.h"
+#include "engine/storage/page_manager.h"
+
+namespace dadoveri {
+
+namespace {
+
+// Gives a page back to its manager on every path.
+class HeldPage {
+ public:
+  HeldPage(TABSPageManager& pages, TABSPage* page) : pages_(pages), page_(page) {}
+  ~HeldPage() {
+    if (page_) pages_.PutPage(page_);
+  }
+  HeldPage(const HeldPage&) = delete;
+  HeldPage& operator=(const HeldPage&) = delete;
+  TABSPage* operator->() const { return page_; }
+  TABSPage* get() const { return page_; }
+
+ private:
+  TABSPageManager& pages_;
+  TABSPage* page_;
+};
+
+int32_t pages_for(int64_t stored, int64_t data_size) {
+  return static_cast<int32_t>((stored + kInternalFileHeaderSize + data_size - 1) / data_size);
+}
+
+std::vector<uint8_t> zlib_compress(const uint8_t* data, size_t size, int level) {
+  uLongf out_size = compressBound(static_cast<uLong>(size));
+  std::vector<uint8_t> out(out_size);
+  if (compress2(out.data(), &out_size, data, static_cast<uLong>(size), level) != Z_OK)
+    RaiseError(20187);
+  out.resize(out_size);
+  return out;
+}
+
+std::vector<uint8_t> zlib_decompress(const std::vector<uint8_t>& stored, int32_t logical) {
+  std::vector<uint8_t> out(static_cast<size_t>(std::max(logical, 0)));
+  uLongf out_size = static_cast<uLongf>(out.size());
+  const int rc = uncompress(out.data(), &out_size, stored.data(), static_cast<uLong>(stored.size()));
+  if (rc != Z_OK || out_size != out.size()) RaiseError(20189);
+  return out;
+}
+
+}  // namespace
+
+// ---- Transacted --------------------------------------------------------------------
+
+TABSInternalDBTransactedAccessFile::TABSInternalDBTransactedAccessFile(TABSPageManager& pages)
+    : pages_(pages) {}
+
+void TABSInternalDBTransactedAccessFile::require_open(const char* operation) const {
+  if (!IsOpened()) RaiseError(30389, operation);
+}
+
+void TABSInternalDBTransactedAccessFile::CreateFile(int32_t session, uint16_t page_type,
+                                                    uint8_t compression_algorithm,
+                                                    uint8_t compression_mode) {
+  if (IsOpened()) RaiseError(30383, start_page_no_);
+  HeldPage page(pages_, pages_.AddPage(session, page_type));
+  uint8_t* data = page->Data();
+  std::memset(data, 0, kInternalFileHeaderSize);
+  data[0] = kInternalFileHeaderSize;
+  data[9] = compression_algorithm;
+  page->SetNextPageNo(-1);
+  page->Dirty = true;
+  start_page_no_ = page->PageNo;
+  page_type_ = page_type;
+  algorithm_ = compression_algorithm;
+  mode_ = compression_mode;
+}
+
+void TABSInternalDBTransactedAccessFile::OpenFile(int32_t start_page_no, uint16_t page_type,
+                                                  uint8_t compression_algorithm,
+                                                  uint8_t compression_mode) {
+  if (IsOpened()) RaiseError(30383, start_page_no_);
+  start_page_no_ = start_page_no;
+  page_type_ = page_type;
+  algorithm_ = compression_algorithm;
+  mode_ = compression_mode;
+}
+
+void TABSInternalDBTransactedAccessFile::CloseFile() { start_page_no_ = -1; }
+
+TABSInternalDBTransactedAccessFile::Header TABSInternalDBTransactedAccessFile::read_header(
+    int32_t session) {
+  HeldPage page(pages_, pages_.GetPage(session, start_page_no_, true, page_type_));
+  const uint8_t* data = page->Data();
+  return Header{LoadLE<int32_t>(data + 1), LoadLE<int32_t>(data + 5), data[9]};
+}
+
+void TABSInternalDBTransactedAccessFile::write_header(int32_t session, const Header& header) {
+  HeldPage page(pages_, pages_.GetPage(session, start_page_no_, true, page_type_));
+  uint8_t* data = page->Data();
+  data[0] = kInternalFileHeaderSize;
+  StoreLE(data + 1, header.stored);
+  StoreLE(data + 5, header.logical);
+  data[9] = header.algorithm;
+  page->Dirty = true;
+}
+
+std::vector<int32_t> TABSInternalDBTransactedAccessFile::chain(int32_t session) {
+  std::vector<int32_t> pages;
+  std::unordered_set<int32_t> seen;
+  for (int32_t no = start_page_no_; no != -1;) {
+    if (!seen.insert(no).second) RaiseError(20189);  // a chain that loops is damaged
+    pages.push_back(no);
+    HeldPage page(pages_, pages_.GetPage(session, no, true, page_type_));
+    no = page->NextPageNo();
+  }
+  return pages;
+}
+
+int32_t TABSInternalDBTransactedAccessFile::GetSize(int32_t session) {
+  require_open("GetSize");
+  return read_header(session).logical;
+}
+
+void TABSInternalDBTransactedAccessFile::SetSize(int32_t session, int32_t stored_size) {
+  require_open("SetSize");
+  const int32_t need = pages_for(std::max(stored_size, 0), pages_.DataSize());
+  std::vector<int32_t> pages = chain(session);
+  const int32_t have = static_cast<int32_t>(pages.size());
+  if (have < need) {
+    int32_t last = pages.back();
+    for (int32_t i = have; i < need; ++i) {
+      HeldPage fresh(pages_, pages_.AddPage(session, page_type_));
+      fresh->SetNextPageNo(-1);
+      fresh->Dirty = true;
+      HeldPage previous(pages_, pages_.GetPage(session, last, true, page_type_));
+      previous->SetNextPageNo(fresh->PageNo);
+      previous->Dirty = true;
+      last = fresh->PageNo;
+    }
+  } else if (have > need) {
+    {
+      HeldPage last(pages_, pages_.GetPage(session, pages[static_cast<size_t>(need - 1)], true, page_type_));
+      last->SetNextPageNo(-1);
+      last->Dirty = true;
+    }
+    // The pages cut off are freed with the session's commit rather than left allocated
+    // and unreachable.
+    for (int32_t i = need; i < have; ++i) pages_.FreePage(session, pages[static_cast<size_t>(i)]);
+  }
+  Header header = read_header(session);
+  header.stored = stored_size;
+  write_header(session, header);
+}
+
+std::vector<uint8_t> TABSInternalDBTransactedAccessFile::read_stored(int32_t session,
+                                                                     const Header& header) {
+  std::vector<uint8_t> stored(static_cast<size_t>(std::max(header.stored, 0)));
+  const int32_t ds = pages_.DataSize();
+  size_t done = 0;
+  std::unordered_set<int32_t> seen;
+  int32_t offset = kInternalFileHeaderSize;
+  for (int32_t no = start_page_no_; no != -1 && done < stored.size(); offset = 0) {
+    if (!seen.insert(no).second) break;
+    HeldPage page(pages_, pages_.GetPage(session, no, true, page_type_));
+    const size_t span = std::min<size_t>(stored.size() - done, static_cast<size_t>(ds - offset));
+    std::memcpy(stored.data() + done, page->Data() + offset, span);
+    done += span;
+    no = page->NextPageNo();
+  }
+  if (done < stored.size())
+    RaiseError(30388, header.stored, static_cast<int64_t>(done), header.stored);
+  return stored;
+}
+
+void TABSInternalDBTransactedAccessFile::ReadFile(int32_t session, void* buffer, int32_t count) {
+  require_open("ReadFile");
+  Header header = read_header(session);
+  if (count > header.logical || count < 0) RaiseError(30387, header.logical, count);
+  if (header.algorithm == acNone) {
+    header.stored = std::min(header.stored, count);
+    const std::vector<uint8_t> bytes = read_stored(session, header);
+    if (count > 0) std::memcpy(buffer, bytes.data(), static_cast<size_t>(count));
+    return;
+  }
+  if (header.algorithm != acZLIB) RaiseError(20189);
+  const std::vector<uint8_t> plain = zlib_decompress(read_stored(session, header), header.logical);
+  if (count > 0) std::memcpy(buffer, plain.data(), static_cast<size_t>(count));
+}
+
+std::vector<uint8_t> TABSInternalDBTransactedAccessFile::ReadAll(int32_t session) {
+  std::vector<uint8_t> bytes(static_cast<size_t>(GetSize(session)));
+  ReadFile(session, bytes.data(), static_cast<int32_t>(bytes.size()));
+  return bytes;
+}
+
+void TABSInternalDBTransactedAccessFile::WriteFile(int32_t session, const void* buffer,
+                                                   int32_t count) {
+  require_open("WriteFile");
+  const auto* data = static_cast<const uint8_t*>(buffer);
+  std::vector<uint8_t> stored;
+  if (algorithm_ == acNone)
+    stored.assign(data, data + count);
+  else if (algorithm_ == acZLIB)
+    stored = zlib_compress(data, static_cast<size_t>(count), mode_);
+  else
+    RaiseError(20187);
+  SetSize(session, static_cast<int32_t>(stored.size()));
+  const int32_t ds = pages_.DataSize();
+  size_t done = 0;
+  int32_t offset = kInternalFileHeaderSize;
+  for (int32_t no = start_page_no_; no != -1 && done < stored.size(); offset = 0) {
+    HeldPage page(pages_, pages_.GetPage(session, no, true, page_type_));
+    const size_t span = std::min<size_t>(stored.size() - done, static_cast<size_t>(ds - offset));
+    std::memcpy(page->Data() + offset, stored.data() + done, span);
+    page->Dirty = true;
+    done += span;
+    no = page->NextPageNo();
+  }
+  write_header(session, Header{static_cast<int32_t>(stored.size()), count, algorithm_});
+}
+
+void TABSInternalDBTransactedAccessFile::DeleteFile(int32_t session) {
+  require_open("DeleteFile");
+  for (int32_t no : chain(session)) pages_.FreePage(session, no);
+  CloseFile();
+}
+
+// ---- Direct ------------------------------------------------------------------------
+
+TABSInternalDBDirectAccessFile::TABSInternalDBDirectAccessFile(TABSDiskPageManager& pages)
+    : pages_(pages) {}
+
+void TABSInternalDBDirectAccessFile::require_open(const char* operation) const {
+  if (!IsOpened()) RaiseError(20156, operation);
+}
+
+void TABSInternalDBDirectAccessFile::CreateFile(int32_t session, uint16_t page_type,
+                                                int32_t size) {
+  if (IsOpened()) RaiseError(20157, start_page_no_);
+  const int32_t need = pages_for(std::max(size, 0), pages_.DataSize());
+  std::vector<TABSPage*> held;
+  try {
+    for (int32_t i = 0; i < need; ++i) {
+      TABSPage* page = pages_.AddPage(session, page_type);
+      held.push_back(page);
+      page->EncryptOnWrite = false;
+      page->SetNextPageNo(-1);
+      page->Dirty = true;
+      if (i > 0) held[static_cast<size_t>(i - 1)]->SetNextPageNo(page->PageNo);
+    }
+    uint8_t* data = held.front()->Data();
+    std::memset(data, 0, kInternalFileHeaderSize);
+    data[0] = kInternalFileHeaderSize;
+    StoreLE<int32_t>(data + 1, size);
+  } catch (...) {
+    for (TABSPage* page : held) pages_.PutPage(page);
+    throw;
+  }
+  chain_.clear();
+  for (TABSPage* page : held) {
+    chain_.push_back(page->PageNo);
+    pages_.PutPage(page);
+  }
+  start_page_no_ = chain_.front();
+  page_type_ = page_type;
+  size_ = size;
+}
+
+void TABSInternalDBDirectAccessFile::load_chain() {
+  chain_.clear();
+  std::unordered_set<int32_t> seen;
+  // The first byte of the first page may be locked: read the header after it.
+  uint8_t header[kPageHeaderSize - 1];
+  for (int32_t no = start_page_no_; no != -1;) {
+    if (!seen.insert(no).second) RaiseError(20155, -1, page_type_);
+    pages_.ReadPageBytes(no, 1, header, sizeof header);
+    const uint16_t type = LoadLE<uint16_t>(header + 7);
+    if (type != page_type_) RaiseError(20155, type, page_type_);
+    chain_.push_back(no);
+    no = LoadLE<int32_t>(header + 9);
+  }
+  uint8_t size_bytes[4];
+  pages_.ReadPageBytes(start_page_no_, kPageHeaderSize + 1, size_bytes, 4);
+  size_ = LoadLE<int32_t>(size_bytes);
+}
+
+void TABSInternalDBDirectAccessFile::OpenFile(int32_t start_page_no, uint16_t page_type) {
+  if (IsOpened()) RaiseError(20157, start_page_no_);
+  start_page_no_ = start_page_no;
+  page_type_ = page_type;
+  try {
+    load_chain();
+  } catch (...) {
+    start_page_no_ = -1;
+    throw;
+  }
+}
+
+void TABSInternalDBDirectAccessFile::CloseFile() {
+  start_page_no_ = -1;
+  chain_.clear();
+  size_ = 0;
+}
+
+void TABSInternalDBDirectAccessFile::DeleteFile(int32_t session) {
+  require_open("DeleteFile");
+  for (int32_t no : chain_) pages_.FreePage(session, no);
+  CloseFile();
+}
+
+int32_t TABSInternalDBDirectAccessFile::GetSize() {
+  require_open("GetSize");
+  return size_;
+}
+
+int32_t TABSInternalDBDirectAccessFile::Capacity() const {
+  return static_cast<int32_t>(chain_.size()) * pages_.DataSize() - kInternalFileHeaderSize;
+}
+
+template <typename Fn>
+void TABSInternalDBDirectAccessFile::for_each_span(int32_t position, int32_t count, Fn&& fn) {
+  const int32_t ds = pages_.DataSize();
+  int32_t done = 0;
+  while (done < count) {
+    const int64_t at = static_cast<int64_t>(position) + done + kInternalFileHeaderSize;
+    const size_t index = static_cast<size_t>(at / ds);
+    const int32_t offset = static_cast<int32_t>(at % ds);
+    const int32_t span = std::min(count - done, ds - offset);
+    if (index >= chain_.size()) RaiseError(20159, size_, position + done);
+    fn(chain_[index], kPageHeaderSize + offset, span, done);
+    done += span;
+  }
+}
+
+void TABSInternalDBDirectAccessFile::DirectReadBuffer(int32_t position, void* buffer,
+                                                      int32_t count) {
+  require_open("DirectReadBuffer");
+  if (position < 0 || position > size_) RaiseError(20159, size_, position);
+  if (count < 0 || static_cast<int64_t>(position) + count > size_)
+    RaiseError(20159, size_, static_cast<int64_t>(position) + count);
+  auto* out = static_cast<uint8_t*>(buffer);
+  for_each_span(position, count, [&](int32_t page, int32_t offset, int32_t span, int32_t done) {
+    pages_.ReadPageBytes(page, offset, out + done, span);
+  });
+}
+
+void TABSInternalDBDirectAccessFile::DirectWriteBuffer(int32_t position, const void* buffer,
+                                                       int32_t count) {
+  require_open("DirectWriteBuffer");
+  if (position < 0 || count < 0 || static_cast<int64_t>(position) + count > size_)
+    RaiseError(20158, size_, position, count);
+  const auto* in = static_cast<const uint8_t*>(buffer);
+  for_each_span(position, count, [&](int32_t page, int32_t offset, int32_t span, int32_t done) {
+    pages_.WritePageBytes(page, offset, in + done, span);
+  });
+}
+
+bool TABSInternalDBDirectAccessFile::LockFile() {
+  require_open("LockFile");
+  return RetryAttempts(pages_.LockRetry,
+                       [&] { return pages_.LockPageBytes(start_page_no_, 0, 1); });
+}
+
+bool TABSInternalDBDirectAccessFile::UnlockFile() {
+  require_open("UnlockFile");
+  return pages_.UnlockPageBytes(start_page_no_, 0, 1);
+}
+
+bool TABSInternalDBDirectAccessFile::LockByte(int32_t position) {
+  require_open("LockByte");
+  bool ok = false;
+  for_each_span(position, 1, [&](int32_t page, int32_t offset, int32_t, int32_t) {
+    ok = pages_.LockPageBytes(page, offset, 1);
+  });
+  return ok;
+}
+
+bool TABSInternalDBDirectAccessFile::UnlockByte(int32_t position) {
+  require_open("UnlockByte");
+  bool ok = false;
+  for_each_span(position, 1, [&](int32_t page, int32_t offset, int32_t, int32_t) {
+    ok = pages_.UnlockPageBytes(page, offset, 1);
+  });
+  return ok;
+}
+
+bool TABSInternalDBDirectAccessFile::IsByteLocked(int32_t position) {
+  require_open("IsByteLocked");
+  bool locked = false;
+  for_each_span(position, 1, [&](int32_t page, int32_t offset, int32_t, int32_t) {
+    locked = pages_.IsPageByteLocked(page, offset);
+  });
+  return locked;
+}
+
+bool TABSInternalDBDirectAccessFile::IsRegionLocked(int32_t position, int32_t count) {
+  require_open("IsRegionLocked");
+  bool locked = false;
+  for_each_span(position, count, [&](int32_t page, int32_t offset, int32_t span, int32_t) {
+    if (!locked) locked = pages_.IsPageRegionLocked(page, offset, span);
+  });
+  return locked;
+}
+
+}  // namespace dadoveri

@@ -1,0 +1,274 @@
+#include "engine/storage/internal_file.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <numeric>
+
+#include "engine/storage/disk_page_manager.h"
+#include "tests/engine/storage/storage_fixture.h"
+
+namespace dadoveri {
+namespace {
+
+using testing::CodeOf;
+using testing::CreateDatabase;
+using testing::MessageOf;
+using testing::OpenDatabase;
+using testing::ReadWholeFile;
+using testing::TempFolder;
+using testing::WriteWholeFile;
+using Bytes = std::vector<uint8_t>;
+
+constexpr int32_t kSys = kSystemSession;
+
+Bytes pattern(size_t n, uint8_t salt = 0) {
+  Bytes b(n);
+  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>((i * 13 + salt) ^ (i >> 7));
+  return b;
+}
+
+size_t page_offset(int32_t no) { return 380 + static_cast<size_t>(no) * 4096; }
+
+TEST(TransactedFile, ContentSpansPagesAndSurvivesReopening) {
+  TempFolder dir;
+  const std::string name = dir.File("t.dat");
+  auto pm = CreateDatabase(name);
+  TABSInternalDBTransactedAccessFile file(*pm);
+  file.CreateFile(kSys, ptTableList);
+  EXPECT_EQ(file.StartPageNo(), 2);
+  EXPECT_EQ(file.GetSize(kSys), 0);
+  const Bytes content = pattern(10000);
+  file.WriteFile(kSys, content.data(), static_cast<int32_t>(content.size()));
+  pm->CommitPages(kSys);
+  pm->CloseDatabase();
+
+  // On disk: the 10-byte header, then the stream across ceil((10000 + 10) / 4056) = 3 pages.
+  const Bytes f = ReadWholeFile(name);
+  const size_t first = page_offset(2);
+  EXPECT_EQ(f[first + 8], ptTableList);
+  EXPECT_EQ(f[first + 40], 10);
+  int32_t stored, logical;
+  std::memcpy(&stored, &f[first + 41], 4);
+  std::memcpy(&logical, &f[first + 45], 4);
+  EXPECT_EQ(stored, 10000);
+  EXPECT_EQ(logical, 10000);
+  EXPECT_EQ(f[first + 49], acNone);
+  EXPECT_EQ(std::memcmp(&f[first + 50], content.data(), 4046), 0);
+  int32_t next;
+  std::memcpy(&next, &f[first + 10], 4);
+  EXPECT_EQ(std::memcmp(&f[page_offset(next) + 40], content.data() + 4046, 4056), 0);
+
+  auto again = OpenDatabase(name);
+  TABSInternalDBTransactedAccessFile reopened(*again);
+  reopened.OpenFile(2, ptTableList);
+  EXPECT_EQ(reopened.ReadAll(kSys), content);
+  Bytes prefix(100);
+  reopened.ReadFile(kSys, prefix.data(), 100);
+  EXPECT_EQ(prefix, Bytes(content.begin(), content.begin() + 100));
+  EXPECT_EQ(MessageOf([&] { reopened.ReadFile(kSys, prefix.data(), 10001); }),
+            "Cannot Read internal file. FileSize=10000. ReadSize=10001 - Native error: 30387");
+}
+
+TEST(TransactedFile, CompressedContentIsZlibAtTheFilesMode) {
+  TempFolder dir;
+  const std::string name = dir.File("z.dat");
+  auto pm = CreateDatabase(name, {"pw", caSquare});
+  TABSInternalDBTransactedAccessFile file(*pm);
+  file.CreateFile(kSys, ptTableMetaData, acZLIB, 1);
+  Bytes content(20000, 'a');
+  std::iota(content.begin(), content.begin() + 300, 0);
+  file.WriteFile(kSys, content.data(), static_cast<int32_t>(content.size()));
+  pm->CommitPages(kSys);
+  // The stored bytes are exactly zlib's stream at level 1.
+  uLongf expected_size = compressBound(static_cast<uLong>(content.size()));
+  Bytes expected(expected_size);
+  ASSERT_EQ(compress2(expected.data(), &expected_size, content.data(), content.size(), 1), Z_OK);
+  expected.resize(expected_size);
+  TABSPage* first = pm->GetPage(kSys, file.StartPageNo(), false, ptTableMetaData);
+  int32_t stored, logical;
+  std::memcpy(&stored, first->Data() + 1, 4);
+  std::memcpy(&logical, first->Data() + 5, 4);
+  EXPECT_EQ(stored, static_cast<int32_t>(expected.size()));
+  EXPECT_EQ(logical, 20000);
+  EXPECT_EQ(first->Data()[9], acZLIB);
+  EXPECT_EQ(Bytes(first->Data() + 10, first->Data() + 10 + expected.size()), expected);
+  pm->PutPage(first);
+  EXPECT_EQ(file.GetSize(kSys), 20000);
+  EXPECT_EQ(file.ReadAll(kSys), content);
+  pm->CloseDatabase();
+  auto again = OpenDatabase(name, {"pw", 0});
+  TABSInternalDBTransactedAccessFile reopened(*again);
+  reopened.OpenFile(2, ptTableMetaData, acZLIB, 1);
+  EXPECT_EQ(reopened.ReadAll(kSys), content);
+}
+
+TEST(TransactedFile, RollbackDropsAWriteAndShrinkingFreesTheCutPages) {
+  TempFolder dir;
+  const std::string name = dir.File("r.dat");
+  auto pm = CreateDatabase(name);
+  TABSInternalDBTransactedAccessFile file(*pm);
+  file.CreateFile(kSys, ptTableMostUpdated);
+  const Bytes big = pattern(9000, 1);
+  file.WriteFile(kSys, big.data(), 9000);
+  pm->CommitPages(kSys);
+  const Bytes small = pattern(50, 2);
+  file.WriteFile(kSys, small.data(), 50);
+  EXPECT_EQ(file.ReadAll(kSys), small);
+  pm->RollbackPages(kSys);
+  EXPECT_EQ(file.ReadAll(kSys), big);
+  // Three pages hold 9000 bytes; 50 bytes fit in the first, the other two are freed.
+  TABSPage* first = pm->GetPage(kSys, 2, false, ptTableMostUpdated);
+  const int32_t second = first->NextPageNo();
+  pm->PutPage(first);
+  file.WriteFile(kSys, small.data(), 50);
+  pm->CommitPages(kSys);
+  EXPECT_FALSE(pm->FreeSpace().IsPageUsed(second));
+  EXPECT_EQ(file.ReadAll(kSys), small);
+  // Growing again links fresh pages after the last one.
+  file.WriteFile(kSys, big.data(), 9000);
+  pm->CommitPages(kSys);
+  EXPECT_EQ(file.ReadAll(kSys), big);
+  file.DeleteFile(kSys);
+  pm->CommitPages(kSys);
+  EXPECT_FALSE(pm->FreeSpace().IsPageUsed(2));
+  EXPECT_EQ(pm->MainHeader().HighestUsedPageNo(), -1);
+}
+
+TEST(TransactedFile, DamageAndMisuseAreReported) {
+  TempFolder dir;
+  const std::string name = dir.File("d.dat");
+  auto pm = CreateDatabase(name);
+  TABSInternalDBTransactedAccessFile closed(*pm);
+  Bytes buffer(10);
+  for (const char* op : {"GetSize", "SetSize", "ReadFile", "WriteFile"}) {
+    const std::string want = std::string("Cannot perform this operation (") + op +
+                             ") on closed internal file - Native error: 30389";
+    const std::string got = MessageOf([&] {
+      if (std::string(op) == "GetSize") closed.GetSize(kSys);
+      if (std::string(op) == "SetSize") closed.SetSize(kSys, 1);
+      if (std::string(op) == "ReadFile") closed.ReadFile(kSys, buffer.data(), 1);
+      if (std::string(op) == "WriteFile") closed.WriteFile(kSys, buffer.data(), 1);
+    });
+    EXPECT_EQ(got, want);
+  }
+  TABSInternalDBTransactedAccessFile plain(*pm), packed(*pm);
+  plain.CreateFile(kSys, ptTableList);
+  EXPECT_EQ(CodeOf([&] { plain.CreateFile(kSys, ptTableList); }), 30383);
+  const Bytes content = pattern(6000);
+  plain.WriteFile(kSys, content.data(), 6000);
+  packed.CreateFile(kSys, ptTableMetaData, acZLIB, 1);
+  packed.WriteFile(kSys, content.data(), 6000);
+  pm->CommitPages(kSys);
+  const int32_t plain_start = plain.StartPageNo(), packed_start = packed.StartPageNo();
+  pm->CloseDatabase();
+
+  Bytes f = ReadWholeFile(name);
+  int32_t cut = -1;
+  std::memcpy(&f[page_offset(plain_start) + 10], &cut, 4);  // the chain ends too early
+  f[page_offset(packed_start) + 60] ^= 0xFF;                 // damage the zlib stream
+  WriteWholeFile(name, f);
+  auto again = OpenDatabase(name);
+  TABSInternalDBTransactedAccessFile a(*again), b(*again);
+  a.OpenFile(plain_start, ptTableList);
+  b.OpenFile(packed_start, ptTableMetaData, acZLIB, 1);
+  Bytes out(6000);
+  EXPECT_EQ(CodeOf([&] { a.ReadFile(kSys, out.data(), 6000); }), 30388);
+  EXPECT_EQ(CodeOf([&] { b.ReadFile(kSys, out.data(), 6000); }), 20189);
+  // A chain page of another type is refused when the page cache reads it.
+  auto third = OpenDatabase(name);
+  TABSInternalDBTransactedAccessFile wrong(*third);
+  wrong.OpenFile(plain_start, ptTableBlob);
+  EXPECT_EQ(CodeOf([&] { wrong.GetSize(kSys); }), 20153);
+}
+
+TEST(DirectFile, BytesGoStraightToThePagesAndAreNeverEncrypted) {
+  TempFolder dir;
+  const std::string name = dir.File("direct.dat");
+  auto pm = CreateDatabase(name, {"pw", caRijndael_256});
+  TABSInternalDBDirectAccessFile sessions(*pm);
+  sessions.CreateFile(kSys, ptActiveSessionList, 5000);
+  pm->CommitPages(kSys);
+  EXPECT_EQ(sessions.GetSize(), 5000);
+  EXPECT_EQ(sessions.Capacity(), 2 * 4056 - 10);
+  const Bytes bytes = pattern(300, 9);
+  sessions.DirectWriteBuffer(3950, bytes.data(), 300);  // crosses into the second page
+  Bytes back(300);
+  sessions.DirectReadBuffer(3950, back.data(), 300);
+  EXPECT_EQ(back, bytes);
+  pm->CloseDatabase();
+
+  const Bytes f = ReadWholeFile(name);
+  const size_t first = page_offset(2);
+  EXPECT_EQ(f[first + 8], ptActiveSessionList);
+  EXPECT_EQ(f[first + 40], 10);
+  int32_t size;
+  std::memcpy(&size, &f[first + 41], 4);
+  EXPECT_EQ(size, 5000);
+  EXPECT_EQ(Bytes(&f[first + 45], &f[first + 50]), Bytes(5, 0));
+  EXPECT_EQ(std::memcmp(&f[first + 40 + 10 + 3950], bytes.data(), 96), 0);  // plain on disk
+  EXPECT_EQ(std::memcmp(&f[page_offset(3) + 40], bytes.data() + 96, 204), 0);
+
+  auto again = OpenDatabase(name, {"pw", 0});
+  TABSInternalDBDirectAccessFile reopened(*again);
+  reopened.OpenFile(2, ptActiveSessionList);
+  EXPECT_EQ(reopened.GetSize(), 5000);
+  reopened.DirectReadBuffer(3950, back.data(), 300);
+  EXPECT_EQ(back, bytes);
+  EXPECT_EQ(MessageOf([&] { reopened.DirectWriteBuffer(4990, bytes.data(), 20); }),
+            "Cannot write after end of file. FileSize=5000. Position=4990, Count=20 - Native error: 20158");
+  EXPECT_EQ(MessageOf([&] { reopened.DirectReadBuffer(5001, back.data(), 0); }),
+            "Seek position bigger then file size. FileSize=5000. Position=5001 - Native error: 20159");
+  TABSInternalDBDirectAccessFile wrong(*again);
+  EXPECT_EQ(MessageOf([&] { wrong.OpenFile(2, ptTableLocks); }),
+            "Invalid PageType found: 5 but wanted: 7 - Native error: 20155");
+  EXPECT_EQ(MessageOf([&] { wrong.GetSize(); }),
+            "Cannot perform this operation (GetSize) on closed internal file - Native error: 20156");
+  EXPECT_EQ(CodeOf([&] { reopened.OpenFile(2, ptActiveSessionList); }), 20157);
+}
+
+TEST(DirectFile, ItsBytesAreLockTargetsAcrossHandles) {
+  TempFolder dir;
+  const std::string name = dir.File("locks.dat");
+  {
+    auto pm = CreateDatabase(name);
+    TABSInternalDBDirectAccessFile file(*pm);
+    file.CreateFile(kSys, ptActiveSessionList, 500);
+    pm->CommitPages(kSys);
+    pm->CloseDatabase();
+  }
+  auto a = OpenDatabase(name, {}, nullptr, true);
+  auto b = OpenDatabase(name, {}, nullptr, true);
+  a->LockRetry = b->LockRetry = TABSRetryPolicy{2, 1};
+  TABSInternalDBDirectAccessFile fa(*a), fb(*b);
+  fa.OpenFile(2, ptActiveSessionList);
+  fb.OpenFile(2, ptActiveSessionList);
+  // Taking the lowest free slot, as connecting sessions do.
+  auto connect = [](TABSInternalDBDirectAccessFile& f) {
+    EXPECT_TRUE(f.LockFile());
+    int32_t slot = -1;
+    for (int32_t i = 0; i < f.GetSize() && slot < 0; ++i)
+      if (f.LockByte(i)) slot = i;
+    EXPECT_TRUE(f.UnlockFile());
+    return slot;
+  };
+  EXPECT_EQ(connect(fa), 0);
+  EXPECT_EQ(connect(fa), 1);  // the same handle cannot take slot 0 twice
+  EXPECT_EQ(connect(fb), 2);
+  EXPECT_TRUE(fb.IsByteLocked(0));
+  EXPECT_TRUE(fb.IsRegionLocked(0, 3));
+  EXPECT_FALSE(fb.IsRegionLocked(3, 497));
+  ASSERT_TRUE(fa.LockFile());
+  EXPECT_FALSE(fb.LockFile());
+  // The file lock is the first byte of the first page; its header is still readable.
+  TABSInternalDBDirectAccessFile reader(*b);
+  reader.OpenFile(2, ptActiveSessionList);
+  EXPECT_EQ(reader.GetSize(), 500);
+  EXPECT_TRUE(fa.UnlockFile());
+  EXPECT_TRUE(fa.UnlockByte(0));
+  EXPECT_EQ(connect(fb), 0);
+}
+
+}  // namespace
+}  // namespace dadoveri
