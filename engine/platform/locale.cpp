@@ -3,8 +3,10 @@
 #include <unicode/ucol.h>
 #include <unicode/udat.h>
 #include <unicode/unum.h>
+#include <unicode/uset.h>
 #include <unicode/ustring.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -28,15 +30,21 @@ class UnitBuffer {
   std::vector<char16_t> large_;
 };
 
-bool is_ascii(const char16_t* s, int32_t n) {
-  char16_t any = 0;
-  for (int32_t i = 0; i < n; ++i) any |= s[i];
-  return any < 0x80;
+// Case-folds into `buffer`; returns the folded length.
+// Characters whose case folding is at most the ASCII one: ASCII and the (caseless)
+// Arabic blocks, so that Persian and Arabic text folds without a call into ICU.
+bool folds_simply(const char16_t* s, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) {
+    const char16_t c = s[i];
+    if (c < 0x80 || (c >= 0x0600 && c <= 0x06FF) || (c >= 0xFB50 && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF))
+      continue;
+    return false;
+  }
+  return true;
 }
 
-// Case-folds into `buffer`; returns the folded length.
 int32_t fold_into(const char16_t* s, int32_t n, UnitBuffer& buffer, const char16_t*& out) {
-  if (is_ascii(s, n)) {
+  if (folds_simply(s, n)) {
     char16_t* d = buffer.reserve(n);
     for (int32_t i = 0; i < n; ++i) d[i] = (s[i] >= 'A' && s[i] <= 'Z') ? static_cast<char16_t>(s[i] + 32) : s[i];
     out = d;
@@ -125,24 +133,130 @@ TUserLocale::TUserLocale(const std::string& icu_locale) : name_(icu_locale) {
     udat_close(date);
   }
   if (short_date_pattern_.empty()) short_date_pattern_ = "y-MM-dd";
+  build_ascii_ranks();
+}
+
+void TUserLocale::build_ascii_ranks() {
+  // Each printable ASCII character must be a contraction-free, expansion-free character of
+  // its own with a non-ignorable primary weight.
+  UErrorCode status = U_ZERO_ERROR;
+  USet* contractions = uset_openEmpty();
+  USet* expansions = uset_openEmpty();
+  ucol_getContractionsAndExpansions(collator_, contractions, expansions, true, &status);
+  bool ok = U_SUCCESS(status);
+  for (int c = 0x20; ok && c < 0x7F; ++c) ok = !uset_contains(expansions, c);
+  UChar text[64];
+  for (int32_t i = 0; ok && i < uset_getItemCount(contractions); ++i) {
+    UChar32 start, end;
+    status = U_ZERO_ERROR;
+    const int32_t len = uset_getItem(contractions, i, &start, &end, text, 64, &status);
+    if (len == 0) continue;  // a range of single code points, not a contraction
+    bool all_ascii = U_SUCCESS(status);
+    for (int32_t k = 0; k < len; ++k) all_ascii = all_ascii && text[k] < 0x80;
+    if (all_ascii) ok = false;
+  }
+  uset_close(contractions);
+  uset_close(expansions);
+  if (!ok) return;
+
+  status = U_ZERO_ERROR;
+  UCollator* primary = ucol_clone(collator_, &status);
+  UCollator* secondary = ucol_clone(collator_, &status);
+  if (U_FAILURE(status)) {
+    ucol_close(primary);
+    ucol_close(secondary);
+    return;
+  }
+  ucol_setStrength(primary, UCOL_PRIMARY);
+  ucol_setStrength(secondary, UCOL_SECONDARY);
+  std::vector<UChar> chars;
+  for (UChar c = 0x20; c < 0x7F; ++c) {
+    const UChar empty = 0;
+    if (ucol_strcoll(primary, &c, 1, &empty, 0) == UCOL_EQUAL) ok = false;  // ignorable
+    chars.push_back(c);
+  }
+  auto rank = [&](UCollator* coll, uint8_t* out) {
+    std::vector<UChar> sorted = chars;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [&](UChar x, UChar y) { return ucol_strcoll(coll, &x, 1, &y, 1) == UCOL_LESS; });
+    uint8_t r = 1;
+    for (size_t i = 0; i < sorted.size(); ++i) {
+      if (i > 0 && ucol_strcoll(coll, &sorted[i - 1], 1, &sorted[i], 1) != UCOL_EQUAL) ++r;
+      out[sorted[i]] = r;
+    }
+  };
+  rank(primary, primary_rank_);
+  rank(collator_, tertiary_rank_);
+  // Characters of one primary weight must not differ at the secondary level (accents).
+  for (UChar x : chars)
+    for (UChar y : chars)
+      if (primary_rank_[x] == primary_rank_[y] && ucol_strcoll(secondary, &x, 1, &y, 1) != UCOL_EQUAL) ok = false;
+  ucol_close(primary);
+  ucol_close(secondary);
+  ascii_fast_path_ = ok;
+}
+
+int TUserLocale::compare_ascii(const char16_t* a, int32_t an, const char16_t* b, int32_t bn) const {
+  // Level 1: primary ranks, a shorter text that is a prefix first.
+  const int32_t n = an < bn ? an : bn;
+  for (int32_t i = 0; i < n; ++i) {
+    const char16_t x = a[i], y = b[i];
+    if (x < 0x20 || x > 0x7E || y < 0x20 || y > 0x7E) return -2;
+    if (primary_rank_[x] != primary_rank_[y]) return primary_rank_[x] < primary_rank_[y] ? -1 : 1;
+  }
+  for (int32_t i = n; i < an; ++i)
+    if (a[i] < 0x20 || a[i] > 0x7E) return -2;
+  for (int32_t i = n; i < bn; ++i)
+    if (b[i] < 0x20 || b[i] > 0x7E) return -2;
+  if (an != bn) return an < bn ? -1 : 1;
+  // Level 2 is equal (no ASCII character carries a secondary difference). Level 3.
+  for (int32_t i = 0; i < n; ++i)
+    if (tertiary_rank_[a[i]] != tertiary_rank_[b[i]]) return tertiary_rank_[a[i]] < tertiary_rank_[b[i]] ? -1 : 1;
+  return 0;
 }
 
 TUserLocale::~TUserLocale() { ucol_close(collator_); }
 
 int TUserLocale::Compare(const char16_t* a, int32_t an, const char16_t* b, int32_t bn, bool case_insensitive) const {
   if (an == bn && std::memcmp(a, b, static_cast<size_t>(an) * 2) == 0) return 0;
+  UnitBuffer fa, fb;
   if (case_insensitive) {
-    UnitBuffer fa, fb;
     const char16_t *pa, *pb;
-    const int32_t la = fold_into(a, an, fa, pa);
-    const int32_t lb = fold_into(b, bn, fb, pb);
-    if (la == lb && std::memcmp(pa, pb, static_cast<size_t>(la) * 2) == 0) return 0;
-    const UCollationResult r = ucol_strcoll(collator_, pa, la, pb, lb);
-    if (r != UCOL_EQUAL) return r == UCOL_LESS ? -1 : 1;
-    return compare_units(pa, la, pb, lb);
+    an = fold_into(a, an, fa, pa);
+    bn = fold_into(b, bn, fb, pb);
+    a = pa;
+    b = pb;
+    if (an == bn && std::memcmp(a, b, static_cast<size_t>(an) * 2) == 0) return 0;
   }
-  const UCollationResult r = ucol_strcoll(collator_, a, an, b, bn);
-  if (r != UCOL_EQUAL) return r == UCOL_LESS ? -1 : 1;
+  int r = ascii_fast_path_ ? compare_ascii(a, an, b, bn) : -2;
+  if (r == -2) {
+    const UCollationResult c = ucol_strcoll(collator_, a, an, b, bn);
+    r = c == UCOL_LESS ? -1 : c == UCOL_GREATER ? 1 : 0;
+  }
+  return r != 0 ? r : compare_units(a, an, b, bn);
+}
+
+int TUserLocale::CompareWithCollator(const char16_t* a, int32_t an, const char16_t* b, int32_t bn,
+                                     bool case_insensitive) const {
+  std::u16string fa, fb;
+  if (case_insensitive) {
+    // ICU's full folding throughout, independent of the shortcuts Compare takes.
+    auto icu_fold = [](const char16_t* s, int32_t n) {
+      std::u16string out(static_cast<size_t>(3 * n + 1), u'\0');
+      UErrorCode status = U_ZERO_ERROR;
+      const int32_t len = u_strFoldCase(out.data(), 3 * n + 1, s, n, U_FOLD_CASE_DEFAULT, &status);
+      out.resize(U_SUCCESS(status) ? static_cast<size_t>(len) : 0);
+      return out;
+    };
+    fa = icu_fold(a, an);
+    fb = icu_fold(b, bn);
+    a = fa.data();
+    b = fb.data();
+    an = static_cast<int32_t>(fa.size());
+    bn = static_cast<int32_t>(fb.size());
+  }
+  const UCollationResult c = ucol_strcoll(collator_, a, an, b, bn);
+  if (c != UCOL_EQUAL) return c == UCOL_LESS ? -1 : 1;
   return compare_units(a, an, b, bn);
 }
 

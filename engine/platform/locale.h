@@ -35,6 +35,16 @@ class TUserLocale {
                    case_insensitive);
   }
 
+  // The same order computed by the collator alone, without the plain-ASCII fast path
+  // (which must give the same answers; tests hold the two together).
+  int CompareWithCollator(const char16_t* a, int32_t a_length, const char16_t* b, int32_t b_length,
+                          bool case_insensitive) const;
+  // True when texts of printable ASCII characters are compared by the fast path: the
+  // locale's collation gives each such character exactly one collation element and has no
+  // contraction made of them, so comparing per-character weight ranks level by level gives
+  // exactly the collator's order.
+  bool HasAsciiFastPath() const { return ascii_fast_path_; }
+
   // A byte string whose memcmp order is exactly Compare's order (equal keys for equal
   // texts), for keys that are compared many times.
   std::string SortKey(std::u16string_view text, bool case_insensitive) const;
@@ -50,8 +60,17 @@ class TUserLocale {
   const std::string& ShortDatePattern() const { return short_date_pattern_; }
 
  private:
+  void build_ascii_ranks();
+  // -2 when a text is not plain printable ASCII; else -1, 0 or 1 (before the code-unit
+  // tie-break).
+  int compare_ascii(const char16_t* a, int32_t an, const char16_t* b, int32_t bn) const;
+
   std::string name_;
   UCollator* collator_ = nullptr;
+  bool ascii_fast_path_ = false;
+  // Primary and tertiary weight ranks of the printable ASCII characters (0 elsewhere).
+  uint8_t primary_rank_[128] = {};
+  uint8_t tertiary_rank_[128] = {};
   char decimal_separator_ = '.';
   std::string short_date_pattern_;
 };

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
 
 namespace dadoveri {
 namespace {
@@ -55,6 +58,64 @@ TEST(Locale, CaseMapping) {
   EXPECT_EQ(root.UpperCase(u"stra\u00dfe"), u"STRASSE");
   EXPECT_EQ(turkish.UpperCase(u"i"), u"\u0130");
   EXPECT_EQ(root.UpperCase(u""), u"");
+}
+
+}  // namespace
+}  // namespace dadoveri
+
+namespace dadoveri {
+namespace {
+
+// Random texts over printable ASCII (punctuation, blanks, digits, both cases), with some
+// accented and Persian letters and control characters mixed into a share of them.
+std::vector<std::u16string> mixed_texts(uint32_t seed, size_t count) {
+  std::mt19937 random(seed);
+  const std::u16string extra = u"\u00e9\u00c9\u00df\u0130\u0131\u06a9\u0643\u06cc\u064a\u0627\t\u0001";
+  std::vector<std::u16string> out;
+  for (size_t i = 0; i < count; ++i) {
+    std::u16string s;
+    const size_t n = random() % 7;
+    for (size_t k = 0; k < n; ++k) {
+      // A small alphabet makes shared prefixes and case-only differences frequent.
+      const uint32_t pick = random() % 20;
+      if (pick < 16)
+        s += static_cast<char16_t>(u"aAbBcC-' .,09zZ_~"[pick]);
+      else if (pick < 18)
+        s += static_cast<char16_t>(0x20 + random() % 95);
+      else if (i % 3 == 0)
+        s += extra[random() % extra.size()];
+    }
+    out.push_back(s);
+  }
+  return out;
+}
+
+TEST(Locale, AsciiFastPathGivesTheCollatorsAnswers) {
+  // Root and English take the fast path; Czech ("ch") and Danish ("aa") have ASCII
+  // contractions and must not.
+  for (const char* name : {"", "en_US", "de_DE", "fr_CA", "sv_SE", "fa_IR", "cs_CZ", "da_DK"}) {
+    SCOPED_TRACE(name);
+    const TUserLocale locale(name);
+    const std::string n = name;
+    if (n == "" || n == "en_US") {
+      EXPECT_TRUE(locale.HasAsciiFastPath());
+    }
+    if (n == "cs_CZ" || n == "da_DK") {
+      EXPECT_FALSE(locale.HasAsciiFastPath());
+    }
+    const std::vector<std::u16string> texts = mixed_texts(5, 1500);
+    std::mt19937 random(6);
+    for (int k = 0; k < 30000; ++k) {
+      const std::u16string& a = texts[random() % texts.size()];
+      const std::u16string& b = texts[random() % texts.size()];
+      for (bool ci : {false, true}) {
+        ASSERT_EQ(locale.Compare(a, b, ci),
+                  locale.CompareWithCollator(a.data(), static_cast<int32_t>(a.size()), b.data(),
+                                             static_cast<int32_t>(b.size()), ci))
+            << "case-insensitive " << ci;
+      }
+    }
+  }
 }
 
 }  // namespace
