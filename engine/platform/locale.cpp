@@ -196,29 +196,14 @@ void TUserLocale::build_ascii_ranks() {
   ascii_fast_path_ = ok;
 }
 
-int TUserLocale::compare_ascii(const char16_t* a, int32_t an, const char16_t* b, int32_t bn) const {
-  // Level 1: primary ranks, a shorter text that is a prefix first.
-  const int32_t n = an < bn ? an : bn;
-  for (int32_t i = 0; i < n; ++i) {
-    const char16_t x = a[i], y = b[i];
-    if (x < 0x20 || x > 0x7E || y < 0x20 || y > 0x7E) return -2;
-    if (primary_rank_[x] != primary_rank_[y]) return primary_rank_[x] < primary_rank_[y] ? -1 : 1;
-  }
-  for (int32_t i = n; i < an; ++i)
-    if (a[i] < 0x20 || a[i] > 0x7E) return -2;
-  for (int32_t i = n; i < bn; ++i)
-    if (b[i] < 0x20 || b[i] > 0x7E) return -2;
-  if (an != bn) return an < bn ? -1 : 1;
-  // Level 2 is equal (no ASCII character carries a secondary difference). Level 3.
-  for (int32_t i = 0; i < n; ++i)
-    if (tertiary_rank_[a[i]] != tertiary_rank_[b[i]]) return tertiary_rank_[a[i]] < tertiary_rank_[b[i]] ? -1 : 1;
-  return 0;
-}
-
 TUserLocale::~TUserLocale() { ucol_close(collator_); }
 
 int TUserLocale::Compare(const char16_t* a, int32_t an, const char16_t* b, int32_t bn, bool case_insensitive) const {
   if (an == bn && std::memcmp(a, b, static_cast<size_t>(an) * 2) == 0) return 0;
+  if (ascii_fast_path_) {
+    const int r = case_insensitive ? ascii_order<char16_t, true>(a, an, b, bn) : ascii_order<char16_t, false>(a, an, b, bn);
+    if (r != -2) return r;
+  }
   UnitBuffer fa, fb;
   if (case_insensitive) {
     const char16_t *pa, *pb;
@@ -228,12 +213,9 @@ int TUserLocale::Compare(const char16_t* a, int32_t an, const char16_t* b, int32
     b = pb;
     if (an == bn && std::memcmp(a, b, static_cast<size_t>(an) * 2) == 0) return 0;
   }
-  int r = ascii_fast_path_ ? compare_ascii(a, an, b, bn) : -2;
-  if (r == -2) {
-    const UCollationResult c = ucol_strcoll(collator_, a, an, b, bn);
-    r = c == UCOL_LESS ? -1 : c == UCOL_GREATER ? 1 : 0;
-  }
-  return r != 0 ? r : compare_units(a, an, b, bn);
+  const UCollationResult c = ucol_strcoll(collator_, a, an, b, bn);
+  if (c != UCOL_EQUAL) return c == UCOL_LESS ? -1 : 1;
+  return compare_units(a, an, b, bn);
 }
 
 int TUserLocale::CompareWithCollator(const char16_t* a, int32_t an, const char16_t* b, int32_t bn,

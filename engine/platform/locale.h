@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 struct UCollator;
 
@@ -44,6 +45,13 @@ class TUserLocale {
   // contraction made of them, so comparing per-character weight ranks level by level gives
   // exactly the collator's order.
   bool HasAsciiFastPath() const { return ascii_fast_path_; }
+  // Compare's answer for two single-byte texts when both are plain printable ASCII and the
+  // fast path is on; -2 otherwise (the caller converts the texts and calls Compare).
+  int CompareAscii(const char* a, int32_t a_length, const char* b, int32_t b_length, bool case_insensitive) const {
+    if (!ascii_fast_path_) return -2;
+    return case_insensitive ? ascii_order<char, true>(a, a_length, b, b_length)
+                            : ascii_order<char, false>(a, a_length, b, b_length);
+  }
 
   // A byte string whose memcmp order is exactly Compare's order (equal keys for equal
   // texts), for keys that are compared many times.
@@ -61,9 +69,40 @@ class TUserLocale {
 
  private:
   void build_ascii_ranks();
-  // -2 when a text is not plain printable ASCII; else -1, 0 or 1 (before the code-unit
-  // tie-break).
-  int compare_ascii(const char16_t* a, int32_t an, const char16_t* b, int32_t bn) const;
+  // Compare's answer for plain printable ASCII texts, letter case folded when `Fold`; -2
+  // when either text holds another character.
+  template <typename Char, bool Fold>
+  int ascii_order(const Char* a, int32_t an, const Char* b, int32_t bn) const {
+    auto unit = [](Char c) -> unsigned {
+      const unsigned u = static_cast<unsigned>(static_cast<std::make_unsigned_t<Char>>(c));
+      return Fold && u - 'A' < 26u ? u + 32 : u;
+    };
+    const int32_t n = an < bn ? an : bn;
+    int primary = 0;
+    for (int32_t i = 0; i < n; ++i) {
+      const unsigned x = unit(a[i]), y = unit(b[i]);
+      if (x - 0x20u > 0x5Eu || y - 0x20u > 0x5Eu) return -2;
+      if (primary == 0 && primary_rank_[x] != primary_rank_[y]) primary = primary_rank_[x] < primary_rank_[y] ? -1 : 1;
+    }
+    for (int32_t i = n; i < an; ++i)
+      if (unit(a[i]) - 0x20u > 0x5Eu) return -2;
+    for (int32_t i = n; i < bn; ++i)
+      if (unit(b[i]) - 0x20u > 0x5Eu) return -2;
+    // Level 1: primary weights, a text that is a prefix of the other first.
+    if (primary != 0) return primary;
+    if (an != bn) return an < bn ? -1 : 1;
+    // Level 2 is equal: no printable ASCII character carries a secondary difference.
+    // Level 3: tertiary weights; then the code units.
+    for (int32_t i = 0; i < n; ++i) {
+      const unsigned x = unit(a[i]), y = unit(b[i]);
+      if (tertiary_rank_[x] != tertiary_rank_[y]) return tertiary_rank_[x] < tertiary_rank_[y] ? -1 : 1;
+    }
+    for (int32_t i = 0; i < n; ++i) {
+      const unsigned x = unit(a[i]), y = unit(b[i]);
+      if (x != y) return x < y ? -1 : 1;
+    }
+    return 0;
+  }
 
   std::string name_;
   UCollator* collator_ = nullptr;

@@ -76,12 +76,14 @@ int32_t limit(size_t n, int32_t prefix_length) {
   return prefix_length >= 0 && static_cast<size_t>(prefix_length) < n ? prefix_length : static_cast<int32_t>(n);
 }
 
-// Copies a zero-terminated UTF-16 text from any byte address; answers its length.
-int32_t read_wide(const void* p, int32_t prefix_length, Units& buffer, const char16_t*& out) {
+// Copies a zero-terminated UTF-16 text from any byte address, reading at most `size`
+// bytes when that is known (not -1); answers its length.
+int32_t read_wide(const void* p, int32_t size, int32_t prefix_length, Units& buffer, const char16_t*& out) {
   const char* bytes = static_cast<const char*>(p);
   size_t n = 0;
   for (;; ++n) {
     if (prefix_length >= 0 && n == static_cast<size_t>(prefix_length)) break;
+    if (size >= 0 && 2 * n + 2 > static_cast<size_t>(size)) break;
     char16_t unit;
     std::memcpy(&unit, bytes + 2 * n, 2);
     if (unit == 0) break;
@@ -115,10 +117,15 @@ TABSColumnType CommonColumnType(TABSColumnType a, TABSColumnType b, bool arithme
   return BaseTypeToColumnType(common);
 }
 
-int CompareAnsiText(const char* a, const char* b, bool case_insensitive, int32_t prefix_length) {
-  const int32_t an = limit(std::strlen(a), prefix_length);
-  const int32_t bn = limit(std::strlen(b), prefix_length);
+namespace {
+
+int compare_ansi(const char* a, int32_t a_size, const char* b, int32_t b_size, bool case_insensitive,
+                 int32_t prefix_length) {
+  const int32_t an = limit(a_size >= 0 ? strnlen(a, static_cast<size_t>(a_size)) : std::strlen(a), prefix_length);
+  const int32_t bn = limit(b_size >= 0 ? strnlen(b, static_cast<size_t>(b_size)) : std::strlen(b), prefix_length);
   if (an == bn && std::memcmp(a, b, static_cast<size_t>(an)) == 0) return 0;
+  const int ascii = UserLocale().CompareAscii(a, an, b, bn, case_insensitive);
+  if (ascii != -2) return ascii;
   const TCodePage& page = AnsiCodePage();
   Units ua, ub;
   char16_t* wa = ua.reserve(static_cast<size_t>(an));
@@ -128,25 +135,39 @@ int CompareAnsiText(const char* a, const char* b, bool case_insensitive, int32_t
   return UserLocale().Compare(wa, an, wb, bn, case_insensitive);
 }
 
-int CompareWideText(const void* a, const void* b, bool case_insensitive, int32_t prefix_length) {
+int compare_wide(const void* a, int32_t a_size, const void* b, int32_t b_size, bool case_insensitive,
+                 int32_t prefix_length) {
   Units ua, ub;
   const char16_t *wa, *wb;
-  const int32_t an = read_wide(a, prefix_length, ua, wa);
-  const int32_t bn = read_wide(b, prefix_length, ub, wb);
+  const int32_t an = read_wide(a, a_size, prefix_length, ua, wa);
+  const int32_t bn = read_wide(b, b_size, prefix_length, ub, wb);
   return UserLocale().Compare(wa, an, wb, bn, case_insensitive);
+}
+
+}  // namespace
+
+int CompareAnsiText(const char* a, const char* b, bool case_insensitive, int32_t prefix_length) {
+  return compare_ansi(a, -1, b, -1, case_insensitive, prefix_length);
+}
+
+int CompareWideText(const void* a, const void* b, bool case_insensitive, int32_t prefix_length) {
+  return compare_wide(a, -1, b, -1, case_insensitive, prefix_length);
 }
 
 namespace {
 
-int compare_same(const void* a, const void* b, TABSBaseType t, bool case_insensitive, int32_t prefix_length) {
+// Compares two values of one type; text is read up to its terminator, never beyond its size
+// when the size is known.
+int compare_same(const void* a, int32_t a_size, const void* b, int32_t b_size, TABSBaseType t,
+                 bool case_insensitive, int32_t prefix_length) {
   switch (t) {
     case btChar:
     case btString:
-      return code_of(CompareAnsiText(static_cast<const char*>(a), static_cast<const char*>(b), case_insensitive,
-                                     prefix_length));
+      return code_of(compare_ansi(static_cast<const char*>(a), a_size, static_cast<const char*>(b), b_size,
+                                  case_insensitive, prefix_length));
     case btWideChar:
     case btWideString:
-      return code_of(CompareWideText(a, b, case_insensitive, prefix_length));
+      return code_of(compare_wide(a, a_size, b, b_size, case_insensitive, prefix_length));
     case btShortint: return order(load<int8_t>(a), load<int8_t>(b));
     case btSmallint: return order(load<int16_t>(a), load<int16_t>(b));
     case btInteger:
@@ -180,19 +201,21 @@ int CompareValues(const void* a, TABSBaseType a_type, bool a_null, const void* b
   b_null = b_null || b == nullptr;
   if (a_null || b_null) return a_null && b_null ? cmpBothNull : a_null ? cmpFirstNull : cmpSecondNull;
   if (a_type == b_type && !IsBlobBaseType(a_type))
-    return compare_same(a, b, a_type, case_insensitive, prefix_length);
+    return compare_same(a, a_size, b, b_size, a_type, case_insensitive, prefix_length);
   const TABSBaseType common = CommonBaseType(a_type, b_type);
   if (common == btNone) RaiseError(30044, BaseTypeName(a_type), BaseTypeName(b_type));
   std::string ta, tb;
   if (a_type != common) {
     CastValueOrRaise(a_type, a, a_size, common, ta);
     a = ta.data();
+    a_size = static_cast<int32_t>(ta.size());
   }
   if (b_type != common) {
     CastValueOrRaise(b_type, b, b_size, common, tb);
     b = tb.data();
+    b_size = static_cast<int32_t>(tb.size());
   }
-  return compare_same(a, b, common, case_insensitive, prefix_length);
+  return compare_same(a, a_size, b, b_size, common, case_insensitive, prefix_length);
 }
 
 }  // namespace dadoveri

@@ -35,7 +35,8 @@ TABSColumnType CommonColumnType(TABSColumnType a, TABSColumnType b, bool arithme
 // Compares two values given by pointers to their base-type encodings. Text compares with
 // the user locale's collation (letter case ignored when `case_insensitive`); a
 // `prefix_length` other than -1 limits both texts to that many characters. `a_size` and
-// `b_size` give the byte count of memo values (-1: up to the first zero). Returns a
+// `b_size` give the byte counts of the values when known (-1: text up to its terminator);
+// text is never read beyond them. Returns a
 // TABSCompareResult code. Raises 30044 for incompatible types, 30047 for types without an
 // order, the cast messages when a side cannot be brought to the common type.
 int CompareValues(const void* a, TABSBaseType a_type, bool a_null, const void* b, TABSBaseType b_type,

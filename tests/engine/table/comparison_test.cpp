@@ -148,6 +148,12 @@ TEST(Comparison, TextRules) {
   const char16_t text[] = u"xyz";
   std::memcpy(packed + 1, text, 8);
   EXPECT_EQ(CompareValues(packed + 1, btWideString, false, text, btWideChar, false), cmpEqual);
+  // Values without a terminator are read no further than their size.
+  TABSVariant unterminated, wide_unterminated;
+  unterminated.SetFromBuffer("abc", 3, true, btString);
+  EXPECT_EQ(unterminated.CompareRaw(ansi("abc")), cmpEqual);
+  wide_unterminated.SetFromBuffer(u"ab", 4, true, btWideString);
+  EXPECT_EQ(wide_unterminated.CompareRaw(wide(u"ab")), cmpEqual);
 }
 
 // Random texts over Latin letters of both cases, accented letters, digits, blanks and
@@ -251,9 +257,14 @@ TEST(Comparison, SingleByteTextIsATotalOrderAndAgreesWithWide) {
       expect_total_order(texts,
                          [&](const std::string& a, const std::string& b) {
                            const int r = sign(CompareAnsiText(a.c_str(), b.c_str(), ci, prefix));
-                           // Single-byte text orders exactly as its wide form.
-                           const std::u16string wa = AnsiCodePage().ToWide(a), wb = AnsiCodePage().ToWide(b);
-                           EXPECT_EQ(r, sign(CompareWideText(wa.c_str(), wb.c_str(), ci, prefix)));
+                           // Single-byte text orders exactly as the collator orders its wide form.
+                           std::u16string wa = AnsiCodePage().ToWide(a), wb = AnsiCodePage().ToWide(b);
+                           if (prefix >= 0) {
+                             wa = wa.substr(0, static_cast<size_t>(prefix));
+                             wb = wb.substr(0, static_cast<size_t>(prefix));
+                           }
+                           EXPECT_EQ(r, UserLocale().CompareWithCollator(wa.data(), static_cast<int32_t>(wa.size()),
+                                                                         wb.data(), static_cast<int32_t>(wb.size()), ci));
                            return r;
                          },
                          9);
