@@ -221,8 +221,15 @@ void TABSRecordLayout::SetFieldValue(int32_t field_no, const TABSVariant& value,
     SetNull(field_no, memory_record);
     return;
   }
-  TABSVariant converted(value);
-  converted.ConvertTo(f.BaseType);
+  // A value of the field's own type is copied straight from its bytes.
+  TABSVariant copy;
+  const TABSVariant* source = &value;
+  if (value.ValueType() != f.BaseType) {
+    copy = value;
+    copy.ConvertTo(f.BaseType);
+    source = &copy;
+  }
+  const TABSVariant& converted = *source;
   if (converted.DataSize() > f.MemoryDataSize) RaiseError(20056);
   if (IsStringBaseType(f.BaseType) && converted.StringLength() >= 0) {
     const uint8_t* data = static_cast<const uint8_t*>(converted.Data());
