@@ -230,19 +230,26 @@ void TABSRecordLayout::SetFieldValue(int32_t field_no, const TABSVariant& value,
     source = &copy;
   }
   const TABSVariant& converted = *source;
-  if (converted.DataSize() > f.MemoryDataSize) RaiseError(20056);
-  if (IsStringBaseType(f.BaseType) && converted.StringLength() >= 0) {
-    const uint8_t* data = static_cast<const uint8_t*>(converted.Data());
-    const bool empty = IsWideStringBaseType(f.BaseType) ? (converted.DataSize() < 2 || (data[0] | data[1]) == 0)
-                                                        : data[0] == 0;
-    if (empty) {
+  const uint8_t* data = static_cast<const uint8_t*>(converted.Data());
+  uint8_t* dst = bytes(memory_record) + f.MemoryOffset;
+  if (IsStringBaseType(f.BaseType)) {
+    // Text takes its own length and a terminator, not the size of the area it came from: a
+    // value read from a wider field fits a narrower one when its text does.
+    const int32_t unit = IsWideStringBaseType(f.BaseType) ? 2 : 1;
+    int32_t text = 0;
+    while (text + unit <= converted.DataSize() && (data[text] | (unit == 2 ? data[text + 1] : 0)) != 0) text += unit;
+    if (text == 0) {  // the empty text is NULL
       SetNull(field_no, memory_record);
       return;
     }
+    if (text + unit > f.MemoryDataSize) RaiseError(20056);
+    std::memcpy(dst, data, static_cast<size_t>(text));
+    std::memset(dst + text, 0, static_cast<size_t>(f.MemoryDataSize - text));
+  } else {
+    if (converted.DataSize() > f.MemoryDataSize) RaiseError(20056);
+    std::memcpy(dst, data, static_cast<size_t>(converted.DataSize()));
+    std::memset(dst + converted.DataSize(), 0, static_cast<size_t>(f.MemoryDataSize - converted.DataSize()));
   }
-  uint8_t* dst = bytes(memory_record) + f.MemoryOffset;
-  std::memcpy(dst, converted.Data(), static_cast<size_t>(converted.DataSize()));
-  std::memset(dst + converted.DataSize(), 0, static_cast<size_t>(f.MemoryDataSize - converted.DataSize()));
   ClearNull(field_no, memory_record);
 }
 

@@ -152,6 +152,36 @@ TEST(RecordLayout, SetFieldValueConvertsAndRefuses) {
   too_long.SetAsString("abcd");
   EXPECT_EQ(error_code([&] { layout.SetFieldValue(1, too_long, rec.data()); }), 20056);
   EXPECT_TRUE(layout.IsNull(1, rec.data()));
+  TABSVariant wide_too_long;
+  wide_too_long.SetAsWideString(u"abc");
+  EXPECT_EQ(error_code([&] { layout.SetFieldValue(2, wide_too_long, rec.data()); }), 20056);
+
+  // A value read from a wider field fits when its text does.
+  TABSRecordLayout wider({field("s", ctString, 40), field("w", ctWideString, 40)});
+  std::vector<uint8_t> wide_rec(static_cast<size_t>(wider.MemoryRecordSize()));
+  wider.InitRecord(wide_rec.data());
+  TABSVariant short_text;
+  short_text.SetAsString("abc");
+  wider.SetFieldValue(0, short_text, wide_rec.data());
+  TABSVariant short_wide;
+  short_wide.SetAsWideString(u"\u06a9\u06cc");
+  wider.SetFieldValue(1, short_wide, wide_rec.data());
+  TABSVariant from_field;
+  wider.GetFieldValue(0, wide_rec.data(), from_field);
+  EXPECT_EQ(from_field.StringLength(), 40);
+  layout.SetFieldValue(1, from_field, rec.data());
+  layout.GetFieldValue(1, rec.data(), got);
+  EXPECT_EQ(got.GetAsString(), "abc");
+  wider.GetFieldValue(1, wide_rec.data(), from_field);
+  layout.SetFieldValue(2, from_field, rec.data());
+  layout.GetFieldValue(2, rec.data(), got);
+  EXPECT_EQ(got.GetAsWideString(), u"\u06a9\u06cc");
+  // Bytes without a terminator still get one.
+  TABSVariant unterminated;
+  unterminated.SetFromBuffer("xyz", 3, true, btString);
+  layout.SetFieldValue(1, unterminated, rec.data());
+  layout.GetFieldValue(1, rec.data(), got);
+  EXPECT_EQ(got.GetAsString(), "xyz");
 
   // A failed conversion leaves the field as it was: still NULL, bytes untouched.
   TABSVariant word;
