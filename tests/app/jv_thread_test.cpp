@@ -1,6 +1,6 @@
 #include "app/jv_thread.h"
+#include "tests/app/test_application.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QThread>
 
@@ -15,14 +15,6 @@
 
 namespace nilvar {
 namespace {
-
-void ensure_application() {
-  if (QCoreApplication::instance()) return;
-  static int argc = 1;
-  static char name[] = "test_app";
-  static char* argv[] = {name, nullptr};
-  new QApplication(argc, argv);
-}
 
 // Processes main-thread events until `done` holds or five seconds pass.
 template <typename Pred>
@@ -39,7 +31,7 @@ bool pump_until(Pred done) {
 
 class JvThreadTest : public ::testing::Test {
  protected:
-  void SetUp() override { ensure_application(); }
+  void SetUp() override { test::Application(); }
 };
 
 TEST_F(JvThreadTest, ExecuteRunsOnWorkerAndFinishOnMainThread) {
