@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace dadoveri {
 
@@ -34,6 +35,15 @@ class BlockCipher {
   virtual ~BlockCipher() = default;
   virtual void Encrypt(const uint8_t* in, uint8_t* out) const = 0;
   virtual void Decrypt(const uint8_t* in, uint8_t* out) const = 0;
+  // out = D(in) xor xor_blocks over `length` bytes of whole blocks, as many blocks at a
+  // time as the implementation can.
+  virtual void DecryptBlocks(const uint8_t* in, const uint8_t* xor_blocks, uint8_t* out,
+                             size_t length, size_t block) const {
+    for (size_t i = 0; i < length; i += block) {
+      Decrypt(in + i, out + i);
+      for (size_t k = 0; k < block; ++k) out[i + k] ^= xor_blocks[i + k];
+    }
+  }
 };
 
 template <typename Algorithm>
@@ -42,6 +52,10 @@ class CryptoppCipher final : public BlockCipher {
   CryptoppCipher(const uint8_t* key, size_t length) : enc_(key, length), dec_(key, length) {}
   void Encrypt(const uint8_t* in, uint8_t* out) const override { enc_.ProcessBlock(in, out); }
   void Decrypt(const uint8_t* in, uint8_t* out) const override { dec_.ProcessBlock(in, out); }
+  void DecryptBlocks(const uint8_t* in, const uint8_t* xor_blocks, uint8_t* out, size_t length,
+                     size_t) const override {
+    dec_.AdvancedProcessBlocks(in, xor_blocks, out, length, 0);
+  }
 
  private:
   typename Algorithm::Encryption enc_;
@@ -145,19 +159,28 @@ bool process(bool encrypt, uint8_t code, void* buffer, size_t length,
     std::memset(feedback, 0xFF, b);
     auto* p = static_cast<uint8_t*>(buffer);
     size_t left = length;
-    for (; left >= b; left -= b, p += b) {
-      if (encrypt) {
+    if (encrypt) {
+      // Each block's input depends on the cipher text before it: one block at a time.
+      for (; left >= b; left -= b, p += b) {
         for (size_t i = 0; i < b; ++i) work[i] = p[i] ^ feedback[i];
         cipher->Encrypt(work, p);
         for (size_t i = 0; i < b; ++i) feedback[i] ^= p[i];
-      } else {
-        cipher->Decrypt(p, work);
-        for (size_t i = 0; i < b; ++i) {
-          const uint8_t c = p[i];
-          p[i] = work[i] ^ feedback[i];
-          feedback[i] ^= c;
-        }
       }
+    } else if (left >= b) {
+      // The feedback of every block is known from the cipher text alone, so all blocks
+      // are decrypted in one pass: P(i) = D(C(i)) xor F(i), F(i+1) = F(i) xor C(i).
+      const size_t whole = left / b * b;
+      thread_local std::vector<uint8_t> feedbacks, plain;
+      feedbacks.resize(whole);
+      plain.resize(whole);
+      for (size_t at = 0; at < whole; at += b) {
+        std::memcpy(&feedbacks[at], feedback, b);
+        for (size_t i = 0; i < b; ++i) feedback[i] ^= p[at + i];
+      }
+      cipher->DecryptBlocks(p, feedbacks.data(), plain.data(), whole, b);
+      std::memcpy(p, plain.data(), whole);
+      p += whole;
+      left -= whole;
     }
     if (left > 0) {
       cipher->Encrypt(feedback, work);

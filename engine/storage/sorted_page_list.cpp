@@ -32,8 +32,9 @@ void TABSSortedPageList::Insert(std::unique_ptr<TABSPage> page) {
   }
   const int32_t page_no = page->PageNo;
   page->List = this;
+  by_stamp_.push_back(page_no);
   entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(lower_bound(page_no)),
-                  Entry{page_no, ++counter_, std::move(page)});
+                  Entry{page_no, std::prev(by_stamp_.end()), std::move(page)});
 }
 
 std::unique_ptr<TABSPage> TABSSortedPageList::Delete(int32_t page_no) {
@@ -42,6 +43,7 @@ std::unique_ptr<TABSPage> TABSSortedPageList::Delete(int32_t page_no) {
   if (i >= entries_.size() || entries_[i].page_no != page_no)
     RaiseError(20166, page_no, entries_.size());
   std::unique_ptr<TABSPage> page = std::move(entries_[i].page);
+  by_stamp_.erase(entries_[i].stamp);
   entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
   page->List = nullptr;
   return page;
@@ -50,16 +52,16 @@ std::unique_ptr<TABSPage> TABSSortedPageList::Delete(int32_t page_no) {
 void TABSSortedPageList::Touch(int32_t page_no) {
   const size_t i = lower_bound(page_no);
   if (i >= entries_.size() || entries_[i].page_no != page_no) RaiseError(20167);
-  entries_[i].stamp = ++counter_;
+  by_stamp_.splice(by_stamp_.end(), by_stamp_, entries_[i].stamp);
 }
 
 TABSPage* TABSSortedPageList::LeastRecentlyUsed() const {
-  const Entry* best = nullptr;
-  for (const Entry& e : entries_)
-    if (!best || e.stamp < best->stamp) best = &e;
-  return best ? best->page.get() : nullptr;
+  return by_stamp_.empty() ? nullptr : Find(by_stamp_.front());
 }
 
-void TABSSortedPageList::Clear() { entries_.clear(); }
+void TABSSortedPageList::Clear() {
+  entries_.clear();
+  by_stamp_.clear();
+}
 
 }  // namespace dadoveri

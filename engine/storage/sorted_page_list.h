@@ -1,10 +1,12 @@
 // TABSSortedPageList: the pages of one list (the shared cache or a session's dirty list)
-// sorted by PageNo for binary search. The list owns its pages. Every entry carries a
-// use stamp from a list-wide counter that grows on every insertion and every touch, so
-// the entry with the lowest stamp is the one used longest ago.
+// sorted by PageNo for binary search. The list owns its pages. Every insertion and every
+// touch renews an entry's use stamp, so the entry with the lowest stamp is the one used
+// longest ago; the entries are also kept in stamp order, which makes finding that entry
+// and renewing a stamp constant-time.
 #pragma once
 
 #include <cstdint>
+#include <list>
 #include <memory>
 #include <vector>
 
@@ -37,13 +39,13 @@ class TABSSortedPageList {
  private:
   struct Entry {
     int32_t page_no;
-    uint64_t stamp;
+    std::list<int32_t>::iterator stamp;  // position in stamp order
     std::unique_ptr<TABSPage> page;
   };
   size_t lower_bound(int32_t page_no) const;
 
   std::vector<Entry> entries_;
-  uint64_t counter_ = 0;
+  std::list<int32_t> by_stamp_;  // page numbers, lowest stamp first
   size_t growth_step_ = 1000;
 };
 

@@ -30,8 +30,11 @@ TEST(Checksum, ReflectedCrcWithCallerStartAndNoFinalInversion) {
   std::mt19937 rng(7);
   Bytes data(1000);
   for (auto& b : data) b = static_cast<uint8_t>(rng());
-  EXPECT_EQ(~BufferChecksum(0xFFFFFFFFu, data.data(), data.size()),
-            crc32(0, data.data(), static_cast<uInt>(data.size())));
+  for (size_t n : {size_t{0}, size_t{1}, size_t{7}, size_t{8}, size_t{9}, size_t{15}, size_t{17}, size_t{1000}}) {
+    EXPECT_EQ(~BufferChecksum(0xFFFFFFFFu, data.data() + 1, n - (n == 1000)),
+              crc32(0, data.data() + 1, static_cast<uInt>(n - (n == 1000))))
+        << n;
+  }
   // Checksumming in two pieces chains through the register.
   EXPECT_EQ(BufferChecksum(BufferChecksum(0, data.data(), 300), data.data() + 300, 700),
             BufferChecksum(0, data.data(), 1000));
