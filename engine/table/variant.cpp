@@ -958,6 +958,35 @@ int TABSVariant::Compare(const TABSVariant& other, bool prefix, bool case_insens
 }
 
 // ---------------------------------------------------------------------------------------
+// Stored form
+
+void TABSVariant::AppendStoredForm(std::string& out) const {
+  out.push_back(static_cast<char>(type_));
+  out.push_back(IsNull() ? 1 : 0);
+  if (IsNull()) return;
+  const int32_t size = size_;
+  out.append(reinterpret_cast<const char*>(&size), 4);
+  out.append(static_cast<const char*>(data_), static_cast<size_t>(size_));
+}
+
+bool TABSVariant::ReadStoredForm(const uint8_t* data, size_t size, size_t& pos) {
+  if (pos + 2 > size) return false;
+  const TABSBaseType type = static_cast<TABSBaseType>(data[pos]);
+  if (data[pos + 1] != 0) {
+    Clear(type);
+    pos += 2;
+    return true;
+  }
+  if (pos + 6 > size) return false;
+  int32_t n;
+  std::memcpy(&n, data + pos + 2, 4);
+  if (n < 0 || pos + 6 + static_cast<size_t>(n) > size) return false;
+  set_data(type, data + pos + 6, n);  // a size of 0 gives a value without data: null
+  pos += 6 + static_cast<size_t>(n);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
 // Host variants
 
 void TABSVariant::SetFromHostVariant(const THostVariant& value) {

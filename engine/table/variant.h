@@ -125,6 +125,13 @@ class TABSVariant {
   // -1, 0 or 1; NULL sorts below every value.
   int Compare(const TABSVariant& other, bool prefix = false, bool case_insensitive = false) const;
 
+  // The stored form (in definitions): base type, 1 byte; null marker, 1 byte (0 = has a
+  // value); when it has a value, the data size (signed 32-bit, little-endian) and the data.
+  void AppendStoredForm(std::string& out) const;
+  // Reads a stored form at `pos` and advances `pos` past it. False, leaving the value
+  // unchanged, when the bytes end early or the size is negative.
+  bool ReadStoredForm(const uint8_t* data, size_t size, size_t& pos);
+
   // The dataset layer's variants.
   void SetFromHostVariant(const THostVariant& value);
   THostVariant ToHostVariant() const;

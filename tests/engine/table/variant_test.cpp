@@ -318,6 +318,27 @@ TEST(Variant, AssignBorrowAndBuffers) {
   EXPECT_EQ(w.StringLength(), 2);
 }
 
+TEST(Variant, StoredForm) {
+  std::string bytes;
+  const TABSVariant values[] = {ansi("abc"), TABSVariant(btInteger), integer(btLargeint, -2), wide(u"\u06a9"),
+                                date_time(2024, 1, 31, 5)};
+  for (const TABSVariant& v : values) v.AppendStoredForm(bytes);
+  EXPECT_EQ(bytes.substr(0, 10), std::string("\x03\x00\x04\x00\x00\x00" "abc\0", 10));
+  EXPECT_EQ(bytes.substr(10, 2), std::string("\x07\x01", 2));
+  size_t pos = 0;
+  for (const TABSVariant& v : values) {
+    TABSVariant back;
+    ASSERT_TRUE(back.ReadStoredForm(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), pos));
+    EXPECT_TRUE(same_bytes(back, v));
+  }
+  EXPECT_EQ(pos, bytes.size());
+  TABSVariant keep = integer(btInteger, 9);
+  pos = 0;
+  EXPECT_FALSE(keep.ReadStoredForm(reinterpret_cast<const uint8_t*>(bytes.data()), 8, pos));
+  EXPECT_EQ(keep.GetAsInteger(), 9);
+  EXPECT_EQ(pos, 0u);
+}
+
 TEST(Variant, CalendarValues) {
   TABSVariant v;
   v.SetAsTDateTime(45322.5);  // 2024-01-31 12:00
