@@ -7,6 +7,7 @@
 #include <functional>
 #include <limits>
 #include <optional>
+#include <vector>
 
 #include "engine/platform/locale.h"
 #include "engine/query/engine_error.h"
@@ -205,6 +206,67 @@ TEST(VariantCast, ConversionMatrix) {
       EXPECT_TRUE(same_bytes(v, c.from));
     }
   }
+}
+
+// One representative value of every base type.
+std::vector<TABSVariant> one_of_each() {
+  std::vector<TABSVariant> v;
+  v.push_back(ansi("12", btChar));
+  v.push_back(wide(u"12", btWideChar));
+  v.push_back(ansi("2024-01-31"));
+  v.push_back(wide(u"10:20:30"));
+  for (TABSBaseType t : {btShortint, btSmallint, btInteger, btLargeint, btByte, btWord, btCardinal})
+    v.push_back(integer(t, 12));
+  for (TABSBaseType t : {btSingle, btFloat, btExtended}) v.push_back(real(t, 12.5L));
+  v.push_back(date(2024, 1, 31));
+  v.push_back(time_of(10, 20, 30));
+  v.push_back(date_time(2024, 1, 31, 1000));
+  v.push_back(raw(btBlob, "\1\2\3\4\5\6\0\0\0\0", 10));
+  v.push_back(raw(btMemo, "12", 2));
+  v.push_back(raw(btWideMemo, u"12", 4));
+  v.push_back(logical(true));
+  v.push_back(real(btCurrency, 12.5));
+  v.push_back(raw(btBytes, "\1\2", 2));
+  v.push_back(raw(btVarBytes, "\1\2", 2));
+  return v;
+}
+
+TEST(VariantCast, EveryPairCastsOrIsRefusedCleanly) {
+  const std::vector<TABSVariant> values = one_of_each();
+  ASSERT_EQ(values.size(), static_cast<size_t>(kBaseTypeCount));
+  for (const TABSVariant& from : values) {
+    ASSERT_EQ(from.ValueType(), static_cast<TABSBaseType>(&from - values.data() + 1));
+    for (int t = 1; t <= kBaseTypeCount; ++t) {
+      const auto to = static_cast<TABSBaseType>(t);
+      SCOPED_TRACE(std::string(BaseTypeName(from.ValueType())) + " to " + BaseTypeName(to));
+      TABSVariant v(from);
+      const int32_t code = error_code([&] { v.ConvertTo(to); });
+      if (code != 0) {
+        EXPECT_TRUE(code == 30051 || code == 30052) << code;
+        EXPECT_TRUE(same_bytes(v, from));
+        continue;
+      }
+      EXPECT_EQ(v.ValueType(), to);
+      if (!IsStringBaseType(to) && !IsBlobBaseType(to) && to != btBytes && to != btVarBytes) {
+        EXPECT_EQ(v.DataSize(), MemoryDataSize(to, 0));
+      }
+    }
+  }
+}
+
+TEST(VariantCast, EveryCommonTypeHasCastRules) {
+  // Wherever two types have a common type, both sides have a rule into it (a value may
+  // still fail its rule, as "abc" fails as a number, but never for want of a rule).
+  const std::vector<TABSVariant> values = one_of_each();
+  for (const TABSVariant& a : values)
+    for (const TABSVariant& b : values)
+      for (bool arithmetic : {false, true}) {
+        const TABSBaseType common = CommonBaseType(a.ValueType(), b.ValueType(), arithmetic);
+        if (common == btNone) continue;
+        TABSVariant v(a);
+        EXPECT_NE(error_code([&] { v.ConvertTo(common); }), 30052)
+            << BaseTypeName(a.ValueType()) << " into " << BaseTypeName(common);
+      }
 }
 
 TEST(VariantCast, CastMessagesNameBothTypes) {
