@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <set>
 
 #include "engine/platform/file.h"
 #include "engine/storage/checksum.h"
@@ -449,6 +450,48 @@ TEST(DiskPageManager, PageWithAnotherCipherIsReadAndRewrittenWithTheDatabasesCip
   page = third->GetPage(kSession, 2, false, ptTableRecord);
   EXPECT_TRUE(PageHolds(page, 3 + 2));
   third->PutPage(page);
+}
+
+}  // namespace
+}  // namespace dadoveri
+
+namespace dadoveri {
+namespace {
+
+TEST(MultiUser, TwoHandlesAllocateFreeAndCommitWithoutCollisions) {
+  testing::TempFolder dir;
+  const std::string name = dir.File("two.dat");
+  testing::CreateDatabase(name)->CloseDatabase();
+  auto a = testing::OpenDatabase(name, {}, nullptr, true);
+  auto b = testing::OpenDatabase(name, {}, nullptr, true);
+  std::set<int32_t> pages;
+  std::vector<std::pair<TABSDiskPageManager*, int32_t>> owned;
+  for (int round = 0; round < 60; ++round) {
+    TABSDiskPageManager& pm = round % 2 ? *b : *a;
+    for (int i = 0; i < 3; ++i) {
+      TABSPage* page = pm.AddPage(testing::kSession, ptTableRecord);
+      EXPECT_TRUE(pages.insert(page->PageNo).second) << "page " << page->PageNo << " handed out twice";
+      testing::FillPage(page, static_cast<uint32_t>(page->PageNo));
+      pm.PutPage(page);
+      owned.emplace_back(&pm, page->PageNo);
+    }
+    if (round % 5 == 4) {  // give some back through the other handle's view of the maps
+      const auto [owner, no] = owned[owned.size() / 2];
+      owner->FreePage(testing::kSession, no);
+      owned.erase(owned.begin() + static_cast<ptrdiff_t>(owned.size() / 2));
+      pages.erase(no);
+    }
+    pm.CommitPages(testing::kSession);
+  }
+  const int32_t total = a->GetTotalPageCount();
+  EXPECT_EQ(total, b->GetTotalPageCount());
+  for (const auto& [owner, no] : owned) {
+    EXPECT_TRUE(a->FreeSpace().IsPageUsed(no));
+    TABSPage* page = b->GetPage(testing::kSession, no, false, ptTableRecord);
+    EXPECT_TRUE(testing::PageHolds(page, static_cast<uint32_t>(no))) << no;
+    b->PutPage(page);
+  }
+  EXPECT_EQ(a->MainHeader().CommitCounter() + 0, b->MainHeader().CommitCounter() + 0);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/storage/checksum.h"
@@ -226,6 +227,35 @@ TEST(Encryption, TheFirstBlockOfAnAllFeedbackMessageIsEOfPlainXorOnes) {
   Bytes buffer(16, 0xFF);
   EncryptBuffer(caRijndael_128, buffer.data(), buffer.size(), "k");
   EXPECT_EQ(buffer, ecb_encrypt<CryptoPP::AES>(key, 16)(Bytes(16, 0)));
+}
+
+}  // namespace
+}  // namespace dadoveri
+
+namespace dadoveri {
+namespace {
+
+TEST(Encryption, ThreadsWithDifferentPasswordsDoNotDisturbEachOther) {
+  // Each thread keeps its own key schedule: results equal those of a single thread.
+  const std::vector<uint8_t> plain(4056, 0x3C);
+  std::vector<std::vector<uint8_t>> expected(4, plain);
+  for (int t = 0; t < 4; ++t)
+    EncryptBuffer(static_cast<uint8_t>(t), expected[t].data(), plain.size(), "pw" + std::to_string(t));
+  std::vector<int> mismatches(4, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 50; ++i) {
+        std::vector<uint8_t> buffer = plain;
+        EncryptBuffer(static_cast<uint8_t>(t), buffer.data(), buffer.size(), "pw" + std::to_string(t));
+        if (buffer != expected[t]) ++mismatches[t];
+        DecryptBuffer(static_cast<uint8_t>(t), buffer.data(), buffer.size(), "pw" + std::to_string(t));
+        if (buffer != plain) ++mismatches[t];
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(mismatches, std::vector<int>(4, 0));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "engine/storage/internal_file.h"
+#include "engine/storage/system_directory.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -268,6 +269,41 @@ TEST(DirectFile, ItsBytesAreLockTargetsAcrossHandles) {
   EXPECT_TRUE(fa.UnlockFile());
   EXPECT_TRUE(fa.UnlockByte(0));
   EXPECT_EQ(connect(fb), 0);
+}
+
+}  // namespace
+}  // namespace dadoveri
+
+namespace dadoveri {
+namespace {
+
+TEST(SystemDirectory, EntriesAtPageTwo) {
+  TempFolder dir;
+  const std::string name = dir.File("sys.dat");
+  auto pm = CreateDatabase(name, {"pw", caDES_Triple});
+  TABSSystemDirectory directory(*pm);
+  directory.Create(kSys);
+  EXPECT_EQ(directory.Lookup(sfTableList), -1);
+  directory.SetEntry(sfTableList, 7);
+  directory.SetEntry(sfActiveSessions, 3);
+  directory.SetEntry(sfTableList, 9);
+  directory.Write(kSys);
+  pm->CommitPages(kSys);
+  pm->CloseDatabase();
+  auto again = OpenDatabase(name, {"pw", 0});
+  TABSSystemDirectory reopened(*again);
+  reopened.Open(kSys);
+  EXPECT_EQ(reopened.Lookup(sfTableList), 9);
+  EXPECT_EQ(reopened.Lookup(sfActiveSessions), 3);
+  EXPECT_EQ(reopened.Lookup(5), -1);
+  TABSInternalDBTransactedAccessFile raw(*again);
+  raw.OpenFile(2, ptFileSystemDirectory);
+  EXPECT_EQ(raw.ReadAll(kSys), (Bytes{1, 9, 0, 0, 0, 2, 3, 0, 0, 0}));
+  // A directory whose first page is not page 2 is refused.
+  TABSSystemDirectory second(*again);
+  EXPECT_EQ(MessageOf([&] { second.Create(kSys); }),
+            "Error Creating SystemDirectory. SystemDirectoryPageNo=2. Real PageNo=3. - Native error: 30392");
+  again->RollbackPages(kSys);
 }
 
 }  // namespace
