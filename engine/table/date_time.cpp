@@ -171,7 +171,11 @@ int32_t CalendarToTime(double calendar) { return CalendarToDateTime(calendar).Ti
 double DayNumberToCalendar(int32_t day_number) { return static_cast<double>(day_number) - kDateDelta; }
 double TimeToCalendar(int32_t msecs) { return static_cast<double>(msecs) / kMSecsPerDay; }
 double DateTimeToCalendar(const TABSDateTime& v) {
-  return static_cast<double>(v.Date) - kDateDelta + static_cast<double>(v.Time) / kMSecsPerDay;
+  // Before day 0 the calendar counts whole days down and the time of day up from them
+  // (-1.25 is 1899-12-29 06:00), as CalendarToDateTime reads it.
+  const double days = static_cast<double>(v.Date) - kDateDelta;
+  const double fraction = static_cast<double>(v.Time) / kMSecsPerDay;
+  return days < 0 ? days - fraction : days + fraction;
 }
 
 double DateTimeToNative(const TABSDateTime& v) {

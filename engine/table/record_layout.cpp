@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "engine/query/engine_error.h"
 #include "engine/table/date_time.h"
@@ -30,7 +31,7 @@ void store(void* p, T v) {
 
 void TABSFieldLayout::SetType(TABSColumnType column_type, int32_t size) {
   const TABSBaseType base = ColumnTypeToBaseType(column_type);
-  if (base == btNone) RaiseError(30007, ColumnTypeName(column_type));
+  if (base == btNone) RaiseError(30007, std::to_string(static_cast<int>(column_type)));
   ColumnType = column_type;
   BaseType = base;
   Size = size;

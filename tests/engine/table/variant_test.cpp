@@ -417,6 +417,15 @@ TEST(Variant, CalendarValues) {
   TABSVariant t;
   t.SetAsTTime(0.75);
   EXPECT_EQ(t.GetAsTime(), 64800000);
+  // Before 1899-12-30 whole days count down and the time of day up.
+  TABSVariant early;
+  early.SetAsTDateTime(-1.25);
+  EXPECT_EQ(early.GetAsDateTime(), (TABSDateTime{kDateDelta - 1, 21600000}));
+  EXPECT_DOUBLE_EQ(early.GetAsTDateTime(), -1.25);
+  // Milliseconds round; a time that rounds up to midnight moves to the next day.
+  TABSVariant late;
+  late.SetAsTDateTime(1.9999999999);
+  EXPECT_EQ(late.GetAsDateTime(), (TABSDateTime{kDateDelta + 2, 0}));
 }
 
 TEST(Variant, HostVariants) {
