@@ -91,6 +91,12 @@ TEST(DatabaseFile, ReadAndWriteErrorsCarryTheCallersCode) {
                 "' Position = 6, Count = 8, FilePosition = 6, FileSize = 10, ErrorCode:61. "
                 "ErrorMessage: No data available - Native error: 30439");
   EXPECT_EQ(CodeOf([&] { f.WriteBuffer("x", 10469, 0, 1); }), 10469);  // opened for reading
+  EXPECT_TRUE(f.Seek(4));
+  EXPECT_EQ(f.GetPosition(), 4);
+  EXPECT_FALSE(f.Seek(-5));
+  EXPECT_EQ(MessageOf([&] { f.SetPosition(-5); }),
+            "Cannot Set File Position to -5. FileName='" + name +
+                "'. FilePosition = 4, FileSize = 10 - Native error: 30372");
   EXPECT_EQ(CodeOf([&] { f.SetSize(0); }), 30370);
 }
 
