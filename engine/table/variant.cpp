@@ -900,9 +900,7 @@ void combine(Op op, TABSBaseType t, const void* a, int32_t a_size, const void* b
   RaiseError(op_code(op), op_text(op));
 }
 
-}  // namespace
-
-static void arithmetic(TABSVariant& left, const TABSVariant& right, Op op) {
+void arithmetic(TABSVariant& left, const TABSVariant& right, Op op) {
   const TABSBaseType common = CommonBaseType(left.ValueType(), right.ValueType(), true);
   if (left.IsNull() || right.IsNull()) {
     if (op == Op::kAdd) {
@@ -935,6 +933,8 @@ static void arithmetic(TABSVariant& left, const TABSVariant& right, Op op) {
   left.Clear(common);
   left.SetFromBuffer(out.data(), static_cast<int32_t>(out.size()), true, common);
 }
+
+}  // namespace
 
 void TABSVariant::Add(const TABSVariant& right) { arithmetic(*this, right, Op::kAdd); }
 void TABSVariant::Multiply(const TABSVariant& right) { arithmetic(*this, right, Op::kMultiply); }
