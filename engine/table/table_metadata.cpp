@@ -1,0 +1,57 @@
+#include "engine/table/table_metadata.h"
+
+#include "engine/storage/internal_file.h"
+#include "engine/storage/page.h"
+
+namespace dadoveri {
+
+std::string TABSTableMetadata::Save() const {
+  TABSMetaWriter w;
+  Fields.SaveToStream(w);
+  Indexes.SaveToStream(w);
+  Constraints.SaveToStream(w);
+  w.WriteRaw(StorageSections.data(), StorageSections.size());
+  return std::move(w.Bytes());
+}
+
+void TABSTableMetadata::Load(std::string_view block) {
+  TABSMetaReader r(block);
+  Fields.LoadFromStream(r);
+  Indexes.LoadFromStream(r);
+  Constraints.LoadFromStream(r);
+  StorageSections.assign(block.substr(r.Position()));
+}
+
+void TABSTableMetadata::Assign(const TABSTableMetadata& source) {
+  Fields.Assign(source.Fields);
+  Fields.RecomputeOffsets();
+  Indexes.Assign(source.Indexes);
+  Constraints.Assign(source.Constraints);
+  StorageSections = source.StorageSections;
+}
+
+int32_t CreateTableMetadataFile(TABSPageManager& pages, int32_t session, const TABSTableMetadata& metadata) {
+  TABSInternalDBTransactedAccessFile file(pages);
+  file.CreateFile(session, ptTableMetaData, acZLIB, 1);
+  const std::string block = metadata.Save();
+  file.WriteFile(session, block.data(), static_cast<int32_t>(block.size()));
+  return file.StartPageNo();
+}
+
+void WriteTableMetadataFile(TABSPageManager& pages, int32_t session, int32_t start_page_no,
+                            const TABSTableMetadata& metadata) {
+  TABSInternalDBTransactedAccessFile file(pages);
+  file.OpenFile(start_page_no, ptTableMetaData, acZLIB, 1);
+  const std::string block = metadata.Save();
+  file.WriteFile(session, block.data(), static_cast<int32_t>(block.size()));
+}
+
+void ReadTableMetadataFile(TABSPageManager& pages, int32_t session, int32_t start_page_no,
+                           TABSTableMetadata& metadata) {
+  TABSInternalDBTransactedAccessFile file(pages);
+  file.OpenFile(start_page_no, ptTableMetaData, acZLIB, 1);
+  const std::vector<uint8_t> bytes = file.ReadAll(session);
+  metadata.Load(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+}  // namespace dadoveri
