@@ -54,7 +54,15 @@ bool PlatformFile::OpenWith(const std::string& name, int flags, FileAccess acces
     return false;
   }
   fd_ = fd;
-  lock_type_ = writes ? F_WRLCK : F_RDLCK;
+  lock_fd_ = fd;
+  lock_type_ = F_WRLCK;
+  if (!writes) {
+    const int for_locks = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
+    if (for_locks >= 0)
+      lock_fd_ = for_locks;
+    else
+      lock_type_ = F_RDLCK;
+  }
   locks_.Clear();
   return true;
 }
@@ -71,7 +79,9 @@ bool PlatformFile::Open(const std::string& name, FileAccess access, FileShare sh
 bool PlatformFile::Close() {
   if (fd_ < 0) return true;
   const int fd = fd_;
+  if (lock_fd_ >= 0 && lock_fd_ != fd) ::close(lock_fd_);
   fd_ = -1;
+  lock_fd_ = -1;
   locks_.Clear();
   if (::close(fd) != 0) return fail();
   return true;
@@ -142,14 +152,14 @@ bool PlatformFile::Flush() {
 
 bool PlatformFile::LockRange(int64_t offset, int64_t count) {
   int error = 0;
-  if (locks_.Lock(fd_, lock_type_, offset, count, &error)) return true;
+  if (locks_.Lock(lock_fd_, lock_type_, offset, count, &error)) return true;
   last_error_ = error;
   return false;
 }
 
 bool PlatformFile::UnlockRange(int64_t offset, int64_t count) {
   int error = 0;
-  if (locks_.Unlock(fd_, offset, count, &error)) return true;
+  if (locks_.Unlock(lock_fd_, offset, count, &error)) return true;
   last_error_ = error;
   return false;
 }

@@ -4,7 +4,8 @@
 // Share modes are emulated with open-file-description locks on marker bytes far beyond
 // any data: every handle read-locks markers for the access it has and for the access it
 // denies to others, and an open is refused when it conflicts with another handle's
-// markers, as a sharing violation would refuse it.
+// markers, as a sharing violation would refuse it. (A whole-file lock would not do: the
+// handle's own byte locks would merge into it and their unlocks punch holes in it.)
 #pragma once
 
 #include <cstdint>
@@ -54,6 +55,11 @@ class PlatformFile {
   bool fail();
 
   int fd_ = -1;
+  // Descriptor that carries the byte-range locks: the file's own one, or for a handle
+  // opened for reading a second one opened for writing where the file allows it, so that
+  // its locks stay exclusive. Without it the locks are shared ones (F_RDLCK), which
+  // still conflict with every lock of a writer.
+  int lock_fd_ = -1;
   short lock_type_ = 0;
   int last_error_ = 0;
   ByteLockTable locks_;

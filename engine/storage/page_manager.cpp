@@ -131,16 +131,14 @@ void TABSPageManager::PutPage(TABSPage* page) {
 }
 
 void TABSPageManager::CheckCommit(int32_t session) {
-  for (size_t i = 0; i < cache_.Count(); ++i) {
-    const TABSPage* page = cache_.Item(i);
+  cache_.ForEach([&](const TABSPage* page) {
     if (page->Session == session && page->UseCount > 0) RaiseError(20152);
-  }
+  });
   if (SessionPages* record = FindSession(session)) {
-    for (size_t i = 0; i < record->dirty.Count(); ++i) {
-      const TABSPage* page = record->dirty.Item(i);
+    record->dirty.ForEach([](const TABSPage* page) {
       if (!page->Dirty) RaiseError(20085);
       if (page->UseCount > 0) RaiseError(20086);
-    }
+    });
   }
 }
 
@@ -167,7 +165,7 @@ void TABSPageManager::CommitPages(int32_t session) {
   record->freed_pages.clear();
   record->new_pages.clear();
   while (record->dirty.Count() > 0) {
-    TABSPage* page = record->dirty.Item(0);
+    TABSPage* page = record->dirty.First();
     WritePage(page);
     page->Dirty = false;
     insert_committed(record->dirty.Delete(page->PageNo));
@@ -177,11 +175,10 @@ void TABSPageManager::CommitPages(int32_t session) {
 void TABSPageManager::RollbackPages(int32_t session) {
   SessionPages* record = FindSession(session);
   if (!record) return;
-  for (size_t i = 0; i < record->dirty.Count(); ++i) {
-    const TABSPage* page = record->dirty.Item(i);
+  record->dirty.ForEach([](const TABSPage* page) {
     if (!page->Dirty) RaiseError(20087);
     if (page->UseCount > 0) RaiseError(20088);
-  }
+  });
   record->dirty.Clear();
   std::vector<int32_t> new_pages;
   new_pages.swap(record->new_pages);

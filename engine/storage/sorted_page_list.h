@@ -1,14 +1,18 @@
 // TABSSortedPageList: the pages of one list (the shared cache or a session's dirty list)
-// sorted by PageNo for binary search. The list owns its pages. Every insertion and every
-// touch renews an entry's use stamp, so the entry with the lowest stamp is the one used
-// longest ago; the entries are also kept in stamp order, which makes finding that entry
-// and renewing a stamp constant-time.
+// ordered by PageNo and found by binary search. The list owns its pages. Every insertion
+// and every touch renews an entry's use stamp, so the entry with the lowest stamp is the
+// one used longest ago; the entries are also kept in stamp order, which makes finding
+// that entry and renewing a stamp constant-time.
+//
+// The entries sit in a balanced search tree rather than a sorted array: a cache that
+// evicts its lowest page numbers while reading forward would otherwise move the whole
+// array on every eviction.
 #pragma once
 
 #include <cstdint>
 #include <list>
+#include <map>
 #include <memory>
-#include <vector>
 
 #include "engine/storage/page.h"
 
@@ -33,20 +37,22 @@ class TABSSortedPageList {
   void Clear();
 
   size_t Count() const { return entries_.size(); }
-  // The i-th page in PageNo order.
-  TABSPage* Item(size_t i) const { return entries_[i].page.get(); }
+  // The page with the lowest PageNo; nullptr when empty.
+  TABSPage* First() const;
+  // Calls fn(TABSPage*) for every page in PageNo order; fn must not change the list.
+  template <typename Fn>
+  void ForEach(Fn&& fn) const {
+    for (const auto& [page_no, entry] : entries_) fn(entry.page.get());
+  }
 
  private:
   struct Entry {
-    int32_t page_no;
-    std::list<int32_t>::iterator stamp;  // position in stamp order
+    std::list<TABSPage*>::iterator stamp;  // position in stamp order
     std::unique_ptr<TABSPage> page;
   };
-  size_t lower_bound(int32_t page_no) const;
 
-  std::vector<Entry> entries_;
-  std::list<int32_t> by_stamp_;  // page numbers, lowest stamp first
-  size_t growth_step_ = 1000;
+  std::map<int32_t, Entry> entries_;
+  std::list<TABSPage*> by_stamp_;  // lowest stamp first
 };
 
 }  // namespace dadoveri

@@ -56,6 +56,12 @@ TEST_F(ByteLockTest, ReadOnlyHandlesStillConflictWithWriters) {
   ASSERT_TRUE(reader.LockRange(20, 1));
   EXPECT_FALSE(a_.LockRange(20, 1));
   EXPECT_FALSE(reader.LockRange(20, 1));
+  // Two handles opened for reading exclude each other as well.
+  PlatformFile second_reader;
+  ASSERT_TRUE(second_reader.Open(name_, FileAccess::Read, FileShare::ReadWrite));
+  EXPECT_FALSE(second_reader.LockRange(20, 1));
+  ASSERT_TRUE(reader.Close());
+  EXPECT_TRUE(second_reader.LockRange(20, 1));
 }
 
 TEST(ByteLock, LostConnectionClassification) {

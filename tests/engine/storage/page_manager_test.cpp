@@ -261,8 +261,10 @@ TEST(SortedPageList, LookupOrderAndErrors) {
     page->PageNo = no;
     list.Insert(std::move(page));
   }
-  EXPECT_EQ(list.Item(0)->PageNo, 3);
-  EXPECT_EQ(list.Item(3)->PageNo, 40);
+  EXPECT_EQ(list.First()->PageNo, 3);
+  std::vector<int32_t> order;
+  list.ForEach([&](const TABSPage* page) { order.push_back(page->PageNo); });
+  EXPECT_EQ(order, (std::vector<int32_t>{3, 8, 17, 40}));
   EXPECT_EQ(list.Find(17)->List, &list);
   EXPECT_EQ(list.Find(18), nullptr);
   EXPECT_EQ(list.LeastRecentlyUsed()->PageNo, 40);
