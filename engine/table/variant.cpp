@@ -756,7 +756,9 @@ int32_t TABSVariant::StringLength() const {
 
 namespace {
 
-[[noreturn]] void raise_overflow() { throw std::overflow_error("Integer overflow"); }
+// Negating the lowest value of a signed type, or a nonzero unsigned value, has no result
+// in the type.
+[[noreturn]] void raise_overflow(TABSBaseType type) { RaiseError(30122, BaseTypeName(type)); }
 
 [[noreturn]] void raise_division(const char* what) { RaiseError(30128, what); }
 
@@ -792,18 +794,18 @@ void TABSVariant::Negate() {
     case btInteger:
     case btDate: {
       const int32_t v = load<int32_t>(data_);
-      if (v == std::numeric_limits<int32_t>::min()) raise_overflow();
+      if (v == std::numeric_limits<int32_t>::min()) raise_overflow(type_);
       put(out, static_cast<int32_t>(-v));
       break;
     }
     case btLargeint: {
       const int64_t v = load<int64_t>(data_);
-      if (v == std::numeric_limits<int64_t>::min()) raise_overflow();
+      if (v == std::numeric_limits<int64_t>::min()) raise_overflow(type_);
       put(out, -v);
       break;
     }
     case btCardinal: {
-      if (load<uint32_t>(data_) != 0) raise_overflow();
+      if (load<uint32_t>(data_) != 0) raise_overflow(type_);
       put(out, uint32_t{0});
       break;
     }
