@@ -339,6 +339,16 @@ TEST(DiskPageManager, SecondOpenAndBadPageNumbers) {
   EXPECT_EQ(pm->PageOffset(3), 380 + 3 * 4096);
   TABSDiskPageManager other(10);
   EXPECT_EQ(CodeOf([&] { other.OpenDatabase(db, {}, read_only, false, false, repair); }), 30364);
+  // Direct byte access stays inside its page.
+  AddFilledPages(*pm, 1, 0);
+  uint8_t bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  pm->WritePageBytes(2, 4088, bytes, 8);
+  uint8_t back[8] = {};
+  pm->ReadPageBytes(2, 4088, back, 8);
+  EXPECT_EQ(std::memcmp(back, bytes, 8), 0);
+  EXPECT_EQ(MessageOf([&] { pm->ReadPageBytes(2, 4090, back, 8); }),
+            "Error - invalid page offset = 4090, page size = 4096 - Native error: 10476");
+  EXPECT_EQ(CodeOf([&] { pm->WritePageBytes(2, 4089, bytes, 8); }), 10477);
 }
 
 // ---- Encryption on disk -------------------------------------------------------------
