@@ -36,7 +36,7 @@ class BlockCipher {
   virtual void Encrypt(const uint8_t* in, uint8_t* out) const = 0;
   virtual void Decrypt(const uint8_t* in, uint8_t* out) const = 0;
   // out = D(in) xor xor_blocks over `length` bytes of whole blocks, as many blocks at a
-  // time as the implementation can.
+  // time as the implementation can; `out` may be `in`.
   virtual void DecryptBlocks(const uint8_t* in, const uint8_t* xor_blocks, uint8_t* out,
                              size_t length, size_t block) const {
     for (size_t i = 0; i < length; i += block) {
@@ -71,7 +71,7 @@ class TripleDes24 final : public BlockCipher {
         d3_(key + 16, 8) {}
 
   void Encrypt(const uint8_t* in, uint8_t* out) const override {
-    std::memcpy(out, in, 24);
+    if (out != in) std::memcpy(out, in, 24);
     each(e1_, out);
     swap_words(out);
     each(d2_, out);
@@ -79,7 +79,7 @@ class TripleDes24 final : public BlockCipher {
     each(e3_, out);
   }
   void Decrypt(const uint8_t* in, uint8_t* out) const override {
-    std::memcpy(out, in, 24);
+    if (out != in) std::memcpy(out, in, 24);
     each(d3_, out);
     swap_words(out);
     each(e2_, out);
@@ -154,37 +154,50 @@ bool process(bool encrypt, uint8_t code, void* buffer, size_t length,
     const BlockCipher* cipher = cipher_for(code, password);
     if (!cipher) return false;
     const size_t b = static_cast<size_t>(kCiphers[code].block);
-    uint8_t feedback[24];
-    uint8_t work[24];
-    std::memset(feedback, 0xFF, b);
+    const size_t words = b / 8;  // every block size is a whole number of 64-bit words
+    uint64_t feedback[3];
+    uint64_t work[3];
+    for (size_t w = 0; w < words; ++w) feedback[w] = ~uint64_t{0};
     auto* p = static_cast<uint8_t*>(buffer);
     size_t left = length;
     if (encrypt) {
       // Each block's input depends on the cipher text before it: one block at a time.
       for (; left >= b; left -= b, p += b) {
-        for (size_t i = 0; i < b; ++i) work[i] = p[i] ^ feedback[i];
-        cipher->Encrypt(work, p);
-        for (size_t i = 0; i < b; ++i) feedback[i] ^= p[i];
+        for (size_t w = 0; w < words; ++w) {
+          uint64_t x;
+          std::memcpy(&x, p + 8 * w, 8);
+          work[w] = x ^ feedback[w];
+        }
+        cipher->Encrypt(reinterpret_cast<const uint8_t*>(work), p);
+        for (size_t w = 0; w < words; ++w) {
+          uint64_t c;
+          std::memcpy(&c, p + 8 * w, 8);
+          feedback[w] ^= c;
+        }
       }
     } else if (left >= b) {
       // The feedback of every block is known from the cipher text alone, so all blocks
       // are decrypted in one pass: P(i) = D(C(i)) xor F(i), F(i+1) = F(i) xor C(i).
       const size_t whole = left / b * b;
-      thread_local std::vector<uint8_t> feedbacks, plain;
-      feedbacks.resize(whole);
-      plain.resize(whole);
+      thread_local std::vector<uint64_t> feedbacks;
+      feedbacks.resize(whole / 8);
+      uint64_t* f = feedbacks.data();
       for (size_t at = 0; at < whole; at += b) {
-        std::memcpy(&feedbacks[at], feedback, b);
-        for (size_t i = 0; i < b; ++i) feedback[i] ^= p[at + i];
+        for (size_t w = 0; w < words; ++w) {
+          uint64_t c;
+          std::memcpy(&c, p + at + 8 * w, 8);
+          *f++ = feedback[w];
+          feedback[w] ^= c;
+        }
       }
-      cipher->DecryptBlocks(p, feedbacks.data(), plain.data(), whole, b);
-      std::memcpy(p, plain.data(), whole);
+      cipher->DecryptBlocks(p, reinterpret_cast<const uint8_t*>(feedbacks.data()), p, whole, b);
       p += whole;
       left -= whole;
     }
     if (left > 0) {
-      cipher->Encrypt(feedback, work);
-      for (size_t i = 0; i < left; ++i) p[i] ^= work[i];
+      uint8_t stream[24];
+      cipher->Encrypt(reinterpret_cast<const uint8_t*>(feedback), stream);
+      for (size_t i = 0; i < left; ++i) p[i] ^= stream[i];
     }
     return true;
   } catch (...) {
