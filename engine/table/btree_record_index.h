@@ -1,0 +1,187 @@
+// TABSIndex, the abstract open index of a table, and TABSBTreeRecordIndex, the B-tree
+// index whose entries hold keys built from records (TABSRecordKeyRef) and point at them by
+// record identifier. Records are read through a TABSIndexRecordSource (the seam that table
+// data operations fill).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "engine/table/btree.h"
+#include "engine/table/btree_record_source.h"
+#include "engine/table/index_def.h"
+#include "engine/table/record_key_ref.h"
+
+namespace dadoveri {
+
+class TABSFieldDefs;
+
+// The last path found for one record, so that repeated steps from it skip the search.
+struct TABSIndexPositionCache {
+  int32_t IndexID = -1;
+  TABSRecordID RecordID;
+  int32_t ChangeCounter = 0;
+  TABSKeyPath Path;
+  bool Valid = false;
+};
+
+enum TABSGetRecordMode : uint8_t { grmCurrent = 0, grmNext = 1, grmPrior = 2 };
+enum TABSGetRecordResult : uint8_t { grrFound = 0, grrBeginReached = 1, grrEndReached = 2, grrNotFound = 3 };
+
+// One step through an index: the mode, the begin and end flags, the current record and
+// the buffer the record found is read into.
+struct TABSIndexGetRecordRequest {
+  TABSGetRecordMode Mode = grmNext;
+  bool GoToFirst = false;
+  bool GoToLast = false;
+  TABSRecordID RecordID;
+  void* RecordBuffer = nullptr;
+  TABSIndexPositionCache* PositionCache = nullptr;
+  TABSGetRecordResult Result = grrNotFound;
+};
+
+// Search condition kinds.
+enum TABSIndexConditionKind : int32_t {
+  ickNone = 0, ickEqual = 1, ickLess = 2, ickGreater = 3, ickLessOrEqual = 4, ickGreaterOrEqual = 5,
+};
+
+// A key condition on an index: a memory record holding the key values in the index fields,
+// the number of leading key parts used, and whether the text value of the last part used
+// is a prefix (entries beginning with it compare equal).
+struct TABSIndexKeyCondition {
+  int32_t Kind = ickNone;
+  const void* KeyRecord = nullptr;
+  int32_t KeyFieldCount = -1;
+  bool Partial = false;
+};
+
+class TABSIndex {
+ public:
+  TABSIndex() = default;
+  virtual ~TABSIndex() = default;
+  TABSIndex(const TABSIndex&) = delete;
+  TABSIndex& operator=(const TABSIndex&) = delete;
+
+  // Slots, in order. The base implements 0 and 3: taking the copy of the definition.
+  virtual void Create(int32_t session, bool from_records, TABSIndexDef& definition);          // 0
+  virtual void Drop(int32_t session) = 0;                                                     // 1
+  virtual void Empty(int32_t session) = 0;                                                    // 2
+  virtual void Open(const TABSIndexDef& definition);                                          // 3
+  virtual void Rebuild(int32_t session, bool from_records) = 0;                               // 4
+  virtual void GetRecord(int32_t session, TABSIndexGetRecordRequest& request) = 0;            // 5
+  virtual void GetRecordNextToKey(int32_t session, TABSIndexGetRecordRequest& request) = 0;   // 6
+  virtual std::unique_ptr<TABSKeyPath> NewKeyPath() = 0;                                      // 7
+  virtual void FreeKeyPath(std::unique_ptr<TABSKeyPath>& path) = 0;                           // 8
+  virtual bool FindRecord(int32_t session, const TABSRecordID& id, TABSKeyPath& path,
+                          const void* record) = 0;                                           // 9
+  virtual int CompareKeyPaths(const TABSKeyPath& a, const TABSKeyPath& b) = 0;                // 10
+  virtual int64_t RecordNumberOf(int32_t session, const TABSRecordID& id, const void* record) = 0;  // 11
+  virtual TABSRecordID RecordAtNumber(int32_t session, int64_t n) = 0;                        // 12
+  virtual void ReduceToDistinctKeys(int32_t session, const std::function<bool(int64_t)>& is_set,
+                                    const std::function<void(int64_t)>& clear, int32_t k) = 0;  // 13
+  virtual std::unique_ptr<TABSIndexPositionCache> NewPositionCache() = 0;                    // 14
+  virtual void FreePositionCache(std::unique_ptr<TABSIndexPositionCache>& cache) = 0;         // 15
+  virtual bool Search(int32_t session, bool forward, const TABSIndexKeyCondition* condition, TABSRecordID& id,
+                      TABSKeyPath* path = nullptr) = 0;                                      // 16
+  virtual int CompareRecords(const void* a, const void* b, int32_t k) = 0;                    // 17
+  virtual int BoundSide(int32_t kind) = 0;                                                    // 18
+  virtual int64_t ApproximateCountBetween(int32_t session, const TABSIndexKeyCondition& a,
+                                          const TABSIndexKeyCondition& b, int64_t total) = 0;  // 19
+  virtual bool IsUnique(int32_t session, const void* record) = 0;                             // 20
+  virtual bool UniqueAfterChange(int32_t session, const void* old_record, const void* new_record) = 0;  // 21
+  virtual void Insert(int32_t session, const void* record, const TABSRecordID& id) = 0;       // 22
+  virtual void Delete(int32_t session, const void* record, const TABSRecordID& id) = 0;       // 23
+  virtual void Update(int32_t session, const void* old_record, const void* new_record, const TABSRecordID& id,
+                      bool second_call) = 0;                                                  // 24
+  virtual int32_t EntriesPerPage(int32_t* remainder = nullptr) = 0;                           // 25
+  virtual void ReadEntryAt(int32_t session, const TABSKeyPath& path, uint8_t* destination) = 0;  // 26
+
+  const TABSIndexDef& Definition() const { return definition_; }
+
+ protected:
+  TABSIndexDef definition_;
+};
+
+class TABSBTreeRecordIndex final : public TABSIndex {
+ public:
+  // `fields`: the table's field list ("Pointer is nil", 20044, when missing); `pages`: the
+  // table's page manager, or the temporary one for a temporary index.
+  TABSBTreeRecordIndex(TABSPageManager* pages, const TABSFieldDefs* fields, TABSIndexRecordSource* source);
+  ~TABSBTreeRecordIndex() override;
+
+  void Create(int32_t session, bool from_records, TABSIndexDef& definition) override;
+  void Drop(int32_t session) override;
+  void Empty(int32_t session) override;
+  void Open(const TABSIndexDef& definition) override;
+  void Rebuild(int32_t session, bool from_records) override;
+  void GetRecord(int32_t session, TABSIndexGetRecordRequest& request) override;
+  void GetRecordNextToKey(int32_t session, TABSIndexGetRecordRequest& request) override;
+  std::unique_ptr<TABSKeyPath> NewKeyPath() override { return std::make_unique<TABSKeyPath>(); }
+  void FreeKeyPath(std::unique_ptr<TABSKeyPath>& path) override { path.reset(); }
+  bool FindRecord(int32_t session, const TABSRecordID& id, TABSKeyPath& path, const void* record) override;
+  int CompareKeyPaths(const TABSKeyPath& a, const TABSKeyPath& b) override;
+  int64_t RecordNumberOf(int32_t session, const TABSRecordID& id, const void* record) override;
+  TABSRecordID RecordAtNumber(int32_t session, int64_t n) override;
+  void ReduceToDistinctKeys(int32_t session, const std::function<bool(int64_t)>& is_set,
+                            const std::function<void(int64_t)>& clear, int32_t k) override;
+  std::unique_ptr<TABSIndexPositionCache> NewPositionCache() override {
+    return std::make_unique<TABSIndexPositionCache>();
+  }
+  void FreePositionCache(std::unique_ptr<TABSIndexPositionCache>& cache) override { cache.reset(); }
+  bool Search(int32_t session, bool forward, const TABSIndexKeyCondition* condition, TABSRecordID& id,
+              TABSKeyPath* path = nullptr) override;
+  int CompareRecords(const void* a, const void* b, int32_t k) override;
+  int BoundSide(int32_t kind) override;
+  int64_t ApproximateCountBetween(int32_t session, const TABSIndexKeyCondition& a, const TABSIndexKeyCondition& b,
+                                  int64_t total) override;
+  bool IsUnique(int32_t session, const void* record) override;
+  bool UniqueAfterChange(int32_t session, const void* old_record, const void* new_record) override;
+  void Insert(int32_t session, const void* record, const TABSRecordID& id) override;
+  void Delete(int32_t session, const void* record, const TABSRecordID& id) override;
+  void Update(int32_t session, const void* old_record, const void* new_record, const TABSRecordID& id,
+              bool second_call) override;
+  int32_t EntriesPerPage(int32_t* remainder = nullptr) override;
+  void ReadEntryAt(int32_t session, const TABSKeyPath& path, uint8_t* destination) override;
+
+  // Navigation on a path.
+  bool First(int32_t session, TABSKeyPath& path);
+  bool Last(int32_t session, TABSKeyPath& path);
+  bool Next(int32_t session, TABSKeyPath& path);
+  bool Prior(int32_t session, TABSKeyPath& path);
+  // The record identifier of the entry at a path.
+  TABSRecordID RecordIDAt(int32_t session, const TABSKeyPath& path);
+  double ApproximatePosition(const TABSKeyPath& path) const { return TABSBTree::ApproximatePosition(path); }
+  int64_t IndexOrdinal(const TABSKeyPath& path) const;
+  bool PathOfOrdinal(int32_t session, int64_t ordinal, TABSKeyPath& path);
+  // Checks the tree and answers its entry count.
+  int64_t CheckIntegrity(int32_t session);
+  int64_t Count(int32_t session);
+
+  TABSRecordKeyRef& KeyRef() { return *key_ref_; }
+  TABSBTree& Tree() { return *tree_; }
+  // The definition the index writes its root page into (the caller's copy at create).
+  int32_t RootPageNo() const { return definition_.RootPageNo; }
+
+ private:
+  void build_key_ref();
+  void require_open() const;
+  // A target over a memory record: its page key into key_, all parts or the first k.
+  TABSBTreeTarget target_of(const void* record, int32_t k = -1, const int32_t* prefixes = nullptr);
+  bool keys_differ(const void* a, const void* b);
+  void fetch(int32_t session, const TABSRecordID& id, void* buffer);
+  void fill_cache(TABSIndexGetRecordRequest& request, const TABSKeyPath& path, const TABSRecordID& id);
+  std::vector<int32_t> prefix_lengths(const TABSIndexKeyCondition& condition) const;
+
+  TABSPageManager* pages_;
+  const TABSFieldDefs* fields_;
+  TABSIndexRecordSource* source_;
+  std::unique_ptr<TABSRecordKeyRef> key_ref_;
+  std::unique_ptr<TABSBTree> tree_;
+  std::vector<uint8_t> key_;
+  std::vector<uint8_t> record_;
+  std::vector<uint8_t> entry_;
+};
+
+}  // namespace dadoveri
