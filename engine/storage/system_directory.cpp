@@ -12,7 +12,7 @@ constexpr size_t kEntrySize = 5;
 
 TABSSystemDirectory::TABSSystemDirectory(TABSPageManager& pages) : file_(pages) {}
 
-void TABSSystemDirectory::Create(int32_t session) {
+void TABSSystemDirectory::CreateFile(int32_t session) {
   file_.CreateFile(session, ptFileSystemDirectory);
   if (file_.StartPageNo() != kSystemDirectoryPageNo) {
     const int32_t real = file_.StartPageNo();
@@ -22,45 +22,45 @@ void TABSSystemDirectory::Create(int32_t session) {
   entries_.clear();
 }
 
-void TABSSystemDirectory::Open(int32_t session) {
+void TABSSystemDirectory::OpenFile(int32_t session) {
   file_.OpenFile(kSystemDirectoryPageNo, ptFileSystemDirectory);
+  entries_.clear();
   try {
     const std::vector<uint8_t> bytes = file_.ReadAll(session);
-    entries_.clear();
     for (size_t at = 0; at + kEntrySize <= bytes.size(); at += kEntrySize)
-      entries_.emplace_back(bytes[at], LoadLE<int32_t>(&bytes[at + 1]));
+      entries_.push_back({bytes[at], LoadLE<int32_t>(&bytes[at + 1])});
   } catch (...) {
     file_.CloseFile();
     throw;
   }
 }
 
-void TABSSystemDirectory::Close() {
+void TABSSystemDirectory::CloseFile() {
   file_.CloseFile();
   entries_.clear();
 }
 
-int32_t TABSSystemDirectory::Lookup(uint8_t code) const {
-  for (const auto& [c, start] : entries_)
-    if (c == code) return start;
+int32_t TABSSystemDirectory::StartPageNo(uint8_t code) const {
+  for (const Entry& e : entries_)
+    if (e.Code == code) return e.StartPageNo;
   return -1;
 }
 
-void TABSSystemDirectory::SetEntry(uint8_t code, int32_t start_page_no) {
-  for (auto& [c, start] : entries_) {
-    if (c == code) {
-      start = start_page_no;
+void TABSSystemDirectory::SetStartPageNo(uint8_t code, int32_t start_page_no) {
+  for (Entry& e : entries_) {
+    if (e.Code == code) {
+      e.StartPageNo = start_page_no;
       return;
     }
   }
-  entries_.emplace_back(code, start_page_no);
+  entries_.push_back({code, start_page_no});
 }
 
-void TABSSystemDirectory::Write(int32_t session) {
+void TABSSystemDirectory::WriteFile(int32_t session) {
   std::vector<uint8_t> bytes(entries_.size() * kEntrySize);
   for (size_t i = 0; i < entries_.size(); ++i) {
-    bytes[i * kEntrySize] = entries_[i].first;
-    StoreLE(&bytes[i * kEntrySize + 1], entries_[i].second);
+    bytes[i * kEntrySize] = entries_[i].Code;
+    StoreLE(&bytes[i * kEntrySize + 1], entries_[i].StartPageNo);
   }
   file_.WriteFile(session, bytes.data(), static_cast<int32_t>(bytes.size()));
 }

@@ -1,0 +1,346 @@
+#include "engine/storage/disk_database_data.h"
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+
+#include "engine/query/engine_error.h"
+#include "engine/storage/internal_file.h"
+#include "engine/storage/table_locks_file.h"
+#include "engine/table/field_manager.h"
+#include "engine/table/table_metadata.h"
+
+namespace dadoveri {
+
+namespace {
+
+std::mutex g_registry_mutex;
+std::map<std::string, std::weak_ptr<TABSDiskDatabaseData>>& registry() {
+  static std::map<std::string, std::weak_ptr<TABSDiskDatabaseData>> r;
+  return r;
+}
+
+std::string registry_key(const std::string& file_name) {
+  std::error_code ec;
+  const auto path = std::filesystem::weakly_canonical(file_name, ec);
+  return ec ? file_name : path.string();
+}
+
+// Releases the tables lock when the scope ends.
+class TablesLockScope {
+ public:
+  explicit TablesLockScope(TABSDiskPageManager& pages) : pages_(pages) { pages_.LockTables(); }
+  ~TablesLockScope() {
+    try {
+      pages_.UnlockTables();
+    } catch (...) {
+    }
+  }
+
+ private:
+  TABSDiskPageManager& pages_;
+};
+
+}  // namespace
+
+TABSDiskDatabaseData::TABSDiskDatabaseData(std::string file_name) : file_name_(std::move(file_name)) {}
+
+TABSDiskDatabaseData::~TABSDiskDatabaseData() { close_quietly(); }
+
+std::shared_ptr<TABSDiskDatabaseData> TABSDiskDatabaseData::Attach(const std::string& file_name) {
+  std::lock_guard guard(g_registry_mutex);
+  auto& r = registry();
+  const std::string key = registry_key(file_name);
+  if (auto existing = r[key].lock()) return existing;
+  auto created = std::make_shared<TABSDiskDatabaseData>(file_name);
+  r[key] = created;
+  return created;
+}
+
+void TABSDiskDatabaseData::require_open() {
+  if (!IsOpened()) RaiseError(30399);
+}
+
+void TABSDiskDatabaseData::CreateDatabase() {
+  std::lock_guard guard(lock_);
+  if (IsOpened()) RaiseError(10461, file_name_);
+  const TABSDatabaseCreateSettings& s = CreateSettings;
+  pages_ = std::make_unique<TABSDiskPageManager>();
+  try {
+    pages_->CreateDatabase(file_name_, s.PageSize, s.PagesPerExtent, s.Password);
+    directory_ = std::make_unique<TABSSystemDirectory>(*pages_);
+    directory_->CreateFile(kSystemSession);
+    sessions_file_ = std::make_unique<TABSActiveSessionsFile>(*pages_);
+    sessions_file_->CreateFile(kSystemSession, s.MaxConnections);
+    table_list_ = std::make_unique<TABSTableList>(*pages_);
+    table_list_->CreateFile(kSystemSession);
+    directory_->SetStartPageNo(sfTableList, table_list_->StartPageNo());
+    directory_->SetStartPageNo(sfActiveSessions, sessions_file_->StartPageNo());
+    directory_->WriteFile(kSystemSession);
+    pages_->CommitPages(kSystemSession);
+    pages_->File().FlushFileBuffers();
+  } catch (...) {
+    close_quietly();
+    throw;
+  }
+  CloseDatabase();
+}
+
+void TABSDiskDatabaseData::open_files(const TABSConnectOptions& options) {
+  pages_ = std::make_unique<TABSDiskPageManager>();
+  bool read_only = options.ReadOnly;
+  bool needs_repair = false;
+  pages_->OpenDatabase(file_name_, options.Password, read_only, options.Exclusive, options.MultiUser && !options.Exclusive,
+                       needs_repair);
+  read_only_ = read_only;
+  needs_repair_ = needs_repair;
+  exclusive_ = options.Exclusive;
+  multi_user_ = options.MultiUser && !options.Exclusive;
+  directory_ = std::make_unique<TABSSystemDirectory>(*pages_);
+  directory_->OpenFile(kSystemSession);
+  const int32_t sessions_page = directory_->StartPageNo(sfActiveSessions);
+  const int32_t tables_page = directory_->StartPageNo(sfTableList);
+  if (sessions_page < 0 || tables_page < 0) RaiseError(20237);
+  sessions_file_ = std::make_unique<TABSActiveSessionsFile>(*pages_);
+  sessions_file_->OpenFile(sessions_page);
+  table_list_ = std::make_unique<TABSTableList>(*pages_);
+  table_list_->OpenFile(kSystemSession, tables_page);
+  lock_manager_ = std::make_unique<TABSDatabaseTableLockManager>(*sessions_file_, exclusive_);
+}
+
+void TABSDiskDatabaseData::OpenDatabase(const TABSConnectOptions& options) {
+  std::lock_guard guard(lock_);
+  if (IsOpened()) RaiseError(10462, file_name_);
+  try {
+    open_files(options);
+  } catch (...) {
+    close_quietly();
+    throw;
+  }
+}
+
+void TABSDiskDatabaseData::close_quietly() {
+  lock_manager_.reset();
+  if (table_list_) table_list_->CloseFile();
+  table_list_.reset();
+  if (sessions_file_) sessions_file_->CloseFile();
+  sessions_file_.reset();
+  if (directory_) directory_->CloseFile();
+  directory_.reset();
+  if (pages_) {
+    try {
+      pages_->FreeAllPages();
+    } catch (...) {
+    }
+    try {
+      pages_->CloseDatabase();
+    } catch (...) {
+    }
+  }
+  pages_.reset();
+  single_user_connections_ = 0;
+  holds_all_slots_ = false;
+}
+
+void TABSDiskDatabaseData::CloseDatabase() {
+  std::lock_guard guard(lock_);
+  if (!pages_) return;
+  if (lock_manager_) lock_manager_->CheckNoLocks();
+  if (table_list_) table_list_->CloseFile();
+  if (sessions_file_) sessions_file_->CloseFile();
+  if (directory_) directory_->CloseFile();
+  pages_->FreeAllPages();
+  close_quietly();
+}
+
+int32_t TABSDiskDatabaseData::Connect(const TABSConnectOptions& options) {
+  std::lock_guard guard(lock_);
+  const bool opened_here = !IsOpened();
+  if (opened_here) {
+    OpenDatabase(options);
+  } else if (!exclusive_ && !options.Exclusive && options.MultiUser != multi_user_) {
+    RaiseError(20235);
+  }
+  int32_t session = 0;
+  try {
+    if (exclusive_ || multi_user_) {
+      session = lock_manager_->ConnectSession();
+    } else {
+      // Single-user: the first connection takes every slot, or the file becomes read-only
+      // when another process holds one.
+      if (single_user_connections_ == 0 && !holds_all_slots_ && !read_only_) {
+        if (lock_manager_->TakeAllSlots()) {
+          holds_all_slots_ = true;
+        } else {
+          TABSConnectOptions read_only = options;
+          read_only.ReadOnly = true;
+          close_quietly();
+          OpenDatabase(read_only);
+        }
+      }
+      ++single_user_connections_;
+      session = 0;
+    }
+  } catch (...) {
+    if (opened_here) close_quietly();
+    throw;
+  }
+  RegisterSession(session);
+  return session;
+}
+
+void TABSDiskDatabaseData::Disconnect(int32_t session) {
+  std::lock_guard guard(lock_);
+  UnregisterSession(session);
+  std::exception_ptr failure;
+  try {
+    if (IsOpened()) {
+      if (exclusive_ || multi_user_) {
+        lock_manager_->DisconnectSession(session);
+      } else if (--single_user_connections_ <= 0) {
+        single_user_connections_ = 0;
+        if (holds_all_slots_) lock_manager_->ReleaseAllSlots();
+        holds_all_slots_ = false;
+      }
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  if (sessions_.empty()) {
+    try {
+      CloseDatabase();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+      close_quietly();
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TABSDiskDatabaseData::GetTableNames(std::vector<std::string>& names) {
+  std::lock_guard guard(lock_);
+  names.clear();
+  if (!IsOpened()) return;
+  if (multi_user_) table_list_->Reload(kSystemSession);
+  for (const TABSTableListEntry& e : table_list_->Entries()) names.push_back(e.TableName);
+}
+
+int32_t TABSDiskDatabaseData::GetNextObjectID() {
+  std::lock_guard guard(lock_);
+  require_open();
+  return pages_->GetNextObjectID();
+}
+
+void TABSDiskDatabaseData::CommitSession(int32_t session, bool flush) {
+  std::lock_guard guard(lock_);
+  require_open();
+  const bool lock_steps = multi_user_ && !exclusive_;
+  if (lock_steps && !lock_manager_->LockTablesForCommit(session)) RaiseError(20233);
+  pages_->CommitPages(session);
+  if (flush) pages_->File().FlushFileBuffers();
+  if (lock_steps) lock_manager_->UnlockTablesAfterCommit(session);
+}
+
+void TABSDiskDatabaseData::Flush() {
+  std::lock_guard guard(lock_);
+  require_open();
+  pages_->File().FlushFileBuffers();
+}
+
+TABSTableListEntry TABSDiskDatabaseData::CreateTable(int32_t session, const std::string& table_name,
+                                                     TABSTableMetadata& metadata) {
+  std::lock_guard guard(lock_);
+  require_open();
+  if (metadata.Fields.Count() == 0) RaiseError(10131);
+  TablesLockScope tables(*pages_);
+  table_list_->Reload(session);
+  if (table_list_->IndexOf(table_name) >= 0) RaiseError(30395, table_name);
+
+  for (int32_t i = 0; i < metadata.Fields.Count(); ++i) metadata.Fields.Item(i)->ObjectID = pages_->GetNextObjectID();
+  metadata.Fields.RecomputeOffsets();
+  for (int32_t i = 0; i < metadata.Indexes.Count(); ++i) metadata.Indexes.Item(i)->ObjectID = pages_->GetNextObjectID();
+  for (int32_t i = 0; i < metadata.Constraints.Count(); ++i) {
+    TABSConstraintDef* c = metadata.Constraints.Item(i);
+    if (!CreateConstraintDef(c->ConstraintType)) RaiseError(30058);
+    c->ObjectID = pages_->GetNextObjectID();
+  }
+  metadata.Constraints.SetTableName(table_name);
+  metadata.Constraints.ResolveReferences(metadata.Fields, metadata.Indexes);
+  metadata.Constraints.GenerateNames();
+
+  TABSTableListEntry entry;
+  entry.TableName = table_name;
+  entry.ObjectID = pages_->GetNextObjectID();
+  try {
+    entry.MetadataStartPageNo = CreateTableMetadataFile(*pages_, session, metadata);
+    // The most-updated file starts with the autoincrement counters at their initial
+    // values; the record manager's header follows it once record storage writes one.
+    TABSInternalDBTransactedAccessFile most_updated(*pages_);
+    most_updated.CreateFile(session, ptTableMostUpdated);
+    TABSBaseFieldManager counters(metadata.Fields.RecordLayout());
+    counters.ResetAutoincCounters();
+    const std::string block = counters.SaveAutoincCounters();
+    most_updated.WriteFile(session, block.data(), static_cast<int32_t>(block.size()));
+    entry.MostUpdatedStartPageNo = most_updated.StartPageNo();
+    TABSTableLocksFile locks(*pages_);
+    locks.CreateFile(session, sessions_file_->SlotCount());
+    entry.LocksStartPageNo = locks.StartPageNo();
+    table_list_->Add(session, entry);
+    pages_->CommitPages(session);
+  } catch (...) {
+    pages_->RollbackPages(session);
+    table_list_->Reload(session);
+    throw;
+  }
+  return entry;
+}
+
+void TABSDiskDatabaseData::DropTable(int32_t session, const std::string& table_name) {
+  std::lock_guard guard(lock_);
+  require_open();
+  TablesLockScope tables(*pages_);
+  table_list_->Reload(session);
+  const TABSTableListEntry entry = table_list_->Find(table_name);
+  try {
+    TABSInternalDBTransactedAccessFile metadata(*pages_);
+    metadata.OpenFile(entry.MetadataStartPageNo, ptTableMetaData, acZLIB, 1);
+    metadata.DeleteFile(session);
+    TABSInternalDBTransactedAccessFile most_updated(*pages_);
+    most_updated.OpenFile(entry.MostUpdatedStartPageNo, ptTableMostUpdated);
+    most_updated.DeleteFile(session);
+    TABSTableLocksFile locks(*pages_);
+    locks.OpenFile(entry.LocksStartPageNo);
+    locks.DeleteFile(session);
+    table_list_->Remove(session, table_name);
+    pages_->CommitPages(session);
+  } catch (...) {
+    pages_->RollbackPages(session);
+    table_list_->Reload(session);
+    throw;
+  }
+}
+
+void TABSDiskDatabaseData::RenameTable(int32_t session, const std::string& old_name, const std::string& new_name) {
+  std::lock_guard guard(lock_);
+  require_open();
+  TablesLockScope tables(*pages_);
+  table_list_->Reload(session);
+  try {
+    table_list_->Rename(session, old_name, new_name);
+    pages_->CommitPages(session);
+  } catch (...) {
+    pages_->RollbackPages(session);
+    table_list_->Reload(session);
+    throw;
+  }
+}
+
+void TABSDiskDatabaseData::ReadTableMetadata(int32_t session, const std::string& table_name,
+                                             TABSTableMetadata& metadata) {
+  std::lock_guard guard(lock_);
+  require_open();
+  const TABSTableListEntry entry = table_list_->Find(table_name);
+  ReadTableMetadataFile(*pages_, session, entry.MetadataStartPageNo, metadata);
+}
+
+}  // namespace dadoveri

@@ -1,0 +1,123 @@
+// TABSDiskDatabaseData: the registry of a database file, shared by all connections of the
+// process to that file. Creating lays out the system directory at page 2, the
+// active-sessions file with one slot per allowed connection and the table list; opening
+// reads them back and sets up the table lock manager. Connections get session numbers in
+// one of three modes:
+//   multi-user   each connection locks its own session slot;
+//   single-user  the first connection locks every slot, closing the file to other
+//                processes; when another process holds a slot, the file is opened
+//                read-only instead;
+//   exclusive    the file is opened without sharing and no byte is ever locked.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/storage/disk_page_manager.h"
+#include "engine/storage/sessions_file.h"
+#include "engine/storage/system_directory.h"
+#include "engine/storage/table_list.h"
+#include "engine/storage/table_lock_manager.h"
+#include "engine/table/database_data.h"
+
+namespace dadoveri {
+
+class TABSTableMetadata;
+
+// What a new database file records about itself.
+struct TABSDatabaseCreateSettings {
+  uint16_t PageSize = 4096;
+  uint16_t PagesPerExtent = 8;
+  TABSPassword Password;
+  int32_t MaxConnections = kDefaultMaxConnections;
+};
+
+// How a connection opens the file.
+struct TABSConnectOptions {
+  TABSPassword Password;
+  bool ReadOnly = false;
+  bool Exclusive = false;
+  bool MultiUser = true;
+};
+
+class TABSDiskDatabaseData : public TABSDatabaseData {
+ public:
+  explicit TABSDiskDatabaseData(std::string file_name);
+  // Closes the file when it is still open; never raises.
+  ~TABSDiskDatabaseData() override;
+
+  // The registry of `file_name` shared by the process's connections, made on first use.
+  static std::shared_ptr<TABSDiskDatabaseData> Attach(const std::string& file_name);
+
+  const std::string& FileName() const { return file_name_; }
+
+  // Slot 4: creates the file with CreateSettings (replacing any file of that name) and
+  // closes it again.
+  void CreateDatabase() override;
+  TABSDatabaseCreateSettings CreateSettings;
+
+  // Opens the file (for the first connection) and connects a session; returns its
+  // number. A connection whose multi-user setting differs from that of the open file is
+  // refused with "Cannot open database in multi-user and signle-user mode at the same
+  // time" (20235).
+  int32_t Connect(const TABSConnectOptions& options);
+  // Disconnects; the last connection closes the file.
+  void Disconnect(int32_t session);
+
+  // Opens the file and its system files; any failure closes what was opened and passes on.
+  void OpenDatabase(const TABSConnectOptions& options);
+  void CloseDatabase();
+  bool IsOpened() const { return pages_ != nullptr && pages_->IsOpened(); }
+  bool ReadOnly() const { return read_only_; }
+  bool NeedsRepair() const { return needs_repair_; }
+  bool MultiUser() const { return multi_user_; }
+  bool Exclusive() const { return exclusive_; }
+
+  // Slots.
+  void GetTableNames(std::vector<std::string>& names) override;  // every table in the file
+  int32_t GetNextObjectID() override;
+  // In multi-user mode the commit takes the write locks of the changed tables first
+  // ("Cannot commit changes. Locks of modified tables failed", 20233) and the edit locks of
+  // tables with record locks after.
+  void CommitSession(int32_t session) override { CommitSession(session, false); }
+  void CommitSession(int32_t session, bool flush);
+  void Flush() override;
+  TABSPageManager* PageManager() override { return pages_.get(); }
+
+  // The catalog. Creating a table, under the tables lock: every definition gets a new
+  // ObjectID, the constraints their table name, resolved references and generated names;
+  // then the table's metadata, most-updated and lock files are created, the entry is added
+  // to the table list and the session is committed. Dropping frees the three files.
+  TABSTableListEntry CreateTable(int32_t session, const std::string& table_name, TABSTableMetadata& metadata);
+  void DropTable(int32_t session, const std::string& table_name);
+  void RenameTable(int32_t session, const std::string& old_name, const std::string& new_name);
+  void ReadTableMetadata(int32_t session, const std::string& table_name, TABSTableMetadata& metadata);
+
+  TABSDiskPageManager& DiskPageManager() { return *pages_; }
+  TABSSystemDirectory& SystemDirectory() { return *directory_; }
+  TABSActiveSessionsFile& SessionsFile() { return *sessions_file_; }
+  TABSTableList& TableList() { return *table_list_; }
+  TABSDatabaseTableLockManager& LockManager() { return *lock_manager_; }
+
+ private:
+  void open_files(const TABSConnectOptions& options);
+  void close_quietly();
+  void require_open();
+
+  std::string file_name_;
+  std::unique_ptr<TABSDiskPageManager> pages_;
+  std::unique_ptr<TABSSystemDirectory> directory_;
+  std::unique_ptr<TABSActiveSessionsFile> sessions_file_;
+  std::unique_ptr<TABSTableList> table_list_;
+  std::unique_ptr<TABSDatabaseTableLockManager> lock_manager_;
+  bool read_only_ = false;
+  bool needs_repair_ = false;
+  bool multi_user_ = true;
+  bool exclusive_ = false;
+  int32_t single_user_connections_ = 0;
+  bool holds_all_slots_ = false;
+};
+
+}  // namespace dadoveri

@@ -1,0 +1,126 @@
+// TABSDatabaseTableLockManager: one per open database. Connects and disconnects sessions
+// through the active-sessions file and takes and releases table and record locks in the
+// tables' lock files, with re-entrant counts, the compatibility matrix and retries with
+// randomized pauses. Across processes only the byte locks count; within the process a
+// recursive mutex serialises the bookkeeping and is released during pauses.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace dadoveri {
+
+class TABSActiveSessionsFile;
+class TABSTableLocksFile;
+
+enum TABSLockType : int32_t {
+  ltTableOpen = 0,     // a cursor has the table open (shared)
+  ltRead = 1,          // a read or navigation is in progress
+  ltEdit = 2,          // edit outside a transaction
+  ltTransaction = 3,   // a change pending in a transaction
+  ltWrite = 4,         // write
+  ltRecord = 5,        // the session has a record locked
+  ltExclusive = 6,     // the table is open exclusively
+};
+inline constexpr int32_t kLockTypeCount = 7;
+
+// Whether a request of type `requested` is allowed while another session holds `held`.
+bool LockTypesCompatible(int32_t held, int32_t requested);
+
+// Attempts and base pauses of the engine's table locks.
+struct TABSLockAttempts {
+  int32_t attempts;
+  int32_t base_pause_ms;
+};
+inline constexpr TABSLockAttempts kOpenLockAttempts{50, 100};
+inline constexpr TABSLockAttempts kReadLockAttempts{2250, 40};
+inline constexpr TABSLockAttempts kCommitLockAttempts{900, 100};
+
+// One held lock of a session.
+struct TABSTableLock {
+  int32_t LockType;
+  int32_t Table;  // start page of the table's lock file
+  int32_t Count;
+  TABSTableLocksFile* File;
+  // Granted because the session holds the exclusive lock: no byte of its own.
+  bool Covered;
+};
+
+class TABSTableLockList {
+ public:
+  ~TABSTableLockList() = default;
+  TABSTableLock* Find(int32_t type, int32_t table);
+  void Add(const TABSTableLock& lock) { locks_.push_back(lock); }
+  // "Cannot remove table lock. Lock not found" (20202) when absent.
+  void Remove(int32_t type, int32_t table);
+  bool Empty() const { return locks_.empty(); }
+  std::vector<TABSTableLock>& Locks() { return locks_; }
+
+ private:
+  std::vector<TABSTableLock> locks_;
+};
+
+class TABSDatabaseTableLockManager {
+ public:
+  TABSDatabaseTableLockManager(TABSActiveSessionsFile& sessions, bool exclusive);
+  // Never raises; call CheckNoLocks first to learn of locks left behind.
+  ~TABSDatabaseTableLockManager() = default;
+
+  // "Some table locks still exist" (20234) while any session holds a lock.
+  void CheckNoLocks();
+
+  bool Exclusive() const { return exclusive_; }
+
+  // Sessions. In an exclusive database no byte is locked: numbers are handed out here.
+  int32_t ConnectSession();
+  // Releases every lock the session still holds; raises 20234 when there were some.
+  void DisconnectSession(int32_t session);
+  bool TakeAllSlots();
+  void ReleaseAllSlots();
+
+  // Takes a table lock of `type` for `session` in `file`. Answers false when another
+  // session's lock stayed incompatible through every attempt. "Cannot set table lock. Try to
+  // repair database or to increase number of allowed connections" (20200) for a session
+  // number beyond the file's slots; "Cannot set table lock" (20203) when the byte cannot be
+  // locked after the check passed.
+  bool LockTable(int32_t session, int32_t type, TABSTableLocksFile& file, TABSLockAttempts attempts = kOpenLockAttempts,
+                 bool ignore_edit_locks = false, bool inside_lock = false);
+  // Decreases the count; at 0 (or when forced) releases the byte ("Cannot unlock table",
+  // 20204) and removes the entry (20202 when there is none).
+  bool UnlockTable(int32_t session, int32_t type, TABSTableLocksFile& file, bool force = false);
+  bool HoldsLock(int32_t session, int32_t type, const TABSTableLocksFile& file);
+  int32_t LockCount(int32_t session, int32_t type, const TABSTableLocksFile& file);
+
+  // Record locks: the type-5 byte of the session, with the RecordID beside it.
+  bool LockRecord(int32_t session, TABSTableLocksFile& file, int32_t page_no, uint16_t slot_no);
+  bool UnlockRecord(int32_t session, TABSTableLocksFile& file);
+  // Whether another session holds a record lock on this record.
+  bool IsRecordLocked(int32_t session, TABSTableLocksFile& file, int32_t page_no, uint16_t slot_no);
+
+  // Commit steps. Before the pages are written: type 4 on every table where the session
+  // holds type 3; a failure releases the type-4 locks taken here and answers false.
+  bool LockTablesForCommit(int32_t session);
+  // After: on every table where the session holds a record lock, type 2 (unless held);
+  // then the session's type-3 and type-4 locks are released.
+  void UnlockTablesAfterCommit(int32_t session);
+
+  std::recursive_mutex& Mutex() { return mutex_; }
+
+  // Attempts of the commit-time locks (900 × 100 ms).
+  TABSLockAttempts CommitAttempts = kCommitLockAttempts;
+
+ private:
+  TABSTableLockList& list(int32_t session) { return lists_[session]; }
+  bool try_lock(int32_t session, int32_t type, TABSTableLocksFile& file, bool ignore_edit_locks);
+  void release_byte(int32_t session, TABSTableLock& lock);
+
+  std::recursive_mutex mutex_;
+  TABSActiveSessionsFile& sessions_;
+  bool exclusive_;
+  std::map<int32_t, TABSTableLockList> lists_;
+  std::vector<bool> exclusive_sessions_;
+};
+
+}  // namespace dadoveri

@@ -1,0 +1,379 @@
+// Sessions and locks: the compatibility matrix, re-entrant counts, record locks, the
+// commit-time lock steps, and several processes sharing one file through byte locks.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "engine/query/engine_error.h"
+#include "engine/storage/disk_database_data.h"
+#include "engine/storage/table_locks_file.h"
+#include "engine/table/table_metadata.h"
+#include "tests/engine/storage/temp_folder.h"
+
+namespace dadoveri {
+namespace {
+
+using testing::TempFolder;
+
+constexpr TABSLockAttempts kOnce{1, 0};
+constexpr TABSLockAttempts kFew{3, 10};
+
+template <typename F>
+int32_t CodeOf(F&& f) {
+  try {
+    f();
+  } catch (const VODIDivodavir& e) {
+    return e.NativeError;
+  }
+  return 0;
+}
+
+// A database with one table "T", made in a temporary folder.
+class LockFixture : public ::testing::Test {
+ protected:
+  void SetUp() override { Make(500); }
+  void Make(int32_t max_connections) {
+    name_ = folder_.File("locks.dat");
+    TABSDiskDatabaseData db(name_);
+    db.CreateSettings.MaxConnections = max_connections;
+    db.CreateDatabase();
+    const int32_t s = db.Connect({});
+    TABSTableMetadata m;
+    TABSFieldDef* f = m.Fields.AddFieldDef();
+    f->Name = "A";
+    f->SetType(ctInteger);
+    db.CreateTable(s, "T", m);
+    db.Disconnect(s);
+  }
+  // Opens the table's lock file on a database object.
+  static std::unique_ptr<TABSTableLocksFile> LockFile(TABSDiskDatabaseData& db) {
+    auto f = std::make_unique<TABSTableLocksFile>(db.DiskPageManager());
+    f->OpenFile(db.TableList().Find("T").LocksStartPageNo);
+    return f;
+  }
+  // Runs `child` in a forked process with a database object of its own; answers its exit
+  // status (the child's return value, 100 + code for an engine error, 99 otherwise).
+  int RunChild(const std::function<int(TABSDiskDatabaseData&)>& child, const std::function<void()>& while_running = {}) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      int status = 99;
+      try {
+        TABSDiskDatabaseData db(name_);
+        status = child(db);
+      } catch (const VODIDivodavir& e) {
+        status = 100 + e.NativeError % 100;
+      } catch (...) {
+      }
+      _exit(status);
+    }
+    if (while_running) while_running();
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  TempFolder folder_;
+  std::string name_;
+};
+
+TEST(LockMatrix, Values) {
+  const bool expected[7][7] = {
+      {1, 1, 1, 1, 1, 1, 0}, {1, 1, 1, 1, 0, 1, 0}, {1, 1, 1, 0, 1, 1, 0}, {1, 1, 0, 0, 0, 1, 0},
+      {1, 0, 1, 0, 0, 1, 0}, {1, 1, 1, 1, 1, 1, 0}, {0, 0, 0, 0, 0, 0, 0},
+  };
+  for (int h = 0; h < 7; ++h)
+    for (int r = 0; r < 7; ++r) EXPECT_EQ(LockTypesCompatible(h, r), expected[h][r]) << h << " " << r;
+}
+
+TEST_F(LockFixture, EveryPairOfTypesBetweenTwoSessions) {
+  TABSDiskDatabaseData db(name_);
+  const int32_t s0 = db.Connect({});
+  const int32_t s1 = db.Connect({});
+  auto file = LockFile(db);
+  TABSDatabaseTableLockManager& m = db.LockManager();
+  for (int held = 0; held < kLockTypeCount; ++held) {
+    for (int requested = 0; requested < kLockTypeCount; ++requested) {
+      ASSERT_TRUE(m.LockTable(s0, held, *file, kOnce)) << held;
+      const bool granted = m.LockTable(s1, requested, *file, kOnce);
+      EXPECT_EQ(granted, LockTypesCompatible(held, requested)) << "held " << held << " requested " << requested;
+      if (granted) m.UnlockTable(s1, requested, *file);
+      m.UnlockTable(s0, held, *file);
+    }
+  }
+  // A transaction lock may ignore other sessions' edit locks.
+  ASSERT_TRUE(m.LockTable(s0, ltEdit, *file, kOnce));
+  EXPECT_FALSE(m.LockTable(s1, ltTransaction, *file, kOnce));
+  EXPECT_TRUE(m.LockTable(s1, ltTransaction, *file, kOnce, true));
+  m.UnlockTable(s1, ltTransaction, *file);
+  m.UnlockTable(s0, ltEdit, *file);
+  m.CheckNoLocks();
+  db.Disconnect(s1);
+  db.Disconnect(s0);
+}
+
+TEST_F(LockFixture, ReentrantCountsAndCoveredLocks) {
+  TABSDiskDatabaseData db(name_);
+  const int32_t s0 = db.Connect({});
+  const int32_t s1 = db.Connect({});
+  auto file = LockFile(db);
+  TABSDatabaseTableLockManager& m = db.LockManager();
+  ASSERT_TRUE(m.LockTable(s0, ltRead, *file, kOnce));
+  ASSERT_TRUE(m.LockTable(s0, ltRead, *file, kOnce));
+  EXPECT_EQ(m.LockCount(s0, ltRead, *file), 2);
+  m.UnlockTable(s0, ltRead, *file);
+  EXPECT_FALSE(m.LockTable(s1, ltWrite, *file, kOnce)) << "one read lock is still held";
+  m.UnlockTable(s0, ltRead, *file);
+  EXPECT_TRUE(m.LockTable(s1, ltWrite, *file, kOnce));
+  m.UnlockTable(s1, ltWrite, *file);
+  // An edit lock is not re-entrant.
+  ASSERT_TRUE(m.LockTable(s0, ltEdit, *file, kOnce));
+  EXPECT_FALSE(m.LockTable(s0, ltEdit, *file, kOnce));
+  m.UnlockTable(s0, ltEdit, *file);
+  EXPECT_EQ(CodeOf([&] { m.UnlockTable(s0, ltEdit, *file); }), 20202);
+  // Under its exclusive lock a session takes any other type; after the exclusive lock goes
+  // the others keep real bytes.
+  ASSERT_TRUE(m.LockTable(s0, ltTableOpen, *file, kOnce));
+  ASSERT_TRUE(m.LockTable(s0, ltExclusive, *file, kOnce));
+  EXPECT_TRUE(m.LockTable(s0, ltWrite, *file, kOnce));
+  EXPECT_FALSE(m.LockTable(s1, ltTableOpen, *file, kOnce));
+  m.UnlockTable(s0, ltExclusive, *file);
+  EXPECT_TRUE(m.LockTable(s1, ltTableOpen, *file, kOnce));
+  EXPECT_FALSE(m.LockTable(s1, ltRead, *file, kOnce)) << "s0's write lock now has its byte";
+  m.UnlockTable(s0, ltWrite, *file);
+  m.UnlockTable(s0, ltTableOpen, *file);
+  m.UnlockTable(s1, ltTableOpen, *file);
+  // A session left holding locks is cleaned up and told so.
+  ASSERT_TRUE(m.LockTable(s1, ltRead, *file, kOnce));
+  EXPECT_EQ(CodeOf([&] { db.Disconnect(s1); }), 20234);
+  EXPECT_TRUE(m.LockTable(s0, ltWrite, *file, kOnce));
+  m.UnlockTable(s0, ltWrite, *file);
+  db.Disconnect(s0);
+}
+
+TEST_F(LockFixture, RecordLocksCompareTheStoredRecordID) {
+  TABSDiskDatabaseData db(name_);
+  const int32_t s0 = db.Connect({});
+  const int32_t s1 = db.Connect({});
+  auto file = LockFile(db);
+  TABSDatabaseTableLockManager& m = db.LockManager();
+  EXPECT_FALSE(m.IsRecordLocked(s1, *file, 12, 3));
+  ASSERT_TRUE(m.LockRecord(s0, *file, 12, 3));
+  EXPECT_TRUE(m.IsRecordLocked(s1, *file, 12, 3));
+  EXPECT_FALSE(m.IsRecordLocked(s1, *file, 12, 4));
+  EXPECT_FALSE(m.IsRecordLocked(s0, *file, 12, 3)) << "a session's own lock does not count";
+  EXPECT_EQ(RunChild([&](TABSDiskDatabaseData& other) {
+              const int32_t s = other.Connect({});
+              auto f = LockFile(other);
+              const int r = (other.LockManager().IsRecordLocked(s, *f, 12, 3) ? 1 : 0) +
+                            (other.LockManager().IsRecordLocked(s, *f, 13, 3) ? 2 : 0);
+              f->CloseFile();
+              other.Disconnect(s);
+              return r;
+            }),
+            1);
+  m.UnlockRecord(s0, *file);
+  EXPECT_FALSE(m.IsRecordLocked(s1, *file, 12, 3));
+  EXPECT_EQ(CodeOf([&] { m.UnlockRecord(s0, *file); }), 20206);
+  db.Disconnect(s1);
+  db.Disconnect(s0);
+}
+
+TEST_F(LockFixture, CommitTakesWriteLocksOfChangedTables) {
+  TABSDiskDatabaseData db(name_);
+  const int32_t s0 = db.Connect({});
+  const int32_t s1 = db.Connect({});
+  auto file = LockFile(db);
+  TABSDatabaseTableLockManager& m = db.LockManager();
+  m.CommitAttempts = kFew;
+  ASSERT_TRUE(m.LockTable(s0, ltTransaction, *file, kOnce));
+  ASSERT_TRUE(m.LockTable(s1, ltRead, *file, kOnce));
+  EXPECT_EQ(CodeOf([&] { db.CommitSession(s0); }), 20233);
+  EXPECT_FALSE(m.HoldsLock(s0, ltWrite, *file));
+  EXPECT_TRUE(m.HoldsLock(s0, ltTransaction, *file));
+  m.UnlockTable(s1, ltRead, *file);
+  // With a record lock held, the commit leaves an edit lock in place of the others.
+  ASSERT_TRUE(m.LockRecord(s0, *file, 1, 1));
+  db.CommitSession(s0);
+  EXPECT_FALSE(m.HoldsLock(s0, ltTransaction, *file));
+  EXPECT_FALSE(m.HoldsLock(s0, ltWrite, *file));
+  EXPECT_TRUE(m.HoldsLock(s0, ltEdit, *file));
+  m.UnlockRecord(s0, *file);
+  m.UnlockTable(s0, ltEdit, *file);
+  m.CheckNoLocks();
+  db.Disconnect(s1);
+  db.Disconnect(s0);
+}
+
+TEST_F(LockFixture, ExclusiveDatabaseLocksNothing) {
+  TABSDiskDatabaseData db(name_);
+  TABSConnectOptions exclusive;
+  exclusive.Exclusive = true;
+  const int32_t s0 = db.Connect(exclusive);
+  const int32_t s1 = db.Connect(exclusive);
+  EXPECT_NE(s0, s1);
+  auto file = LockFile(db);
+  EXPECT_TRUE(db.LockManager().LockTable(s0, ltExclusive, *file, kOnce));
+  EXPECT_TRUE(db.LockManager().LockTable(s1, ltExclusive, *file, kOnce));
+  EXPECT_FALSE(file->IsTypeByteLocked(ltTableOpen, s0));
+  EXPECT_FALSE(db.SessionsFile().IsSlotLocked(s0));
+  db.Disconnect(s1);
+  db.Disconnect(s0);
+}
+
+TEST_F(LockFixture, TwoProcessesGetDifferentSessionNumbers) {
+  TABSDiskDatabaseData db(name_);
+  const int32_t s = db.Connect({});
+  EXPECT_EQ(s, 0);
+  EXPECT_EQ(RunChild([](TABSDiskDatabaseData& other) {
+              const int32_t n = other.Connect({});
+              other.Disconnect(n);
+              return n;
+            }),
+            1);
+  db.Disconnect(s);
+}
+
+TEST_F(LockFixture, SingleUserHolderMakesOthersReadOnly) {
+  TABSDiskDatabaseData db(name_);
+  TABSConnectOptions single;
+  single.MultiUser = false;
+  const int32_t s = db.Connect(single);
+  EXPECT_FALSE(db.ReadOnly());
+  EXPECT_EQ(RunChild([&](TABSDiskDatabaseData& other) {
+              const int32_t n = other.Connect(single);
+              const int r = (other.ReadOnly() ? 1 : 0) + (n == 0 ? 2 : 0);
+              other.Disconnect(n);
+              TABSDiskDatabaseData multi(name_);
+              try {
+                multi.Connect({});
+              } catch (const VODIDivodavir& e) {
+                return e.NativeError == 20094 ? r + 4 : r;
+              }
+              return r;
+            }),
+            7);
+  db.Disconnect(s);
+  // Released: another process can take every slot now.
+  EXPECT_EQ(RunChild([&](TABSDiskDatabaseData& other) {
+              const int32_t n = other.Connect(single);
+              const int r = other.ReadOnly() ? 1 : 0;
+              other.Disconnect(n);
+              return r;
+            }),
+            0);
+}
+
+TEST_F(LockFixture, ExclusiveTableLockBlocksEveryOtherSession) {
+  TABSDiskDatabaseData db(name_);
+  const int32_t s0 = db.Connect({});
+  const int32_t s1 = db.Connect({});
+  auto file = LockFile(db);
+  ASSERT_TRUE(db.LockManager().LockTable(s0, ltExclusive, *file, kOnce));
+  for (int type = 0; type < kLockTypeCount; ++type)
+    EXPECT_FALSE(db.LockManager().LockTable(s1, type, *file, kOnce)) << type;
+  const auto try_every_type = [&](TABSDiskDatabaseData& other) {
+    const int32_t s = other.Connect({});
+    auto f = LockFile(other);
+    int granted = 0;
+    for (int type = 0; type < kLockTypeCount; ++type) {
+      if (other.LockManager().LockTable(s, type, *f, kFew)) {
+        ++granted;
+        other.LockManager().UnlockTable(s, type, *f);
+      }
+    }
+    f->CloseFile();
+    other.Disconnect(s);
+    return granted;
+  };
+  EXPECT_EQ(RunChild(try_every_type), 0);
+  db.LockManager().UnlockTable(s0, ltExclusive, *file);
+  EXPECT_EQ(RunChild(try_every_type), kLockTypeCount);
+  db.Disconnect(s1);
+  db.Disconnect(s0);
+}
+
+TEST_F(LockFixture, ConnectionLimitRefusesTheNextConnection) {
+  Make(3);
+  TABSDiskDatabaseData db(name_);
+  const int32_t a = db.Connect({});
+  const int32_t b = db.Connect({});
+  EXPECT_EQ(RunChild([](TABSDiskDatabaseData& other) {
+              const int32_t n = other.Connect({});
+              try {
+                other.Connect({});
+              } catch (const VODIDivodavir& e) {
+                other.Disconnect(n);
+                return e.NativeError == 20094 ? n : 50;
+              }
+              return 51;
+            }),
+            2);
+  db.Disconnect(b);
+  db.Disconnect(a);
+}
+
+TEST_F(LockFixture, KilledProcessLeavesItsLocksReleased) {
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(ready[0]);
+    char c = 'x';
+    try {
+      TABSDiskDatabaseData db(name_);
+      const int32_t s = db.Connect({});
+      auto file = LockFile(db);
+      if (!db.LockManager().LockTable(s, ltExclusive, *file, kOnce)) c = 'e';
+      if (!db.LockManager().LockRecord(s, *file, 4, 4)) c = 'r';
+      if (c == 'x') c = static_cast<char>('0' + s);
+      if (write(ready[1], &c, 1) != 1) _exit(98);
+      for (;;) pause();  // holding everything until killed
+    } catch (...) {
+      c = 'f';
+    }
+    if (write(ready[1], &c, 1) != 1) _exit(98);
+    _exit(97);
+  }
+  close(ready[1]);
+  struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  };
+  std::optional<Reaper> reaper;
+  reaper.emplace(pid);
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  close(ready[0]);
+  ASSERT_EQ(c, '0');
+  {
+    // While the child lives, its slot and its exclusive lock hold.
+    TABSDiskDatabaseData db(name_);
+    const int32_t s = db.Connect({});
+    EXPECT_EQ(s, 1);
+    auto file = LockFile(db);
+    EXPECT_FALSE(db.LockManager().LockTable(s, ltTableOpen, *file, kOnce));
+    EXPECT_TRUE(db.LockManager().IsRecordLocked(s, *file, 4, 4));
+    db.Disconnect(s);
+  }
+  reaper.reset();  // SIGKILL: the process ends without closing anything
+  TABSDiskDatabaseData db(name_);
+  const int32_t s = db.Connect({});
+  EXPECT_EQ(s, 0);
+  auto file = LockFile(db);
+  EXPECT_TRUE(db.LockManager().LockTable(s, ltExclusive, *file, kOnce));
+  EXPECT_FALSE(db.LockManager().IsRecordLocked(s, *file, 4, 4));
+  db.LockManager().UnlockTable(s, ltExclusive, *file);
+  db.Disconnect(s);
+}
+
+}  // namespace
+}  // namespace dadoveri
