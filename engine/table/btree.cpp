@@ -41,6 +41,8 @@ TABSBTreePage& TABSBTreePage::operator=(TABSBTreePage&& other) noexcept {
     Release();
     pages_ = other.pages_;
     page_ = other.page_;
+    data_ = other.data_;
+    data_size_ = other.data_size_;
     leaf_link_size_ = other.leaf_link_size_;
     other.page_ = nullptr;
   }
@@ -52,15 +54,6 @@ void TABSBTreePage::Release() {
   page_ = nullptr;
 }
 
-int32_t TABSBTreePage::PrevPageNo() const { return LoadLE<int32_t>(Data() + 2); }
-void TABSBTreePage::SetPrevPageNo(int32_t v) { StoreLE<int32_t>(Data() + 2, v); }
-int32_t TABSBTreePage::NextPageNo() const { return LoadLE<int32_t>(Data() + 6); }
-void TABSBTreePage::SetNextPageNo(int32_t v) { StoreLE<int32_t>(Data() + 6, v); }
-uint16_t TABSBTreePage::KeySize() const { return LoadLE<uint16_t>(Data() + 12); }
-int32_t TABSBTreePage::EntryCount() const { return LoadLE<uint16_t>(Data() + 14); }
-void TABSBTreePage::SetEntryCount(int32_t n) { StoreLE<uint16_t>(Data() + 14, static_cast<uint16_t>(n)); }
-uint16_t TABSBTreePage::ExtraHeaderSize() const { return LoadLE<uint16_t>(Data() + 16); }
-int32_t TABSBTreePage::ChildPageNo(int32_t i) const { return LoadLE<int32_t>(Link(i)); }
 
 void TABSBTreePage::Initialize(bool root, bool leaf, uint16_t key_size) {
   uint8_t* d = Data();
@@ -253,7 +246,8 @@ int TABSBTree::compare_node(int32_t session, const TABSBTreeTarget& target, cons
   return c;
 }
 
-void TABSBTree::descend(int32_t session, const TABSBTreeTarget& target, bool upper, TABSKeyPath& path) {
+void TABSBTree::descend(int32_t session, const TABSBTreeTarget& target, bool upper, TABSKeyPath& path,
+                        uint8_t* entry) {
   require_root();
   path.Depth = 0;
   int32_t page_no = root_page_no_;
@@ -274,6 +268,7 @@ void TABSBTree::descend(int32_t session, const TABSBTreeTarget& target, bool upp
     }
     if (page.IsLeaf()) {
       level.EntryNo = lo;
+      if (entry && lo < n) std::memcpy(entry, page.Entry(lo), static_cast<size_t>(page.EntrySize()));
       return;
     }
     if (n == 0) RaiseError(20087);
@@ -302,6 +297,15 @@ bool TABSBTree::Find(int32_t session, const TABSBTreeTarget& target, TABSKeyPath
 bool TABSBTree::Seek(int32_t session, const TABSBTreeTarget& target, bool after_equal, TABSKeyPath& path) {
   descend(session, target, after_equal, path);
   return normalize_forward(session, path);
+}
+
+bool TABSBTree::SeekEntry(int32_t session, const TABSBTreeTarget& target, bool after_equal, TABSKeyPath& path,
+                          uint8_t* entry) {
+  descend(session, target, after_equal, path, entry);
+  if (path.Leaf().EntryNo < path.Leaf().EntryCount) return true;
+  if (!normalize_forward(session, path)) return false;
+  ReadLeafEntry(session, path, entry);
+  return true;
 }
 
 bool TABSBTree::edge(int32_t session, TABSKeyPath& path, bool last) {

@@ -17,6 +17,7 @@
 #include <functional>
 #include <vector>
 
+#include "engine/storage/little_endian.h"
 #include "engine/storage/page_manager.h"
 
 namespace dadoveri {
@@ -95,7 +96,7 @@ class TABSBTreePage {
  public:
   TABSBTreePage() = default;
   TABSBTreePage(TABSPageManager* pages, TABSPage* page, uint16_t leaf_link_size)
-      : pages_(pages), page_(page), leaf_link_size_(leaf_link_size) {}
+      : pages_(pages), page_(page), data_(page->Data()), data_size_(page->DataSize()), leaf_link_size_(leaf_link_size) {}
   TABSBTreePage(TABSBTreePage&& other) noexcept { *this = std::move(other); }
   TABSBTreePage& operator=(TABSBTreePage&& other) noexcept;
   ~TABSBTreePage() { Release(); }
@@ -103,23 +104,23 @@ class TABSBTreePage {
 
   int32_t PageNo() const { return page_->PageNo; }
   void MarkDirty() { page_->Dirty = true; }
-  uint8_t* Data() { return page_->Data(); }
-  const uint8_t* Data() const { return page_->Data(); }
-  uint32_t DataSize() const { return page_->DataSize(); }
+  uint8_t* Data() { return data_; }
+  const uint8_t* Data() const { return data_; }
+  uint32_t DataSize() const { return data_size_; }
 
   bool IsRoot() const { return Data()[0] != 0; }
   void SetIsRoot(bool v) { Data()[0] = v ? 1 : 0; }
   bool IsLeaf() const { return Data()[1] != 0; }
   void SetIsLeaf(bool v) { Data()[1] = v ? 1 : 0; }
-  int32_t PrevPageNo() const;
-  void SetPrevPageNo(int32_t v);
-  int32_t NextPageNo() const;
-  void SetNextPageNo(int32_t v);
-  bool HasEntryRef() const { return Data()[11] != 0; }
-  uint16_t KeySize() const;
-  int32_t EntryCount() const;
-  void SetEntryCount(int32_t n);
-  uint16_t ExtraHeaderSize() const;
+  int32_t PrevPageNo() const { return LoadLE<int32_t>(data_ + 2); }
+  void SetPrevPageNo(int32_t v) { StoreLE<int32_t>(data_ + 2, v); }
+  int32_t NextPageNo() const { return LoadLE<int32_t>(data_ + 6); }
+  void SetNextPageNo(int32_t v) { StoreLE<int32_t>(data_ + 6, v); }
+  bool HasEntryRef() const { return data_[11] != 0; }
+  uint16_t KeySize() const { return LoadLE<uint16_t>(data_ + 12); }
+  int32_t EntryCount() const { return LoadLE<uint16_t>(data_ + 14); }
+  void SetEntryCount(int32_t n) { StoreLE<uint16_t>(data_ + 14, static_cast<uint16_t>(n)); }
+  uint16_t ExtraHeaderSize() const { return LoadLE<uint16_t>(data_ + 16); }
 
   // Sets up an empty page of a tree.
   void Initialize(bool root, bool leaf, uint16_t key_size);
@@ -131,13 +132,15 @@ class TABSBTreePage {
   const uint8_t* Entry(int32_t i) const { return Data() + EntriesOffset() + i * EntrySize(); }
   uint8_t* Link(int32_t i) { return Entry(i) + KeySize(); }
   const uint8_t* Link(int32_t i) const { return Entry(i) + KeySize(); }
-  int32_t ChildPageNo(int32_t i) const;
+  int32_t ChildPageNo(int32_t i) const { return LoadLE<int32_t>(Link(i)); }
   // Entries that fit in the data area.
   int32_t Capacity() const { return (static_cast<int32_t>(DataSize()) - EntriesOffset()) / EntrySize(); }
 
  private:
   TABSPageManager* pages_ = nullptr;
   TABSPage* page_ = nullptr;
+  uint8_t* data_ = nullptr;
+  uint32_t data_size_ = 0;
   uint16_t leaf_link_size_ = 0;
 };
 
@@ -202,6 +205,9 @@ class TABSBTree {
   // The first entry not lower than the target (`after_equal` false) or higher than it
   // (true); false when there is none.
   bool Seek(int32_t session, const TABSBTreeTarget& target, bool after_equal, TABSKeyPath& path);
+  // Seek that also copies the entry found (key and link) into `entry`.
+  bool SeekEntry(int32_t session, const TABSBTreeTarget& target, bool after_equal, TABSKeyPath& path,
+                 uint8_t* entry);
 
   bool First(int32_t session, TABSKeyPath& path);
   bool Last(int32_t session, TABSKeyPath& path);
@@ -254,7 +260,8 @@ class TABSBTree {
   void first_entry_of(int32_t session, int32_t page_no, std::vector<uint8_t>& key, TABSRecordID& id);
   // Descends to the leaf; the leaf's entry number is the first entry not lower than the
   // target (`upper` false) or higher than it (`upper` true).
-  void descend(int32_t session, const TABSBTreeTarget& target, bool upper, TABSKeyPath& path);
+  void descend(int32_t session, const TABSBTreeTarget& target, bool upper, TABSKeyPath& path,
+               uint8_t* entry = nullptr);
   // Moves a path that points past the end of its leaf to the next leaf's first entry.
   bool normalize_forward(int32_t session, TABSKeyPath& path);
   bool edge(int32_t session, TABSKeyPath& path, bool last);

@@ -261,16 +261,20 @@ bool TABSBTreeRecordIndex::Search(int32_t session, bool forward, const TABSIndex
   require_open();
   TABSKeyPath path;
   bool found = false;
+  bool entry_loaded = false;  // entry_ holds the entry at `path`
   const int32_t kind = condition ? condition->Kind : ickNone;
   if (kind < ickNone || kind > ickGreaterOrEqual || (kind != ickNone && !condition->KeyRecord)) RaiseError(20078);
   if (kind == ickNone) {
     found = forward ? tree_->First(session, path) : tree_->Last(session, path);
   } else {
-    const std::vector<int32_t> prefixes = prefix_lengths(*condition);
-    const TABSBTreeTarget target = target_of(condition->KeyRecord, condition->KeyFieldCount, prefixes.data());
+    std::vector<int32_t> prefixes;
+    if (condition->Partial) prefixes = prefix_lengths(*condition);
+    const TABSBTreeTarget target =
+        target_of(condition->KeyRecord, condition->KeyFieldCount, prefixes.empty() ? nullptr : prefixes.data());
     // Position of the entry against the key: -1 lower, 0 equal, 1 higher.
     auto entry_vs_key = [&](const TABSKeyPath& p) {
       tree_->ReadLeafEntry(session, p, entry_.data());
+      entry_loaded = true;
       const TABSRecordID entry_id = LoadRecordID(entry_.data() + key_ref_->PageKeySize());
       return -key_ref_->ComparePageKeys(session, target, entry_.data(), &entry_id);
     };
@@ -281,8 +285,17 @@ bool TABSBTreeRecordIndex::Search(int32_t session, bool forward, const TABSIndex
     };
     switch (kind) {
       case ickEqual:
-        found = forward ? tree_->Seek(session, target, false, path) : before(true);
-        found = found && entry_vs_key(path) == 0;
+        if (forward) {
+          // The entry comes with the descent: no second visit to the leaf.
+          found = tree_->SeekEntry(session, target, false, path, entry_.data());
+          if (found) {
+            const TABSRecordID entry_id = LoadRecordID(entry_.data() + key_ref_->PageKeySize());
+            found = key_ref_->ComparePageKeys(session, target, entry_.data(), &entry_id) == 0;
+            entry_loaded = true;
+          }
+        } else {
+          found = before(true) && entry_vs_key(path) == 0;
+        }
         break;
       case ickLess:
         found = forward ? tree_->First(session, path) && entry_vs_key(path) < 0 : before(false);
@@ -300,7 +313,7 @@ bool TABSBTreeRecordIndex::Search(int32_t session, bool forward, const TABSIndex
     }
   }
   if (!found) return false;
-  id = RecordIDAt(session, path);
+  id = entry_loaded ? LoadRecordID(entry_.data() + key_ref_->PageKeySize()) : RecordIDAt(session, path);
   if (path_out) *path_out = path;
   return true;
 }
@@ -334,8 +347,7 @@ bool TABSBTreeRecordIndex::IsUnique(int32_t session, const void* record) {
   if (!definition_.Unique && !definition_.Primary) return true;
   TABSKeyPath path;
   const TABSBTreeTarget target = target_of(record);
-  if (!tree_->Seek(session, target, false, path)) return true;
-  tree_->ReadLeafEntry(session, path, entry_.data());
+  if (!tree_->SeekEntry(session, target, false, path, entry_.data())) return true;
   const TABSRecordID entry_id = LoadRecordID(entry_.data() + key_ref_->PageKeySize());
   return key_ref_->ComparePageKeys(session, target, entry_.data(), &entry_id) != 0;
 }
