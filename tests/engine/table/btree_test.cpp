@@ -232,6 +232,11 @@ TEST_F(IndexFixture, RecordNumbersAndTheirLimits) {
   const int64_t n = index->ApproximateCountBetween(S, TABSIndexKeyCondition{ickLessOrEqual, hi.data(), 1, false},
                                                     TABSIndexKeyCondition{ickGreaterOrEqual, lo.data(), 1, false}, 60);
   EXPECT_NEAR(static_cast<double>(n), 29.0, 8.0);
+  // Either bound without a qualifying entry: no entries between.
+  const auto beyond = Int(1000);
+  EXPECT_EQ(index->ApproximateCountBetween(S, TABSIndexKeyCondition{ickGreaterOrEqual, beyond.data(), 1, false},
+                                           TABSIndexKeyCondition{ickLessOrEqual, hi.data(), 1, false}, 60),
+            0);
 }
 
 TEST_F(IndexFixture, GetRecordStepsThroughTheIndex) {
@@ -452,41 +457,62 @@ class PageIndexFixture : public ::testing::Test {
   std::unique_ptr<TABSDiskPageManager> pm;
 };
 
-TEST_F(PageIndexFixture, RecordPageCountsFollowUpdates) {
-  TABSBTreeRecordPageIndex index(pm.get(), 3);
-  index.Create(S);
+// Random additions, decreases and settings of counts against a map, committing now and then.
+std::map<int32_t, int32_t> ChangeCounts(TABSBTreePageIndex& index, TABSPageManager& pm, int32_t max_amount,
+                                        int32_t max_count) {
   std::map<int32_t, int32_t> model;
   uint32_t seed = 7;
   auto rnd = [&](uint32_t n) { return (seed = seed * 1103515245 + 12345) / 65536 % n; };
   for (int step = 0; step < 3000; ++step) {
     const int32_t page = 1000 + static_cast<int32_t>(rnd(300));
+    const int32_t amount = 1 + static_cast<int32_t>(rnd(static_cast<uint32_t>(max_amount)));
     const uint32_t op = rnd(4);
     auto it = model.find(page);
     if (op < 2) {
-      if (it != model.end() && it->second + 1 > 3) {
-        EXPECT_EQ(CodeOf([&] { index.Add(S, page, 1); }), 20106);
+      if (it != model.end() && !index.HasRoom(it->second, amount)) {
+        EXPECT_EQ(CodeOf([&] { index.Add(S, page, amount); }), 20106);
       } else {
-        index.Add(S, page, 1);
-        ++model[page];
+        index.Add(S, page, amount);
+        model[page] += amount;
       }
     } else if (op == 2) {
       if (it == model.end()) {
-        EXPECT_EQ(CodeOf([&] { index.Decrease(S, page, 1); }), 20111);
+        EXPECT_EQ(CodeOf([&] { index.Decrease(S, page, amount); }), 20111);
+      } else if (amount > it->second) {
+        EXPECT_EQ(CodeOf([&] { index.Decrease(S, page, amount); }), 20112);
       } else {
-        index.Decrease(S, page, 1);
-        if (--it->second == 0) model.erase(it);
+        index.Decrease(S, page, amount);
+        if ((it->second -= amount) == 0) model.erase(it);
       }
     } else if (it != model.end()) {
-      const int32_t count = static_cast<int32_t>(rnd(4));
+      const int32_t count = static_cast<int32_t>(rnd(static_cast<uint32_t>(max_count + 1)));
       index.SetCount(S, page, count);
       if (count == 0) model.erase(page);
       else it->second = count;
     }
     if (step % 500 == 0) {
-      pm->CommitPages(S);
+      pm.CommitPages(S);
       index.Tree().CheckIntegrity(S);
     }
   }
+  for (auto& [page, count] : model) EXPECT_EQ(index.Find(S, page), count);
+  return model;
+}
+
+TEST_F(PageIndexFixture, BlobPageCountsFollowUpdates) {
+  TABSBTreeBlobPageIndex index(pm.get());
+  index.Create(S);
+  const auto model = ChangeCounts(index, *pm, 30, pm->DataSize() - 3);
+  int64_t total = 0;
+  for (auto& [page, count] : model) total += count;
+  EXPECT_EQ(index.TotalCount(S), total);
+  EXPECT_EQ(index.PageCount(S), static_cast<int64_t>(model.size()));
+}
+
+TEST_F(PageIndexFixture, RecordPageCountsFollowUpdates) {
+  TABSBTreeRecordPageIndex index(pm.get(), 3);
+  index.Create(S);
+  const auto model = ChangeCounts(index, *pm, 1, 3);
   int64_t total = 0;
   for (auto& [page, count] : model) {
     EXPECT_EQ(index.Find(S, page), count);
