@@ -28,16 +28,22 @@ TEST(Checksum, ReflectedCrcWithCallerStartAndNoFinalInversion) {
   EXPECT_EQ(BufferChecksum(0, "abc", 3), 0xCA6598D0u);
   EXPECT_EQ(BufferChecksum(0x12345678u, "", 0), 0x12345678u);
   // Started at all ones and inverted by the caller it is the usual CRC-32.
+  // Every length shape of the byte, eight-byte and 64-byte paths, from an odd address.
   std::mt19937 rng(7);
-  Bytes data(1000);
+  Bytes data(5000);
   for (auto& b : data) b = static_cast<uint8_t>(rng());
-  for (size_t n : {size_t{0}, size_t{1}, size_t{7}, size_t{8}, size_t{9}, size_t{15}, size_t{17}, size_t{1000}}) {
-    EXPECT_EQ(~BufferChecksum(0xFFFFFFFFu, data.data() + 1, n - (n == 1000)),
-              crc32(0, data.data() + 1, static_cast<uInt>(n - (n == 1000))))
+  for (size_t n : {0, 1, 7, 8, 9, 15, 17, 63, 64, 65, 79, 80, 127, 128, 129, 200, 4056, 4999}) {
+    EXPECT_EQ(~BufferChecksum(0xFFFFFFFFu, data.data() + 1, n),
+              crc32(0, data.data() + 1, static_cast<uInt>(n)))
+        << n;
+    EXPECT_EQ(BufferChecksum(0x1234567u, data.data() + 1, n),
+              ~static_cast<uint32_t>(crc32(~0x1234567u, data.data() + 1, static_cast<uInt>(n))))
         << n;
   }
   // Checksumming in two pieces chains through the register.
   EXPECT_EQ(BufferChecksum(BufferChecksum(0, data.data(), 300), data.data() + 300, 700),
+            BufferChecksum(0, data.data(), 1000));
+  EXPECT_EQ(BufferChecksum(BufferChecksum(0, data.data(), 3), data.data() + 3, 997),
             BufferChecksum(0, data.data(), 1000));
 }
 
