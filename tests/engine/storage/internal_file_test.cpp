@@ -282,26 +282,26 @@ TEST(SystemDirectory, EntriesAtPageTwo) {
   const std::string name = dir.File("sys.dat");
   auto pm = CreateDatabase(name, {"pw", caDES_Triple});
   TABSSystemDirectory directory(*pm);
-  directory.Create(kSys);
-  EXPECT_EQ(directory.Lookup(sfTableList), -1);
-  directory.SetEntry(sfTableList, 7);
-  directory.SetEntry(sfActiveSessions, 3);
-  directory.SetEntry(sfTableList, 9);
-  directory.Write(kSys);
+  directory.CreateFile(kSys);
+  EXPECT_EQ(directory.StartPageNo(sfTableList), -1);
+  directory.SetStartPageNo(sfTableList, 7);
+  directory.SetStartPageNo(sfActiveSessions, 3);
+  directory.SetStartPageNo(sfTableList, 9);
+  directory.WriteFile(kSys);
   pm->CommitPages(kSys);
   pm->CloseDatabase();
   auto again = OpenDatabase(name, {"pw", 0});
   TABSSystemDirectory reopened(*again);
-  reopened.Open(kSys);
-  EXPECT_EQ(reopened.Lookup(sfTableList), 9);
-  EXPECT_EQ(reopened.Lookup(sfActiveSessions), 3);
-  EXPECT_EQ(reopened.Lookup(5), -1);
+  reopened.OpenFile(kSys);
+  EXPECT_EQ(reopened.StartPageNo(sfTableList), 9);
+  EXPECT_EQ(reopened.StartPageNo(sfActiveSessions), 3);
+  EXPECT_EQ(reopened.StartPageNo(5), -1);
   TABSInternalDBTransactedAccessFile raw(*again);
   raw.OpenFile(2, ptFileSystemDirectory);
   EXPECT_EQ(raw.ReadAll(kSys), (Bytes{1, 9, 0, 0, 0, 2, 3, 0, 0, 0}));
   // A directory whose first page is not page 2 is refused.
   TABSSystemDirectory second(*again);
-  EXPECT_EQ(MessageOf([&] { second.Create(kSys); }),
+  EXPECT_EQ(MessageOf([&] { second.CreateFile(kSys); }),
             "Error Creating SystemDirectory. SystemDirectoryPageNo=2. Real PageNo=3. - Native error: 30392");
   again->RollbackPages(kSys);
 }
