@@ -1,0 +1,270 @@
+// The dadoveri tool, run as a separate process: create, info and check on plain and
+// encrypted files, problems check finds in damaged files, and argument errors.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "engine/storage/disk_database_data.h"
+#include "engine/storage/encryption.h"
+#include "engine/table/table_metadata.h"
+#include "tests/engine/storage/temp_folder.h"
+
+namespace dadoveri {
+namespace {
+
+using testing::ReadWholeFile;
+using testing::TempFolder;
+using testing::WriteWholeFile;
+
+struct Result {
+  int status;  // exit status; -1 when the tool did not exit normally (a crash)
+  std::string out;
+  std::string err;
+};
+
+std::string quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+class ToolTest : public ::testing::Test {
+ protected:
+  Result Run(const std::vector<std::string>& args) {
+    // A sanitizer finding must not pass for the tool's own exit status 1.
+    std::string command = "ASAN_OPTIONS=exitcode=86 UBSAN_OPTIONS=halt_on_error=1:exitcode=87 " +
+                          quote(DADOVERI_TOOL_PATH);
+    for (const auto& a : args) command += " " + quote(a);
+    const std::string out = folder_.File("stdout"), err = folder_.File("stderr");
+    command += " >" + quote(out) + " 2>" + quote(err);
+    const int raw = std::system(command.c_str());
+    Result r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    const auto o = ReadWholeFile(out), e = ReadWholeFile(err);
+    r.out.assign(o.begin(), o.end());
+    r.err.assign(e.begin(), e.end());
+    EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("runtime error"), std::string::npos) << r.err;
+    return r;
+  }
+  std::string File(const std::string& name) { return folder_.File(name); }
+
+  // Adds a table with a few fields, an index and constraints through the engine;
+  // answers its catalog entry.
+  TABSTableListEntry AddTable(const std::string& file, const TABSPassword& password, const std::string& name) {
+    TABSDiskDatabaseData db(file);
+    TABSConnectOptions options;
+    options.Password = password;
+    const int32_t s = db.Connect(options);
+    TABSTableMetadata m;
+    const char* names[] = {"Id", "Word", "Meaning", "Added"};
+    const TABSColumnType types[] = {ctAutoincInteger, ctString, ctWideMemo, ctDateTime};
+    for (int i = 0; i < 4; ++i) {
+      TABSFieldDef* f = m.Fields.AddFieldDef();
+      f->Name = names[i];
+      f->SetType(types[i], types[i] == ctString ? 60 : 0);
+    }
+    TABSIndexDef* pk = m.Indexes.AddIndexDef();
+    pk->Name = "PK_Id";
+    pk->Primary = pk->Unique = true;
+    TABSIndexDefs::BuildColumns(*pk, {"Id"}, {"ASC"}, {""});
+    TABSIndexDef* byword = m.Indexes.AddIndexDef();
+    byword->Name = "ByWord";
+    TABSIndexDefs::BuildColumns(*byword, {"Word"}, {"DESC"}, {"NO_CASE"});
+    m.Constraints.AddConstraint(DeriveConstraintFromIndex(*pk));
+    m.Constraints.AddNotNull("", "Word");
+    const TABSTableListEntry entry = db.CreateTable(s, name, m);
+    db.Disconnect(s);
+    return entry;
+  }
+
+  static void Patch(const std::string& file, size_t offset, uint8_t xor_mask) {
+    std::vector<uint8_t> bytes = ReadWholeFile(file);
+    ASSERT_LT(offset, bytes.size());
+    bytes[offset] ^= xor_mask;
+    WriteWholeFile(file, bytes);
+  }
+  static size_t PageOffset(int32_t page_no, size_t page_size = 4096) { return 380 + page_no * page_size; }
+
+  TempFolder folder_;
+};
+
+TEST_F(ToolTest, CreateInfoCheckOnPlainAndEveryCipher) {
+  for (int code = -1; code < kCipherCount; ++code) {
+    const std::string name = CipherName(static_cast<uint8_t>(code)).empty() ? "plain" : std::string(CipherName(code));
+    SCOPED_TRACE(name);
+    const std::string file = File(name + ".dat");
+    std::vector<std::string> create{"create", file, "--page-size", "2048", "--max-connections", "20"};
+    TABSPassword password;
+    if (code >= 0) {
+      password = {"pass-" + name, static_cast<uint8_t>(code)};
+      create.insert(create.end(), {"--password", password.Password, "--cipher", code % 2 ? name : std::to_string(code)});
+    }
+    Result r = Run(create);
+    ASSERT_EQ(r.status, 0) << r.err;
+    AddTable(file, password, "Dictionary");
+    std::vector<std::string> pw;
+    if (code >= 0) pw = {"--password", password.Password};
+
+    std::vector<std::string> info{"info", file};
+    info.insert(info.end(), pw.begin(), pw.end());
+    r = Run(info);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Page size:          2048"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Max connections:    20"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(code >= 0 ? "Encryption:         " + name : "Encryption:         none"), std::string::npos)
+        << r.out;
+    for (const char* s : {"Dictionary", "Word", "STRING(60)", "WIDEMEMO", "PK_Id", "(Word DESC NOCASE)",
+                          "C_PK$Id", "TableMetaData Page", "TableLocks Page"})
+      EXPECT_NE(r.out.find(s), std::string::npos) << s << "\n" << r.out;
+
+    info.push_back("--json");
+    r = Run(info);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(code >= 0 ? "\"cipher\": \"" + name + "\"" : "\"cipher\": null"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("{\"field\": \"Word\", \"descending\": true, \"case_insensitive\": true}"), std::string::npos)
+        << r.out;
+
+    std::vector<std::string> check{"check", file};
+    check.insert(check.end(), pw.begin(), pw.end());
+    r = Run(check);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("no problems found"), std::string::npos);
+  }
+}
+
+TEST_F(ToolTest, CheckFindsDamage) {
+  struct Case {
+    const char* what;
+    bool encrypted;
+    // Answers the offset and the mask of the byte to change.
+    std::function<std::pair<size_t, uint8_t>(const TABSTableListEntry&)> damage;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"a flipped byte in an encrypted page", true,
+       [](const TABSTableListEntry& e) { return std::pair{PageOffset(e.MetadataStartPageNo) + 40 + 200, uint8_t{0x20}}; },
+       "encrypted data does not match its checksum"},
+      {"a cleared PFS bit of a used page", false,
+       [](const TABSTableListEntry& e) {
+         const int32_t n = e.MetadataStartPageNo;
+         return std::pair{PageOffset(0) + 40 + n / 8, static_cast<uint8_t>(1u << (n % 8))};
+       },
+       "is in use but marked free in the page-usage map"},
+      {"a broken internal-file chain", false,
+       [](const TABSTableListEntry& e) {
+         // The lock file's first page now leads on to page 0 (a map page).
+         return std::pair{PageOffset(e.LocksStartPageNo) + 10, uint8_t{0xFF}};
+       },
+       "chain is broken"},
+      {"a metadata page of the wrong type", true,
+       [](const TABSTableListEntry& e) { return std::pair{PageOffset(e.MetadataStartPageNo) + 8, uint8_t{0x01}}; },
+       "chain is broken"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string file = File("damage.dat");
+    std::remove(file.c_str());
+    TABSPassword password;
+    std::vector<std::string> args{"create", file};
+    if (c.encrypted) {
+      password = {"pw", caTwofish_256};
+      args.insert(args.end(), {"--password", "pw", "--cipher", "Twofish_256"});
+    }
+    ASSERT_EQ(Run(args).status, 0);
+    const TABSTableListEntry entry = AddTable(file, password, "T");
+    std::vector<std::string> check{"check", file};
+    if (c.encrypted) check.insert(check.end(), {"--password", "pw"});
+    ASSERT_EQ(Run(check).status, 0);
+    const auto [offset, mask] = c.damage(entry);
+    Patch(file, offset, mask);
+    const Result r = Run(check);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find(c.expected), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.out.find("problem: "), std::string::npos);
+  }
+}
+
+TEST_F(ToolTest, FilesThatCannotBeOpenedGetTheirOwnMessages) {
+  const std::string good = File("good.dat");
+  ASSERT_EQ(Run({"create", good, "--password", "right"}).status, 0);
+  const std::string foreign = File("foreign.dat");
+  WriteWholeFile(foreign, std::vector<uint8_t>(5000, 0x41));
+  const std::string short_file = File("short.dat");
+  std::vector<uint8_t> head = ReadWholeFile(good);
+  head.resize(100);
+  WriteWholeFile(short_file, head);
+  const std::string zero_pages = File("zero.dat");
+  std::vector<uint8_t> bytes = ReadWholeFile(good);
+  bytes[26] = bytes[27] = 0;  // page size 0
+  WriteWholeFile(zero_pages, bytes);
+  const std::string truncated = File("truncated.dat");
+  bytes = ReadWholeFile(good);
+  bytes.resize(380 + 4096 * 2 + 100);
+  WriteWholeFile(truncated, bytes);
+
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{"info", File("missing.dat")}, "does not exist"},
+      {{"check", folder_.File("")}, "is not a regular file"},
+      {{"info", good}, "is encrypted: give its password with --password"},
+      {{"check", good, "--password", "wrong"}, "wrong password for"},
+      {{"info", foreign}, "is not a Dadoveri database file"},
+      {{"check", short_file}, "is damaged: the file ends inside its header"},
+      {{"info", zero_pages}, "is damaged: the page size 0 is too small"},
+      {{"create", good}, "already exists"},
+  };
+  for (const Case& c : cases) {
+    const Result r = Run(c.args);
+    EXPECT_EQ(r.status, 1) << c.args[1] << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+  // A file cut short inside its pages is reported, not a crash.
+  const Result r = Run({"check", truncated, "--password", "right"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE((r.out + r.err).find("bytes long"), std::string::npos) << r.out << r.err;
+}
+
+TEST_F(ToolTest, BadArgumentsGiveUsageAndStatusTwo) {
+  const std::string f = File("x.dat");
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"frobnicate", f},
+      {"create"},
+      {"create", f, "--page-size", "100"},
+      {"create", f, "--page-size", "4k"},
+      {"create", f, "--page-size"},
+      {"create", f, "--max-connections", "0"},
+      {"create", f, "--pages-per-extent", "70000"},
+      {"create", f, "--password", "p", "--cipher", "Enigma"},
+      {"create", f, "--cipher", "Blowfish"},
+      {"create", f, "--password", ""},
+      {"info", f, "--bogus"},
+      {"info", f, "--page-size", "4096"},
+      {"check", f, "--json"},
+      {"check", f, "extra"},
+      {"info", f, "--json=yes"},
+  };
+  for (const auto& args : cases) {
+    const Result r = Run(args);
+    EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args[0]);
+    EXPECT_NE(r.err.find("Usage: dadoveri"), std::string::npos) << r.err;
+  }
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--help"}, {"create", "--help"}, {"info", "--help"}, {"check", f, "--help"}}) {
+    const Result r = Run(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Usage: dadoveri"), std::string::npos);
+  }
+  EXPECT_FALSE(std::filesystem::exists(f));
+}
+
+}  // namespace
+}  // namespace dadoveri
