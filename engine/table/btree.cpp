@@ -637,7 +637,9 @@ int64_t TABSBTree::Count(int32_t session) {
   TABSKeyPath path;
   if (!First(session, path)) return 0;
   int64_t count = 0;
+  std::set<int32_t> seen;
   for (int32_t current = path.Leaf().PageNo; current != -1;) {
+    if (!seen.insert(current).second) RaiseError(20032, current, 0);
     TABSBTreePage page = get(session, current);
     count += page.EntryCount();
     current = page.NextPageNo();

@@ -239,6 +239,34 @@ TEST_F(IndexFixture, RecordNumbersAndTheirLimits) {
             0);
 }
 
+TEST_F(IndexFixture, IntegrityCheckFindsDisorderAndBrokenChains) {
+  Open(128, {{"N"}});
+  for (int i = 0; i < 40; ++i) Insert(Int(i));
+  EXPECT_EQ(index->CheckIntegrity(S), 40);
+  TABSKeyPath path;
+  ASSERT_TRUE(index->First(S, path));
+  const int32_t leaf_no = path.Leaf().PageNo;
+  auto leaf = [&] { return TABSBTreePage(pm.get(), pm->GetPage(S, leaf_no), kRecordIDSize); };
+  {
+    TABSBTreePage page = leaf();
+    std::vector<uint8_t> first(page.Entry(0), page.Entry(0) + page.EntrySize());
+    std::memcpy(page.Entry(0), page.Entry(1), static_cast<size_t>(page.EntrySize()));
+    std::memcpy(page.Entry(1), first.data(), first.size());
+    page.MarkDirty();
+  }
+  EXPECT_EQ(testing::MessageOf([&] { index->CheckIntegrity(S); }),
+            "Index integrity violated. PageNo=" + std::to_string(leaf_no) + " EntryNo=1 - Native error: 20028");
+  {
+    TABSBTreePage page = leaf();
+    std::vector<uint8_t> first(page.Entry(0), page.Entry(0) + page.EntrySize());
+    std::memcpy(page.Entry(0), page.Entry(1), static_cast<size_t>(page.EntrySize()));
+    std::memcpy(page.Entry(1), first.data(), first.size());
+    page.SetNextPageNo(leaf_no);  // a chain that leads back to itself
+  }
+  EXPECT_EQ(CodeOf([&] { index->CheckIntegrity(S); }), 20033);
+  EXPECT_EQ(CodeOf([&] { index->Tree().Count(S); }), 20032);
+}
+
 TEST_F(IndexFixture, GetRecordStepsThroughTheIndex) {
   Open(128, {{"N"}});
   std::vector<TABSRecordID> ids;
