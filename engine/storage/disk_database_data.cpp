@@ -50,6 +50,7 @@ TABSDiskDatabaseData::~TABSDiskDatabaseData() { close_quietly(); }
 std::shared_ptr<TABSDiskDatabaseData> TABSDiskDatabaseData::Attach(const std::string& file_name) {
   std::lock_guard guard(g_registry_mutex);
   auto& r = registry();
+  std::erase_if(r, [](const auto& entry) { return entry.second.expired(); });
   const std::string key = registry_key(file_name);
   if (auto existing = r[key].lock()) return existing;
   auto created = std::make_shared<TABSDiskDatabaseData>(file_name);

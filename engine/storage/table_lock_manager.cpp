@@ -212,8 +212,9 @@ bool TABSDatabaseTableLockManager::LockRecord(int32_t session, TABSTableLocksFil
   std::lock_guard guard(mutex_);
   if (session < 0 || session >= file.SlotCount()) RaiseError(20200);
   TABSTableLockList& locks = list(session);
-  if (locks.Find(ltRecord, file.StartPageNo()) != nullptr) return false;
-  if (!file.LockTypeByte(ltRecord, session)) return false;
+  // One record per session and table: the session's byte is already taken otherwise.
+  if (locks.Find(ltRecord, file.StartPageNo()) != nullptr || !file.LockTypeByte(ltRecord, session))
+    RaiseError(20205);
   file.WriteRecordID(session, page_no, slot_no);
   locks.Add({ltRecord, file.StartPageNo(), 1, &file, false});
   return true;

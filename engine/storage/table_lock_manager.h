@@ -93,7 +93,9 @@ class TABSDatabaseTableLockManager {
   bool HoldsLock(int32_t session, int32_t type, const TABSTableLocksFile& file);
   int32_t LockCount(int32_t session, int32_t type, const TABSTableLocksFile& file);
 
-  // Record locks: the type-5 byte of the session, with the RecordID beside it.
+  // Record locks: the type-5 byte of the session, with the RecordID beside it. A session
+  // holds one record lock per table: "Cannot lock record" (20205) when the byte cannot be
+  // had; "Cannot unlock record" (20206) when there is no record lock to release.
   bool LockRecord(int32_t session, TABSTableLocksFile& file, int32_t page_no, uint16_t slot_no);
   bool UnlockRecord(int32_t session, TABSTableLocksFile& file);
   // Whether another session holds a record lock on this record.

@@ -1,5 +1,6 @@
 #include "engine/table/table_metadata.h"
 
+#include "engine/query/engine_error.h"
 #include "engine/storage/internal_file.h"
 #include "engine/storage/page.h"
 
@@ -28,6 +29,22 @@ void TABSTableMetadata::Assign(const TABSTableMetadata& source) {
   Indexes.Assign(source.Indexes);
   Constraints.Assign(source.Constraints);
   StorageSections = source.StorageSections;
+}
+
+void TABSTableMetadata::RenameField(const std::string& old_name, const std::string& new_name) {
+  TABSFieldDef* field = Fields.Find(old_name);
+  if (field == nullptr) RaiseError(30343, old_name);
+  const TABSFieldDef* existing = Fields.Find(new_name);
+  if (existing != nullptr && existing != field) RaiseError(30344, old_name, new_name);
+  for (int32_t i = 0; i < Indexes.Count(); ++i)
+    for (TABSIndexColumn& c : Indexes.Item(i)->Columns)
+      if (SameName(c.FieldName, field->Name)) c.FieldName = new_name;
+  field->Name = new_name;
+}
+
+int32_t TABSTableMetadata::MemoryRecordSize() const {
+  if (Fields.Count() == 0) RaiseError(10131);
+  return Fields.MemoryRecordSize();
 }
 
 int32_t CreateTableMetadataFile(TABSPageManager& pages, int32_t session, const TABSTableMetadata& metadata) {

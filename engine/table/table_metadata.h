@@ -32,6 +32,14 @@ class TABSTableMetadata {
   void Load(std::string_view block);
 
   void Assign(const TABSTableMetadata& source);
+
+  // Renames a field and every index column that names it. "Field '%s' not found" (30343)
+  // when `old_name` is missing; "Cannot rename field '%s'. Field '%s' already exists"
+  // (30344) when `new_name` is taken by another field. Nothing changes on failure.
+  void RenameField(const std::string& old_name, const std::string& new_name);
+  // The memory record size; "Error creating table - no fields were specified" (10131)
+  // for a table without fields.
+  int32_t MemoryRecordSize() const;
 };
 
 // Creates a table's metadata internal file in `session` and writes the block into it;

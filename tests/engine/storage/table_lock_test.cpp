@@ -167,6 +167,7 @@ TEST_F(LockFixture, RecordLocksCompareTheStoredRecordID) {
   EXPECT_TRUE(m.IsRecordLocked(s1, *file, 12, 3));
   EXPECT_FALSE(m.IsRecordLocked(s1, *file, 12, 4));
   EXPECT_FALSE(m.IsRecordLocked(s0, *file, 12, 3)) << "a session's own lock does not count";
+  EXPECT_EQ(CodeOf([&] { m.LockRecord(s0, *file, 12, 4); }), 20205) << "one record per session and table";
   EXPECT_EQ(RunChild([&](TABSDiskDatabaseData& other) {
               const int32_t s = other.Connect({});
               auto f = LockFile(other);

@@ -439,5 +439,32 @@ TEST(TableMetadata, DerivedResolvedAndGeneratedConstraints) {
   EXPECT_EQ(CodeOf([&] { nameless.GenerateNames(); }), 30038);
 }
 
+TEST(TableMetadata, RenameFieldReachesEveryIndex) {
+  TABSTableMetadata m;
+  EXPECT_EQ(CodeOf([&] { m.MemoryRecordSize(); }), 10131);
+  for (const char* n : {"Word", "Meaning"}) {
+    TABSFieldDef* f = m.Fields.AddFieldDef();
+    f->Name = n;
+    f->SetType(ctString, 10);
+  }
+  m.Fields.RecomputeOffsets();
+  EXPECT_EQ(m.MemoryRecordSize(), 1 + 2 * m.Fields.Item(0)->MemoryDataSize);
+  TABSIndexDef* a = m.Indexes.AddIndexDef();
+  TABSIndexDefs::BuildColumns(*a, {"word", "Meaning"}, {"", ""}, {"", ""});
+  TABSIndexDef* b = m.Indexes.AddIndexDef();
+  TABSIndexDefs::BuildColumns(*b, {"Meaning", "WORD"}, {"", ""}, {"", ""});
+  m.RenameField("WORD", "Headword");
+  EXPECT_EQ(m.Fields.Item(0)->Name, "Headword");
+  EXPECT_EQ(a->Columns[0].FieldName, "Headword");
+  EXPECT_EQ(b->Columns[1].FieldName, "Headword");
+  EXPECT_EQ(b->Columns[0].FieldName, "Meaning");
+  EXPECT_EQ(CodeOf([&] { m.RenameField("Headword", "meaning"); }), 30344);
+  EXPECT_EQ(m.Fields.Item(0)->Name, "Headword");
+  EXPECT_EQ(a->Columns[0].FieldName, "Headword");
+  EXPECT_EQ(CodeOf([&] { m.RenameField("Word", "X"); }), 30343);
+  m.RenameField("headword", "HeadWord");  // a change of letter case only
+  EXPECT_EQ(a->Columns[0].FieldName, "HeadWord");
+}
+
 }  // namespace
 }  // namespace dadoveri
