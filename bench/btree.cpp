@@ -100,10 +100,10 @@ class BenchRecords final : public TABSIndexRecordSource {
 struct OurIndex {
   explicit OurIndex(bool strings) {
     TABSFieldDef* n = fields.AddFieldDef();
-    n->Name = "N";
+    n->Name = std::string("N");
     n->SetType(ctInteger);
     TABSFieldDef* t = fields.AddFieldDef();
-    t->Name = "T";
+    t->Name = std::string("T");
     t->SetType(ctString, 12);
     fields.RecomputeOffsets();
     layout = fields.RecordLayout();
