@@ -311,7 +311,11 @@ std::string json_string(const std::string& s) {
 
 std::string field_type_text(const TABSFieldDef& f) {
   std::string t = ColumnTypeName(f.ColumnType);
-  if (IsStringOrBytesColumnType(f.ColumnType) && f.ColumnType != ctGuid) t += "(" + std::to_string(f.Size) + ")";
+  if (IsStringOrBytesColumnType(f.ColumnType) && f.ColumnType != ctGuid) {
+    char size[24];
+    std::snprintf(size, sizeof size, "(%d)", f.Size);
+    t.append(size);
+  }
   return t;
 }
 
