@@ -106,6 +106,7 @@ TEST_F(LockFixture, EveryPairOfTypesBetweenTwoSessions) {
       m.UnlockTable(s0, held, *file);
     }
   }
+  EXPECT_EQ(CodeOf([&] { m.LockTable(file->SlotCount(), ltRead, *file, kOnce); }), 20200);
   // A transaction lock may ignore other sessions' edit locks.
   ASSERT_TRUE(m.LockTable(s0, ltEdit, *file, kOnce));
   EXPECT_FALSE(m.LockTable(s1, ltTransaction, *file, kOnce));
@@ -225,6 +226,24 @@ TEST_F(LockFixture, ExclusiveDatabaseLocksNothing) {
   EXPECT_FALSE(db.SessionsFile().IsSlotLocked(s0));
   db.Disconnect(s1);
   db.Disconnect(s0);
+}
+
+TEST_F(LockFixture, ExclusiveOpenKeepsOtherProcessesOut) {
+  TABSDiskDatabaseData db(name_);
+  TABSConnectOptions exclusive;
+  exclusive.Exclusive = true;
+  const int32_t s = db.Connect(exclusive);
+  const auto connect = [](TABSDiskDatabaseData& other) {
+    try {
+      other.Disconnect(other.Connect({}));
+    } catch (const VODIDivodavir&) {
+      return other.IsOpened() ? 2 : 1;
+    }
+    return 0;
+  };
+  EXPECT_EQ(RunChild(connect), 1);
+  db.Disconnect(s);
+  EXPECT_EQ(RunChild(connect), 0);
 }
 
 TEST_F(LockFixture, TwoProcessesGetDifferentSessionNumbers) {
