@@ -37,8 +37,12 @@ TABSPageManager::SessionPages* TABSPageManager::FindSession(int32_t session) {
 }
 
 TABSPageManager::SessionPages& TABSPageManager::SessionRecord(int32_t session) {
+  // Records are never removed, so the one used last stays valid.
+  if (last_record_ && last_session_ == session) return *last_record_;
   std::unique_ptr<SessionPages>& record = sessions_[session];
   if (!record) record = std::make_unique<SessionPages>();
+  last_session_ = session;
+  last_record_ = record.get();
   return *record;
 }
 
@@ -131,11 +135,11 @@ void TABSPageManager::PutPage(TABSPage* page) {
 }
 
 void TABSPageManager::CheckCommit(int32_t session) {
-  cache_.ForEach([&](const TABSPage* page) {
+  cache_.ForEachByUse([&](const TABSPage* page) {
     if (page->Session == session && page->UseCount > 0) RaiseError(20152);
   });
   if (SessionPages* record = FindSession(session)) {
-    record->dirty.ForEach([](const TABSPage* page) {
+    record->dirty.ForEachByUse([](const TABSPage* page) {
       if (!page->Dirty) RaiseError(20085);
       if (page->UseCount > 0) RaiseError(20086);
     });
@@ -164,8 +168,11 @@ void TABSPageManager::CommitPages(int32_t session) {
   }
   record->freed_pages.clear();
   record->new_pages.clear();
-  while (record->dirty.Count() > 0) {
-    TABSPage* page = record->dirty.First();
+  // Written in PageNo order.
+  std::vector<TABSPage*> dirty;
+  dirty.reserve(record->dirty.Count());
+  record->dirty.ForEach([&](TABSPage* page) { dirty.push_back(page); });
+  for (TABSPage* page : dirty) {
     WritePage(page);
     page->Dirty = false;
     insert_committed(record->dirty.Delete(page->PageNo));
@@ -175,7 +182,7 @@ void TABSPageManager::CommitPages(int32_t session) {
 void TABSPageManager::RollbackPages(int32_t session) {
   SessionPages* record = FindSession(session);
   if (!record) return;
-  record->dirty.ForEach([](const TABSPage* page) {
+  record->dirty.ForEachByUse([](const TABSPage* page) {
     if (!page->Dirty) RaiseError(20087);
     if (page->UseCount > 0) RaiseError(20088);
   });

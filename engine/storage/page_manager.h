@@ -95,6 +95,8 @@ class TABSPageManager {
   int32_t capacity_;
   TABSSortedPageList cache_;
   std::map<int32_t, std::unique_ptr<SessionPages>> sessions_;
+  int32_t last_session_ = kInvalidSession;
+  SessionPages* last_record_ = nullptr;
 };
 
 }  // namespace dadoveri
