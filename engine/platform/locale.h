@@ -52,6 +52,17 @@ class TUserLocale {
     return case_insensitive ? ascii_order<char, true>(a, a_length, b, b_length)
                             : ascii_order<char, false>(a, a_length, b, b_length);
   }
+  // Whether a character (code unit) is plain printable ASCII (0x20 … 0x7E).
+  static bool IsPrintableAscii(unsigned unit) { return unit - 0x20u <= 0x5Eu; }
+  // Compare's answer for two texts the caller has found to be all plain printable ASCII and
+  // identical in their first `same` characters (`same` at most the shorter length), with
+  // the fast path on (HasAsciiFastPath). Only the characters from `same` on are looked at.
+  template <typename Char>
+  int ComparePrintableAscii(const Char* a, int32_t a_length, const Char* b, int32_t b_length, int32_t same,
+                            bool case_insensitive) const {
+    return case_insensitive ? printable_order<Char, true>(a, a_length, b, b_length, same)
+                            : printable_order<Char, false>(a, a_length, b, b_length, same);
+  }
 
   // A byte string whose memcmp order is exactly Compare's order (equal keys for equal
   // texts), for keys that are compared many times.
@@ -69,36 +80,48 @@ class TUserLocale {
 
  private:
   void build_ascii_ranks();
+  template <typename Char>
+  static unsigned raw_unit(Char c) {
+    return static_cast<unsigned>(static_cast<std::make_unsigned_t<Char>>(c));
+  }
+  template <typename Char, bool Fold>
+  static unsigned unit(Char c) {
+    const unsigned u = raw_unit(c);
+    return Fold && u - 'A' < 26u ? u + 32 : u;
+  }
   // Compare's answer for plain printable ASCII texts, letter case folded when `Fold`; -2
   // when either text holds another character.
   template <typename Char, bool Fold>
   int ascii_order(const Char* a, int32_t an, const Char* b, int32_t bn) const {
-    auto unit = [](Char c) -> unsigned {
-      const unsigned u = static_cast<unsigned>(static_cast<std::make_unsigned_t<Char>>(c));
-      return Fold && u - 'A' < 26u ? u + 32 : u;
-    };
     const int32_t n = an < bn ? an : bn;
-    int primary = 0;
-    for (int32_t i = 0; i < n; ++i) {
-      const unsigned x = unit(a[i]), y = unit(b[i]);
-      if (x - 0x20u > 0x5Eu || y - 0x20u > 0x5Eu) return -2;
-      if (primary == 0 && primary_rank_[x] != primary_rank_[y]) primary = primary_rank_[x] < primary_rank_[y] ? -1 : 1;
-    }
-    for (int32_t i = n; i < an; ++i)
-      if (unit(a[i]) - 0x20u > 0x5Eu) return -2;
-    for (int32_t i = n; i < bn; ++i)
-      if (unit(b[i]) - 0x20u > 0x5Eu) return -2;
+    int32_t same = 0;
+    for (; same < n && a[same] == b[same]; ++same)
+      if (!IsPrintableAscii(raw_unit(a[same]))) return -2;
+    for (int32_t i = same; i < an; ++i)
+      if (!IsPrintableAscii(raw_unit(a[i]))) return -2;
+    for (int32_t i = same; i < bn; ++i)
+      if (!IsPrintableAscii(raw_unit(b[i]))) return -2;
+    return printable_order<Char, Fold>(a, an, b, bn, same);
+  }
+  // The order of plain printable ASCII texts whose first `same` characters are identical
+  // (so they have equal weights and folded units there).
+  template <typename Char, bool Fold>
+  int printable_order(const Char* a, int32_t an, const Char* b, int32_t bn, int32_t same) const {
+    const int32_t n = an < bn ? an : bn;
     // Level 1: primary weights, a text that is a prefix of the other first.
-    if (primary != 0) return primary;
+    for (int32_t i = same; i < n; ++i) {
+      const uint8_t x = primary_rank_[unit<Char, Fold>(a[i])], y = primary_rank_[unit<Char, Fold>(b[i])];
+      if (x != y) return x < y ? -1 : 1;
+    }
     if (an != bn) return an < bn ? -1 : 1;
     // Level 2 is equal: no printable ASCII character carries a secondary difference.
     // Level 3: tertiary weights; then the code units.
-    for (int32_t i = 0; i < n; ++i) {
-      const unsigned x = unit(a[i]), y = unit(b[i]);
-      if (tertiary_rank_[x] != tertiary_rank_[y]) return tertiary_rank_[x] < tertiary_rank_[y] ? -1 : 1;
+    for (int32_t i = same; i < n; ++i) {
+      const uint8_t x = tertiary_rank_[unit<Char, Fold>(a[i])], y = tertiary_rank_[unit<Char, Fold>(b[i])];
+      if (x != y) return x < y ? -1 : 1;
     }
-    for (int32_t i = 0; i < n; ++i) {
-      const unsigned x = unit(a[i]), y = unit(b[i]);
+    for (int32_t i = same; i < n; ++i) {
+      const unsigned x = unit<Char, Fold>(a[i]), y = unit<Char, Fold>(b[i]);
       if (x != y) return x < y ? -1 : 1;
     }
     return 0;

@@ -1,6 +1,8 @@
 #include "engine/table/comparison.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -72,10 +74,6 @@ class Units {
   std::vector<char16_t> large_;
 };
 
-int32_t limit(size_t n, int32_t prefix_length) {
-  return prefix_length >= 0 && static_cast<size_t>(prefix_length) < n ? prefix_length : static_cast<int32_t>(n);
-}
-
 // Copies a zero-terminated UTF-16 text from any byte address, reading at most `size`
 // bytes when that is known (not -1); answers its length.
 int32_t read_wide(const void* p, int32_t size, int32_t prefix_length, Units& buffer, const char16_t*& out) {
@@ -121,18 +119,40 @@ namespace {
 
 int compare_ansi(const char* a, int32_t a_size, const char* b, int32_t b_size, bool case_insensitive,
                  int32_t prefix_length) {
-  const int32_t an = limit(a_size >= 0 ? strnlen(a, static_cast<size_t>(a_size)) : std::strlen(a), prefix_length);
-  const int32_t bn = limit(b_size >= 0 ? strnlen(b, static_cast<size_t>(b_size)) : std::strlen(b), prefix_length);
-  if (an == bn && std::memcmp(a, b, static_cast<size_t>(an)) == 0) return 0;
-  const int ascii = UserLocale().CompareAscii(a, an, b, bn, case_insensitive);
-  if (ascii != -2) return ascii;
+  // One pass finds both lengths (the terminator, the size when known, the prefix when
+  // given), the first difference and whether every character is plain printable ASCII.
+  size_t a_max = a_size >= 0 ? static_cast<size_t>(a_size) : SIZE_MAX;
+  size_t b_max = b_size >= 0 ? static_cast<size_t>(b_size) : SIZE_MAX;
+  if (prefix_length >= 0) {
+    a_max = std::min(a_max, static_cast<size_t>(prefix_length));
+    b_max = std::min(b_max, static_cast<size_t>(prefix_length));
+  }
+  const auto* ua = reinterpret_cast<const unsigned char*>(a);
+  const auto* ub = reinterpret_cast<const unsigned char*>(b);
+  const size_t common = std::min(a_max, b_max);
+  bool printable = true;
+  size_t same = 0;
+  for (; same < common; ++same) {
+    const unsigned char x = ua[same];
+    if (x != ub[same]) break;
+    if (x == 0) return 0;  // both end here
+    printable = printable && TUserLocale::IsPrintableAscii(x);
+  }
+  size_t an = same, bn = same;
+  for (; an < a_max && ua[an] != 0; ++an) printable = printable && TUserLocale::IsPrintableAscii(ua[an]);
+  for (; bn < b_max && ub[bn] != 0; ++bn) printable = printable && TUserLocale::IsPrintableAscii(ub[bn]);
+  if (an == same && bn == same) return 0;  // identical
+  const TUserLocale& locale = UserLocale();
+  if (printable && locale.HasAsciiFastPath())
+    return locale.ComparePrintableAscii(a, static_cast<int32_t>(an), b, static_cast<int32_t>(bn),
+                                        static_cast<int32_t>(same), case_insensitive);
   const TCodePage& page = AnsiCodePage();
-  Units ua, ub;
-  char16_t* wa = ua.reserve(static_cast<size_t>(an));
-  char16_t* wb = ub.reserve(static_cast<size_t>(bn));
-  for (int32_t i = 0; i < an; ++i) wa[i] = page.ToWide(static_cast<uint8_t>(a[i]));
-  for (int32_t i = 0; i < bn; ++i) wb[i] = page.ToWide(static_cast<uint8_t>(b[i]));
-  return UserLocale().Compare(wa, an, wb, bn, case_insensitive);
+  Units ua16, ub16;
+  char16_t* wa = ua16.reserve(an);
+  char16_t* wb = ub16.reserve(bn);
+  for (size_t i = 0; i < an; ++i) wa[i] = page.ToWide(ua[i]);
+  for (size_t i = 0; i < bn; ++i) wb[i] = page.ToWide(ub[i]);
+  return locale.Compare(wa, static_cast<int32_t>(an), wb, static_cast<int32_t>(bn), case_insensitive);
 }
 
 int compare_wide(const void* a, int32_t a_size, const void* b, int32_t b_size, bool case_insensitive,
@@ -148,6 +168,11 @@ int compare_wide(const void* a, int32_t a_size, const void* b, int32_t b_size, b
 
 int CompareAnsiText(const char* a, const char* b, bool case_insensitive, int32_t prefix_length) {
   return compare_ansi(a, -1, b, -1, case_insensitive, prefix_length);
+}
+
+int CompareAnsiValues(const char* a, int32_t a_size, const char* b, int32_t b_size, bool case_insensitive,
+                      int32_t prefix_length) {
+  return compare_ansi(a, a_size, b, b_size, case_insensitive, prefix_length);
 }
 
 int CompareWideText(const void* a, const void* b, bool case_insensitive, int32_t prefix_length) {

@@ -47,5 +47,10 @@ int CompareValues(const void* a, TABSBaseType a_type, bool a_null, const void* b
 // (which may sit at any byte address, as in a record); -1, 0 or 1.
 int CompareAnsiText(const char* a, const char* b, bool case_insensitive, int32_t prefix_length = -1);
 int CompareWideText(const void* a, const void* b, bool case_insensitive, int32_t prefix_length = -1);
+// Two single-byte text values as CompareValues compares them (never read beyond `a_size`
+// and `b_size` bytes; -1: up to the terminator), for callers that already know both are
+// non-NULL text; -1, 0 or 1.
+int CompareAnsiValues(const char* a, int32_t a_size, const char* b, int32_t b_size, bool case_insensitive,
+                      int32_t prefix_length = -1);
 
 }  // namespace dadoveri

@@ -11,6 +11,14 @@ namespace dadoveri {
 
 namespace {
 
+template <typename T>
+int three_way(const uint8_t* a, const uint8_t* b) {
+  T x, y;
+  std::memcpy(&x, a, sizeof x);
+  std::memcpy(&y, b, sizeof y);
+  return x < y ? -1 : y < x ? 1 : 0;
+}
+
 bool same_field_name(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
@@ -19,6 +27,23 @@ bool same_field_name(const std::string& a, const std::string& b) {
 }
 
 }  // namespace
+
+TABSRecordKeyRef::ValueKind TABSRecordKeyRef::value_kind(TABSBaseType type) {
+  switch (type) {
+    case btChar:
+    case btString: return ValueKind::Ansi;
+    case btShortint: return ValueKind::Int8;
+    case btSmallint: return ValueKind::Int16;
+    case btInteger:
+    case btDate:
+    case btTime: return ValueKind::Int32;
+    case btLargeint: return ValueKind::Int64;
+    case btByte: return ValueKind::UInt8;
+    case btWord: return ValueKind::UInt16;
+    case btCardinal: return ValueKind::UInt32;
+    default: return ValueKind::General;
+  }
+}
 
 TABSRecordKeyRef::TABSRecordKeyRef(const TABSRecordLayout& layout, const std::vector<TABSKeyColumn>& columns) {
   record_size_ = layout.MemoryRecordSize();
@@ -58,6 +83,7 @@ TABSRecordKeyRef::TABSRecordKeyRef(const TABSRecordLayout& layout, const std::ve
     full_key_size_ += part.FullPartSize;
     page_key_size_ += part.PagePartSize;
     parts_.push_back(part);
+    kinds_.push_back(value_kind(field.BaseType));
   }
   if (page_key_size_ > 0xFFFF) RaiseError(20296, page_key_size_, 0);
   part_count_ = PartCount();
@@ -98,12 +124,32 @@ void TABSRecordKeyRef::BuildFullKey(const void* memory_record, uint8_t* key) con
   }
 }
 
-int TABSRecordKeyRef::compare_part_values(const TABSRecordKeyPart& part, const uint8_t* a, bool a_null,
-                                          int32_t a_size, const uint8_t* b, bool b_null, int32_t b_size,
-                                          int32_t prefix) const {
-  const int code = CompareValues(a, part.BaseType, a_null, b, part.BaseType, b_null, part.CaseInsensitive,
-                                 IsStringBaseType(part.BaseType) ? prefix : -1, a_size, b_size);
-  const int order = CompareResultOrder(code);
+int TABSRecordKeyRef::compare_part_values(int32_t part_no, const uint8_t* a, bool a_null, int32_t a_size,
+                                          const uint8_t* b, bool b_null, int32_t b_size, int32_t prefix) const {
+  const TABSRecordKeyPart& part = parts_[static_cast<size_t>(part_no)];
+  int order;
+  if (a_null || b_null) {
+    order = a_null == b_null ? 0 : a_null ? -1 : 1;  // NULL below every value
+  } else {
+    switch (kinds_[static_cast<size_t>(part_no)]) {
+      case ValueKind::Int8: order = three_way<int8_t>(a, b); break;
+      case ValueKind::Int16: order = three_way<int16_t>(a, b); break;
+      case ValueKind::Int32: order = three_way<int32_t>(a, b); break;
+      case ValueKind::Int64: order = three_way<int64_t>(a, b); break;
+      case ValueKind::UInt8: order = three_way<uint8_t>(a, b); break;
+      case ValueKind::UInt16: order = three_way<uint16_t>(a, b); break;
+      case ValueKind::UInt32: order = three_way<uint32_t>(a, b); break;
+      case ValueKind::Ansi:
+        order = CompareAnsiValues(reinterpret_cast<const char*>(a), a_size, reinterpret_cast<const char*>(b), b_size,
+                                  part.CaseInsensitive, prefix);
+        break;
+      default:
+        order = CompareResultOrder(CompareValues(a, part.BaseType, false, b, part.BaseType, false,
+                                                 part.CaseInsensitive, IsStringBaseType(part.BaseType) ? prefix : -1,
+                                                 a_size, b_size));
+        break;
+    }
+  }
   return part.Descending ? -order : order;
 }
 
@@ -125,8 +171,8 @@ int TABSRecordKeyRef::ComparePageKeys(int32_t session, const TABSBTreeTarget& ta
     const uint8_t* a = target.Key + part.PageOffset;
     const uint8_t* b = entry_key + part.PageOffset;
     const int32_t prefix = target.PrefixLengths ? target.PrefixLengths[i] : -1;
-    int c = compare_part_values(part, a + 1, a[0] != 0, part.PagePartSize - 1, b + 1, b[0] != 0,
-                                part.PagePartSize - 1, prefix);
+    int c = compare_part_values(i, a + 1, a[0] != 0, part.PagePartSize - 1, b + 1, b[0] != 0, part.PagePartSize - 1,
+                                prefix);
     if (c == 0 && part.Truncated && a[0] == 0 && b[0] == 0 && target.Record &&
         !(prefix >= 0 && prefix <= part.StoredChars) && fills_prefix(part, b + 1)) {
       // Equal cut values: the full values decide.
@@ -137,7 +183,7 @@ int TABSRecordKeyRef::ComparePageKeys(int32_t session, const TABSBTreeTarget& ta
       }
       const uint8_t* ra = static_cast<const uint8_t*>(target.Record);
       const uint8_t* rb = entry_record_.data();
-      c = compare_part_values(part, ra + part.MemoryOffset, is_null(ra, part.FieldNo), part.MemoryDataSize,
+      c = compare_part_values(i, ra + part.MemoryOffset, is_null(ra, part.FieldNo), part.MemoryDataSize,
                               rb + part.MemoryOffset, is_null(rb, part.FieldNo), part.MemoryDataSize, prefix);
     }
     if (c != 0) return c;
@@ -150,7 +196,7 @@ int TABSRecordKeyRef::CompareFullKeys(const uint8_t* a, const uint8_t* b) {
     const TABSRecordKeyPart& part = parts_[static_cast<size_t>(i)];
     const uint8_t* pa = a + part.FullOffset;
     const uint8_t* pb = b + part.FullOffset;
-    const int c = compare_part_values(part, pa + 1, pa[0] != 0, part.MemoryDataSize, pb + 1, pb[0] != 0,
+    const int c = compare_part_values(i, pa + 1, pa[0] != 0, part.MemoryDataSize, pb + 1, pb[0] != 0,
                                       part.MemoryDataSize, -1);
     if (c != 0) return c;
   }
@@ -164,7 +210,7 @@ int TABSRecordKeyRef::CompareRecords(const void* a, const void* b, int32_t count
   if (count < 0 || count > PartCount()) count = count < 0 ? part_count_ : PartCount();
   for (int32_t i = 0; i < count; ++i) {
     const TABSRecordKeyPart& part = parts_[static_cast<size_t>(i)];
-    const int c = compare_part_values(part, ra + part.MemoryOffset, is_null(ra, part.FieldNo), part.MemoryDataSize,
+    const int c = compare_part_values(i, ra + part.MemoryOffset, is_null(ra, part.FieldNo), part.MemoryDataSize,
                                       rb + part.MemoryOffset, is_null(rb, part.FieldNo), part.MemoryDataSize,
                                       prefix_lengths ? prefix_lengths[i] : -1);
     if (c != 0) return c;

@@ -75,13 +75,19 @@ class TABSRecordKeyRef final : public TABSBTreeKeyRef {
   TABSIndexRecordSource* RecordSource() const { return source_; }
 
  private:
+  // How the values of a part compare: integers and single-byte text directly, everything
+  // else through the engine's general comparison.
+  enum class ValueKind : uint8_t { General, Int8, Int16, Int32, Int64, UInt8, UInt16, UInt32, Ansi };
+
+  static ValueKind value_kind(TABSBaseType type);
   bool is_null(const void* record, int32_t field_no) const;
-  int compare_part_values(const TABSRecordKeyPart& part, const uint8_t* a, bool a_null, int32_t a_size,
-                          const uint8_t* b, bool b_null, int32_t b_size, int32_t prefix) const;
+  int compare_part_values(int32_t part_no, const uint8_t* a, bool a_null, int32_t a_size, const uint8_t* b,
+                          bool b_null, int32_t b_size, int32_t prefix) const;
   // Whether the stored bytes of a cut part are all text (the value may go on).
   bool fills_prefix(const TABSRecordKeyPart& part, const uint8_t* value) const;
 
   std::vector<TABSRecordKeyPart> parts_;
+  std::vector<ValueKind> kinds_;  // per part
   int32_t part_count_ = 0;
   int32_t page_key_size_ = 0;
   int32_t full_key_size_ = 0;
