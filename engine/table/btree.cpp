@@ -1,6 +1,7 @@
 #include "engine/table/btree.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <set>
 
@@ -211,10 +212,14 @@ int32_t TABSBTree::Depth(int32_t session) {
 // Comparison and descent
 
 int TABSBTree::compare_leaf(int32_t session, const TABSBTreeTarget& target, const TABSBTreePage& page, int32_t i) {
-  const uint8_t* entry = page.Entry(i);
+  return compare_leaf_entry(session, target, page.Entry(i), KeySize());
+}
+
+int TABSBTree::compare_leaf_entry(int32_t session, const TABSBTreeTarget& target, const uint8_t* entry,
+                                  int32_t key_size) {
   TABSRecordID id;
   const bool ids = LeafLinksAreRecordIDs();
-  if (ids) id = LoadRecordID(entry + KeySize());
+  if (ids) id = LoadRecordID(entry + key_size);
   int c = key_ref_->ComparePageKeys(session, target, entry, ids ? &id : nullptr);
   if (c == 0 && target.HasRecordID && ids) c = CompareRecordIDs(target.RecordID, id);
   return c;
@@ -233,8 +238,8 @@ void TABSBTree::first_entry_of(int32_t session, int32_t page_no, std::vector<uin
   id = LeafLinksAreRecordIDs() ? LoadRecordID(page.Link(0)) : TABSRecordID{};
 }
 
-int TABSBTree::compare_node(int32_t session, const TABSBTreeTarget& target, const TABSBTreePage& page, int32_t i) {
-  int c = key_ref_->ComparePageKeys(session, target, page.Entry(i), nullptr);
+int TABSBTree::settle_node_compare(int32_t session, const TABSBTreeTarget& target, const TABSBTreePage& page,
+                                   int32_t i, int c) {
   const bool ids = LeafLinksAreRecordIDs();
   if (c == kCompareNeedsEntry || (c == 0 && target.HasRecordID && ids)) {
     std::vector<uint8_t> key;
@@ -250,6 +255,7 @@ void TABSBTree::descend(int32_t session, const TABSBTreeTarget& target, bool upp
                         uint8_t* entry) {
   require_root();
   path.Depth = 0;
+  const int32_t key_size = KeySize();
   int32_t page_no = root_page_no_;
   for (;;) {
     if (path.Depth >= kMaxKeyPathDepth) RaiseError(20078);
@@ -258,15 +264,22 @@ void TABSBTree::descend(int32_t session, const TABSBTreeTarget& target, bool upp
     TABSKeyPathLevel& level = path.Levels[path.Depth++];
     level.PageNo = page_no;
     level.EntryCount = n;
-    // Binary search for the first entry the target goes before.
-    int32_t lo = page.IsLeaf() ? 0 : 1, hi = n;
+    // Binary search for the first entry the target goes before; the page's layout is read
+    // once.
+    const bool leaf = page.IsLeaf();
+    const uint8_t* entries = page.Entry(0);
+    const int32_t size = page.EntrySize();
+    int32_t lo = leaf ? 0 : 1, hi = n;
     while (lo < hi) {
       const int32_t mid = lo + (hi - lo) / 2;
-      const int c = page.IsLeaf() ? compare_leaf(session, target, page, mid) : compare_node(session, target, page, mid);
+      const uint8_t* at = entries + static_cast<ptrdiff_t>(mid) * size;
+      const int c = leaf ? compare_leaf_entry(session, target, at, key_size)
+                         : settle_node_compare(session, target, page, mid,
+                                               key_ref_->ComparePageKeys(session, target, at, nullptr));
       if (c > 0 || (c == 0 && upper)) lo = mid + 1;
       else hi = mid;
     }
-    if (page.IsLeaf()) {
+    if (leaf) {
       level.EntryNo = lo;
       if (entry && lo < n) std::memcpy(entry, page.Entry(lo), static_cast<size_t>(page.EntrySize()));
       return;

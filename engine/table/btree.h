@@ -254,8 +254,11 @@ class TABSBTree {
 
   // Target against leaf entry i, the record identifier deciding equal keys when given.
   int compare_leaf(int32_t session, const TABSBTreeTarget& target, const TABSBTreePage& page, int32_t i);
-  // Target against node entry i (i >= 1), reading the child's first entry on ties.
-  int compare_node(int32_t session, const TABSBTreeTarget& target, const TABSBTreePage& page, int32_t i);
+  int compare_leaf_entry(int32_t session, const TABSBTreeTarget& target, const uint8_t* entry, int32_t key_size);
+  // Target against node entry i (i >= 1) given `c`, the comparison with the entry's page
+  // key: reads the child's first entry on ties.
+  int settle_node_compare(int32_t session, const TABSBTreeTarget& target, const TABSBTreePage& page, int32_t i,
+                          int c);
   // The first leaf entry of a subtree: its key into `key`, its record identifier into `id`.
   void first_entry_of(int32_t session, int32_t page_no, std::vector<uint8_t>& key, TABSRecordID& id);
   // Descends to the leaf; the leaf's entry number is the first entry not lower than the
