@@ -117,10 +117,59 @@ TABSColumnType CommonColumnType(TABSColumnType a, TABSColumnType b, bool arithme
 
 namespace {
 
+// Eight bytes at a time: a word's zero bytes and its bytes outside plain printable ASCII
+// (0x20 … 0x7E), each marked by its high bit. Only the lowest zero byte is marked exactly,
+// which is the only one used.
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighs = 0x8080808080808080ull;
+
+uint64_t load_word(const unsigned char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+uint64_t zero_bytes(uint64_t w) { return (w - kOnes) & ~w & kHighs; }
+uint64_t unprintable_bytes(uint64_t w) {
+  const uint64_t below_blank = ~((w | kHighs) - 0x20 * kOnes) & kHighs;  // (b & 0x7F) < 0x20
+  const uint64_t delete_char = ((w & ~kHighs) + kOnes) & kHighs;        // (b & 0x7F) == 0x7F
+  return (w & kHighs) | below_blank | delete_char;
+}
+// Bytes of a little-endian word below byte `n` (n < 8).
+uint64_t low_bytes(size_t n) { return n == 0 ? 0 : ~0ull >> (64 - 8 * n); }
+
+bool little_endian_host() {
+  const uint16_t probe = 1;
+  unsigned char first;
+  std::memcpy(&first, &probe, 1);
+  return first == 1;
+}
+
+// The end of a text from `i` on: its terminator or `max`; clears `printable` when a
+// character before the end is not plain printable ASCII. Whole words are read only within
+// a known size (`bounded`).
+size_t text_end(const unsigned char* p, size_t i, size_t max, bool bounded, bool& printable) {
+  if (bounded && little_endian_host()) {
+    for (; i + 8 <= max; i += 8) {
+      const uint64_t w = load_word(p + i);
+      const uint64_t zeros = zero_bytes(w);
+      if (zeros != 0) {
+        const size_t k = static_cast<size_t>(__builtin_ctzll(zeros)) / 8;
+        if ((unprintable_bytes(w) & low_bytes(k)) != 0) printable = false;
+        return i + k;
+      }
+      if (unprintable_bytes(w) != 0) printable = false;
+    }
+  }
+  for (; i < max && p[i] != 0; ++i)
+    if (!TUserLocale::IsPrintableAscii(p[i])) printable = false;
+  return i;
+}
+
 int compare_ansi(const char* a, int32_t a_size, const char* b, int32_t b_size, bool case_insensitive,
                  int32_t prefix_length) {
-  // One pass finds both lengths (the terminator, the size when known, the prefix when
-  // given), the first difference and whether every character is plain printable ASCII.
+  // Finds both lengths (the terminator, the size when known, the prefix when given), the
+  // first difference and whether every character is plain printable ASCII, reading each
+  // byte once.
   size_t a_max = a_size >= 0 ? static_cast<size_t>(a_size) : SIZE_MAX;
   size_t b_max = b_size >= 0 ? static_cast<size_t>(b_size) : SIZE_MAX;
   if (prefix_length >= 0) {
@@ -132,17 +181,23 @@ int compare_ansi(const char* a, int32_t a_size, const char* b, int32_t b_size, b
   const size_t common = std::min(a_max, b_max);
   bool printable = true;
   size_t same = 0;
+  if (a_size >= 0 && b_size >= 0 && little_endian_host()) {
+    for (; same + 8 <= common; same += 8) {
+      const uint64_t x = load_word(ua + same);
+      if (x != load_word(ub + same) || zero_bytes(x) != 0) break;
+      if (unprintable_bytes(x) != 0) printable = false;
+    }
+  }
   for (; same < common; ++same) {
     const unsigned char x = ua[same];
     if (x != ub[same]) break;
     if (x == 0) return 0;  // both end here
-    printable = printable && TUserLocale::IsPrintableAscii(x);
+    if (!TUserLocale::IsPrintableAscii(x)) printable = false;
   }
-  size_t an = same, bn = same;
-  for (; an < a_max && ua[an] != 0; ++an) printable = printable && TUserLocale::IsPrintableAscii(ua[an]);
-  for (; bn < b_max && ub[bn] != 0; ++bn) printable = printable && TUserLocale::IsPrintableAscii(ub[bn]);
+  const size_t an = text_end(ua, same, a_max, a_size >= 0, printable);
+  const size_t bn = text_end(ub, same, b_max, b_size >= 0, printable);
   if (an == same && bn == same) return 0;  // identical
-  const TUserLocale& locale = UserLocale();
+  static const TUserLocale& locale = UserLocale();  // the process's, fixed once read
   if (printable && locale.HasAsciiFastPath())
     return locale.ComparePrintableAscii(a, static_cast<int32_t>(an), b, static_cast<int32_t>(bn),
                                         static_cast<int32_t>(same), case_insensitive);
