@@ -1,4 +1,5 @@
-// A temporary folder for one test, removed with everything in it afterwards.
+// Shared helpers of the engine tests: a temporary folder removed afterwards, whole-file
+// reads and writes, and the native code or message of the engine error an action raises.
 #pragma once
 
 #include <cstdint>

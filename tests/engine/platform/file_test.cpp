@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "tests/engine/storage/temp_folder.h"
+#include "tests/engine/test_support.h"
 
 namespace dadoveri {
 namespace {

@@ -1,4 +1,5 @@
 #include "engine/query/engine_error.h"
+#include "tests/engine/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -8,14 +9,7 @@
 namespace dadoveri {
 namespace {
 
-std::string message_of(auto raise) {
-  try {
-    raise();
-  } catch (const VODIDivodavir& e) {
-    return e.what();
-  }
-  return "<nothing raised>";
-}
+using testing::MessageOf;
 
 TEST(EngineError, MessagesComposeWithBothSuffixFormats) {
   struct Case {
@@ -24,24 +18,24 @@ TEST(EngineError, MessagesComposeWithBothSuffixFormats) {
     std::string want;
   };
   const Case cases[] = {
-      {"format, missing field", message_of([] { RaiseError(30115, "x"); }),
+      {"format, missing field", MessageOf([] { RaiseError(30115, "x"); }),
        "Field 'x' not found - Native error: 30115"},
-      {"plain text, five digits", message_of([] { RaiseError(10001); }),
+      {"plain text, five digits", MessageOf([] { RaiseError(10001); }),
        "Nil pointer occured - Native error: 10001"},
       {"format below 10000 is space padded",
-       message_of([] { RaiseError(2011, "FOO", 3, 14); }),
+       MessageOf([] { RaiseError(2011, "FOO", 3, 14); }),
        "'NULL' expected (for NOT NULL), but 'FOO' found at line 3, column 14 - Native error:  2011"},
-      {"plain text below 10000 is zero padded", message_of([] { RaiseError(2011); }),
+      {"plain text below 10000 is zero padded", MessageOf([] { RaiseError(2011); }),
        "'NULL' expected (for NOT NULL), but '%s' found at line %d, column %d - Native error: 02011"},
-      {"arguments of the wrong kind", message_of([] { RaiseError(30115, 42); }),
+      {"arguments of the wrong kind", MessageOf([] { RaiseError(30115, 42); }),
        "Field '%s' not found Arguments are invalid! - Native error: 30115"},
-      {"too few arguments", message_of([] { RaiseError(30425); }),
+      {"too few arguments", MessageOf([] { RaiseError(30425); }),
        "Page: %d already used - Native error: 30425"},
-      {"too few arguments for a format", message_of([] { RaiseError(20143, 5); }),
+      {"too few arguments for a format", MessageOf([] { RaiseError(20143, 5); }),
        "Record not found. PageNo=%d, PageRecordCount=%d Arguments are invalid! - Native error: 20143"},
-      {"wrong password", message_of([] { RaiseError(30445); }),
+      {"wrong password", MessageOf([] { RaiseError(30445); }),
        "Cannot open database because incorrect password - Native error: 30445"},
-      {"checksum", message_of([] { RaiseError(30446, 17); }),
+      {"checksum", MessageOf([] { RaiseError(30446, 17); }),
        "Decrypt page error. Check CRC failed. PageNo: 17 - Native error: 30446"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.got, c.want) << c.name;
@@ -58,11 +52,11 @@ TEST(EngineError, CarriesNativeCode) {
 }
 
 TEST(EngineError, SharedCodesPickTheMessageByArgumentCount) {
-  EXPECT_EQ(message_of([] { RaiseError(10115); }),
+  EXPECT_EQ(MessageOf([] { RaiseError(10115); }),
             "Cannot write to read only stream - Native error: 10115");
-  EXPECT_EQ(message_of([] { RaiseError(10115, 3, "Memo"); }),
+  EXPECT_EQ(MessageOf([] { RaiseError(10115, 3, "Memo"); }),
             "BLOB field already opened. FieldNo = 3, FieldName = Memo - Native error: 10115");
-  EXPECT_EQ(message_of([] { RaiseError(10462, "a.dat"); }),
+  EXPECT_EQ(MessageOf([] { RaiseError(10462, "a.dat"); }),
             "Error - database file a.dat is in use. - Native error: 10462");
 }
 

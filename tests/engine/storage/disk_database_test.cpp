@@ -9,24 +9,15 @@
 #include "engine/storage/disk_database_data.h"
 #include "engine/storage/table_locks_file.h"
 #include "engine/table/table_metadata.h"
-#include "tests/engine/storage/temp_folder.h"
+#include "tests/engine/test_support.h"
 
 namespace dadoveri {
 namespace {
 
 using testing::ReadWholeFile;
+using testing::CodeOf;
 using testing::TempFolder;
 using testing::WriteWholeFile;
-
-template <typename F>
-int32_t CodeOf(F&& f) {
-  try {
-    f();
-  } catch (const VODIDivodavir& e) {
-    return e.NativeError;
-  }
-  return 0;
-}
 
 void MakeDatabase(const std::string& name, int32_t max_connections = 500, const TABSPassword& password = {}) {
   TABSDiskDatabaseData db(name);

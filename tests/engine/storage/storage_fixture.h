@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/storage/disk_page_manager.h"
-#include "tests/engine/storage/temp_folder.h"
+#include "tests/engine/test_support.h"
 
 namespace dadoveri::testing {
 

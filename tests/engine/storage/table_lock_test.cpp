@@ -14,25 +14,16 @@
 #include "engine/storage/disk_database_data.h"
 #include "engine/storage/table_locks_file.h"
 #include "engine/table/table_metadata.h"
-#include "tests/engine/storage/temp_folder.h"
+#include "tests/engine/test_support.h"
 
 namespace dadoveri {
 namespace {
 
+using testing::CodeOf;
 using testing::TempFolder;
 
 constexpr TABSLockAttempts kOnce{1, 0};
 constexpr TABSLockAttempts kFew{3, 10};
-
-template <typename F>
-int32_t CodeOf(F&& f) {
-  try {
-    f();
-  } catch (const VODIDivodavir& e) {
-    return e.NativeError;
-  }
-  return 0;
-}
 
 // A database with one table "T", made in a temporary folder.
 class LockFixture : public ::testing::Test {

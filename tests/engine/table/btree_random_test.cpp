@@ -31,6 +31,11 @@ struct Config {
   int operations;
 };
 
+// Printed in test names, so CTest's names stay the same from run to run.
+void PrintTo(const Config& config, std::ostream* out) {
+  *out << static_cast<int>(config.keys) << "/" << config.page_size << "/" << config.operations;
+}
+
 class RandomIndex {
  public:
   RandomIndex(const Config& config, uint32_t seed) : config_(config), rng_(seed) {

@@ -10,7 +10,7 @@
 #include "engine/storage/disk_page_manager.h"
 #include "engine/table/btree_record_source.h"
 #include "engine/table/field_def.h"
-#include "tests/engine/storage/temp_folder.h"
+#include "tests/engine/test_support.h"
 
 namespace dadoveri::testing {
 

@@ -7,18 +7,12 @@
 #include <vector>
 
 #include "engine/query/engine_error.h"
+#include "tests/engine/test_support.h"
 
 namespace dadoveri {
 namespace {
 
-int32_t code_of(auto action) {
-  try {
-    action();
-  } catch (const VODIDivodavir& e) {
-    return e.NativeError;
-  }
-  return 0;
-}
+using testing::CodeOf;
 
 TEST(MemoryManager, BlocksCarryTheirSizeAndAreCounted) {
   TABSMemoryManager m;
@@ -44,13 +38,13 @@ TEST(MemoryManager, BlocksCarryTheirSizeAndAreCounted) {
 
 TEST(MemoryManager, RefusalsCarryTheirCodes) {
   TABSMemoryManager m;
-  EXPECT_EQ(code_of([&] { m.GetMem(0); }), 30286);
+  EXPECT_EQ(CodeOf([&] { m.GetMem(0); }), 30286);
   m.SetMemoryLimit(1000);
   void* p = m.GetMem(600);
-  EXPECT_EQ(code_of([&] { m.GetMem(401); }), 30004);
+  EXPECT_EQ(CodeOf([&] { m.GetMem(401); }), 30004);
   EXPECT_EQ(m.BytesInUse(), 600);
   void* q = m.GetMem(400);  // exactly at the limit
-  EXPECT_EQ(code_of([&] { m.ReallocMem(q, 800); }), 30014);
+  EXPECT_EQ(CodeOf([&] { m.ReallocMem(q, 800); }), 30014);
   EXPECT_EQ(m.GetMemSize(q), 400);  // a failed resize keeps the block
   m.FreeAndNillMem(q);
   m.FreeAndNillMem(p);
@@ -61,9 +55,9 @@ TEST(MemoryManager, RefusalsCarryTheirCodes) {
   // A pointer that is not the start of a block.
   p = m.GetMem(64);
   void* inner = static_cast<uint8_t*>(p) + 32;
-  EXPECT_EQ(code_of([&] { m.FreeAndNillMem(inner); }), 30001);
-  EXPECT_EQ(code_of([&] { m.ReallocMem(inner, 10); }), 30002);
-  EXPECT_EQ(code_of([&] { m.GetMemSize(inner); }), 30005);
+  EXPECT_EQ(CodeOf([&] { m.FreeAndNillMem(inner); }), 30001);
+  EXPECT_EQ(CodeOf([&] { m.ReallocMem(inner, 10); }), 30002);
+  EXPECT_EQ(CodeOf([&] { m.GetMemSize(inner); }), 30005);
   m.FreeAndNillMem(p);
 }
 
@@ -73,7 +67,7 @@ TEST(MemoryManager, WritesPastEitherEndAreCaughtOnRelease) {
   for (int32_t size : {1, 7, 16, 1000}) {
     void* p = m.GetMem(size);
     static_cast<uint8_t*>(p)[size] ^= 0xFF;
-    EXPECT_EQ(code_of([&] { m.FreeAndNillMem(p); }), 30137) << size;
+    EXPECT_EQ(CodeOf([&] { m.FreeAndNillMem(p); }), 30137) << size;
     EXPECT_EQ(p, nullptr);
     EXPECT_EQ(m.BytesInUse(), 0);
   }
@@ -82,7 +76,7 @@ TEST(MemoryManager, WritesPastEitherEndAreCaughtOnRelease) {
   uint8_t* before = static_cast<uint8_t*>(p) - 1;
   const uint8_t saved = *before;
   *before ^= 0xFF;
-  EXPECT_EQ(code_of([&] { m.FreeAndNillMem(p); }), 30001);
+  EXPECT_EQ(CodeOf([&] { m.FreeAndNillMem(p); }), 30001);
   EXPECT_NE(p, nullptr);
   *before = saved;
   m.FreeAndNillMem(p);

@@ -12,22 +12,13 @@
 #include "engine/table/field_def.h"
 #include "engine/table/index_def.h"
 #include "engine/table/table_metadata.h"
-#include "tests/engine/storage/temp_folder.h"
+#include "tests/engine/test_support.h"
 
 namespace dadoveri {
 namespace {
 
+using testing::CodeOf;
 using testing::TempFolder;
-
-template <typename F>
-int32_t CodeOf(F&& f) {
-  try {
-    f();
-  } catch (const VODIDivodavir& e) {
-    return e.NativeError;
-  }
-  return 0;
-}
 
 bool SameVariant(const TABSVariant& a, const TABSVariant& b) {
   if (a.ValueType() != b.ValueType() || a.IsNull() != b.IsNull()) return false;

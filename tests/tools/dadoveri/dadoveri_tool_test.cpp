@@ -11,7 +11,7 @@
 #include "engine/storage/disk_database_data.h"
 #include "engine/storage/encryption.h"
 #include "engine/table/table_metadata.h"
-#include "tests/engine/storage/temp_folder.h"
+#include "tests/engine/test_support.h"
 
 namespace dadoveri {
 namespace {
