@@ -70,8 +70,8 @@ std::string format_integer(int64_t v, char type, int precision) {
 std::string format_float(double v, char type, int precision) {
   char buf[400];
   const int prec = precision < 0 ? (type == 'g' ? 15 : 2) : precision;
-  const char spec[] = {'%', '.', '*', type == 'e' ? 'E' : type == 'g' ? 'G' : 'f', 0};
-  std::snprintf(buf, sizeof buf, spec, prec, v);
+  const char conversion[] = {'%', '.', '*', type == 'e' ? 'E' : type == 'g' ? 'G' : 'f', 0};
+  std::snprintf(buf, sizeof buf, conversion, prec, v);
   return buf;
 }
 

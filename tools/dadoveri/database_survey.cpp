@@ -1,4 +1,4 @@
-#include "tools/dadoveri/database_inspection.h"
+#include "tools/dadoveri/database_survey.h"
 
 #include <zlib.h>
 

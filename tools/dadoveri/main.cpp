@@ -20,7 +20,7 @@
 #include "engine/storage/page.h"
 #include "engine/storage/prologue.h"
 #include "engine/table/column_type.h"
-#include "tools/dadoveri/database_inspection.h"
+#include "tools/dadoveri/database_survey.h"
 
 namespace dadoveri::tool {
 namespace {
