@@ -327,42 +327,31 @@ void TForm1::TntImage1Click() { close(); }
 
 // ---- view switcher --------------------------------------------------------------------
 
-void TForm1::Image2Click() {
-  TntPanel1->show();
-  TntPanel2->hide();
-  TntPanel3->hide();
-  bullete->show();
-  bullete->move(bullete->x(), Image2->y() + 10);
-  TntImage3->SetPicture(TntImage5->Picture());
-  Tntedit2->setFocus();
+// Shows `panel` (none for the about view) first, then hides the other panels, then sets
+// the marker beside `view_button` (hidden when there is none) and the flashcard button's
+// artwork, and last moves the focus, if any.
+void TForm1::SwitchView(QFrame* panel, TImage* view_button, TImage* flashcard_artwork, QWidget* focus) {
+  if (panel) panel->show();
+  for (QFrame* other : {TntPanel1, TntPanel2, TntPanel3})
+    if (other != panel) other->hide();
+  if (view_button) {
+    bullete->show();
+    bullete->move(bullete->x(), view_button->y() + 10);
+  } else {
+    bullete->hide();
+  }
+  TntImage3->SetPicture(flashcard_artwork->Picture());
+  if (focus) focus->setFocus();
 }
 
-void TForm1::Image3Click() {
-  TntPanel2->show();
-  TntPanel1->hide();
-  TntPanel3->hide();
-  bullete->show();
-  bullete->move(bullete->x(), Image3->y() + 10);
-  TntImage3->SetPicture(TntImage5->Picture());
-  TntEdit3->setFocus();
-}
+void TForm1::Image2Click() { SwitchView(TntPanel1, Image2, TntImage5, Tntedit2); }
 
-void TForm1::TntImage3Click() {
-  TntPanel3->show();
-  TntPanel1->hide();
-  TntPanel2->hide();
-  bullete->hide();
-  TntImage3->SetPicture(TntImage4->Picture());
-}
+void TForm1::Image3Click() { SwitchView(TntPanel2, Image3, TntImage5, TntEdit3); }
 
-void TForm1::TntImage24Click() {
-  // The about view: every panel hidden, so the about picture beneath them shows.
-  TntPanel1->hide();
-  TntPanel2->hide();
-  TntPanel3->hide();
-  bullete->hide();
-  TntImage3->SetPicture(TntImage5->Picture());
-}
+void TForm1::TntImage3Click() { SwitchView(TntPanel3, nullptr, TntImage4, nullptr); }
+
+// The about view: every panel hidden, so the about picture beneath them shows.
+void TForm1::TntImage24Click() { SwitchView(nullptr, nullptr, TntImage5, nullptr); }
 
 // ---- font size ------------------------------------------------------------------------
 

@@ -165,6 +165,7 @@ class TForm1 : public QWidget {
   void BindEvents();
   // Runs an event handler; a failure is shown in the error box and the window goes on.
   void Guarded(const std::function<void()>& handler);
+  void SwitchView(QFrame* panel, TImage* view_button, TImage* flashcard_artwork, QWidget* focus);
   void ChangeFontSizes(int delta);
   void CentreOnDesktop();
 
