@@ -147,8 +147,8 @@ bool little_endian_host() {
 // The end of a text from `i` on: its terminator or `max`; clears `printable` when a
 // character before the end is not plain printable ASCII. Whole words are read only within
 // a known size (`bounded`).
-size_t text_end(const unsigned char* p, size_t i, size_t max, bool bounded, bool& printable) {
-  if (bounded && little_endian_host()) {
+inline size_t text_end(const unsigned char* p, size_t i, size_t max, bool bounded, bool& printable) {
+  if (bounded && max >= 8 && little_endian_host()) {
     for (; i + 8 <= max; i += 8) {
       const uint64_t w = load_word(p + i);
       const uint64_t zeros = zero_bytes(w);
@@ -159,6 +159,15 @@ size_t text_end(const unsigned char* p, size_t i, size_t max, bool bounded, bool
       }
       if (unprintable_bytes(w) != 0) printable = false;
     }
+    if (i < max) {
+      // The last word of the value, shifted so that its bytes from i come first; the zero
+      // bytes shifted in stand for the end at max.
+      const uint64_t w = load_word(p + max - 8) >> (8 * (i - (max - 8)));
+      const size_t k = static_cast<size_t>(__builtin_ctzll(zero_bytes(w))) / 8;
+      if ((unprintable_bytes(w) & low_bytes(k)) != 0) printable = false;
+      return i + k;
+    }
+    return i;
   }
   for (; i < max && p[i] != 0; ++i)
     if (!TUserLocale::IsPrintableAscii(p[i])) printable = false;
@@ -184,8 +193,18 @@ int compare_ansi(const char* a, int32_t a_size, const char* b, int32_t b_size, b
   if (a_size >= 0 && b_size >= 0 && little_endian_host()) {
     for (; same + 8 <= common; same += 8) {
       const uint64_t x = load_word(ua + same);
-      if (x != load_word(ub + same) || zero_bytes(x) != 0) break;
-      if (unprintable_bytes(x) != 0) printable = false;
+      const uint64_t differ = x ^ load_word(ub + same);
+      const uint64_t zeros = zero_bytes(x);
+      if ((differ | zeros) == 0) {
+        if (unprintable_bytes(x) != 0) printable = false;
+        continue;
+      }
+      const size_t first_difference = differ ? static_cast<size_t>(__builtin_ctzll(differ)) / 8 : 8;
+      const size_t first_zero = zeros ? static_cast<size_t>(__builtin_ctzll(zeros)) / 8 : 8;
+      if (first_zero < first_difference) return 0;  // both end there
+      if ((unprintable_bytes(x) & low_bytes(first_difference)) != 0) printable = false;
+      same += first_difference;
+      break;
     }
   }
   for (; same < common; ++same) {
