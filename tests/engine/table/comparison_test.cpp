@@ -272,5 +272,34 @@ TEST(Comparison, SingleByteTextIsATotalOrderAndAgreesWithWide) {
   }
 }
 
+// Values of a sized field are scanned eight bytes at a time; text of unknown length byte by
+// byte. Both must agree on every byte value (controls, DEL, high bytes, both letter cases),
+// on texts that fill their field without a terminator, and across word boundaries.
+TEST(Comparison, SizedSingleByteValuesAgreeWithTerminatedText) {
+  std::mt19937 rng(20261210);
+  const std::string alphabet = std::string("aAbBzZ09 ~") + "\x01\x1f\x7f\x80\x9f\xa0\xc0\xe9\xff";
+  auto random_text = [&](size_t max_length) {
+    std::string t(std::uniform_int_distribution<size_t>(0, max_length)(rng), ' ');
+    for (char& c : t) c = alphabet[std::uniform_int_distribution<size_t>(0, alphabet.size() - 1)(rng)];
+    return t;
+  };
+  constexpr int32_t kFieldSize = 21;  // the text and its terminator, when it fits
+  for (int i = 0; i < 20000; ++i) {
+    std::string a = random_text(kFieldSize), b = random_text(kFieldSize);
+    if (i % 3 == 0) b = a.substr(0, a.size() / 2) + b.substr(0, b.size() / 2);  // shared prefixes
+    char fa[kFieldSize] = {}, fb[kFieldSize] = {};
+    std::memcpy(fa, a.data(), std::min<size_t>(a.size(), kFieldSize));
+    std::memcpy(fb, b.data(), std::min<size_t>(b.size(), kFieldSize));
+    const std::string ta(fa, strnlen(fa, kFieldSize)), tb(fb, strnlen(fb, kFieldSize));
+    for (bool ci : {false, true}) {
+      for (int32_t prefix : {-1, 9}) {
+        ASSERT_EQ(sign(CompareAnsiValues(fa, kFieldSize, fb, kFieldSize, ci, prefix)),
+                  sign(CompareAnsiText(ta.c_str(), tb.c_str(), ci, prefix)))
+            << "case-insensitive " << ci << ", prefix " << prefix;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace dadoveri
