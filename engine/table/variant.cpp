@@ -27,7 +27,9 @@ T load(const void* p) {
 
 template <typename T>
 void put(std::string& out, T v) {
-  out.assign(reinterpret_cast<const char*>(&v), sizeof v);
+  // resize + memcpy rather than assign: GCC 12 reports a false -Wrestrict on a 1-byte assign.
+  out.resize(sizeof v);
+  std::memcpy(out.data(), &v, sizeof v);
 }
 
 // Bytes of a zero-terminated single-byte text, bounded by `size` when it is known.
