@@ -5,6 +5,23 @@
 
 namespace dadoveri {
 
+namespace {
+
+// The search target of one page number: its 4-byte key, and the target that points at it.
+struct PageNoTarget {
+  explicit PageNoTarget(int32_t page_no) {
+    StoreLE<int32_t>(key, page_no);
+    target.Key = key;
+  }
+  PageNoTarget(const PageNoTarget&) = delete;
+  PageNoTarget& operator=(const PageNoTarget&) = delete;
+
+  uint8_t key[4];
+  TABSBTreeTarget target;
+};
+
+}  // namespace
+
 int TABSPageKeyRef::ComparePageKeys(int32_t, const TABSBTreeTarget& target, const uint8_t* entry_key,
                                     const TABSRecordID*) {
   return CompareFullKeys(target.Key, entry_key);
@@ -31,11 +48,8 @@ void TABSBTreePageIndex::Empty(int32_t session) {
 
 bool TABSBTreePageIndex::find(int32_t session, int32_t page_no, TABSKeyPath& path) {
   if (tree_.RootPageNo() < 0) RaiseError(20122);
-  uint8_t key[4];
-  StoreLE<int32_t>(key, page_no);
-  TABSBTreeTarget target;
-  target.Key = key;
-  return tree_.Find(session, target, path);
+  const PageNoTarget seek(page_no);
+  return tree_.Find(session, seek.target, path);
 }
 
 int32_t TABSBTreePageIndex::count_at(int32_t session, const TABSKeyPath& path, int32_t* page_no) {
@@ -69,26 +83,20 @@ int32_t TABSBTreePageIndex::Last(int32_t session) {
 
 int32_t TABSBTreePageIndex::Next(int32_t session, int32_t page_no) {
   if (tree_.RootPageNo() < 0) RaiseError(20125);
-  uint8_t key[4];
-  StoreLE<int32_t>(key, page_no);
-  TABSBTreeTarget target;
-  target.Key = key;
+  const PageNoTarget seek(page_no);
   TABSKeyPath path;
   int32_t next = -1;
-  if (tree_.Seek(session, target, true, path)) count_at(session, path, &next);
+  if (tree_.Seek(session, seek.target, true, path)) count_at(session, path, &next);
   return next;
 }
 
 int32_t TABSBTreePageIndex::Prior(int32_t session, int32_t page_no) {
   if (tree_.RootPageNo() < 0) RaiseError(20126);
-  uint8_t key[4];
-  StoreLE<int32_t>(key, page_no);
-  TABSBTreeTarget target;
-  target.Key = key;
+  const PageNoTarget seek(page_no);
   TABSKeyPath path;
   int32_t prior = -1;
   // The first page not below page_no; the one before it is the answer.
-  if (tree_.Seek(session, target, false, path)) {
+  if (tree_.Seek(session, seek.target, false, path)) {
     if (tree_.Prior(session, path)) count_at(session, path, &prior);
   } else if (tree_.Last(session, path)) {
     count_at(session, path, &prior);
@@ -128,12 +136,10 @@ void TABSBTreePageIndex::Add(int32_t session, int32_t page_no, int32_t amount) {
     return;
   }
   if (amount <= 0 || amount > 0xFFFF) RaiseError(20078);
-  uint8_t key[4], link[2];
-  StoreLE<int32_t>(key, page_no);
+  uint8_t link[2];
   StoreLE<uint16_t>(link, static_cast<uint16_t>(amount));
-  TABSBTreeTarget target;
-  target.Key = key;
-  tree_.Insert(session, target, link);
+  const PageNoTarget seek(page_no);
+  tree_.Insert(session, seek.target, link);
 }
 
 void TABSBTreePageIndex::SetCount(int32_t session, int32_t page_no, int32_t count) {
@@ -141,11 +147,8 @@ void TABSBTreePageIndex::SetCount(int32_t session, int32_t page_no, int32_t coun
   if (!find(session, page_no, path)) RaiseError(20111);
   if (count < 0 || count > 0xFFFF) RaiseError(20078);
   if (count == 0) {
-    uint8_t key[4];
-    StoreLE<int32_t>(key, page_no);
-    TABSBTreeTarget target;
-    target.Key = key;
-    tree_.Delete(session, target);
+    const PageNoTarget seek(page_no);
+    tree_.Delete(session, seek.target);
     return;
   }
   write_count(session, path, count);
