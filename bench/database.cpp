@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/storage/disk_database_data.h"
-#include "engine/storage/table_locks_file.h"
+#include "engine/database/disk_database_data.h"
+#include "engine/database/table_locks_file.h"
 #include "engine/table/table_metadata.h"
 
 namespace dadoveri {

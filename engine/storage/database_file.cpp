@@ -3,7 +3,7 @@
 #include <cerrno>
 
 #include "engine/platform/sleep.h"
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 
 namespace dadoveri {
 

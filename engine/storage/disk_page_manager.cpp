@@ -6,7 +6,7 @@
 
 #include "engine/platform/file.h"
 #include "engine/platform/sleep.h"
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/checksum.h"
 
 namespace dadoveri {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/disk_page_manager.h"
 #include "engine/storage/page.h"
 

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/disk_page_manager.h"
-#include "engine/storage/little_endian.h"
+#include "engine/base/little_endian.h"
 #include "engine/storage/page_manager.h"
 
 namespace dadoveri {

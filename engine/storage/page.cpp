@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/page_manager.h"
 
 namespace dadoveri {

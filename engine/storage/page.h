@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/storage/little_endian.h"
+#include "engine/base/little_endian.h"
 
 namespace dadoveri {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "engine/platform/sleep.h"
-#include "engine/query/engine_error.h"
-#include "engine/table/memory_manager.h"
+#include "engine/base/engine_error.h"
+#include "engine/base/memory_manager.h"
 
 namespace dadoveri {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/storage/little_endian.h"
+#include "engine/base/little_endian.h"
 
 namespace dadoveri {
 

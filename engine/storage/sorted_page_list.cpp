@@ -1,6 +1,6 @@
 #include "engine/storage/sorted_page_list.h"
 
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 
 namespace dadoveri {
 

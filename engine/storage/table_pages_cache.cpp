@@ -1,6 +1,6 @@
 #include "engine/storage/table_pages_cache.h"
 
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 
 namespace dadoveri {
 

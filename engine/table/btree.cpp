@@ -5,8 +5,8 @@
 #include <cstring>
 #include <set>
 
-#include "engine/query/engine_error.h"
-#include "engine/storage/little_endian.h"
+#include "engine/base/engine_error.h"
+#include "engine/base/little_endian.h"
 
 namespace dadoveri {
 

@@ -17,7 +17,7 @@
 #include <functional>
 #include <vector>
 
-#include "engine/storage/little_endian.h"
+#include "engine/base/little_endian.h"
 #include "engine/storage/page_manager.h"
 
 namespace dadoveri {

@@ -1,7 +1,7 @@
 #include "engine/table/btree_page_index.h"
 
-#include "engine/query/engine_error.h"
-#include "engine/storage/little_endian.h"
+#include "engine/base/engine_error.h"
+#include "engine/base/little_endian.h"
 
 namespace dadoveri {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/table/field_def.h"
 
 namespace dadoveri {

@@ -9,7 +9,7 @@
 
 #include "engine/platform/code_page.h"
 #include "engine/platform/locale.h"
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/table/date_time.h"
 #include "engine/table/extended.h"
 #include "engine/table/variant.h"

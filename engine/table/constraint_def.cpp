@@ -1,7 +1,7 @@
 #include "engine/table/constraint_def.h"
 
 #include "engine/platform/sleep.h"
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/table/field_def.h"
 #include "engine/table/index_def.h"
 

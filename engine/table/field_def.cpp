@@ -1,6 +1,6 @@
 #include "engine/table/field_def.h"
 
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/table/field_manager.h"
 
 namespace dadoveri {

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 
 namespace dadoveri {
 

@@ -1,6 +1,6 @@
 #include "engine/table/index_def.h"
 
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/table/field_def.h"
 
 namespace dadoveri {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "engine/platform/code_page.h"
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 
 namespace dadoveri {
 

@@ -3,8 +3,8 @@
 #include <cctype>
 #include <cstring>
 
-#include "engine/query/engine_error.h"
-#include "engine/storage/little_endian.h"
+#include "engine/base/engine_error.h"
+#include "engine/base/little_endian.h"
 #include "engine/table/comparison.h"
 
 namespace dadoveri {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/table/date_time.h"
 #include "engine/table/extended.h"
 

@@ -1,6 +1,6 @@
 #include "engine/table/table_metadata.h"
 
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/internal_file.h"
 #include "engine/storage/page.h"
 

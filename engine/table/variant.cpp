@@ -8,9 +8,9 @@
 
 #include "engine/platform/code_page.h"
 #include "engine/platform/locale.h"
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/table/comparison.h"
-#include "engine/table/memory_manager.h"
+#include "engine/base/memory_manager.h"
 
 namespace dadoveri {
 

@@ -25,7 +25,7 @@
 #include "app/colour_key.h"
 #include "app/image.h"
 #include "app/locale_text.h"
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "tests/app/test_application.h"
 
 // Fontconfig keeps its caches until the process ends; they are not ours to free.

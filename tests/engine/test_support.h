@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 
 namespace dadoveri::testing {
 

@@ -6,13 +6,13 @@
 #include <cstring>
 #include <set>
 
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/checksum.h"
 #include "engine/storage/disk_page_manager.h"
 #include "engine/storage/internal_file.h"
-#include "engine/storage/little_endian.h"
+#include "engine/base/little_endian.h"
 #include "engine/storage/page.h"
-#include "engine/storage/system_directory.h"
+#include "engine/database/system_directory.h"
 #include "engine/table/column_type.h"
 
 namespace dadoveri::tool {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/storage/encryption.h"
-#include "engine/storage/table_list.h"
+#include "engine/database/table_list.h"
 #include "engine/table/table_metadata.h"
 
 namespace dadoveri::tool {

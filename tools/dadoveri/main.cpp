@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/query/engine_error.h"
-#include "engine/storage/disk_database_data.h"
+#include "engine/base/engine_error.h"
+#include "engine/database/disk_database_data.h"
 #include "engine/storage/encryption.h"
-#include "engine/storage/little_endian.h"
+#include "engine/base/little_endian.h"
 #include "engine/storage/page.h"
 #include "engine/storage/prologue.h"
 #include "engine/table/column_type.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/query/engine_error.h"
-#include "engine/storage/little_endian.h"
+#include "engine/base/engine_error.h"
+#include "engine/base/little_endian.h"
 #include "engine/table/btree.h"
 #include "engine/table/btree_page_index.h"
 #include "engine/table/btree_record_index.h"

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "engine/query/engine_error.h"
-#include "engine/table/memory_manager.h"
+#include "engine/base/engine_error.h"
+#include "engine/base/memory_manager.h"
 
 namespace dadoveri {
 namespace {

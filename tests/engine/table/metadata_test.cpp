@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/disk_page_manager.h"
 #include "engine/table/constraint_def.h"
 #include "engine/table/field_def.h"

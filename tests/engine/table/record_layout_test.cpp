@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/table/comparison.h"
 #include "engine/table/date_time.h"
 #include "engine/table/field_manager.h"

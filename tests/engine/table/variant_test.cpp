@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/platform/locale.h"
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/table/comparison.h"
 #include "engine/table/date_time.h"
 

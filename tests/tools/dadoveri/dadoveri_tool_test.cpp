@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/storage/disk_database_data.h"
+#include "engine/database/disk_database_data.h"
 #include "engine/storage/encryption.h"
 #include "engine/table/table_metadata.h"
 #include "tests/engine/test_support.h"

@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "engine/storage/disk_page_manager.h"
-#include "engine/storage/sessions_file.h"
-#include "engine/storage/system_directory.h"
-#include "engine/storage/table_list.h"
-#include "engine/storage/table_lock_manager.h"
-#include "engine/table/database_data.h"
+#include "engine/database/sessions_file.h"
+#include "engine/database/system_directory.h"
+#include "engine/database/table_list.h"
+#include "engine/database/table_lock_manager.h"
+#include "engine/database/database_data.h"
 
 namespace dadoveri {
 

@@ -1,4 +1,4 @@
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "tests/engine/test_support.h"
 
 #include <gtest/gtest.h>

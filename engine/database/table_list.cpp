@@ -1,10 +1,10 @@
-#include "engine/storage/table_list.h"
+#include "engine/database/table_list.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "engine/query/engine_error.h"
-#include "engine/storage/little_endian.h"
+#include "engine/base/engine_error.h"
+#include "engine/base/little_endian.h"
 #include "engine/storage/page.h"
 #include "engine/table/meta_object_def.h"
 

@@ -1,4 +1,4 @@
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 
 #include <cstdio>
 

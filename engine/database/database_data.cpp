@@ -1,4 +1,4 @@
-#include "engine/table/database_data.h"
+#include "engine/database/database_data.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
-#include "engine/storage/sessions_file.h"
+#include "engine/database/sessions_file.h"
 
 #include <algorithm>
 
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/disk_page_manager.h"
 #include "engine/storage/page.h"
 

@@ -1,6 +1,6 @@
 // Every message the engine raises, in alphabetical order, with the native codes of the
 // places that raise it. Raising places name a code (see engine_error.h).
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 
 namespace dadoveri {
 

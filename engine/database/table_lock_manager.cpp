@@ -1,12 +1,12 @@
-#include "engine/storage/table_lock_manager.h"
+#include "engine/database/table_lock_manager.h"
 
 #include <algorithm>
 
 #include "engine/platform/sleep.h"
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/retry.h"
-#include "engine/storage/sessions_file.h"
-#include "engine/storage/table_locks_file.h"
+#include "engine/database/sessions_file.h"
+#include "engine/database/table_locks_file.h"
 
 namespace dadoveri {
 

@@ -1,10 +1,10 @@
-#include "engine/table/memory_manager.h"
+#include "engine/base/memory_manager.h"
 
 #include <cstdlib>
 #include <cstring>
 
 #include "engine/platform/system_memory.h"
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 
 namespace dadoveri {
 

@@ -1,7 +1,7 @@
-#include "engine/storage/system_directory.h"
+#include "engine/database/system_directory.h"
 
-#include "engine/query/engine_error.h"
-#include "engine/storage/little_endian.h"
+#include "engine/base/engine_error.h"
+#include "engine/base/little_endian.h"
 #include "engine/storage/page.h"
 
 namespace dadoveri {

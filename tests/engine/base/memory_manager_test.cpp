@@ -1,4 +1,4 @@
-#include "engine/table/memory_manager.h"
+#include "engine/base/memory_manager.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "tests/engine/test_support.h"
 
 namespace dadoveri {

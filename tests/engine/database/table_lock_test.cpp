@@ -10,9 +10,9 @@
 #include <optional>
 #include <string>
 
-#include "engine/query/engine_error.h"
-#include "engine/storage/disk_database_data.h"
-#include "engine/storage/table_locks_file.h"
+#include "engine/base/engine_error.h"
+#include "engine/database/disk_database_data.h"
+#include "engine/database/table_locks_file.h"
 #include "engine/table/table_metadata.h"
 #include "tests/engine/test_support.h"
 

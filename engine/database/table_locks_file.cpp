@@ -1,7 +1,7 @@
-#include "engine/storage/table_locks_file.h"
+#include "engine/database/table_locks_file.h"
 
 #include "engine/storage/disk_page_manager.h"
-#include "engine/storage/little_endian.h"
+#include "engine/base/little_endian.h"
 #include "engine/storage/page.h"
 
 namespace dadoveri {

@@ -1,12 +1,12 @@
-#include "engine/storage/disk_database_data.h"
+#include "engine/database/disk_database_data.h"
 
 #include <filesystem>
 #include <map>
 #include <mutex>
 
-#include "engine/query/engine_error.h"
+#include "engine/base/engine_error.h"
 #include "engine/storage/internal_file.h"
-#include "engine/storage/table_locks_file.h"
+#include "engine/database/table_locks_file.h"
 #include "engine/table/field_manager.h"
 #include "engine/table/table_metadata.h"
 
