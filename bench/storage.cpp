@@ -56,9 +56,9 @@ const std::string& database(int cipher, int pages) {
   pm.CreateDatabase(name, 4096, 8, password_for(cipher));
   for (int done = 0; done < pages;) {
     for (int i = 0; i < 1000 && done < pages; ++i, ++done) {
-      TABSPage* page = pm.AddPage(kSession, ptTableRecord);
-      for (uint32_t k = 0; k < page->DataSize(); ++k) page->Data()[k] = static_cast<uint8_t>(k * 7 + done);
-      pm.PutPage(page);
+      TABSPageHandle page = pm.AddPage(kSession, ptTableRecord);
+      uint8_t* data = page.MutableData();
+      for (uint32_t k = 0; k < page.DataSize(); ++k) data[k] = static_cast<uint8_t>(k * 7 + done);
     }
     pm.CommitPages(kSession);
   }
@@ -77,9 +77,9 @@ void BM_CachedGetPutPage(benchmark::State& state) {
   auto pm = open_database(-1, 200);
   int32_t no = 2;
   for (auto _ : state) {
-    TABSPage* page = pm->GetPage(kSession, no, false, ptTableRecord);
-    benchmark::DoNotOptimize(page->Data()[0]);
-    pm->PutPage(page);
+    TABSPageHandle page = pm->GetPage(kSession, no, false, ptTableRecord);
+    benchmark::DoNotOptimize(page.Data()[0]);
+    page.Release();
     no = no == 201 ? 2 : no + 1;
   }
   state.SetItemsProcessed(state.iterations());
@@ -96,10 +96,9 @@ void BM_CommitPages(benchmark::State& state) {
   int32_t no = 2;
   for (auto _ : state) {
     for (int i = 0; i < batch; ++i) {
-      TABSPage* page = pm->GetPage(kSession, no, false, ptTableRecord);
-      ++page->Data()[100];
-      page->Dirty = true;
-      pm->PutPage(page);
+      TABSPageHandle page = pm->GetPage(kSession, no, false, ptTableRecord);
+      ++page.MutableData()[100];
+      page.Release();
       no = no == 201 ? 2 : no + 1;
     }
     pm->CommitPages(kSession);
@@ -122,9 +121,8 @@ void BM_SequentialPageReads(benchmark::State& state) {
     pm->FreeAllPages();
     for (int32_t no = 2; no < kBigPages + 2; ++no) {
       if (pm->IsMapPage(no)) continue;
-      TABSPage* page = pm->GetPage(kSession, no, false, ptTableRecord);
-      benchmark::DoNotOptimize(page->Data()[0]);
-      pm->PutPage(page);
+      TABSPageHandle page = pm->GetPage(kSession, no, false, ptTableRecord);
+      benchmark::DoNotOptimize(page.Data()[0]);
     }
   }
   state.SetBytesProcessed(state.iterations() * int64_t{kBigPages} * 4096);

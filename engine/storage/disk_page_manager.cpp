@@ -308,16 +308,16 @@ void TABSDiskPageManager::RememberPageValidity(int32_t session, TABSPage* page) 
 void TABSDiskPageManager::RevalidatePage(TABSPage* page) {
   uint8_t bytes[4];
   int32_t on_disk = kFreedPageCounter;
-  if (file_.ReadBuffer(bytes, 0, PageOffset(page->PageNo) + 4, 4)) on_disk = LoadLE<int32_t>(bytes);
+  if (file_.ReadBuffer(bytes, 0, PageOffset(page->PageNo()) + 4, 4)) on_disk = LoadLE<int32_t>(bytes);
   if (on_disk == kFreedPageCounter || on_disk == page->ModificationCounter()) {
     page->SetModificationCounter(on_disk);
     return;
   }
-  ReadPage(page);
+  if (!ReadPage(page)) RaiseError(20300, page->PageNo());
 }
 
 void TABSDiskPageManager::AllocatePageNo(TABSPage* page) {
-  page->PageNo = free_space_->AllocatePage();
+  AssignPageNo(page, free_space_->AllocatePage());
   page->AllocBuffer();
 }
 
@@ -330,20 +330,20 @@ void TABSDiskPageManager::ReleasePageNo(int32_t page_no) {
 
 bool TABSDiskPageManager::ReadPage(TABSPage* page) {
   if (!page->HasBuffer()) page->AllocBuffer();
-  if (!file_.ReadBuffer(page->Buffer(), 0, PageOffset(page->PageNo), PageSize())) {
+  if (!file_.ReadBuffer(page->Buffer(), 0, PageOffset(page->PageNo()), PageSize())) {
     // Nothing of a partial read is kept: the page is a fresh buffer marked as freed.
     std::memset(page->Buffer(), 0, PageSize());
     page_header::Initialize(page->Buffer());
     page->SetModificationCounter(kFreedPageCounter);
     return false;
   }
-  if (header_.Encrypted() && !IsMapPage(page->PageNo)) {
+  if (header_.Encrypted() && !IsMapPage(page->PageNo())) {
     uint8_t* header = page->Header();
     DecryptBuffer(page_header::PageCipher(header), page->Data(), DataSize(), password_.Password);
     if (BufferChecksum(0, page->Data(), DataSize()) != page_header::DataCRC(header))
-      RaiseError(30446, page->PageNo);
+      RaiseError(30446, page->PageNo());
   }
-  page->Loaded = true;
+  MarkLoaded(page);
   return true;
 }
 
@@ -353,14 +353,14 @@ void TABSDiskPageManager::WritePage(TABSPage* page) {
   page->SetModificationCounter(static_cast<int32_t>(counter));
   uint8_t* header = page->Header();
   const bool encrypt =
-      header_.Encrypted() && !IsMapPage(page->PageNo) && page->EncryptOnWrite;
+      header_.Encrypted() && !IsMapPage(page->PageNo()) && page->EncryptOnWrite();
   if (encrypt) {
     page_header::SetPageCipher(header, password_.CryptoAlgorithm);
     page_header::SetDataCRC(header, BufferChecksum(0, page->Data(), DataSize()));
     EncryptBuffer(password_.CryptoAlgorithm, page->Data(), DataSize(), password_.Password);
   }
   try {
-    file_.WriteBuffer(page->Buffer(), 10469, PageOffset(page->PageNo), PageSize());
+    file_.WriteBuffer(page->Buffer(), 10469, PageOffset(page->PageNo()), PageSize());
   } catch (...) {
     if (encrypt)
       DecryptBuffer(password_.CryptoAlgorithm, page->Data(), DataSize(), password_.Password);
@@ -377,8 +377,8 @@ void TABSDiskPageManager::FreePage(int32_t session, int32_t page_no) {
   TABSPageManager::FreePage(session, page_no);
 }
 
-TABSPage* TABSDiskPageManager::GetPage(int32_t session, int32_t page_no, bool validate,
-                                       uint16_t expected_type) {
+TABSPageHandle TABSDiskPageManager::GetPage(int32_t session, int32_t page_no, bool validate,
+                                            uint16_t expected_type) {
   // A map page never enters the cache (refused here, never allocated), so a cached page
   // number needs no test, which costs several divisions.
   if (!SharedCache().Find(page_no) && IsMapPage(page_no)) RaiseError(30434, page_no);

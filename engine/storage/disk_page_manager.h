@@ -44,8 +44,8 @@ class TABSDiskPageManager : public TABSPageManager {
   bool ReadPage(TABSPage* page) override;
   void WritePage(TABSPage* page) override;
   void FreePage(int32_t session, int32_t page_no) override;
-  TABSPage* GetPage(int32_t session, int32_t page_no, bool validate = false,
-                    uint16_t expected_type = kAnyPageType) override;
+  TABSPageHandle GetPage(int32_t session, int32_t page_no, bool validate = false,
+                         uint16_t expected_type = kAnyPageType) override;
   void CommitPages(int32_t session) override;
 
   // The prologue.

@@ -15,23 +15,6 @@ namespace dadoveri {
 
 namespace {
 
-// Gives a page back to its manager on every path.
-class HeldPage {
- public:
-  HeldPage(TABSPageManager& pages, TABSPage* page) : pages_(pages), page_(page) {}
-  ~HeldPage() {
-    if (page_) pages_.PutPage(page_);
-  }
-  HeldPage(const HeldPage&) = delete;
-  HeldPage& operator=(const HeldPage&) = delete;
-  TABSPage* operator->() const { return page_; }
-  TABSPage* get() const { return page_; }
-
- private:
-  TABSPageManager& pages_;
-  TABSPage* page_;
-};
-
 int32_t pages_for(int64_t stored, int64_t data_size) {
   return static_cast<int32_t>((stored + kInternalFileHeaderSize + data_size - 1) / data_size);
 }
@@ -68,14 +51,14 @@ void TABSInternalDBTransactedAccessFile::CreateFile(int32_t session, uint16_t pa
                                                     uint8_t compression_algorithm,
                                                     uint8_t compression_mode) {
   if (IsOpened()) RaiseError(30383, start_page_no_);
-  HeldPage page(pages_, pages_.AddPage(session, page_type));
-  uint8_t* data = page->Data();
+  TABSPageHandle page = pages_.AddPage(session, page_type);
+  uint8_t* data = page.MutableData();
   std::memset(data, 0, kInternalFileHeaderSize);
   data[0] = kInternalFileHeaderSize;
   data[9] = compression_algorithm;
-  page->SetNextPageNo(-1);
-  page->Dirty = true;
-  start_page_no_ = page->PageNo;
+  page.SetNextPageNo(-1);
+  page.MarkDirty();
+  start_page_no_ = page.PageNo();
   page_type_ = page_type;
   algorithm_ = compression_algorithm;
   mode_ = compression_mode;
@@ -95,19 +78,19 @@ void TABSInternalDBTransactedAccessFile::CloseFile() { start_page_no_ = -1; }
 
 TABSInternalDBTransactedAccessFile::Header TABSInternalDBTransactedAccessFile::read_header(
     int32_t session) {
-  HeldPage page(pages_, pages_.GetPage(session, start_page_no_, true, page_type_));
-  const uint8_t* data = page->Data();
+  TABSPageHandle page = pages_.GetPage(session, start_page_no_, true, page_type_);
+  const uint8_t* data = page.Data();
   return Header{LoadLE<int32_t>(data + 1), LoadLE<int32_t>(data + 5), data[9]};
 }
 
 void TABSInternalDBTransactedAccessFile::write_header(int32_t session, const Header& header) {
-  HeldPage page(pages_, pages_.GetPage(session, start_page_no_, true, page_type_));
-  uint8_t* data = page->Data();
+  TABSPageHandle page = pages_.GetPage(session, start_page_no_, true, page_type_);
+  uint8_t* data = page.MutableData();
   data[0] = kInternalFileHeaderSize;
   StoreLE(data + 1, header.stored);
   StoreLE(data + 5, header.logical);
   data[9] = header.algorithm;
-  page->Dirty = true;
+  page.MarkDirty();
 }
 
 std::vector<int32_t> TABSInternalDBTransactedAccessFile::chain(int32_t session) {
@@ -116,8 +99,8 @@ std::vector<int32_t> TABSInternalDBTransactedAccessFile::chain(int32_t session) 
   for (int32_t no = start_page_no_; no != -1;) {
     if (!seen.insert(no).second) RaiseError(20189);  // a chain that loops is damaged
     pages.push_back(no);
-    HeldPage page(pages_, pages_.GetPage(session, no, true, page_type_));
-    no = page->NextPageNo();
+    TABSPageHandle page = pages_.GetPage(session, no, true, page_type_);
+    no = page.NextPageNo();
   }
   return pages;
 }
@@ -135,19 +118,19 @@ void TABSInternalDBTransactedAccessFile::SetSize(int32_t session, int32_t stored
   if (have < need) {
     int32_t last = pages.back();
     for (int32_t i = have; i < need; ++i) {
-      HeldPage fresh(pages_, pages_.AddPage(session, page_type_));
-      fresh->SetNextPageNo(-1);
-      fresh->Dirty = true;
-      HeldPage previous(pages_, pages_.GetPage(session, last, true, page_type_));
-      previous->SetNextPageNo(fresh->PageNo);
-      previous->Dirty = true;
-      last = fresh->PageNo;
+      TABSPageHandle fresh = pages_.AddPage(session, page_type_);
+      fresh.SetNextPageNo(-1);
+      fresh.MarkDirty();
+      TABSPageHandle previous = pages_.GetPage(session, last, true, page_type_);
+      previous.SetNextPageNo(fresh.PageNo());
+      previous.MarkDirty();
+      last = fresh.PageNo();
     }
   } else if (have > need) {
     {
-      HeldPage last(pages_, pages_.GetPage(session, pages[static_cast<size_t>(need - 1)], true, page_type_));
-      last->SetNextPageNo(-1);
-      last->Dirty = true;
+      TABSPageHandle last = pages_.GetPage(session, pages[static_cast<size_t>(need - 1)], true, page_type_);
+      last.SetNextPageNo(-1);
+      last.MarkDirty();
     }
     // The pages cut off are freed with the session's commit rather than left allocated
     // and unreachable.
@@ -167,11 +150,11 @@ std::vector<uint8_t> TABSInternalDBTransactedAccessFile::read_stored(int32_t ses
   int32_t offset = kInternalFileHeaderSize;
   for (int32_t no = start_page_no_; no != -1 && done < stored.size(); offset = 0) {
     if (!seen.insert(no).second) break;
-    HeldPage page(pages_, pages_.GetPage(session, no, true, page_type_));
+    TABSPageHandle page = pages_.GetPage(session, no, true, page_type_);
     const size_t span = std::min<size_t>(stored.size() - done, static_cast<size_t>(ds - offset));
-    std::memcpy(stored.data() + done, page->Data() + offset, span);
+    std::memcpy(stored.data() + done, page.Data() + offset, span);
     done += span;
-    no = page->NextPageNo();
+    no = page.NextPageNo();
   }
   if (done < stored.size())
     RaiseError(30388, header.stored, static_cast<int64_t>(done), header.stored);
@@ -215,12 +198,11 @@ void TABSInternalDBTransactedAccessFile::WriteFile(int32_t session, const void* 
   size_t done = 0;
   int32_t offset = kInternalFileHeaderSize;
   for (int32_t no = start_page_no_; no != -1 && done < stored.size(); offset = 0) {
-    HeldPage page(pages_, pages_.GetPage(session, no, true, page_type_));
+    TABSPageHandle page = pages_.GetPage(session, no, true, page_type_);
     const size_t span = std::min<size_t>(stored.size() - done, static_cast<size_t>(ds - offset));
-    std::memcpy(page->Data() + offset, stored.data() + done, span);
-    page->Dirty = true;
+    std::memcpy(page.MutableData() + offset, stored.data() + done, span);
     done += span;
-    no = page->NextPageNo();
+    no = page.NextPageNo();
   }
   write_header(session, Header{static_cast<int32_t>(stored.size()), count, algorithm_});
 }
@@ -244,29 +226,23 @@ void TABSInternalDBDirectAccessFile::CreateFile(int32_t session, uint16_t page_t
                                                 int32_t size) {
   if (IsOpened()) RaiseError(20157, start_page_no_);
   const int32_t need = pages_for(std::max(size, 0), pages_.DataSize());
-  std::vector<TABSPage*> held;
-  try {
-    for (int32_t i = 0; i < need; ++i) {
-      TABSPage* page = pages_.AddPage(session, page_type);
-      held.push_back(page);
-      page->EncryptOnWrite = false;
-      page->SetNextPageNo(-1);
-      page->Dirty = true;
-      if (i > 0) held[static_cast<size_t>(i - 1)]->SetNextPageNo(page->PageNo);
-    }
-    uint8_t* data = held.front()->Data();
-    std::memset(data, 0, kInternalFileHeaderSize);
-    data[0] = kInternalFileHeaderSize;
-    StoreLE<int32_t>(data + 1, size);
-  } catch (...) {
-    for (TABSPage* page : held) pages_.PutPage(page);
-    throw;
+  // Every page stays held until the chain is complete; all go back on every path.
+  std::vector<TABSPageHandle> held;
+  held.reserve(static_cast<size_t>(need));
+  for (int32_t i = 0; i < need; ++i) {
+    TABSPageHandle page = pages_.AddPage(session, page_type);
+    page.SetEncryptOnWrite(false);
+    page.SetNextPageNo(-1);
+    if (i > 0) held.back().SetNextPageNo(page.PageNo());
+    held.push_back(std::move(page));
   }
+  uint8_t* data = held.front().MutableData();
+  std::memset(data, 0, kInternalFileHeaderSize);
+  data[0] = kInternalFileHeaderSize;
+  StoreLE<int32_t>(data + 1, size);
   chain_.clear();
-  for (TABSPage* page : held) {
-    chain_.push_back(page->PageNo);
-    pages_.PutPage(page);
-  }
+  for (const TABSPageHandle& page : held) chain_.push_back(page.PageNo());
+  held.clear();
   start_page_no_ = chain_.front();
   page_type_ = page_type;
   size_ = size;

@@ -42,7 +42,7 @@ void Initialize(uint8_t* p) {
 
 }  // namespace page_header
 
-TABSPage::TABSPage(TABSPageManager* manager) : manager_(manager) {}
+TABSPage::TABSPage(TABSPageManager* manager, int32_t page_no) : page_no_(page_no), manager_(manager) {}
 
 TABSPage::~TABSPage() {
   if (owns_buffer_) delete[] buffer_;

@@ -70,9 +70,12 @@ struct TABSPageValidation {
   bool Known = false;
 };
 
+// One page buffer of a page manager. Its bookkeeping (number, dirty flag, use count, the
+// list that holds it, holder, validation entries) belongs to the cache: only the page
+// manager changes it. Users reach pages through a TABSPageHandle.
 class TABSPage {
  public:
-  explicit TABSPage(TABSPageManager* manager);
+  explicit TABSPage(TABSPageManager* manager, int32_t page_no = -1);
   ~TABSPage();
   TABSPage(const TABSPage&) = delete;
   TABSPage& operator=(const TABSPage&) = delete;
@@ -106,17 +109,33 @@ class TABSPage {
   int32_t ModificationCounter() const { return page_header::ModificationCounter(buffer_); }
   void SetModificationCounter(int32_t v) { page_header::SetModificationCounter(buffer_, v); }
 
+  int32_t PageNo() const { return page_no_; }
+  bool Dirty() const { return dirty_; }
+  int32_t UseCount() const { return use_count_; }
+  int32_t Session() const { return session_; }
+  bool Loaded() const { return loaded_; }
+  bool EncryptOnWrite() const { return encrypt_on_write_; }
+  // The list that holds the page: the shared cache, a session's dirty list or none.
+  const TABSSortedPageList* List() const { return list_; }
+
   TABSPageValidation& Validation(int32_t session);
 
-  int32_t PageNo = -1;
-  bool Dirty = false;
-  int32_t UseCount = 0;
-  TABSSortedPageList* List = nullptr;
-  int32_t Session = -1;
-  bool Loaded = false;
-  bool EncryptOnWrite = true;
-
  private:
+  friend class TABSPageManager;
+  friend class TABSPageHandle;
+  friend class TABSSortedPageList;
+
+  int32_t page_no_ = -1;
+  bool dirty_ = false;
+  int32_t use_count_ = 0;
+  TABSSortedPageList* list_ = nullptr;
+  int32_t session_ = -1;
+  bool loaded_ = false;
+  bool encrypt_on_write_ = true;
+  // Set when a commit of another session replaced this copy in the cache while it was
+  // held: it is no longer in any list and goes when its holder gives it back.
+  bool superseded_ = false;
+
   TABSPageManager* manager_;
   uint8_t* buffer_ = nullptr;
   uint32_t buffer_size_ = 0;

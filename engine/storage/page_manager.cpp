@@ -29,7 +29,9 @@ void TABSPageManager::RememberPageValidity(int32_t, TABSPage*) {}
 void TABSPageManager::LoadFromStream(std::istream&) {}
 void TABSPageManager::SaveToStream(std::ostream&) {}
 
-void TABSPageManager::RevalidatePage(TABSPage* page) { ReadPage(page); }
+void TABSPageManager::RevalidatePage(TABSPage* page) {
+  if (!ReadPage(page)) RaiseError(20300, page->PageNo());
+}
 
 TABSPageManager::SessionPages* TABSPageManager::FindSession(int32_t session) {
   auto it = sessions_.find(session);
@@ -53,30 +55,42 @@ bool TABSPageManager::SessionHasChanges(int32_t session) const {
   return s.dirty.Count() > 0 || !s.new_pages.empty() || !s.freed_pages.empty();
 }
 
+int32_t TABSPageManager::HeldPageCount(int32_t session) const {
+  auto it = sessions_.find(session);
+  return it == sessions_.end() ? 0 : it->second->held;
+}
+
 void TABSPageManager::FreePage(int32_t session, int32_t page_no) {
   SessionRecord(session).freed_pages.push_back(page_no);
 }
 
-TABSPage* TABSPageManager::GetPage(int32_t session, int32_t page_no, bool validate,
-                                   uint16_t expected_type) {
+TABSPageHandle TABSPageManager::GetPage(int32_t session, int32_t page_no, bool validate,
+                                        uint16_t expected_type) {
   if (session == kInvalidSession) RaiseError(20186);
   SessionPages& record = SessionRecord(session);
   TABSPage* page = record.dirty.Find(page_no);
   if (!page) {
     page = cache_.Find(page_no);
     if (page) {
-      if (validate && !IsCachedPageValid(session, page)) {
-        RevalidatePage(page);
+      // The holder is checked before anything may touch the bytes it is reading.
+      if (page->use_count_ > 0 && page->session_ != session) RaiseError(20090);
+      // A copy the session itself holds was validated when it took it.
+      if (validate && page->use_count_ == 0 && !IsCachedPageValid(session, page)) {
+        try {
+          RevalidatePage(page);
+        } catch (...) {
+          // Its bytes are no longer what any reader may see.
+          cache_.Delete(page_no);
+          throw;
+        }
         RememberPageValidity(session, page);
       }
-      if (page->UseCount > 0 && page->Session != session) RaiseError(20090);
     } else {
-      auto fresh = std::make_unique<TABSPage>(this);
-      fresh->PageNo = page_no;
+      auto fresh = std::make_unique<TABSPage>(this, page_no);
       page = fresh.get();
       cache_.Insert(std::move(fresh));
       try {
-        ReadPage(page);
+        if (!ReadPage(page)) RaiseError(20300, page_no);
         const bool headers = header_size_ >= kPageHeaderSize;
         if (headers && expected_type != kAnyPageType && expected_type != page->PageType())
           RaiseError(20153, expected_type, page->PageType());
@@ -88,70 +102,97 @@ TABSPage* TABSPageManager::GetPage(int32_t session, int32_t page_no, bool valida
       }
     }
   }
-  page->Session = session;
-  ++page->UseCount;
-  return page;
+  page->session_ = session;
+  ++page->use_count_;
+  ++record.held;
+  return TABSPageHandle(page);
 }
 
-TABSPage* TABSPageManager::AddPage(int32_t session, uint16_t page_type) {
+TABSPageHandle TABSPageManager::AddPage(int32_t session, uint16_t page_type) {
   SessionPages& record = SessionRecord(session);
   auto page = std::make_unique<TABSPage>(this);
   AllocatePageNo(page.get());
-  if (page->PageNo == -1) RaiseError(20064);
+  if (page->page_no_ == -1) RaiseError(20064);
   if (!page->HasBuffer()) page->AllocBuffer();
-  page->UseCount = 1;
-  page->Dirty = true;
-  page->Loaded = false;
-  page->Session = session;
+  page->use_count_ = 1;
+  page->dirty_ = true;
+  page->loaded_ = false;
+  page->session_ = session;
   if (header_size_ >= kPageHeaderSize) {
     page->SetPageType(page_type);
     page->SetModificationCounter(RandomNumber(0x3FFFFFFF));  // 0 … 0x3FFFFFFE
   }
-  if (TABSPage* stale = cache_.Find(page->PageNo); stale && stale->UseCount == 0)
-    cache_.Delete(page->PageNo);
-  const int32_t page_no = page->PageNo;
+  const int32_t page_no = page->page_no_;
+  // A copy of an earlier page of that number is out of date.
+  if (cache_.Find(page_no)) supersede(cache_.Delete(page_no));
   TABSPage* result = page.get();
   record.dirty.Insert(std::move(page));
   record.new_pages.push_back(page_no);
-  return result;
+  ++record.held;
+  return TABSPageHandle(result);
 }
 
-void TABSPageManager::PutPage(TABSPage* page) {
-  if (--page->UseCount <= 0) {
-    page->UseCount = 0;
-    page->Loaded = false;
+void TABSPageManager::supersede(std::unique_ptr<TABSPage> page) {
+  if (page->use_count_ == 0) return;  // destroyed here
+  page->superseded_ = true;
+  superseded_.push_back(std::move(page));
+}
+
+void TABSPageManager::PutPage(TABSPage* page) noexcept {
+  if (SessionPages* holder = FindSession(page->session_)) --holder->held;
+  if (--page->use_count_ <= 0) {
+    page->use_count_ = 0;
+    page->loaded_ = false;
   }
-  if (page->UseCount == 0 && page->List == &cache_) {
-    if (page->Dirty) {
-      SessionRecord(page->Session).dirty.Insert(cache_.Delete(page->PageNo));
+  if (page->use_count_ > 0) return;
+  if (page->superseded_) {
+    // Its bytes were replaced by another session's commit while it was held: a change
+    // made on top of them cannot be kept.
+    if (page->dirty_) {
+      if (SessionPages* holder = FindSession(page->session_); holder && holder->conflict_page < 0)
+        holder->conflict_page = page->page_no_;
+    }
+    for (auto it = superseded_.begin(); it != superseded_.end(); ++it) {
+      if (it->get() == page) {
+        superseded_.erase(it);
+        break;
+      }
+    }
+    return;
+  }
+  if (page->list_ == &cache_) {
+    if (page->dirty_) {
+      SessionRecord(page->session_).dirty.Insert(cache_.Delete(page->page_no_));
     } else {
-      cache_.Touch(page->PageNo);
+      cache_.Touch(page->page_no_);
     }
   }
-  if (page->List == &cache_ && static_cast<int64_t>(cache_.Count()) > capacity_) {
+  if (page->list_ == &cache_ && static_cast<int64_t>(cache_.Count()) > capacity_) {
     TABSPage* oldest = cache_.LeastRecentlyUsed();
-    if (oldest && oldest->UseCount == 0) cache_.Delete(oldest->PageNo);
+    if (oldest && oldest->use_count_ == 0) cache_.Delete(oldest->page_no_);
   }
 }
 
 void TABSPageManager::CheckCommit(int32_t session) {
-  cache_.ForEachByUse([&](const TABSPage* page) {
-    if (page->Session == session && page->UseCount > 0) RaiseError(20152);
+  SessionPages* record = FindSession(session);
+  if (!record) return;
+  if (record->held > 0) RaiseError(20152);
+  if (record->conflict_page >= 0) RaiseError(20301, record->conflict_page);
+  record->dirty.ForEachByUse([](const TABSPage* page) {
+    if (!page->dirty_) RaiseError(20085);
+    if (page->use_count_ > 0) RaiseError(20086);
   });
-  if (SessionPages* record = FindSession(session)) {
-    record->dirty.ForEachByUse([](const TABSPage* page) {
-      if (!page->Dirty) RaiseError(20085);
-      if (page->UseCount > 0) RaiseError(20086);
-    });
-  }
 }
 
-void TABSPageManager::insert_committed(std::unique_ptr<TABSPage> page) {
-  // Another session may have read the page from disk meanwhile: the committed bytes are
-  // newer, so they replace an idle copy; a copy in use stays and this one goes.
-  if (TABSPage* other = cache_.Find(page->PageNo)) {
-    if (other->UseCount > 0) return;
-    cache_.Delete(page->PageNo);
+void TABSPageManager::insert_committed(int32_t session, std::unique_ptr<TABSPage> page) {
+  const int32_t page_no = page->page_no_;
+  // A copy another session read meanwhile holds the bytes from before this commit: it
+  // leaves the cache (a held one stays with its holder until given back), and a change
+  // another session made on top of it can no longer be committed.
+  if (cache_.Find(page_no)) supersede(cache_.Delete(page_no));
+  for (auto& [number, other] : sessions_) {
+    if (number != session && other->conflict_page < 0 && other->dirty.Find(page_no))
+      other->conflict_page = page_no;
   }
   if (static_cast<int64_t>(cache_.Count()) < capacity_) cache_.Insert(std::move(page));
 }
@@ -163,8 +204,7 @@ void TABSPageManager::CommitPages(int32_t session) {
   for (int32_t page_no : record->freed_pages) {
     ReleasePageNo(page_no);
     if (record->dirty.Find(page_no)) record->dirty.Delete(page_no);
-    if (TABSPage* cached = cache_.Find(page_no); cached && cached->UseCount == 0)
-      cache_.Delete(page_no);
+    if (cache_.Find(page_no)) supersede(cache_.Delete(page_no));
   }
   record->freed_pages.clear();
   record->new_pages.clear();
@@ -174,19 +214,21 @@ void TABSPageManager::CommitPages(int32_t session) {
   record->dirty.ForEach([&](TABSPage* page) { dirty.push_back(page); });
   for (TABSPage* page : dirty) {
     WritePage(page);
-    page->Dirty = false;
-    insert_committed(record->dirty.Delete(page->PageNo));
+    page->dirty_ = false;
+    insert_committed(session, record->dirty.Delete(page->page_no_));
   }
 }
 
 void TABSPageManager::RollbackPages(int32_t session) {
   SessionPages* record = FindSession(session);
   if (!record) return;
+  if (record->held > 0) RaiseError(20088);
   record->dirty.ForEachByUse([](const TABSPage* page) {
-    if (!page->Dirty) RaiseError(20087);
-    if (page->UseCount > 0) RaiseError(20088);
+    if (!page->dirty_) RaiseError(20087);
+    if (page->use_count_ > 0) RaiseError(20088);
   });
   record->dirty.Clear();
+  record->conflict_page = -1;
   std::vector<int32_t> new_pages;
   new_pages.swap(record->new_pages);
   record->freed_pages.clear();
@@ -194,6 +236,8 @@ void TABSPageManager::RollbackPages(int32_t session) {
 }
 
 void TABSPageManager::FreeAllPages() {
+  for (const auto& [number, record] : sessions_)
+    if (record->held > 0) RaiseError(20152);
   for (const auto& [number, record] : sessions_)
     if (record->dirty.Count() > 0) RaiseError(20097);
   cache_.Clear();

@@ -3,8 +3,9 @@
 // commit or vanish together at rollback. Storage variants (database file, temporary and
 // in-memory tables) supply the four storage operations.
 //
-// Discipline of callers: every page obtained with GetPage or AddPage is given back with
-// PutPage on every path; a changed page is marked Dirty before it is given back.
+// Pages are held through TABSPageHandle, which gives the page back when it goes; a holder
+// that changed a page marks it dirty through the handle. Commit and rollback of a session
+// refuse while a handle of that session is alive.
 // Sessions: 0, 1, 2 … engine sessions, -2 the database's system session, -1 invalid.
 #pragma once
 
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "engine/storage/page.h"
+#include "engine/storage/page_handle.h"
 #include "engine/storage/sorted_page_list.h"
 
 namespace dadoveri {
@@ -43,15 +45,17 @@ class TABSPageManager {
   virtual bool ReadPage(TABSPage* page) = 0;                              // 7
   virtual void WritePage(TABSPage* page) = 0;                             // 8
   virtual void FreePage(int32_t session, int32_t page_no);                // 9
-  virtual TABSPage* GetPage(int32_t session, int32_t page_no, bool validate = false,
-                            uint16_t expected_type = kAnyPageType);        // 10
+  virtual TABSPageHandle GetPage(int32_t session, int32_t page_no, bool validate = false,
+                                 uint16_t expected_type = kAnyPageType);   // 10
   virtual void CommitPages(int32_t session);                              // 11
 
-  TABSPage* AddPage(int32_t session, uint16_t page_type);
-  void PutPage(TABSPage* page);
+  TABSPageHandle AddPage(int32_t session, uint16_t page_type);
+  // Drops the session's changed, new and freed pages; raises 20088 while a handle of the
+  // session is alive.
   void RollbackPages(int32_t session);
-  // Destroys every cached page; raises 20097 while a session still has dirty pages.
-  // Call before destroying the manager (the destructor itself never raises).
+  // Destroys every cached page; raises 20097 while a session still has dirty pages and
+  // 20152 while a handle is alive. Call before destroying the manager (the destructor
+  // itself never raises).
   void FreeAllPages();
 
   uint16_t PageSize() const { return page_size_; }
@@ -65,21 +69,33 @@ class TABSPageManager {
   const TABSSortedPageList& SharedCache() const { return cache_; }
   // Whether the session has dirty, new or freed pages.
   bool SessionHasChanges(int32_t session) const;
+  // Handles of the session that are alive.
+  int32_t HeldPageCount(int32_t session) const;
 
  protected:
   struct SessionPages {
     TABSSortedPageList dirty;
     std::vector<int32_t> new_pages;
     std::vector<int32_t> freed_pages;
+    // Handles of this session that are alive.
+    int32_t held = 0;
+    // A page this session changed on top of bytes that another session's commit has
+    // since replaced; -1 when none. Its commit is refused (20301) until it rolls back.
+    int32_t conflict_page = -1;
   };
 
-  // Brings a cached page up to date when validation found it doubtful. Not a slot of
-  // the table above: the base rereads the page, the disk manager first compares its
-  // modification counter on disk.
+  // Brings a cached page up to date when validation found it doubtful (raising when it
+  // cannot be read). Not a slot of the table above: the base rereads the page, the disk
+  // manager first compares its modification counter on disk. The caller removes the page
+  // from the cache when this raises.
   virtual void RevalidatePage(TABSPage* page);
-  // The checks a commit makes before it changes anything: no page of the session is
-  // held, every page of its dirty list is dirty (20152, 20085, 20086).
+  // The checks a commit makes before it changes anything: no handle of the session is
+  // alive, no page of it was overtaken by another session's commit, every page of its
+  // dirty list is dirty (20152, 20301, 20085, 20086).
   void CheckCommit(int32_t session);
+  // Page bookkeeping for the storage variants.
+  static void AssignPageNo(TABSPage* page, int32_t page_no) { page->page_no_ = page_no; }
+  static void MarkLoaded(TABSPage* page) { page->loaded_ = true; }
   SessionPages* FindSession(int32_t session);
   SessionPages& SessionRecord(int32_t session);
   void SetPageSize(uint16_t page_size, uint16_t header_size);
@@ -88,7 +104,11 @@ class TABSPageManager {
   int32_t page_count_ = 0;
 
  private:
-  void insert_committed(std::unique_ptr<TABSPage> page);
+  friend class TABSPageHandle;
+  // Gives a page back (the handle's side of GetPage/AddPage).
+  void PutPage(TABSPage* page) noexcept;
+  void insert_committed(int32_t session, std::unique_ptr<TABSPage> page);
+  void supersede(std::unique_ptr<TABSPage> page);
 
   uint16_t page_size_;
   uint16_t header_size_;
@@ -97,6 +117,16 @@ class TABSPageManager {
   std::map<int32_t, std::unique_ptr<SessionPages>> sessions_;
   int32_t last_session_ = kInvalidSession;
   SessionPages* last_record_ = nullptr;
+  // Held copies that a commit replaced in the cache; each goes when given back.
+  std::vector<std::unique_ptr<TABSPage>> superseded_;
 };
+
+inline void TABSPageHandle::Release() noexcept {
+  if (page_) {
+    TABSPage* page = page_;
+    page_ = nullptr;
+    page->Manager()->PutPage(page);
+  }
+}
 
 }  // namespace dadoveri

@@ -26,10 +26,10 @@ void TABSSortedPageList::link_newest(uint32_t i) {
 
 void TABSSortedPageList::place(TABSPage* page) {
   const uint32_t mask = static_cast<uint32_t>(slots_.size()) - 1;
-  uint32_t i = home_of(page->PageNo);
+  uint32_t i = home_of(page->page_no_);
   while (slots_[i].page != nullptr) i = (i + 1) & mask;
   slots_[i].page = page;
-  slots_[i].page_no = page->PageNo;
+  slots_[i].page_no = page->page_no_;
   link_newest(i);
   ++count_;
 }
@@ -51,7 +51,7 @@ void TABSSortedPageList::grow() {
 
 void TABSSortedPageList::Insert(std::unique_ptr<TABSPage> page) {
   if ((count_ + 1) * 2 > slots_.size()) grow();
-  page->List = this;
+  page->list_ = this;
   place(page.release());
 }
 
@@ -81,7 +81,7 @@ std::unique_ptr<TABSPage> TABSSortedPageList::Delete(int32_t page_no) {
   std::unique_ptr<TABSPage> page(slots_[i].page);
   unlink(i);
   remove_slot(i);
-  page->List = nullptr;
+  page->list_ = nullptr;
   return page;
 }
 
@@ -96,7 +96,7 @@ void TABSSortedPageList::Touch(int32_t page_no) {
 TABSPage* TABSSortedPageList::First() const {
   TABSPage* first = nullptr;
   ForEachByUse([&](TABSPage* page) {
-    if (!first || page->PageNo < first->PageNo) first = page;
+    if (!first || page->page_no_ < first->page_no_) first = page;
   });
   return first;
 }

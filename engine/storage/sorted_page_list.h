@@ -53,7 +53,7 @@ class TABSSortedPageList {
     std::vector<TABSPage*> pages;
     pages.reserve(count_);
     ForEachByUse([&](TABSPage* page) { pages.push_back(page); });
-    std::sort(pages.begin(), pages.end(), [](const TABSPage* a, const TABSPage* b) { return a->PageNo < b->PageNo; });
+    std::sort(pages.begin(), pages.end(), [](const TABSPage* a, const TABSPage* b) { return a->PageNo() < b->PageNo(); });
     for (TABSPage* page : pages) fn(page);
   }
   // Calls fn(TABSPage*) for every page, the one used longest ago first; fn must not change

@@ -37,25 +37,6 @@ int CompareKeyPaths(const TABSKeyPath& a, const TABSKeyPath& b) {
 // ---------------------------------------------------------------------------------------
 // TABSBTreePage
 
-TABSBTreePage& TABSBTreePage::operator=(TABSBTreePage&& other) noexcept {
-  if (this != &other) {
-    Release();
-    pages_ = other.pages_;
-    page_ = other.page_;
-    data_ = other.data_;
-    data_size_ = other.data_size_;
-    leaf_link_size_ = other.leaf_link_size_;
-    other.page_ = nullptr;
-  }
-  return *this;
-}
-
-void TABSBTreePage::Release() {
-  if (page_) pages_->PutPage(page_);
-  page_ = nullptr;
-}
-
-
 void TABSBTreePage::Initialize(bool root, bool leaf, uint16_t key_size) {
   uint8_t* d = Data();
   std::memset(d, 0, DataSize());
@@ -123,14 +104,15 @@ TABSBTree::TABSBTree(TABSPageManager* pages, TABSBTreeKeyRef* key_ref, uint16_t 
 
 TABSBTreePage TABSBTree::get(int32_t session, int32_t page_no) {
   if (page_no < 0) RaiseError(20070);
-  TABSPage* page = pages_->GetPage(session, page_no, false, ptTableIndex);
-  TABSBTreePage result(pages_, page, leaf_link_size_);
-  if (page->PageType() != ptTableIndex || result.KeySize() != KeySize()) RaiseError(20087);
+  TABSPageHandle page = pages_->GetPage(session, page_no, false, ptTableIndex);
+  const bool index_page = page.PageType() == ptTableIndex;
+  TABSBTreePage result(std::move(page), leaf_link_size_);
+  if (!index_page || result.KeySize() != KeySize()) RaiseError(20087);
   return result;
 }
 
 TABSBTreePage TABSBTree::add(int32_t session, bool leaf) {
-  TABSBTreePage page(pages_, pages_->AddPage(session, ptTableIndex), leaf_link_size_);
+  TABSBTreePage page(pages_->AddPage(session, ptTableIndex), leaf_link_size_);
   page.Initialize(false, leaf, KeySize());
   page.MarkDirty();
   return page;
@@ -156,7 +138,7 @@ void TABSBTree::CheckKeySize() const {
 
 void TABSBTree::CreateRoot(int32_t session) {
   CheckKeySize();
-  TABSBTreePage root(pages_, pages_->AddPage(session, ptTableIndex), leaf_link_size_);
+  TABSBTreePage root(pages_->AddPage(session, ptTableIndex), leaf_link_size_);
   root.Initialize(true, true, KeySize());
   root.MarkDirty();
   root_page_no_ = root.PageNo();

@@ -95,15 +95,15 @@ class TABSBTreeKeyRef {
 class TABSBTreePage {
  public:
   TABSBTreePage() = default;
-  TABSBTreePage(TABSPageManager* pages, TABSPage* page, uint16_t leaf_link_size)
-      : pages_(pages), page_(page), data_(page->Data()), data_size_(page->DataSize()), leaf_link_size_(leaf_link_size) {}
-  TABSBTreePage(TABSBTreePage&& other) noexcept { *this = std::move(other); }
-  TABSBTreePage& operator=(TABSBTreePage&& other) noexcept;
-  ~TABSBTreePage() { Release(); }
-  void Release();
+  TABSBTreePage(TABSPageHandle page, uint16_t leaf_link_size)
+      : page_(std::move(page)), data_(page_.DataBytes()), data_size_(page_.DataSize()),
+        leaf_link_size_(leaf_link_size) {}
+  TABSBTreePage(TABSBTreePage&& other) noexcept = default;
+  TABSBTreePage& operator=(TABSBTreePage&& other) noexcept = default;
+  void Release() { page_.Release(); }
 
-  int32_t PageNo() const { return page_->PageNo; }
-  void MarkDirty() { page_->Dirty = true; }
+  int32_t PageNo() const { return page_.PageNo(); }
+  void MarkDirty() { page_.MarkDirty(); }
   uint8_t* Data() { return data_; }
   const uint8_t* Data() const { return data_; }
   uint32_t DataSize() const { return data_size_; }
@@ -137,8 +137,7 @@ class TABSBTreePage {
   int32_t Capacity() const { return (static_cast<int32_t>(DataSize()) - EntriesOffset()) / EntrySize(); }
 
  private:
-  TABSPageManager* pages_ = nullptr;
-  TABSPage* page_ = nullptr;
+  TABSPageHandle page_;
   uint8_t* data_ = nullptr;
   uint32_t data_size_ = 0;
   uint16_t leaf_link_size_ = 0;

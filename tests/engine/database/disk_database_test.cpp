@@ -59,9 +59,9 @@ TEST(DiskDatabase, CreateLaysOutSystemFilesAndOpenReadsThemBack) {
   EXPECT_TRUE(db.TableList().Entries().empty());
   EXPECT_FALSE(db.ReadOnly());
   EXPECT_FALSE(db.NeedsRepair());
-  TABSPage* page = db.DiskPageManager().GetPage(kSystemSession, 2);
-  EXPECT_EQ(page->PageType(), ptFileSystemDirectory);
-  db.DiskPageManager().PutPage(page);
+  TABSPageHandle page = db.DiskPageManager().GetPage(kSystemSession, 2);
+  EXPECT_EQ(page.PageType(), ptFileSystemDirectory);
+  page.Release();
   db.Disconnect(session);
   EXPECT_FALSE(db.IsOpened());
 }

@@ -76,10 +76,10 @@ TEST(DiskPageManager, FirstAllocationBuildsTheMapsAndReturnsPageTwo) {
   TempFolder dir;
   const std::string name = dir.File("a.dat");
   auto pm = CreateDatabase(name);
-  TABSPage* page = pm->AddPage(kSession, ptFileSystemDirectory);
-  EXPECT_EQ(page->PageNo, 2);
-  page->Dirty = true;
-  pm->PutPage(page);
+  TABSPageHandle page = pm->AddPage(kSession, ptFileSystemDirectory);
+  EXPECT_EQ(page.PageNo(), 2);
+  page.MarkDirty();
+  page.Release();
   pm->CommitPages(0);
   pm->CloseDatabase();
   const Bytes f = ReadWholeFile(name);
@@ -135,9 +135,9 @@ TEST_P(SignatureSearch, FindsTheDatabaseInsideALargerFile) {
   auto opened = OpenDatabase(combined);
   EXPECT_EQ(opened->BaseOffset(), GetParam().base);
   for (int32_t no = 2; no < 5; ++no) {
-    TABSPage* page = opened->GetPage(kSession, no, false, ptTableRecord);
+    TABSPageHandle page = opened->GetPage(kSession, no, false, ptTableRecord);
     EXPECT_TRUE(PageHolds(page, 100 + static_cast<uint32_t>(no)));
-    opened->PutPage(page);
+    page.Release();
   }
   EXPECT_EQ(opened->GetNextObjectID(), 1);
   EXPECT_EQ(opened->GetNextObjectID(), 2);
@@ -197,10 +197,15 @@ TEST(DiskPageManager, ForeignOrTruncatedFilesFailCleanly) {
   bool read_only = false, repair = false;
   EXPECT_EQ(MessageOf([&] { pm.OpenDatabase(dir.File("text"), {}, read_only, false, false, repair); }),
             "Invalid file format. Found signature: 'hi', expected: 'VAD0EDARAVIDERUD' - Native error: 10470");
-  // A file cut inside its pages opens; the missing page fails its type check.
+  // A file cut inside its pages opens; the missing page cannot be read, whatever type is
+  // expected of it, and is not left in the cache.
   WriteWholeFile(db, cut(380 + 2 * 4096 + 100));
   auto opened = OpenDatabase(db);
-  EXPECT_EQ(CodeOf([&] { opened->GetPage(kSession, 2, false, ptTableRecord); }), 20153);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_EQ(MessageOf([&] { opened->GetPage(kSession, 2, false, kAnyPageType); }),
+              "Cannot read page 2 - Native error: 20300");
+  }
+  EXPECT_EQ(opened->CachedPageCount(), 0u);
 }
 
 TEST(DiskPageManager, DamagedGeometryOrCheckBlockIsRefused) {
@@ -269,9 +274,9 @@ TEST(DiskPageManager, ReadOnlyFileOpensForReadingAndKeepsTheCounter) {
   ro.OpenDatabase(db, {}, read_only, false, true, repair);
   EXPECT_TRUE(read_only);
   EXPECT_TRUE(ro.ReadOnly());
-  TABSPage* page = ro.GetPage(kSession, 3, false, ptTableRecord);
+  TABSPageHandle page = ro.GetPage(kSession, 3, false, ptTableRecord);
   EXPECT_TRUE(PageHolds(page, 1 + 3));
-  ro.PutPage(page);
+  page.Release();
   for (int i = 0; i < 20; ++i) {
     const int32_t id = ro.GetNextObjectID();
     EXPECT_GE(id, 3);
@@ -361,9 +366,9 @@ TEST_P(EncryptedDatabase, PagesAreEncryptedOnDiskAndPlainInTheCache) {
   const std::string db = dir.File("enc.dat");
   auto pm = CreateDatabase(db, {"41736285", code});
   AddFilledPages(*pm, 3, 9);
-  TABSPage* cached = pm->GetPage(kSession, 3, false, ptTableRecord);
+  TABSPageHandle cached = pm->GetPage(kSession, 3, false, ptTableRecord);
   EXPECT_TRUE(PageHolds(cached, 9 + 3));
-  pm->PutPage(cached);
+  cached.Release();
   pm->CloseDatabase();
   const Bytes f = ReadWholeFile(db);
   const size_t p3 = static_cast<size_t>(page_at(3));
@@ -382,9 +387,9 @@ TEST_P(EncryptedDatabase, PagesAreEncryptedOnDiskAndPlainInTheCache) {
   // Reopened with the password, the pages read back.
   auto again = OpenDatabase(db, {"41736285", 0});
   for (int32_t no = 2; no <= 4; ++no) {
-    TABSPage* page = again->GetPage(kSession, no, false, ptTableRecord);
+    TABSPageHandle page = again->GetPage(kSession, no, false, ptTableRecord);
     EXPECT_TRUE(PageHolds(page, 9 + static_cast<uint32_t>(no)));
-    again->PutPage(page);
+    page.Release();
   }
 }
 
@@ -424,9 +429,9 @@ TEST_P(EncryptedDatabase, AFlippedByteFailsThatPageAndNothingElse) {
               "Decrypt page error. Check CRC failed. PageNo: 3 - Native error: 30446");
   }
   for (int32_t no : {2, 4}) {
-    TABSPage* page = again->GetPage(kSession, no, false, ptTableRecord);
+    TABSPageHandle page = again->GetPage(kSession, no, false, ptTableRecord);
     EXPECT_TRUE(PageHolds(page, 4 + static_cast<uint32_t>(no)));
-    again->PutPage(page);
+    page.Release();
   }
   AddFilledPages(*again, 1, 50);  // allocation and commit still work
   EXPECT_EQ(CodeOf([&] { again->CommitPages(kSession); }), 0);
@@ -449,17 +454,17 @@ TEST(DiskPageManager, PageWithAnotherCipherIsReadAndRewrittenWithTheDatabasesCip
   f[static_cast<size_t>(page_at(2)) + 20] = caBlowfish;
   WriteWholeFile(db, f);
   auto again = OpenDatabase(db, {"pw", 0});
-  TABSPage* page = again->GetPage(kSession, 2, false, ptTableRecord);
+  TABSPageHandle page = again->GetPage(kSession, 2, false, ptTableRecord);
   EXPECT_TRUE(PageHolds(page, 3 + 2));
-  page->Dirty = true;
-  again->PutPage(page);
+  page.MarkDirty();
+  page.Release();
   again->CommitPages(kSession);
   again->CloseDatabase();
   EXPECT_EQ(ReadWholeFile(db)[static_cast<size_t>(page_at(2)) + 20], caRijndael_128);
   auto third = OpenDatabase(db, {"pw", 0});
   page = third->GetPage(kSession, 2, false, ptTableRecord);
   EXPECT_TRUE(PageHolds(page, 3 + 2));
-  third->PutPage(page);
+  page.Release();
 }
 
 }  // namespace
@@ -479,11 +484,11 @@ TEST(MultiUser, TwoHandlesAllocateFreeAndCommitWithoutCollisions) {
   for (int round = 0; round < 60; ++round) {
     TABSDiskPageManager& pm = round % 2 ? *b : *a;
     for (int i = 0; i < 3; ++i) {
-      TABSPage* page = pm.AddPage(testing::kSession, ptTableRecord);
-      EXPECT_TRUE(pages.insert(page->PageNo).second) << "page " << page->PageNo << " handed out twice";
-      testing::FillPage(page, static_cast<uint32_t>(page->PageNo));
-      pm.PutPage(page);
-      owned.emplace_back(&pm, page->PageNo);
+      TABSPageHandle page = pm.AddPage(testing::kSession, ptTableRecord);
+      EXPECT_TRUE(pages.insert(page.PageNo()).second) << "page " << page.PageNo() << " handed out twice";
+      testing::FillPage(page, static_cast<uint32_t>(page.PageNo()));
+      owned.emplace_back(&pm, page.PageNo());
+      page.Release();
     }
     if (round % 5 == 4) {  // give some back through the other handle's view of the maps
       const auto [owner, no] = owned[owned.size() / 2];
@@ -497,9 +502,9 @@ TEST(MultiUser, TwoHandlesAllocateFreeAndCommitWithoutCollisions) {
   EXPECT_EQ(total, b->GetTotalPageCount());
   for (const auto& [owner, no] : owned) {
     EXPECT_TRUE(a->FreeSpace().IsPageUsed(no));
-    TABSPage* page = b->GetPage(testing::kSession, no, false, ptTableRecord);
+    TABSPageHandle page = b->GetPage(testing::kSession, no, false, ptTableRecord);
     EXPECT_TRUE(testing::PageHolds(page, static_cast<uint32_t>(no))) << no;
-    b->PutPage(page);
+    page.Release();
   }
   EXPECT_EQ(a->MainHeader().CommitCounter() + 0, b->MainHeader().CommitCounter() + 0);
 }

@@ -47,10 +47,10 @@ TEST(Durability, AProcessKilledInsideACommitLeavesAFileThatNeedsRepair) {
     bool read_only = false, repair = false;
     pm.OpenDatabase(name, password, read_only, false, false, repair);
     for (int32_t no = 22; no <= 41; ++no) {
-      TABSPage* page = pm.GetPage(kSession, no, false, ptTableRecord);
+      TABSPageHandle page = pm.GetPage(kSession, no, false, ptTableRecord);
       FillPage(page, 2000 + static_cast<uint32_t>(no));
-      page->Dirty = true;
-      pm.PutPage(page);
+      page.MarkDirty();
+      page.Release();
     }
     pm.CommitPages(kSession);
     _exit(0);  // not reached
@@ -68,10 +68,10 @@ TEST(Durability, AProcessKilledInsideACommitLeavesAFileThatNeedsRepair) {
   // Pages the commit did not reach hold the last committed version; the five it wrote
   // hold the new one, whole, and every page passes its checksum.
   for (int32_t no = 2; no <= 41; ++no) {
-    TABSPage* page = pm->GetPage(kSession, no, false, ptTableRecord);
+    TABSPageHandle page = pm->GetPage(kSession, no, false, ptTableRecord);
     const bool rewritten = no >= 22 && no <= 26;
     EXPECT_TRUE(PageHolds(page, (rewritten ? 2000u : 1000u) + static_cast<uint32_t>(no))) << no;
-    pm->PutPage(page);
+    page.Release();
   }
 }
 

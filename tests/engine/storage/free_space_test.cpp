@@ -169,14 +169,12 @@ TEST_P(FreeSpaceModel, RandomAllocateFreeCommitRollback) {
     const int add = growing ? 60 : 15;
     const int free = growing ? 5 : 50;
     if (op < add) {
-      TABSPage* page = pm->AddPage(kSession, ptTableRecord);
-      ASSERT_FALSE(committed.count(page->PageNo) || added.count(page->PageNo));
-      ASSERT_FALSE(pm->FreeSpace().IsMapPage(page->PageNo));
+      TABSPageHandle page = pm->AddPage(kSession, ptTableRecord);
+      ASSERT_FALSE(committed.count(page.PageNo()) || added.count(page.PageNo()));
+      ASSERT_FALSE(pm->FreeSpace().IsMapPage(page.PageNo()));
       FillPage(page, seed);
-      page->Dirty = true;
-      pm->PutPage(page);
-      added.insert(page->PageNo);
-      content[page->PageNo] = seed++;
+      added.insert(page.PageNo());
+      content[page.PageNo()] = seed++;
     } else if (op < add + free && !committed.empty()) {
       auto it = committed.begin();
       std::advance(it, static_cast<long>(rng() % committed.size()));
@@ -189,11 +187,9 @@ TEST_P(FreeSpaceModel, RandomAllocateFreeCommitRollback) {
       auto it = committed.begin();
       std::advance(it, static_cast<long>(rng() % committed.size()));
       if (!freed.count(*it)) {
-        TABSPage* page = pm->GetPage(kSession, *it, false, ptTableRecord);
+        TABSPageHandle page = pm->GetPage(kSession, *it, false, ptTableRecord);
         ASSERT_TRUE(PageHolds(page, content[*it]));
         FillPage(page, seed);
-        page->Dirty = true;
-        pm->PutPage(page);
         changed.emplace(*it, content[*it]);
         content[*it] = seed++;
       }
@@ -227,9 +223,9 @@ TEST_P(FreeSpaceModel, RandomAllocateFreeCommitRollback) {
   // Every committed page holds what was last committed into it, read back from disk.
   pm->FreeAllPages();
   for (int32_t no : committed) {
-    TABSPage* page = pm->GetPage(kSession, no, false, ptTableRecord);
+    TABSPageHandle page = pm->GetPage(kSession, no, false, ptTableRecord);
     ASSERT_TRUE(PageHolds(page, content[no])) << no;
-    pm->PutPage(page);
+    page.Release();
   }
 }
 

@@ -86,15 +86,15 @@ TEST(TransactedFile, CompressedContentIsZlibAtTheFilesMode) {
   Bytes expected(expected_size);
   ASSERT_EQ(compress2(expected.data(), &expected_size, content.data(), content.size(), 1), Z_OK);
   expected.resize(expected_size);
-  TABSPage* first = pm->GetPage(kSys, file.StartPageNo(), false, ptTableMetaData);
+  TABSPageHandle first = pm->GetPage(kSys, file.StartPageNo(), false, ptTableMetaData);
   int32_t stored, logical;
-  std::memcpy(&stored, first->Data() + 1, 4);
-  std::memcpy(&logical, first->Data() + 5, 4);
+  std::memcpy(&stored, first.Data() + 1, 4);
+  std::memcpy(&logical, first.Data() + 5, 4);
   EXPECT_EQ(stored, static_cast<int32_t>(expected.size()));
   EXPECT_EQ(logical, 20000);
-  EXPECT_EQ(first->Data()[9], acZLIB);
-  EXPECT_EQ(Bytes(first->Data() + 10, first->Data() + 10 + expected.size()), expected);
-  pm->PutPage(first);
+  EXPECT_EQ(first.Data()[9], acZLIB);
+  EXPECT_EQ(Bytes(first.Data() + 10, first.Data() + 10 + expected.size()), expected);
+  first.Release();
   EXPECT_EQ(file.GetSize(kSys), 20000);
   EXPECT_EQ(file.ReadAll(kSys), content);
   pm->CloseDatabase();
@@ -119,9 +119,9 @@ TEST(TransactedFile, RollbackDropsAWriteAndShrinkingFreesTheCutPages) {
   pm->RollbackPages(kSys);
   EXPECT_EQ(file.ReadAll(kSys), big);
   // Three pages hold 9000 bytes; 50 bytes fit in the first, the other two are freed.
-  TABSPage* first = pm->GetPage(kSys, 2, false, ptTableMostUpdated);
-  const int32_t second = first->NextPageNo();
-  pm->PutPage(first);
+  TABSPageHandle first = pm->GetPage(kSys, 2, false, ptTableMostUpdated);
+  const int32_t second = first.NextPageNo();
+  first.Release();
   file.WriteFile(kSys, small.data(), 50);
   pm->CommitPages(kSys);
   EXPECT_FALSE(pm->FreeSpace().IsPageUsed(second));

@@ -36,7 +36,7 @@ class PageManagerTest : public ::testing::Test {
     pm_ = CreateDatabase(name_);
     first_ = AddFilledPages(*pm_, 4, 0);  // pages 2 … 5
   }
-  TABSPage* get(int32_t no, int32_t session = kSession) {
+  TABSPageHandle get(int32_t no, int32_t session = kSession) {
     return pm_->GetPage(session, no, false, ptTableRecord);
   }
   TempFolder dir_;
@@ -51,55 +51,48 @@ TEST_F(PageManagerTest, SessionErrors) {
   EXPECT_EQ(MessageOf([&] { pm_->GetPage(kSession, 0); }),
             "Cannot delete PFS or EAM page. PageNo=0 - Native error: 30434");
   EXPECT_EQ(CodeOf([&] { pm_->FreePage(kSession, 1); }), 30434);
-  TABSPage* page = get(2, 0);
+  TABSPageHandle page = get(2, 0);
   EXPECT_EQ(CodeOf([&] { get(2, 1); }), 20090);  // held by session 0
-  TABSPage* again = get(2, 0);                     // the same session may take it twice
-  EXPECT_EQ(page, again);
-  EXPECT_EQ(page->UseCount, 2);
-  pm_->PutPage(again);
-  pm_->PutPage(page);
-  EXPECT_EQ(page->UseCount, 0);
-  EXPECT_FALSE(page->Loaded);
-  pm_->PutPage(get(2, 1));
+  TABSPageHandle again = get(2, 0);                // the same session may take it twice
+  EXPECT_EQ(page.Data(), again.Data());
+  const TABSPage* cached = pm_->SharedCache().Find(2);
+  EXPECT_EQ(cached->UseCount(), 2);
+  EXPECT_EQ(pm_->HeldPageCount(0), 2);
+  again.Release();
+  EXPECT_FALSE(again);
+  page = TABSPageHandle();  // moving an empty handle in gives the page back
+  EXPECT_EQ(cached->UseCount(), 0);
+  EXPECT_FALSE(cached->Loaded());
+  EXPECT_EQ(pm_->HeldPageCount(0), 0);
+  get(2, 1);
 }
 
 TEST_F(PageManagerTest, ExpectedTypeIsCheckedOnReadUnless255) {
-  TABSPage* page = pm_->AddPage(kSession, ptTableIndex);
-  const int32_t no = page->PageNo;
-  page->Dirty = true;
-  pm_->PutPage(page);
+  const int32_t no = pm_->AddPage(kSession, ptTableIndex).PageNo();
   pm_->CommitPages(kSession);
   pm_->FreeAllPages();  // empty the cache so the next GetPage reads the disk
   EXPECT_EQ(MessageOf([&] { pm_->GetPage(kSession, no, false, ptTableRecord); }),
             "Invalid page type. Possibly data is corrupted. Expected type 10, but found 12 - Native error: 20153");
-  TABSPage* any = pm_->GetPage(kSession, no, false, kAnyPageType);
-  EXPECT_EQ(any->PageType(), ptTableIndex);
-  pm_->PutPage(any);
+  EXPECT_EQ(pm_->GetPage(kSession, no, false, kAnyPageType).PageType(), ptTableIndex);
 }
 
 TEST_F(PageManagerTest, ChangesAreVisibleOnlyToTheirSessionUntilCommit) {
-  TABSPage* page = get(3, 0);
-  FillPage(page, 777);
-  page->Dirty = true;
-  pm_->PutPage(page);
+  {
+    TABSPageHandle page = get(3, 0);
+    FillPage(page, 777);
+  }
   // Session 1 still reads the committed bytes from disk.
-  TABSPage* other = get(3, 1);
-  EXPECT_TRUE(PageHolds(other, 3));
-  pm_->PutPage(other);
-  TABSPage* mine = get(3, 0);
-  EXPECT_TRUE(PageHolds(mine, 777));
-  pm_->PutPage(mine);
+  EXPECT_TRUE(PageHolds(get(3, 1), 3));
+  EXPECT_TRUE(PageHolds(get(3, 0), 777));
   const int32_t commits = header_field(name_, 38);
   pm_->CommitPages(0);
   EXPECT_EQ(header_field(name_, 38), commits + 1);
   EXPECT_EQ(ReadWholeFile(name_)[42], 2);
-  other = get(3, 1);
-  EXPECT_TRUE(PageHolds(other, 777));
-  pm_->PutPage(other);
+  EXPECT_TRUE(PageHolds(get(3, 1), 777));
 }
 
 TEST_F(PageManagerTest, CommitWithoutChangesWritesNothing) {
-  pm_->PutPage(get(2));
+  get(2);
   const Bytes before = ReadWholeFile(name_);
   pm_->CommitPages(kSession);
   pm_->CommitPages(5);  // a session never seen
@@ -107,60 +100,58 @@ TEST_F(PageManagerTest, CommitWithoutChangesWritesNothing) {
 }
 
 TEST_F(PageManagerTest, CommitWithAHeldPageFailsBeforeWritingAnything) {
-  TABSPage* held = get(2);
-  TABSPage* changed = get(3);
-  FillPage(changed, 1);
-  changed->Dirty = true;
-  pm_->PutPage(changed);
+  TABSPageHandle held = get(2);
+  {
+    TABSPageHandle changed = get(3);
+    FillPage(changed, 1);
+  }
   const Bytes before = ReadWholeFile(name_);
   EXPECT_EQ(MessageOf([&] { pm_->CommitPages(kSession); }),
             "Some session pages are not released - Native error: 20152");
   EXPECT_EQ(ReadWholeFile(name_), before);
-  // A new page still held is refused as well, also before anything is written.
-  pm_->PutPage(held);
-  TABSPage* fresh = pm_->AddPage(kSession, ptTableRecord);
+  // A new page still held is refused as well, also before anything is written; so is a
+  // changed page held again.
+  held.Release();
+  TABSPageHandle fresh = pm_->AddPage(kSession, ptTableRecord);
   const Bytes with_new = ReadWholeFile(name_);
-  EXPECT_EQ(CodeOf([&] { pm_->CommitPages(kSession); }), 20086);
+  EXPECT_EQ(CodeOf([&] { pm_->CommitPages(kSession); }), 20152);
   EXPECT_EQ(ReadWholeFile(name_), with_new);
-  pm_->PutPage(fresh);
+  fresh.Release();
+  TABSPageHandle again = get(3);
+  EXPECT_EQ(CodeOf([&] { pm_->CommitPages(kSession); }), 20152);
+  again.Release();
   pm_->CommitPages(kSession);
   EXPECT_EQ(ReadWholeFile(name_)[42], 2);
 }
 
 TEST_F(PageManagerTest, RollbackOfANewPageReturnsItsNumberAndRereadsTheDisk) {
-  TABSPage* page = pm_->AddPage(kSession, ptTableRecord);
-  const int32_t no = page->PageNo;
+  int32_t no = -1;
+  {
+    TABSPageHandle page = pm_->AddPage(kSession, ptTableRecord);
+    no = page.PageNo();
+    FillPage(page, 5);
+  }
   EXPECT_EQ(no, 6);
   EXPECT_TRUE(pm_->FreeSpace().IsPageUsed(no));
-  FillPage(page, 5);
-  page->Dirty = true;
-  pm_->PutPage(page);
   pm_->RollbackPages(kSession);
   EXPECT_FALSE(pm_->FreeSpace().IsPageUsed(no));
   EXPECT_FALSE(pm_->SessionHasChanges(kSession));
-  // The next GetPage of that number reads the disk: the page was never written.
-  TABSPage* read = pm_->GetPage(kSession, no, false, kAnyPageType);
-  EXPECT_FALSE(PageHolds(read, 5));
-  pm_->PutPage(read);
-  TABSPage* reused = pm_->AddPage(kSession, ptTableRecord);
-  EXPECT_EQ(reused->PageNo, no);
-  pm_->PutPage(reused);
+  // The next GetPage of that number goes to the disk: the page was never written, and
+  // the file has shrunk back before it.
+  EXPECT_EQ(CodeOf([&] { pm_->GetPage(kSession, no, false, kAnyPageType); }), 20300);
+  EXPECT_EQ(pm_->AddPage(kSession, ptTableRecord).PageNo(), no);
   pm_->RollbackPages(kSession);
 }
 
 TEST_F(PageManagerTest, RollbackOfAFreedPageKeepsItAllocatedWithItsContents) {
   pm_->FreePage(kSession, 4);
-  TABSPage* changed = get(5);
-  FillPage(changed, 99);
-  changed->Dirty = true;
-  pm_->PutPage(changed);
+  {
+    TABSPageHandle changed = get(5);
+    FillPage(changed, 99);
+  }
   pm_->RollbackPages(kSession);
   EXPECT_TRUE(pm_->FreeSpace().IsPageUsed(4));
-  for (int32_t no : {4, 5}) {
-    TABSPage* page = get(no);
-    EXPECT_TRUE(PageHolds(page, static_cast<uint32_t>(no)));
-    pm_->PutPage(page);
-  }
+  for (int32_t no : {4, 5}) EXPECT_TRUE(PageHolds(get(no), static_cast<uint32_t>(no)));
   // Freed and committed, the page goes back to the maps and is marked freed on disk.
   pm_->FreePage(kSession, 4);
   pm_->CommitPages(kSession);
@@ -171,17 +162,25 @@ TEST_F(PageManagerTest, RollbackOfAFreedPageKeepsItAllocatedWithItsContents) {
   EXPECT_EQ(counter, kFreedPageCounter);
 }
 
-TEST_F(PageManagerTest, RollbackRefusesHeldOrCleanPages) {
-  TABSPage* page = pm_->AddPage(kSession, ptTableRecord);
+TEST_F(PageManagerTest, RollbackRefusesWhileAHandleOfTheSessionIsAlive) {
+  // A held page taken from the cache and changed would otherwise reach the session's
+  // dirty list after the rollback, carrying the rolled-back change into the next
+  // transaction.
+  TABSPageHandle page = get(3);
+  FillPage(page, 42);
+  TABSPageHandle fresh = pm_->AddPage(kSession, ptTableRecord);
   EXPECT_EQ(MessageOf([&] { pm_->RollbackPages(kSession); }), "Cannot remove used page - Native error: 20088");
-  page->Dirty = false;
-  pm_->PutPage(page);
-  EXPECT_EQ(CodeOf([&] { pm_->RollbackPages(kSession); }), 20087);
-  EXPECT_EQ(CodeOf([&] { pm_->CommitPages(kSession); }), 20085);
-  EXPECT_EQ(ReadWholeFile(name_)[42], 2);  // refused before the commit began
-  page->Dirty = true;
-  EXPECT_EQ(CodeOf([&] { pm_->FreeAllPages(); }), 20097);
+  fresh.Release();
+  EXPECT_EQ(CodeOf([&] { pm_->RollbackPages(kSession); }), 20088);
+  EXPECT_EQ(CodeOf([&] { pm_->FreeAllPages(); }), 20152);
+  // Another session's handle does not stand in the way of the rollback.
+  TABSPageHandle other = get(2, 1);
+  page.Release();
   pm_->RollbackPages(kSession);
+  EXPECT_FALSE(pm_->SessionHasChanges(kSession));
+  EXPECT_EQ(CodeOf([&] { pm_->FreeAllPages(); }), 20152);
+  other.Release();
+  EXPECT_TRUE(PageHolds(get(3), 3));
   pm_->FreeAllPages();
 }
 
@@ -192,10 +191,10 @@ TEST_F(PageManagerTest, ModificationCounterWrapsBeforeTheFreedMark) {
   };
   const Case cases[] = {{0, 1}, {0x7FFFFFFB, 0x7FFFFFFC}, {0x7FFFFFFC, 0}, {kFreedPageCounter, 0}};
   for (const Case& c : cases) {
-    TABSPage* page = get(2);
-    page->SetModificationCounter(c.before);
-    page->Dirty = true;
-    pm_->PutPage(page);
+    {
+      TABSPageHandle page = get(2);
+      page_header::SetModificationCounter(page.MutableBuffer(), c.before);
+    }
     pm_->CommitPages(kSession);
     EXPECT_EQ(header_field(name_, 380 + 2 * 4096 + 4), c.after) << c.before;
   }
@@ -207,23 +206,23 @@ TEST(PageCache, EvictsTheLeastRecentlyUsedPageBeyondCapacity) {
   auto pm = CreateDatabase(name, {}, 4096, 8, 2);
   AddFilledPages(*pm, 3, 0);  // pages 2, 3, 4
   pm->FreeAllPages();
-  for (int32_t no : {2, 3, 4}) pm->PutPage(pm->GetPage(kSession, no, false, ptTableRecord));
+  for (int32_t no : {2, 3, 4}) pm->GetPage(kSession, no, false, ptTableRecord);
   EXPECT_EQ(pm->CachedPageCount(), 2u);
   EXPECT_EQ(pm->SharedCache().Find(2), nullptr);
   EXPECT_NE(pm->SharedCache().Find(3), nullptr);
   // Touching 3 makes 4 the oldest.
-  pm->PutPage(pm->GetPage(kSession, 3, false, ptTableRecord));
-  pm->PutPage(pm->GetPage(kSession, 2, false, ptTableRecord));
+  pm->GetPage(kSession, 3, false, ptTableRecord);
+  pm->GetPage(kSession, 2, false, ptTableRecord);
   EXPECT_EQ(pm->SharedCache().Find(4), nullptr);
   EXPECT_NE(pm->SharedCache().Find(3), nullptr);
   // A least-recently-used page that is in use stays; the cache may exceed its capacity.
-  TABSPage* held = pm->GetPage(kSession, 3, false, ptTableRecord);
-  TABSPage* held2 = pm->GetPage(kSession, 2, false, ptTableRecord);
-  pm->PutPage(pm->GetPage(kSession, 4, false, ptTableRecord));
+  TABSPageHandle held = pm->GetPage(kSession, 3, false, ptTableRecord);
+  TABSPageHandle held2 = pm->GetPage(kSession, 2, false, ptTableRecord);
+  pm->GetPage(kSession, 4, false, ptTableRecord);
   EXPECT_EQ(pm->CachedPageCount(), 3u);  // the oldest, 3, is held
-  pm->PutPage(held);                      // now 2 is the oldest, and held
+  held.Release();                         // now 2 is the oldest, and held
   EXPECT_EQ(pm->CachedPageCount(), 3u);
-  pm->PutPage(held2);                     // 4 is the oldest idle page and goes
+  held2.Release();                        // 4 is the oldest idle page and goes
   EXPECT_EQ(pm->CachedPageCount(), 2u);
   EXPECT_EQ(pm->SharedCache().Find(4), nullptr);
 }
@@ -243,11 +242,13 @@ TEST(PageBuffer, EnlargingAndExternalBuffers) {
   page.SetExternalBuffer(external.data(), 4096);
   EXPECT_FALSE(page.OwnsBuffer());
   EXPECT_EQ(page.Buffer(), external.data());
-  TABSPage* fresh = pm->AddPage(kSession, ptTableBlob);
-  EXPECT_EQ(std::memcmp(fresh->Buffer(), "ABSP", 4), 0);
-  EXPECT_EQ(fresh->NextPageNo(), -1);
-  EXPECT_EQ(fresh->PageType(), ptTableBlob);
-  pm->PutPage(fresh);
+  {
+    TABSPageHandle fresh = pm->AddPage(kSession, ptTableBlob);
+    EXPECT_EQ(std::memcmp(fresh.Buffer(), "ABSP", 4), 0);
+    EXPECT_EQ(fresh.NextPageNo(), -1);
+    EXPECT_EQ(fresh.PageType(), ptTableBlob);
+    EXPECT_TRUE(fresh.Dirty());
+  }
   pm->RollbackPages(kSession);
 }
 
@@ -257,24 +258,22 @@ TEST(SortedPageList, LookupOrderAndErrors) {
   TABSSortedPageList list;
   EXPECT_EQ(MessageOf([&] { list.Delete(1); }), "TSortedPageList.Delete - no elements in array! - Native error: 20165");
   for (int32_t no : {40, 3, 17, 8}) {
-    auto page = std::make_unique<TABSPage>(pm.get());
-    page->PageNo = no;
-    list.Insert(std::move(page));
+    list.Insert(std::make_unique<TABSPage>(pm.get(), no));
   }
-  EXPECT_EQ(list.First()->PageNo, 3);
+  EXPECT_EQ(list.First()->PageNo(), 3);
   std::vector<int32_t> order;
-  list.ForEach([&](const TABSPage* page) { order.push_back(page->PageNo); });
+  list.ForEach([&](const TABSPage* page) { order.push_back(page->PageNo()); });
   EXPECT_EQ(order, (std::vector<int32_t>{3, 8, 17, 40}));
-  EXPECT_EQ(list.Find(17)->List, &list);
+  EXPECT_EQ(list.Find(17)->List(), &list);
   EXPECT_EQ(list.Find(18), nullptr);
-  EXPECT_EQ(list.LeastRecentlyUsed()->PageNo, 40);
+  EXPECT_EQ(list.LeastRecentlyUsed()->PageNo(), 40);
   list.Touch(40);
   list.Touch(3);
-  EXPECT_EQ(list.LeastRecentlyUsed()->PageNo, 17);
+  EXPECT_EQ(list.LeastRecentlyUsed()->PageNo(), 17);
   EXPECT_EQ(MessageOf([&] { list.Delete(5); }),
             "TSortedPageList.Delete - element not found, key = 5, itemCount = 4 - Native error: 20166");
   EXPECT_EQ(CodeOf([&] { list.Touch(5); }), 20167);
-  EXPECT_EQ(list.Delete(17)->PageNo, 17);
+  EXPECT_EQ(list.Delete(17)->PageNo(), 17);
   EXPECT_EQ(list.Count(), 3u);
 }
 
@@ -292,10 +291,7 @@ TEST(MultiUserCache, CachedPagesAreRereadWhenTheTableCounterChanges) {
   const int32_t table = 77;
   TABSDiskTablePagesCacheManager& cache = b->TablePagesCache();
   auto b_reads = [&](int32_t no) {
-    TABSPage* page = b->GetPage(kSession, no, true, ptTableRecord);
-    const bool old = PageHolds(page, static_cast<uint32_t>(no));
-    b->PutPage(page);
-    return old;
+    return PageHolds(b->GetPage(kSession, no, true, ptTableRecord), static_cast<uint32_t>(no));
   };
   cache.LockTable(kSession, table, false);
   cache.SetTableCounter(kSession, table, 1);
@@ -306,10 +302,10 @@ TEST(MultiUserCache, CachedPagesAreRereadWhenTheTableCounterChanges) {
   cache.UnlockTable(kSession, table, false);
 
   // Another process changes page 2.
-  TABSPage* page = a->GetPage(kSession, 2, true, ptTableRecord);
-  FillPage(page, 500);
-  page->Dirty = true;
-  a->PutPage(page);
+  {
+    TABSPageHandle page = a->GetPage(kSession, 2, true, ptTableRecord);
+    FillPage(page, 500);
+  }
   a->CommitPages(kSession);
 
   // Under the same table counter the cached copy is trusted without a disk read.
@@ -332,9 +328,7 @@ TEST(MultiUserCache, CachedPagesAreRereadWhenTheTableCounterChanges) {
   cache.UnlockTable(kSession, table, false);
 
   // Without a current table nothing is trusted: every validated GetPage checks the disk.
-  TABSPage* p2 = b->GetPage(kSession, 2, true, ptTableRecord);
-  EXPECT_TRUE(PageHolds(p2, 500));
-  b->PutPage(p2);
+  EXPECT_TRUE(PageHolds(b->GetPage(kSession, 2, true, ptTableRecord), 500));
   int32_t counter = 0;
   EXPECT_FALSE(cache.CurrentTableCounter(kSession, &counter));
 }

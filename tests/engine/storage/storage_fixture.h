@@ -13,18 +13,25 @@ namespace dadoveri::testing {
 
 inline constexpr int32_t kSession = 0;
 
-// Fills a page's data area with bytes derived from `seed`.
+inline uint8_t FillByte(uint32_t seed, uint32_t i) { return static_cast<uint8_t>(seed * 31 + i * 7 + (i >> 8)); }
+
+// Fills a page's data area with bytes derived from `seed` (marking it dirty).
+inline void FillPage(TABSPageHandle& page, uint32_t seed) {
+  uint8_t* d = page.MutableData();
+  for (uint32_t i = 0; i < page.DataSize(); ++i) d[i] = FillByte(seed, i);
+}
 inline void FillPage(TABSPage* page, uint32_t seed) {
   uint8_t* d = page->Data();
-  for (uint32_t i = 0; i < page->DataSize(); ++i) d[i] = static_cast<uint8_t>(seed * 31 + i * 7 + (i >> 8));
+  for (uint32_t i = 0; i < page->DataSize(); ++i) d[i] = FillByte(seed, i);
 }
 
-inline bool PageHolds(const TABSPage* page, uint32_t seed) {
-  const uint8_t* d = page->Data();
-  for (uint32_t i = 0; i < page->DataSize(); ++i)
-    if (d[i] != static_cast<uint8_t>(seed * 31 + i * 7 + (i >> 8))) return false;
+inline bool DataHolds(const uint8_t* d, uint32_t size, uint32_t seed) {
+  for (uint32_t i = 0; i < size; ++i)
+    if (d[i] != FillByte(seed, i)) return false;
   return true;
 }
+inline bool PageHolds(const TABSPageHandle& page, uint32_t seed) { return DataHolds(page.Data(), page.DataSize(), seed); }
+inline bool PageHolds(const TABSPage* page, uint32_t seed) { return DataHolds(page->Data(), page->DataSize(), seed); }
 
 inline std::unique_ptr<TABSDiskPageManager> CreateDatabase(const std::string& name,
                                                            const TABSPassword& password = {},
@@ -54,11 +61,9 @@ inline std::unique_ptr<TABSDiskPageManager> OpenDatabase(const std::string& name
 inline int32_t AddFilledPages(TABSDiskPageManager& pm, int count, uint32_t seed_base = 0) {
   int32_t first = -1;
   for (int i = 0; i < count; ++i) {
-    TABSPage* page = pm.AddPage(kSession, ptTableRecord);
-    if (first < 0) first = page->PageNo;
-    FillPage(page, seed_base + static_cast<uint32_t>(page->PageNo));
-    page->Dirty = true;
-    pm.PutPage(page);
+    TABSPageHandle page = pm.AddPage(kSession, ptTableRecord);
+    if (first < 0) first = page.PageNo();
+    FillPage(page, seed_base + static_cast<uint32_t>(page.PageNo()));
   }
   pm.CommitPages(kSession);
   return first;

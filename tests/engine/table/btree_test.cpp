@@ -88,7 +88,7 @@ class IndexFixture : public ::testing::Test {
     return ids;
   }
   TABSBTreePage Root() {
-    return TABSBTreePage(pm.get(), pm->GetPage(S, index->RootPageNo()), kRecordIDSize);
+    return TABSBTreePage(pm->GetPage(S, index->RootPageNo()), kRecordIDSize);
   }
 
   TempFolder folder;
@@ -246,7 +246,7 @@ TEST_F(IndexFixture, IntegrityCheckFindsDisorderAndBrokenChains) {
   TABSKeyPath path;
   ASSERT_TRUE(index->First(S, path));
   const int32_t leaf_no = path.Leaf().PageNo;
-  auto leaf = [&] { return TABSBTreePage(pm.get(), pm->GetPage(S, leaf_no), kRecordIDSize); };
+  auto leaf = [&] { return TABSBTreePage(pm->GetPage(S, leaf_no), kRecordIDSize); };
   {
     TABSBTreePage page = leaf();
     std::vector<uint8_t> first(page.Entry(0), page.Entry(0) + page.EntrySize());

@@ -144,10 +144,10 @@ TEST(TableMetadata, EveryDefinitionSurvivesStoreReopenRead) {
     TABSDiskPageManager pm;
     bool read_only = false, repair = false;
     pm.OpenDatabase(name, {}, read_only, false, false, repair);
-    TABSPage* page = pm.GetPage(0, start);
-    EXPECT_EQ(page->PageType(), ptTableMetaData);
-    EXPECT_EQ(page->Data()[9], 1) << "metadata files are ZLIB-compressed";
-    pm.PutPage(page);
+    TABSPageHandle page = pm.GetPage(0, start);
+    EXPECT_EQ(page.PageType(), ptTableMetaData);
+    EXPECT_EQ(page.Data()[9], 1) << "metadata files are ZLIB-compressed";
+    page.Release();
     ReadTableMetadataFile(pm, 0, start, read);
     pm.FreeAllPages();
     pm.CloseDatabase();
