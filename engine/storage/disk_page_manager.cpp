@@ -386,9 +386,10 @@ TABSPageHandle TABSDiskPageManager::GetPage(int32_t session, int32_t page_no, bo
 }
 
 void TABSDiskPageManager::CommitPages(int32_t session) {
-  if (!SessionHasChanges(session)) return;
-  // Refuse a commit that cannot complete before the header says one is under way.
+  // Refuse a commit that cannot complete before the header says one is under way (a
+  // handle still alive refuses even a commit with nothing to write).
   CheckCommit(session);
+  if (!SessionHasChanges(session)) return;
   if (!LockHeader()) RaiseError(20213);
   try {
     ReadMainHeader();
