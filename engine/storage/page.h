@@ -18,6 +18,7 @@ namespace dadoveri {
 
 class TABSPageManager;
 class TABSSortedPageList;
+struct TABSSessionPages;
 
 inline constexpr int kPageHeaderSize = 40;
 inline constexpr int32_t kFreedPageCounter = 0x7FFFFFFF;
@@ -130,6 +131,8 @@ class TABSPage {
   int32_t use_count_ = 0;
   TABSSortedPageList* list_ = nullptr;
   int32_t session_ = -1;
+  // The record of the holding session while the use count is above zero.
+  TABSSessionPages* holder_ = nullptr;
   bool loaded_ = false;
   bool encrypt_on_write_ = true;
   // Set when a commit of another session replaced this copy in the cache while it was

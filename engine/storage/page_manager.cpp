@@ -34,6 +34,7 @@ void TABSPageManager::RevalidatePage(TABSPage* page) {
 }
 
 TABSPageManager::SessionPages* TABSPageManager::FindSession(int32_t session) {
+  if (last_record_ && last_session_ == session) return last_record_;
   auto it = sessions_.find(session);
   return it == sessions_.end() ? nullptr : it->second.get();
 }
@@ -103,6 +104,7 @@ TABSPageHandle TABSPageManager::GetPage(int32_t session, int32_t page_no, bool v
     }
   }
   page->session_ = session;
+  page->holder_ = &record;
   ++page->use_count_;
   ++record.held;
   return TABSPageHandle(page);
@@ -118,6 +120,7 @@ TABSPageHandle TABSPageManager::AddPage(int32_t session, uint16_t page_type) {
   page->dirty_ = true;
   page->loaded_ = false;
   page->session_ = session;
+  page->holder_ = &record;
   if (header_size_ >= kPageHeaderSize) {
     page->SetPageType(page_type);
     page->SetModificationCounter(RandomNumber(0x3FFFFFFF));  // 0 … 0x3FFFFFFE
@@ -139,7 +142,8 @@ void TABSPageManager::supersede(std::unique_ptr<TABSPage> page) {
 }
 
 void TABSPageManager::PutPage(TABSPage* page) noexcept {
-  if (SessionPages* holder = FindSession(page->session_)) --holder->held;
+  SessionPages* holder = page->holder_;
+  --holder->held;
   if (--page->use_count_ <= 0) {
     page->use_count_ = 0;
     page->loaded_ = false;
@@ -148,10 +152,7 @@ void TABSPageManager::PutPage(TABSPage* page) noexcept {
   if (page->superseded_) {
     // Its bytes were replaced by another session's commit while it was held: a change
     // made on top of them cannot be kept.
-    if (page->dirty_) {
-      if (SessionPages* holder = FindSession(page->session_); holder && holder->conflict_page < 0)
-        holder->conflict_page = page->page_no_;
-    }
+    if (page->dirty_ && holder->conflict_page < 0) holder->conflict_page = page->page_no_;
     for (auto it = superseded_.begin(); it != superseded_.end(); ++it) {
       if (it->get() == page) {
         superseded_.erase(it);
@@ -162,7 +163,7 @@ void TABSPageManager::PutPage(TABSPage* page) noexcept {
   }
   if (page->list_ == &cache_) {
     if (page->dirty_) {
-      SessionRecord(page->session_).dirty.Insert(cache_.Delete(page->page_no_));
+      holder->dirty.Insert(cache_.Delete(page->page_no_));
     } else {
       cache_.Touch(page->page_no_);
     }

@@ -24,6 +24,19 @@ namespace dadoveri {
 inline constexpr int32_t kSystemSession = -2;
 inline constexpr int32_t kInvalidSession = -1;
 
+// What one session has in a page manager. Kept until the manager goes, so pages may point
+// at the record of the session holding them.
+struct TABSSessionPages {
+  TABSSortedPageList dirty;
+  std::vector<int32_t> new_pages;
+  std::vector<int32_t> freed_pages;
+  // Handles of this session that are alive.
+  int32_t held = 0;
+  // A page this session changed on top of bytes that another session's commit has since
+  // replaced; -1 when none. Its commit is refused (20301) until it rolls back.
+  int32_t conflict_page = -1;
+};
+
 // min(1000, available memory ÷ 65536), as the engine memory manager reports it.
 int32_t DefaultPageCacheCapacity();
 
@@ -73,16 +86,7 @@ class TABSPageManager {
   int32_t HeldPageCount(int32_t session) const;
 
  protected:
-  struct SessionPages {
-    TABSSortedPageList dirty;
-    std::vector<int32_t> new_pages;
-    std::vector<int32_t> freed_pages;
-    // Handles of this session that are alive.
-    int32_t held = 0;
-    // A page this session changed on top of bytes that another session's commit has
-    // since replaced; -1 when none. Its commit is refused (20301) until it rolls back.
-    int32_t conflict_page = -1;
-  };
+  using SessionPages = TABSSessionPages;
 
   // Brings a cached page up to date when validation found it doubtful (raising when it
   // cannot be read). Not a slot of the table above: the base rereads the page, the disk
