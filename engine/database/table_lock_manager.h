@@ -101,12 +101,23 @@ class TABSDatabaseTableLockManager {
   // Whether another session holds a record lock on this record.
   bool IsRecordLocked(int32_t session, TABSTableLocksFile& file, int32_t page_no, uint16_t slot_no);
 
-  // Commit steps. Before the pages are written: type 4 on every table where the session
-  // holds type 3; a failure releases the type-4 locks taken here and answers false.
-  bool LockTablesForCommit(int32_t session);
+  // Commit steps. None of them holds the mutex while it waits: call them without the
+  // database lock too, so that the sessions whose locks are in the way can release them.
+  //
+  // Before the pages are written: type 4 on every table where the session holds type 3;
+  // a failure releases the type-4 locks taken here and answers false ("Some table locks
+  // still exist", 20234, when one of them cannot be released). `taken_here` receives the
+  // lock files whose type-4 lock this call took.
+  bool LockTablesForCommit(int32_t session, std::vector<TABSTableLocksFile*>* taken_here = nullptr);
+  // Releases type-4 locks that LockTablesForCommit took, as when the commit failed;
+  // answers whether every one was released.
+  bool ReleaseCommitLocks(int32_t session, const std::vector<TABSTableLocksFile*>& taken);
   // After: on every table where the session holds a record lock, type 2 (unless held);
-  // then the session's type-3 and type-4 locks are released.
-  void UnlockTablesAfterCommit(int32_t session);
+  // then the session's type-3 and type-4 locks are released, all of them, also when an
+  // edit lock or an unlock on the way failed (its failure is raised afterwards; a lock
+  // whose byte could not be unlocked stays listed). Answers false when an edit lock
+  // could not be had.
+  bool UnlockTablesAfterCommit(int32_t session);
 
   std::recursive_mutex& Mutex() { return mutex_; }
 
