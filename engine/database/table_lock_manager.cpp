@@ -24,8 +24,6 @@ constexpr bool kCompatible[kLockTypeCount][kLockTypeCount] = {
     {0, 0, 0, 0, 0, 0, 0},  //
 };
 
-const TABSRetryPolicy kUnlockRetry{4500, 20};
-
 }  // namespace
 
 bool LockTypesCompatible(int32_t held, int32_t requested) {
@@ -175,7 +173,7 @@ void TABSDatabaseTableLockManager::release_byte(int32_t session, TABSTableLock& 
   }
   // Under the file lock, unless this session holds it as its exclusive lock.
   const bool own_file_lock = list(session).Find(ltExclusive, lock.Table) != nullptr;
-  if (!own_file_lock && !RetryAttempts(kUnlockRetry, [&] { return file.TryLockFile(); })) RaiseError(20204);
+  if (!own_file_lock && !RetryAttempts(UnlockRetry, [&] { return file.TryLockFile(); })) RaiseError(20204);
   const bool ok = file.UnlockTypeByte(lock.LockType, session);
   if (!own_file_lock) file.UnlockFile();
   if (!ok) RaiseError(20204);

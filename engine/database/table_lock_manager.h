@@ -10,6 +10,8 @@
 #include <mutex>
 #include <vector>
 
+#include "engine/storage/retry.h"
+
 namespace dadoveri {
 
 class TABSActiveSessionsFile;
@@ -123,6 +125,8 @@ class TABSDatabaseTableLockManager {
 
   // Attempts of the commit-time locks (900 × 100 ms).
   TABSLockAttempts CommitAttempts = kCommitLockAttempts;
+  // Attempts at the lock file's own lock when a table lock is released (4500 × 20 ms).
+  TABSRetryPolicy UnlockRetry{4500, 20};
 
  private:
   TABSTableLockList& list(int32_t session) { return lists_[session]; }

@@ -41,7 +41,8 @@ class TABSDatabaseFile {
   int64_t GetPosition();
   void SetSize(int64_t size);
   int64_t GetSize();
-  // Reads `count` bytes at `position`; reports failure without raising.
+  // Reads `count` bytes at `position`; reports failure without raising (except that a
+  // lost file raises, as every operation on it does).
   bool ReadBuffer(void* buffer, int32_t error_code, int64_t position, int32_t count);
   // Reads `count` bytes at `position` or raises the read error with `error_code`.
   void ReadBufferWithError(void* buffer, int32_t error_code, int64_t position, int32_t count);

@@ -263,6 +263,44 @@ TEST_F(LockFixture, AMissingEditLockStillReleasesTheTransactionAndWriteLocks) {
   db.Disconnect(s0);
 }
 
+TEST_F(LockFixture, AnUnlockFailingAfterCommitDoesNotKeepTheOtherLocks) {
+  TABSDiskDatabaseData db(name_);
+  const int32_t s0 = db.Connect({});
+  {
+    TABSTableMetadata m;
+    TABSFieldDef* f = m.Fields.AddFieldDef();
+    f->Name = "B";
+    f->SetType(ctInteger);
+    db.CreateTable(s0, "U", m);
+  }
+  auto t = LockFile(db);
+  TABSTableLocksFile u(db.DiskPageManager());
+  u.OpenFile(db.TableList().Find("U").LocksStartPageNo);
+  TABSDatabaseTableLockManager& m = db.LockManager();
+  m.UnlockRetry = {3, 1};
+  for (TABSTableLocksFile* file : {t.get(), &u})
+    for (int32_t type : {ltTransaction, ltWrite}) ASSERT_TRUE(m.LockTable(s0, type, *file, kOnce));
+  // Another handle keeps T's lock file locked: T's locks cannot be released for now.
+  TABSDiskDatabaseData other(name_);
+  const int32_t s = other.Connect({});
+  auto other_t = LockFile(other);
+  ASSERT_TRUE(other_t->TryLockFile());
+  EXPECT_EQ(CodeOf([&] { db.CommitSession(s0); }), 20204);
+  for (int32_t type : {ltTransaction, ltWrite}) {
+    EXPECT_FALSE(m.HoldsLock(s0, type, u)) << type;
+    EXPECT_FALSE(u.IsTypeByteLocked(type, s0)) << type;
+    EXPECT_TRUE(m.HoldsLock(s0, type, *t)) << "still locked in the file, so still listed";
+  }
+  ASSERT_TRUE(other_t->UnlockFile());
+  db.CommitSession(s0);
+  for (int32_t type : {ltTransaction, ltWrite}) EXPECT_FALSE(m.HoldsLock(s0, type, *t));
+  m.CheckNoLocks();
+  other_t->CloseFile();
+  other.Disconnect(s);
+  u.CloseFile();
+  db.Disconnect(s0);
+}
+
 // Two sessions of one process on two threads: one commits while the other holds a read
 // lock in its way; the other lets go of it under the database lock, as a reader does,
 // and then commits a change of its own. The waiting commit must leave the database lock
