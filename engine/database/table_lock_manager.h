@@ -86,7 +86,9 @@ class TABSDatabaseTableLockManager {
   // session's lock stayed incompatible through every attempt. "Cannot set table lock. Try to
   // repair database or to increase number of allowed connections" (20200) for a session
   // number beyond the file's slots; "Cannot set table lock" (20203) when the byte cannot be
-  // locked after the check passed.
+  // locked after the check passed. The mutex is let go during the pauses between
+  // attempts, unless the caller holds it already (`inside_lock`, or any outer lock of the
+  // same thread): such a caller waits with it held, so it should ask for one attempt.
   bool LockTable(int32_t session, int32_t type, TABSTableLocksFile& file, TABSLockAttempts attempts = kOpenLockAttempts,
                  bool ignore_edit_locks = false, bool inside_lock = false);
   // Decreases the count; at 0 (or when forced) releases the byte ("Cannot unlock table",
