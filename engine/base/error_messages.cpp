@@ -1,5 +1,7 @@
 // Every message the engine raises, in alphabetical order, with the native codes of the
 // places that raise it. Raising places name a code (see engine_error.h).
+// Codes 40001-40999 are this implementation's own places (checks the engine did not make
+// before); the others keep the engine's historic numbering.
 #include "engine/base/engine_error.h"
 
 namespace dadoveri {
@@ -51,11 +53,15 @@ const MessageEntry kMessages[] = {
     {"Cannot create table '%s' with field: %s %s(%d)", {30453}},
     {"Cannot create table. Record is too large to fit in current database page. Please increase page size of database file or decrease record size", {20174}},
     {"Cannot create table. Table '%s' already exists", {30247, 30395}},
+    {"Cannot decrypt page. PageNo: %d", {40204}},
+    {"Cannot decrypt the password check block", {40206}},
     {"Cannot delete index '%s'. Index not found", {20021}},
     {"Cannot delete PFS or EAM page. PageNo=%d", {30434}},
     {"Cannot delete table '%s'. Table is open by another dataset", {20017}},
     {"Cannot determine expression type", {30283, 30284}},
     {"Cannot disconnect session", {20095}},
+    {"Cannot encrypt page. PageNo: %d", {40203}},
+    {"Cannot encrypt the password check block", {40205}},
     {"Cannot find blob field", {20171}},
     {"Cannot find field %s", {10305, 10323}},
     {"Cannot find field %s in table %s", {10341}},
@@ -88,7 +94,7 @@ const MessageEntry kMessages[] = {
     {"Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d", {10086, 10117, 10130, 10142, 10146, 10148, 10510}},
     {"Cannot read from stream. ReadSize = %d", {10090}},
     {"Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s", {10464, 10474, 30400, 30426, 30439, 30442}},
-    {"Cannot read page %d", {20300}},
+    {"Cannot read page %d", {40101}},
     {"Cannot Read internal file. FileSize=%d. ReadSize=%d", {30387}},
     {"Cannot remove table lock. Lock not found", {20202}},
     {"Cannot remove used page", {20088}},
@@ -119,6 +125,7 @@ const MessageEntry kMessages[] = {
     {"Column '%s' from ORDER BY clause not found", {30195}},
     {"comma (\",\") expected but not found at line %d, column %d", {20267}},
     {"Compress buffer failed. CompAlg = %d, CompMode = %d, InSize = %d, OutSize = %d", {10085}},
+    {"Connection to database file '%s' was lost together with its locks. Close the database and open it again", {40207}},
     {"Const DateFormat string expected, but '%s' found at line %d, column %d", {30096, 30109}},
     {"Constraint '%s' violated. Value in field '%s' cannot be greater than '%s'", {30030}},
     {"Constraint '%s' violated. Value in field '%s' cannot be lower than '%s'", {30029}},
@@ -252,7 +259,7 @@ const MessageEntry kMessages[] = {
     {"Number of field names doesn't equal to the number of field values: %d <> %d. Found at line %d, column %d", {20259}},
     {"Object type keyword expected, but '%s' found at line %d, column %d", {30147, 30149, 30151}},
     {"ON condition for JOIN is not applicable", {20270}},
-    {"Page %d was changed by another session's commit; roll back and try again", {20301}},
+    {"Page %d was changed by another session's commit; roll back and try again", {40102}},
     {"Page is used by other session", {20090}},
     {"Page not found", {20167}},
     {"Page: %d already free", {30427}},
@@ -301,6 +308,7 @@ const MessageEntry kMessages[] = {
     {"Unicode is not supported by your Windows. Please download Microsoft Layer for Unicode on Windows 95/98/Me Systems from http://www.microsoft.com/downloads and put unicows.dll into the application's folder", {30046}},
     {"UNION subselect cannot contain INTO caluse. Use SELECT * INTO table FROM (select ... union select ...) instead", {20272}},
     {"Unknown Access mode: '%d'", {30366}},
+    {"Unknown cipher algorithm code: %d", {40201, 40202}},
     {"Unknown Constraint Type: '%d'", {30316}},
     {"Unknown DataType: '%s'", {30047, 30050, 30289}},
     {"Unknown field type '%s' at line %d, column %d", {30232}},

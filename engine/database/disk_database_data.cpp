@@ -1,5 +1,6 @@
 #include "engine/database/disk_database_data.h"
 
+#include <exception>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -159,8 +160,11 @@ int32_t TABSDiskDatabaseData::Connect(const TABSConnectOptions& options) {
   const bool opened_here = !IsOpened();
   if (opened_here) {
     OpenDatabase(options);
-  } else if (!exclusive_ && !options.Exclusive && options.MultiUser != multi_user_) {
-    RaiseError(20235);
+  } else {
+    // Sharing the open file must not spare a connection the password check the first
+    // one passed; a refused connection leaves the others as they are.
+    pages_->VerifyPassword(options.Password.Password);
+    if (!exclusive_ && !options.Exclusive && options.MultiUser != multi_user_) RaiseError(20235);
   }
   int32_t session = 0;
   try {
@@ -233,13 +237,43 @@ int32_t TABSDiskDatabaseData::GetNextObjectID() {
 }
 
 void TABSDiskDatabaseData::CommitSession(int32_t session, bool flush) {
-  std::lock_guard guard(lock_);
-  require_open();
-  const bool lock_steps = multi_user_ && !exclusive_;
-  if (lock_steps && !lock_manager_->LockTablesForCommit(session)) RaiseError(20233);
-  pages_->CommitPages(session);
-  if (flush) pages_->File().FlushFileBuffers();
-  if (lock_steps) lock_manager_->UnlockTablesAfterCommit(session);
+  // The commit locks are waited for outside the database lock: the sessions of this
+  // process whose locks are in the way need it to finish their work and let go.
+  TABSDatabaseTableLockManager* locks = nullptr;
+  {
+    std::lock_guard guard(lock_);
+    require_open();
+    if (multi_user_ && !exclusive_) locks = lock_manager_.get();
+  }
+  std::vector<TABSTableLocksFile*> write_locks;
+  if (locks && !locks->LockTablesForCommit(session, &write_locks)) RaiseError(20233);
+  std::exception_ptr flush_failure;
+  try {
+    std::lock_guard guard(lock_);
+    pages_->CommitPages(session);
+    if (flush) {
+      try {
+        pages_->File().FlushFileBuffers();
+      } catch (...) {
+        // The pages are committed: the locks are released as after any commit.
+        flush_failure = std::current_exception();
+      }
+    }
+  } catch (...) {
+    // Nothing was committed: the write locks taken for this commit go, the session
+    // keeps its transaction locks with its pending changes.
+    if (locks) locks->ReleaseCommitLocks(session, write_locks);
+    throw;
+  }
+  bool edits_taken = true;
+  try {
+    if (locks) edits_taken = locks->UnlockTablesAfterCommit(session);
+  } catch (...) {
+    if (!flush_failure) throw;
+  }
+  if (flush_failure) std::rethrow_exception(flush_failure);
+  // Committed, but a record the session still has locked lost its table's edit lock.
+  if (!edits_taken) RaiseError(20203);
 }
 
 void TABSDiskDatabaseData::Flush() {

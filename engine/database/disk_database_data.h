@@ -59,9 +59,11 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   TABSDatabaseCreateSettings CreateSettings;
 
   // Opens the file (for the first connection) and connects a session; returns its
-  // number. A connection whose multi-user setting differs from that of the open file is
-  // refused with "Cannot open database in multi-user and signle-user mode at the same
-  // time" (20235).
+  // number. Every connection proves its password against the file's check block, the
+  // ones that find the file already open too ("Cannot open database because incorrect
+  // password", 30445). A connection whose multi-user setting differs from that of the
+  // open file is refused with "Cannot open database in multi-user and signle-user mode
+  // at the same time" (20235).
   int32_t Connect(const TABSConnectOptions& options);
   // Disconnects; the last connection closes the file.
   void Disconnect(int32_t session);
@@ -80,7 +82,12 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   int32_t GetNextObjectID() override;
   // In multi-user mode the commit takes the write locks of the changed tables first
   // ("Cannot commit changes. Locks of modified tables failed", 20233) and the edit locks of
-  // tables with record locks after.
+  // tables with record locks after, releasing the transaction and write locks. The locks
+  // are waited for without the database lock, so call it without holding that lock:
+  // another session of the process may have to release what this one waits for. When
+  // the pages cannot be committed, the write locks taken for the commit are released.
+  // "Cannot set table lock" (20203) after a commit that went through but could not take
+  // the edit lock of a table whose record the session keeps locked.
   void CommitSession(int32_t session) override { CommitSession(session, false); }
   void CommitSession(int32_t session, bool flush);
   void Flush() override;

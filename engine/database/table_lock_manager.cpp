@@ -1,6 +1,7 @@
 #include "engine/database/table_lock_manager.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "engine/platform/sleep.h"
 #include "engine/base/engine_error.h"
@@ -22,8 +23,6 @@ constexpr bool kCompatible[kLockTypeCount][kLockTypeCount] = {
     {1, 1, 1, 1, 1, 1, 0},  //
     {0, 0, 0, 0, 0, 0, 0},  //
 };
-
-const TABSRetryPolicy kUnlockRetry{4500, 20};
 
 }  // namespace
 
@@ -71,18 +70,32 @@ int32_t TABSDatabaseTableLockManager::ConnectSession() {
 void TABSDatabaseTableLockManager::DisconnectSession(int32_t session) {
   std::lock_guard guard(mutex_);
   bool leftover = false;
+  // Every lock is released and the slot given back even when a release fails on the
+  // way; the first failure is reported afterwards.
+  std::exception_ptr failure;
   const auto it = lists_.find(session);
   if (it != lists_.end()) {
     leftover = !it->second.Empty();
-    for (TABSTableLock& lock : it->second.Locks()) release_byte(session, lock);
+    for (TABSTableLock& lock : it->second.Locks()) {
+      try {
+        release_byte(session, lock);
+      } catch (...) {
+        if (!failure) failure = std::current_exception();
+      }
+    }
     lists_.erase(it);
   }
   if (exclusive_) {
     if (session >= 0 && static_cast<size_t>(session) < exclusive_sessions_.size())
       exclusive_sessions_[static_cast<size_t>(session)] = false;
   } else {
-    sessions_.DisconnectSession(session);
+    try {
+      sessions_.DisconnectSession(session);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
   }
+  if (failure) std::rethrow_exception(failure);
   if (leftover) RaiseError(20234);
 }
 
@@ -160,7 +173,7 @@ void TABSDatabaseTableLockManager::release_byte(int32_t session, TABSTableLock& 
   }
   // Under the file lock, unless this session holds it as its exclusive lock.
   const bool own_file_lock = list(session).Find(ltExclusive, lock.Table) != nullptr;
-  if (!own_file_lock && !RetryAttempts(kUnlockRetry, [&] { return file.TryLockFile(); })) RaiseError(20204);
+  if (!own_file_lock && !RetryAttempts(UnlockRetry, [&] { return file.TryLockFile(); })) RaiseError(20204);
   const bool ok = file.UnlockTypeByte(lock.LockType, session);
   if (!own_file_lock) file.UnlockFile();
   if (!ok) RaiseError(20204);
@@ -175,6 +188,9 @@ bool TABSDatabaseTableLockManager::UnlockTable(int32_t session, int32_t type, TA
   if (--held->Count > 0 && !force) return true;
   TABSTableLock lock = *held;
   locks.Remove(type, lock.Table);
+  // Should the byte stay locked, the entry goes back as it was, so that the list keeps
+  // mirroring the file and a later unlock or disconnect can release it.
+  lock.Count = std::max(lock.Count + 1, 1);
   if (type == ltExclusive) {
     // Locks granted under the exclusive lock now need bytes of their own.
     for (TABSTableLock& other : locks.Locks()) {
@@ -245,47 +261,86 @@ bool TABSDatabaseTableLockManager::IsRecordLocked(int32_t session, TABSTableLock
   return false;
 }
 
-bool TABSDatabaseTableLockManager::LockTablesForCommit(int32_t session) {
+bool TABSDatabaseTableLockManager::LockTablesForCommit(int32_t session,
+                                                       std::vector<TABSTableLocksFile*>* taken_here) {
+  if (taken_here) taken_here->clear();
   if (exclusive_) return true;
-  std::lock_guard guard(mutex_);
+  // The mutex is held only to read the list: LockTable releases it while it waits, so
+  // that other sessions of the process can let go of what this one waits for.
   std::vector<TABSTableLocksFile*> pending;
-  for (const TABSTableLock& l : list(session).Locks())
-    if (l.LockType == ltTransaction && list(session).Find(ltWrite, l.Table) == nullptr) pending.push_back(l.File);
+  {
+    std::lock_guard guard(mutex_);
+    for (const TABSTableLock& l : list(session).Locks())
+      if (l.LockType == ltTransaction && list(session).Find(ltWrite, l.Table) == nullptr) pending.push_back(l.File);
+  }
   std::vector<TABSTableLocksFile*> taken;
   for (TABSTableLocksFile* file : pending) {
-    if (LockTable(session, ltWrite, *file, CommitAttempts, false, true)) {
+    bool granted = false;
+    try {
+      granted = LockTable(session, ltWrite, *file, CommitAttempts);
+    } catch (...) {
+      ReleaseCommitLocks(session, taken);
+      throw;
+    }
+    if (granted) {
       taken.push_back(file);
       continue;
     }
-    bool remains = false;
-    for (TABSTableLocksFile* t : taken) {
-      try {
-        UnlockTable(session, ltWrite, *t, true);
-      } catch (const VODIDivodavir&) {
-        remains = true;
-      }
-    }
-    if (remains) RaiseError(20234);
+    if (!ReleaseCommitLocks(session, taken)) RaiseError(20234);
     return false;
   }
+  if (taken_here) *taken_here = std::move(taken);
   return true;
 }
 
-void TABSDatabaseTableLockManager::UnlockTablesAfterCommit(int32_t session) {
-  if (exclusive_) return;
-  std::lock_guard guard(mutex_);
+bool TABSDatabaseTableLockManager::ReleaseCommitLocks(int32_t session,
+                                                      const std::vector<TABSTableLocksFile*>& taken) {
+  bool released = true;
+  for (TABSTableLocksFile* file : taken) {
+    try {
+      UnlockTable(session, ltWrite, *file, true);
+    } catch (const VODIDivodavir&) {
+      released = false;
+    }
+  }
+  return released;
+}
+
+bool TABSDatabaseTableLockManager::UnlockTablesAfterCommit(int32_t session) {
+  if (exclusive_) return true;
   std::vector<TABSTableLocksFile*> with_records;
-  for (const TABSTableLock& l : list(session).Locks())
-    if (l.LockType == ltRecord) with_records.push_back(l.File);
+  {
+    std::lock_guard guard(mutex_);
+    for (const TABSTableLock& l : list(session).Locks())
+      if (l.LockType == ltRecord) with_records.push_back(l.File);
+  }
+  // A failure on the way does not stop the release below: the transaction and write
+  // locks go in every case, and the first failure is raised afterwards.
+  std::exception_ptr failure;
+  bool edits_taken = true;
   for (TABSTableLocksFile* file : with_records) {
-    if (list(session).Find(ltEdit, file->StartPageNo()) == nullptr &&
-        !LockTable(session, ltEdit, *file, CommitAttempts, false, true))
-      return;
+    try {
+      if (!HoldsLock(session, ltEdit, *file) && !LockTable(session, ltEdit, *file, CommitAttempts))
+        edits_taken = false;
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
   }
   std::vector<std::pair<int32_t, TABSTableLocksFile*>> release;
-  for (const TABSTableLock& l : list(session).Locks())
-    if (l.LockType == ltTransaction || l.LockType == ltWrite) release.emplace_back(l.LockType, l.File);
-  for (auto& [type, file] : release) UnlockTable(session, type, *file, true);
+  {
+    std::lock_guard guard(mutex_);
+    for (const TABSTableLock& l : list(session).Locks())
+      if (l.LockType == ltTransaction || l.LockType == ltWrite) release.emplace_back(l.LockType, l.File);
+  }
+  for (auto& [type, file] : release) {
+    try {
+      UnlockTable(session, type, *file, true);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+  return edits_taken;
 }
 
 }  // namespace dadoveri

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <vector>
 
+#include "engine/storage/retry.h"
+
 namespace dadoveri {
 
 class TABSActiveSessionsFile;
@@ -84,7 +86,9 @@ class TABSDatabaseTableLockManager {
   // session's lock stayed incompatible through every attempt. "Cannot set table lock. Try to
   // repair database or to increase number of allowed connections" (20200) for a session
   // number beyond the file's slots; "Cannot set table lock" (20203) when the byte cannot be
-  // locked after the check passed.
+  // locked after the check passed. The mutex is let go during the pauses between
+  // attempts, unless the caller holds it already (`inside_lock`, or any outer lock of the
+  // same thread): such a caller waits with it held, so it should ask for one attempt.
   bool LockTable(int32_t session, int32_t type, TABSTableLocksFile& file, TABSLockAttempts attempts = kOpenLockAttempts,
                  bool ignore_edit_locks = false, bool inside_lock = false);
   // Decreases the count; at 0 (or when forced) releases the byte ("Cannot unlock table",
@@ -101,17 +105,30 @@ class TABSDatabaseTableLockManager {
   // Whether another session holds a record lock on this record.
   bool IsRecordLocked(int32_t session, TABSTableLocksFile& file, int32_t page_no, uint16_t slot_no);
 
-  // Commit steps. Before the pages are written: type 4 on every table where the session
-  // holds type 3; a failure releases the type-4 locks taken here and answers false.
-  bool LockTablesForCommit(int32_t session);
+  // Commit steps. None of them holds the mutex while it waits: call them without the
+  // database lock too, so that the sessions whose locks are in the way can release them.
+  //
+  // Before the pages are written: type 4 on every table where the session holds type 3;
+  // a failure releases the type-4 locks taken here and answers false ("Some table locks
+  // still exist", 20234, when one of them cannot be released). `taken_here` receives the
+  // lock files whose type-4 lock this call took.
+  bool LockTablesForCommit(int32_t session, std::vector<TABSTableLocksFile*>* taken_here = nullptr);
+  // Releases type-4 locks that LockTablesForCommit took, as when the commit failed;
+  // answers whether every one was released.
+  bool ReleaseCommitLocks(int32_t session, const std::vector<TABSTableLocksFile*>& taken);
   // After: on every table where the session holds a record lock, type 2 (unless held);
-  // then the session's type-3 and type-4 locks are released.
-  void UnlockTablesAfterCommit(int32_t session);
+  // then the session's type-3 and type-4 locks are released, all of them, also when an
+  // edit lock or an unlock on the way failed (its failure is raised afterwards; a lock
+  // whose byte could not be unlocked stays listed). Answers false when an edit lock
+  // could not be had.
+  bool UnlockTablesAfterCommit(int32_t session);
 
   std::recursive_mutex& Mutex() { return mutex_; }
 
   // Attempts of the commit-time locks (900 × 100 ms).
   TABSLockAttempts CommitAttempts = kCommitLockAttempts;
+  // Attempts at the lock file's own lock when a table lock is released (4500 × 20 ms).
+  TABSRetryPolicy UnlockRetry{4500, 20};
 
  private:
   TABSTableLockList& list(int32_t session) { return lists_[session]; }

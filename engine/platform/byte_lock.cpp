@@ -68,6 +68,13 @@ size_t ByteLockTable::HeldCount() const {
   return held_.size();
 }
 
+std::vector<ByteLockTable::Range> ByteLockTable::Held() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return held_;
+}
+
+bool IsLockConflictError(int error) { return error == EAGAIN || error == EACCES; }
+
 bool IsLostConnectionError(int error) {
   switch (error) {
     case EBADF:         // invalid handle

@@ -28,15 +28,21 @@ class ByteLockTable {
   void Clear();
   size_t HeldCount() const;
 
- private:
   struct Range {
     int64_t offset;
     int64_t count;
   };
+  // The ranges this table believes held, in the order they were locked.
+  std::vector<Range> Held() const;
+
+ private:
   mutable std::mutex mutex_;
   std::vector<Range> held_;
 };
 
+// True when a lock error means the range is held by someone else (another handle, or
+// this one): the one failure that waiting may cure.
+bool IsLockConflictError(int error);
 // True when a lock or unlock error means the handle itself is unusable (as after a
 // dropped network share), as opposed to a conflict with another holder.
 bool IsLostConnectionError(int error);

@@ -20,6 +20,10 @@ constexpr int64_t kDeniesWrite = kMarkerBase + 3;
 
 bool others_hold(int fd, int64_t marker) { return OfdConflicts(fd, F_WRLCK, marker, 1); }
 
+// The descriptor of a handle whose connection was lost: no descriptor has this number
+// (it lies beyond every limit of open files), so each call on it fails with EBADF.
+constexpr int kLostDescriptor = INT32_MAX;
+
 }  // namespace
 
 PlatformFile::~PlatformFile() { Close(); }
@@ -79,12 +83,21 @@ bool PlatformFile::Open(const std::string& name, FileAccess access, FileShare sh
 bool PlatformFile::Close() {
   if (fd_ < 0) return true;
   const int fd = fd_;
-  if (lock_fd_ >= 0 && lock_fd_ != fd) ::close(lock_fd_);
+  if (lock_fd_ >= 0 && lock_fd_ != fd && lock_fd_ != kLostDescriptor) ::close(lock_fd_);
   fd_ = -1;
   lock_fd_ = -1;
   locks_.Clear();
+  if (fd == kLostDescriptor) return true;
   if (::close(fd) != 0) return fail();
   return true;
+}
+
+void PlatformFile::DropConnection() {
+  if (fd_ < 0 || fd_ == kLostDescriptor) return;
+  if (lock_fd_ >= 0 && lock_fd_ != fd_) ::close(lock_fd_);
+  ::close(fd_);
+  fd_ = kLostDescriptor;
+  lock_fd_ = kLostDescriptor;
 }
 
 bool PlatformFile::Read(void* buffer, size_t count, int64_t position) {

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/platform/byte_lock.h"
 
@@ -42,8 +43,18 @@ class PlatformFile {
   bool SetSize(int64_t size);
   bool Flush();
 
+  // Byte-range locks of this handle. A failed call leaves the reason in LastError():
+  // IsLockConflictError tells a range held elsewhere from a handle that failed.
   bool LockRange(int64_t offset, int64_t count);
   bool UnlockRange(int64_t offset, int64_t count);
+  // The ranges this handle holds (or held until its connection was lost).
+  std::vector<ByteLockTable::Range> HeldLocks() const { return locks_.Held(); }
+
+  // Loses the connection to the file as a dropped network share does: the descriptor
+  // goes (and the locks with it, for every other handle to take), while this handle
+  // still believes itself open and every call on it fails with EBADF. Close() then
+  // completes the loss. For tests of the recovery above.
+  void DropConnection();
 
   // errno of the last failed call and its text.
   int LastError() const { return last_error_; }

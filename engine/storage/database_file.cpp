@@ -1,6 +1,7 @@
 #include "engine/storage/database_file.h"
 
 #include <cerrno>
+#include <vector>
 
 #include "engine/platform/sleep.h"
 #include "engine/base/engine_error.h"
@@ -31,6 +32,18 @@ void TABSDatabaseFile::require_open(const char* operation) const {
   if (!opened_) RaiseError(30376, operation);
 }
 
+void TABSDatabaseFile::require_usable(const char* operation) const {
+  require_open(operation);
+  if (lost_) RaiseError(40207, file_name_);
+}
+
+void TABSDatabaseFile::lose() {
+  file_.Close();
+  lost_ = true;
+  lost_connection_ = true;
+  RaiseError(40207, file_name_);
+}
+
 void TABSDatabaseFile::require_closed(const char* operation) const {
   if (opened_) RaiseError(30377, operation);
 }
@@ -53,6 +66,7 @@ void TABSDatabaseFile::CreateFile(const std::string& file_name) {
     RaiseError(30361, file_name, file_.LastError(), file_.LastErrorText());
   opened_ = true;
   lost_connection_ = false;
+  lost_ = false;
 }
 
 void TABSDatabaseFile::OpenFile(const std::string& file_name, uint8_t access_mode,
@@ -66,11 +80,13 @@ void TABSDatabaseFile::OpenFile(const std::string& file_name, uint8_t access_mod
   if (!open_platform()) RaiseError(30364, file_name, file_.LastError(), file_.LastErrorText());
   opened_ = true;
   lost_connection_ = false;
+  lost_ = false;
 }
 
 void TABSDatabaseFile::CloseFile() {
   require_open("CloseFile");
   opened_ = false;
+  lost_ = false;
   if (!file_.Close()) RaiseError(30365, file_name_, file_.LastError(), file_.LastErrorText());
 }
 
@@ -78,16 +94,25 @@ bool TABSDatabaseFile::reconnect() {
   int64_t size = 0;
   if (file_.GetSize(&size)) return true;
   const int saved_error = file_.LastError();
-  for (int attempt = 0; attempt < 3; ++attempt) {
+  // Closing the dead handle gives up its byte locks; they are taken again below.
+  const std::vector<ByteLockTable::Range> held = file_.HeldLocks();
+  bool reopened = false;
+  for (int attempt = 0; attempt < 3 && !reopened; ++attempt) {
     file_.Close();
-    if (open_platform()) {
-      file_.SetLastError(saved_error);
-      return true;
-    }
-    SleepMilliseconds(reconnect_pause_ms_);
+    reopened = open_platform();
+    if (!reopened) SleepMilliseconds(reconnect_pause_ms_);
   }
+  if (!reopened) {
+    if (!held.empty()) lose();
+    file_.SetLastError(saved_error);
+    return false;
+  }
+  // Another user may have taken a lock in the meantime: then what it guarded cannot be
+  // trusted any more.
+  for (const ByteLockTable::Range& range : held)
+    if (!file_.LockRange(range.offset, range.count)) lose();
   file_.SetLastError(saved_error);
-  return file_.IsOpen();
+  return true;
 }
 
 template <typename Op>
@@ -104,12 +129,12 @@ int64_t TABSDatabaseFile::size_or_minus_one() {
 }
 
 bool TABSDatabaseFile::Seek(int64_t position) {
-  require_open("Seek");
+  require_usable("Seek");
   return with_retry([&] { return file_.Seek(position); });
 }
 
 void TABSDatabaseFile::SetPosition(int64_t position) {
-  require_open("SetPosition");
+  require_usable("SetPosition");
   if (Seek(position)) return;
   int64_t current = -1;
   if (file_.IsOpen()) file_.GetPosition(&current);
@@ -117,7 +142,7 @@ void TABSDatabaseFile::SetPosition(int64_t position) {
 }
 
 int64_t TABSDatabaseFile::GetPosition() {
-  require_open("GetPosition");
+  require_usable("GetPosition");
   int64_t position = 0;
   if (!with_retry([&] { return file_.GetPosition(&position); }))
     RaiseError(30373, file_name_, file_.LastError(), file_.LastErrorText());
@@ -125,13 +150,13 @@ int64_t TABSDatabaseFile::GetPosition() {
 }
 
 void TABSDatabaseFile::SetSize(int64_t size) {
-  require_open("SetSize");
+  require_usable("SetSize");
   if (!with_retry([&] { return file_.SetSize(size); }))
     RaiseError(30370, file_name_, size, file_.LastError(), file_.LastErrorText());
 }
 
 int64_t TABSDatabaseFile::GetSize() {
-  require_open("GetSize");
+  require_usable("GetSize");
   int64_t size = 0;
   if (!with_retry([&] { return file_.GetSize(&size); }))
     RaiseError(30371, file_name_, file_.LastError(), file_.LastErrorText());
@@ -139,7 +164,7 @@ int64_t TABSDatabaseFile::GetSize() {
 }
 
 bool TABSDatabaseFile::ReadBuffer(void* buffer, int32_t, int64_t position, int32_t count) {
-  require_open("ReadBuffer");
+  require_usable("ReadBuffer");
   if (count < 0) return false;
   return with_retry([&] {
     return file_.Read(buffer, static_cast<size_t>(count), position);
@@ -148,7 +173,7 @@ bool TABSDatabaseFile::ReadBuffer(void* buffer, int32_t, int64_t position, int32
 
 void TABSDatabaseFile::ReadBufferWithError(void* buffer, int32_t error_code, int64_t position,
                                            int32_t count) {
-  require_open("ReadBuffer");
+  require_usable("ReadBuffer");
   bool ok = count >= 0 && file_.Read(buffer, static_cast<size_t>(count), position);
   if (!ok && count > 0) {
     // A byte lock of another handle may have been in the way: probe it, then repeat.
@@ -166,7 +191,7 @@ void TABSDatabaseFile::ReadBufferWithError(void* buffer, int32_t error_code, int
 
 void TABSDatabaseFile::WriteBuffer(const void* buffer, int32_t error_code, int64_t position,
                                    int32_t count) {
-  require_open("WriteBuffer");
+  require_usable("WriteBuffer");
   const bool ok = count >= 0 && with_retry([&] {
     return file_.Write(buffer, static_cast<size_t>(count), position);
   });
@@ -178,42 +203,41 @@ void TABSDatabaseFile::WriteBuffer(const void* buffer, int32_t error_code, int64
 }
 
 void TABSDatabaseFile::FlushFileBuffers() {
-  require_open("FlushFileBuffers");
+  require_usable("FlushFileBuffers");
   if (!with_retry([&] { return file_.Flush(); }))
     RaiseError(30379, file_name_, file_.LastError(), file_.LastErrorText());
 }
 
-bool TABSDatabaseFile::lock_result(bool ok) {
-  if (ok) return true;
-  if (IsLostConnectionError(file_.LastError())) lost_connection_ = true;
-  return lost_connection_;
+template <typename Op>
+bool TABSDatabaseFile::retry_lock(Op&& op) {
+  if (op()) return true;
+  // Another holder: waiting is the caller's business, a reconnect cannot help.
+  if (IsLockConflictError(file_.LastError())) return false;
+  lost_connection_ = IsLostConnectionError(file_.LastError());
+  if (!reconnect()) return false;
+  lost_connection_ = false;
+  if (op()) return true;
+  lost_connection_ = IsLostConnectionError(file_.LastError());
+  return false;
 }
 
 bool TABSDatabaseFile::LockByte(int32_t count, int64_t offset) {
-  require_open("LockByte");
-  if (file_.LockRange(offset, count)) return true;
-  lock_result(false);
-  if (!reconnect()) return lost_connection_;
-  lost_connection_ = false;
-  return lock_result(file_.LockRange(offset, count));
+  require_usable("LockByte");
+  return retry_lock([&] { return file_.LockRange(offset, count); });
 }
 
 bool TABSDatabaseFile::UnlockByte(int32_t count, int64_t offset) {
-  require_open("UnlockByte");
-  if (file_.UnlockRange(offset, count)) return true;
-  lock_result(false);
-  if (!reconnect()) return lost_connection_;
-  lost_connection_ = false;
-  return lock_result(file_.UnlockRange(offset, count));
+  require_usable("UnlockByte");
+  return retry_lock([&] { return file_.UnlockRange(offset, count); });
 }
 
 bool TABSDatabaseFile::IsByteLocked(int64_t offset) {
-  require_open("IsByteLocked");
+  require_usable("IsByteLocked");
   return IsRegionLocked(1, offset);
 }
 
 bool TABSDatabaseFile::IsRegionLocked(int32_t count, int64_t offset) {
-  require_open("IsRegionLocked");
+  require_usable("IsRegionLocked");
   if (!LockByte(count, offset)) return true;
   UnlockByte(count, offset);
   return false;

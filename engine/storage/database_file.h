@@ -4,8 +4,16 @@
 // Failed positioning, size, read, write, flush and lock calls are retried once after a
 // reconnect check: when the handle no longer answers a size query (as after a dropped
 // network share) the file is closed and reopened with the stored name and modes, up to
-// three times a second apart. Lock failures that mean a lost handle set the
-// lost-connection mark, under which locking and unlocking report success.
+// three times a second apart, and every byte lock the old handle held is taken again on
+// the new one. When the file cannot be reopened while locks were held, or a lock cannot
+// be taken back, the file is lost for good: the handle is closed and every operation
+// but CloseFile raises "Connection to database file '%s' was lost together with its
+// locks..." (40207), since continuing without the locks would let other users in.
+//
+// A lock or unlock reports success only when it was done. A conflict with another
+// holder fails at once; any other failure (which sets the lost-connection mark when it
+// means a dead handle) goes through the reconnect check and one retry, and fails if
+// that does not succeed either.
 #pragma once
 
 #include <cstdint>
@@ -33,7 +41,8 @@ class TABSDatabaseFile {
   int64_t GetPosition();
   void SetSize(int64_t size);
   int64_t GetSize();
-  // Reads `count` bytes at `position`; reports failure without raising.
+  // Reads `count` bytes at `position`; reports failure without raising (except that a
+  // lost file raises, as every operation on it does).
   bool ReadBuffer(void* buffer, int32_t error_code, int64_t position, int32_t count);
   // Reads `count` bytes at `position` or raises the read error with `error_code`.
   void ReadBufferWithError(void* buffer, int32_t error_code, int64_t position, int32_t count);
@@ -45,6 +54,8 @@ class TABSDatabaseFile {
   bool IsRegionLocked(int32_t count, int64_t offset);
 
   bool IsOpened() const { return opened_; }
+  // The connection was lost and the locks could not be taken back (see above).
+  bool Lost() const { return lost_; }
   const std::string& FileName() const { return file_name_; }
   uint8_t AccessMode() const { return access_mode_; }
   uint8_t ShareMode() const { return share_mode_; }
@@ -57,13 +68,17 @@ class TABSDatabaseFile {
 
  private:
   void require_open(const char* operation) const;
+  // require_open, and the file must not be lost.
+  void require_usable(const char* operation) const;
+  [[noreturn]] void lose();
   void require_closed(const char* operation) const;
   bool open_platform();
   // The reconnect check: true when the handle is valid afterwards.
   bool reconnect();
   template <typename Op>
   bool with_retry(Op&& op);
-  bool lock_result(bool ok);
+  template <typename Op>
+  bool retry_lock(Op&& op);
   int64_t size_or_minus_one();
 
   std::string file_name_;
@@ -71,6 +86,7 @@ class TABSDatabaseFile {
   uint8_t share_mode_ = 1;
   bool opened_ = false;
   bool lost_connection_ = false;
+  bool lost_ = false;
   int reconnect_pause_ms_ = 1000;
   PlatformFile file_;
 };

@@ -148,6 +148,9 @@ void TABSDiskPageManager::CreateDatabase(const std::string& file_name, uint16_t 
                                          const TABSPassword& password) {
   if (file_.IsOpened()) RaiseError(10461, file_name);
   if (page_size <= kPageHeaderSize + 10 || pages_per_extent == 0) RaiseError(20237);
+  // A cipher code outside the eight would leave the pages unencrypted in a file that
+  // says they are: refuse it before the file is touched.
+  if (!IsKnownCipher(password.CryptoAlgorithm)) RaiseError(40201, password.CryptoAlgorithm);
   SetPageSize(page_size, kPageHeaderSize);
   password_ = password;
   file_.CreateFile(file_name);
@@ -171,8 +174,9 @@ void TABSDiskPageManager::CreateDatabase(const std::string& file_name, uint16_t 
       for (int i = 0; i < TABSCheckBlock::kCheckByteCount; ++i)
         check[i] = static_cast<uint8_t>(RandomNumber(255));
       check_block_.SetChecksum(BufferChecksum(0, check, TABSCheckBlock::kCheckByteCount));
-      EncryptBuffer(password.CryptoAlgorithm, check, TABSCheckBlock::kCheckByteCount,
-                    password.Password);
+      if (!EncryptBuffer(password.CryptoAlgorithm, check, TABSCheckBlock::kCheckByteCount,
+                         password.Password))
+        RaiseError(40205);
     }
     WriteMainHeader();
     file_.WriteBuffer(check_block_.Bytes(), 30438, check_block_offset_, kCheckBlockSize);
@@ -253,10 +257,8 @@ void TABSDiskPageManager::read_prologue_after_header() {
   if (header_.Encrypted()) {
     // The database's cipher is the one its check block names.
     password_.CryptoAlgorithm = check_block_.CryptoAlgorithm();
-    uint8_t check[TABSCheckBlock::kCheckByteCount];
-    std::memcpy(check, check_block_.CheckBytes(), sizeof check);
-    DecryptBuffer(password_.CryptoAlgorithm, check, sizeof check, password_.Password);
-    if (BufferChecksum(0, check, sizeof check) != check_block_.Checksum()) RaiseError(30445);
+    if (!IsKnownCipher(password_.CryptoAlgorithm)) RaiseError(40202, password_.CryptoAlgorithm);
+    VerifyPassword(password_.Password);
   }
   lock_area_offset_ = check_block_offset_ + check_block_.Size();
   if (lock_area_offset_ != base_offset_ + kMainHeaderSize + kCheckBlockSize) RaiseError(20237);
@@ -265,6 +267,15 @@ void TABSDiskPageManager::read_prologue_after_header() {
   std::memcpy(lock_area_.Bytes(), size_bytes, 2);
   next_object_id_offset_ = lock_area_offset_ + LoadLE<uint16_t>(size_bytes);
   page0_offset_ = next_object_id_offset_ + 4;
+}
+
+void TABSDiskPageManager::VerifyPassword(const std::string& password) const {
+  if (!header_.Encrypted()) return;
+  uint8_t check[TABSCheckBlock::kCheckByteCount];
+  std::memcpy(check, check_block_.CheckBytes(), sizeof check);
+  if (!DecryptBuffer(check_block_.CryptoAlgorithm(), check, sizeof check, password))
+    RaiseError(40206);
+  if (BufferChecksum(0, check, sizeof check) != check_block_.Checksum()) RaiseError(30445);
 }
 
 void TABSDiskPageManager::CloseDatabase() {
@@ -313,7 +324,7 @@ void TABSDiskPageManager::RevalidatePage(TABSPage* page) {
     page->SetModificationCounter(on_disk);
     return;
   }
-  if (!ReadPage(page)) RaiseError(20300, page->PageNo());
+  if (!ReadPage(page)) RaiseError(40101, page->PageNo());
 }
 
 void TABSDiskPageManager::AllocatePageNo(TABSPage* page) {
@@ -339,7 +350,9 @@ bool TABSDiskPageManager::ReadPage(TABSPage* page) {
   }
   if (header_.Encrypted() && !IsMapPage(page->PageNo())) {
     uint8_t* header = page->Header();
-    DecryptBuffer(page_header::PageCipher(header), page->Data(), DataSize(), password_.Password);
+    // A page whose cipher cannot be applied is refused, never taken as plain text.
+    if (!DecryptBuffer(page_header::PageCipher(header), page->Data(), DataSize(), password_.Password))
+      RaiseError(40204, page->PageNo());
     if (BufferChecksum(0, page->Data(), DataSize()) != page_header::DataCRC(header))
       RaiseError(30446, page->PageNo());
   }
@@ -354,22 +367,20 @@ void TABSDiskPageManager::WritePage(TABSPage* page) {
   uint8_t* header = page->Header();
   const bool encrypt =
       header_.Encrypted() && !IsMapPage(page->PageNo()) && page->EncryptOnWrite();
-  if (encrypt) {
-    page_header::SetPageCipher(header, password_.CryptoAlgorithm);
-    page_header::SetDataCRC(header, BufferChecksum(0, page->Data(), DataSize()));
-    EncryptBuffer(password_.CryptoAlgorithm, page->Data(), DataSize(), password_.Password);
-  }
-  try {
+  if (!encrypt) {
     file_.WriteBuffer(page->Buffer(), 10469, PageOffset(page->PageNo()), PageSize());
-  } catch (...) {
-    if (encrypt)
-      DecryptBuffer(password_.CryptoAlgorithm, page->Data(), DataSize(), password_.Password);
-    throw;
+    return;
   }
-  // The cached copy is plain again. Only what was encrypted is decrypted: a page that
-  // was written plain stays as it is.
-  if (encrypt)
-    DecryptBuffer(page_header::PageCipher(header), page->Data(), DataSize(), password_.Password);
+  page_header::SetPageCipher(header, password_.CryptoAlgorithm);
+  page_header::SetDataCRC(header, BufferChecksum(0, page->Data(), DataSize()));
+  // The page goes to disk from an encrypted copy, so the cached page stays plain and a
+  // failed encryption can never put plain data into the file.
+  thread_local std::vector<uint8_t> sealed;
+  sealed.assign(page->Buffer(), page->Buffer() + PageSize());
+  if (!EncryptBuffer(password_.CryptoAlgorithm, sealed.data() + kPageHeaderSize, DataSize(),
+                     password_.Password))
+    RaiseError(40203, page->PageNo());
+  file_.WriteBuffer(sealed.data(), 10469, PageOffset(page->PageNo()), PageSize());
 }
 
 void TABSDiskPageManager::FreePage(int32_t session, int32_t page_no) {

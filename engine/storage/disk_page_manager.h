@@ -31,6 +31,10 @@ class TABSDiskPageManager : public TABSPageManager {
   // an old format. `exclusive` opens without sharing and switches multi-user off.
   void OpenDatabase(const std::string& file_name, const TABSPassword& password,
                     bool& read_only, bool exclusive, bool multi_user, bool& needs_repair);
+  // Raises "Cannot open database because incorrect password" (30445) unless `password`
+  // passes the check block of the open database; an unencrypted one takes any. Every
+  // connection to an open database proves its password this way.
+  void VerifyPassword(const std::string& password) const;
   // Closes the file and drops the free-space manager and every cached page.
   void CloseDatabase();
   bool IsOpened() const { return file_.IsOpened(); }

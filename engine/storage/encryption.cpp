@@ -149,7 +149,7 @@ const BlockCipher* cipher_for(uint8_t code, std::string_view password) {
 
 bool process(bool encrypt, uint8_t code, void* buffer, size_t length,
              std::string_view password) {
-  if (code >= kCipherCount) return true;
+  if (!IsKnownCipher(code)) return false;
   try {
     const BlockCipher* cipher = cipher_for(code, password);
     if (!cipher) return false;

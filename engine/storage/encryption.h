@@ -44,8 +44,13 @@ int CipherBlockSize(uint8_t code);
 // empty for an unknown code.
 std::vector<uint8_t> DeriveCipherKey(uint8_t code, std::string_view password);
 
-// Encrypt or decrypt `length` bytes in place as one message. An unknown code leaves the
-// buffer unchanged and reports success; an internal failure of the cipher reports false.
+// Whether `code` names one of the eight ciphers.
+inline bool IsKnownCipher(uint8_t code) { return code < kCipherCount; }
+
+// Encrypt or decrypt `length` bytes in place as one message. An unknown code, or a
+// failure of the cipher, reports false; the cipher is set up before the first byte is
+// touched, so a buffer that was refused is left as it was. Callers must check the
+// result: a false answer means the buffer was not transformed.
 // The key schedule of the last password used by the calling thread is kept, which gives
 // the same bytes as building it anew on every call.
 bool EncryptBuffer(uint8_t code, void* buffer, size_t length, std::string_view password);

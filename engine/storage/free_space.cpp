@@ -166,18 +166,64 @@ int64_t TABSDatabaseFreeSpaceManager::extend() {
   if (candidate >= total_ + n) n = candidate - total_ + 1;
   while (g.IsMapPage(total_ + n - 1)) ++n;
   const int64_t old_total = total_;
-  const int64_t old_last_pfs = old_total == 0 ? -1 : (old_total - 1) / g.P;
-  const int64_t old_last_eam = old_total == 0 ? -1 : (old_total - 1) / g.M;
+  // The map pages that do not exist yet are those at or beyond the old end of the file.
+  const int64_t first_new_pfs = (old_total + g.P - 1) / g.P;
+  int64_t first_new_eam = old_total == 0 ? 0 : (old_total - 1) / g.M;
+  if (g.EamPageNo(first_new_eam) < old_total) ++first_new_eam;
   pages_.GrowFile(static_cast<int32_t>(n));
   total_ = pages_.MainHeader().TotalPageCount();
+  // The maps already in the file must describe the new pages as free, whatever an
+  // interrupted shrink left there.
+  clear_beyond(old_total);
   const int64_t last_pfs = (total_ - 1) / g.P;
   const int64_t last_eam = (total_ - 1) / g.M;
-  for (int64_t i = old_last_pfs + 1; i <= last_pfs; ++i) new_map_page(i * g.P, ptPFS);
-  for (int64_t k = old_last_eam + 1; k <= last_eam; ++k) new_map_page(g.EamPageNo(k), ptEAM);
-  for (int64_t k = old_last_eam + 1; k <= last_eam; ++k) mark(g.EamPageNo(k), true, true, false);
-  for (int64_t i = old_last_pfs + 1; i <= last_pfs; ++i) mark(i * g.P, true, false, true);
+  for (int64_t i = first_new_pfs; i <= last_pfs; ++i) new_map_page(i * g.P, ptPFS);
+  for (int64_t k = first_new_eam; k <= last_eam; ++k) new_map_page(g.EamPageNo(k), ptEAM);
+  for (int64_t k = first_new_eam; k <= last_eam; ++k) mark(g.EamPageNo(k), true, true, false);
+  for (int64_t i = first_new_pfs; i <= last_pfs; ++i) mark(i * g.P, true, false, true);
   mark(candidate, true, true, true);
   return candidate;
+}
+
+void TABSDatabaseFreeSpaceManager::clear_beyond(int64_t end) {
+  const TABSMapGeometry& g = geometry_;
+  if (end <= 0) return;
+  // The PFS page that holds `end`, when it lies before it: clear every bit from `end` on.
+  const int64_t pfs_no = g.PfsPageOf(end);
+  if (pfs_no < end) {
+    read_map(pfs_no, pfs_, ptPFS, 30424);
+    uint8_t* bits = pfs_.data() + kPageHeaderSize;
+    const int64_t start = end - pfs_no;
+    const auto keep = static_cast<uint8_t>((1u << (start % 8)) - 1);  // bits before `end`
+    bool changed = (bits[start / 8] & ~keep) != 0;
+    bits[start / 8] &= keep;
+    for (int64_t b = start / 8 + 1; b < g.DS; ++b) {
+      changed = changed || bits[b] != 0;
+      bits[b] = 0;
+    }
+    if (changed) write_map(pfs_no, pfs_);
+  }
+  // The EAM page that covers `end`, when it lies before it: the extents that start at or
+  // after `end` go back to "never computed", as in a new EAM page.
+  const int64_t k = g.EamIndexOf(end);
+  const int64_t eam_no = g.EamPageNo(k);
+  if (eam_no < end) {
+    read_map(eam_no, eam_, ptEAM, 30428);
+    uint8_t* codes = eam_.data() + kPageHeaderSize;
+    bool changed = false;
+    const int64_t first_extent = (end + g.E - 1) / g.E - k * g.X;
+    for (int64_t e = first_extent; e < g.X; ++e) {
+      uint8_t& byte = codes[e / 4];
+      const int shift = static_cast<int>(2 * (e % 4));
+      if (byte & (3u << shift)) {
+        byte = static_cast<uint8_t>(byte & ~(3u << shift));
+        changed = true;
+      }
+    }
+    if (changed) write_map(eam_no, eam_);
+    // The extent that runs across `end` has pages missing: it has room.
+    if (end % g.E != 0) recompute_extent(end - 1);
+  }
 }
 
 int32_t TABSDatabaseFreeSpaceManager::scan_highest_used() {
@@ -284,6 +330,10 @@ void TABSDatabaseFreeSpaceManager::ReleasePage(int32_t page_no) {
         pages_.MainHeader().SetHighestUsedPageNo(highest_used_);
         pages_.ShrinkFile(cut);
         total_ = pages_.MainHeader().TotalPageCount();
+        // Map pages cut off with the tail (an EAM page inside a PFS page's range, with
+        // an odd extent size) leave their bits behind: clear them, or the next growth
+        // would find its new map page already in use.
+        clear_beyond(total_);
       }
     }
   } catch (...) {

@@ -55,6 +55,10 @@ class TABSDatabaseFreeSpaceManager {
   int64_t find_free();
   int64_t search_eam(int64_t eam_index);
   int64_t extend();
+  // Puts the maps of the pages from `end` on back to their state in a file that ends
+  // there: PFS bits clear, extent codes "never computed", the extent across `end`
+  // recomputed.
+  void clear_beyond(int64_t end);
   int32_t scan_highest_used();
   void read_map(int64_t page_no, std::vector<uint8_t>& buffer, uint16_t type, int32_t type_error);
   void write_map(int64_t page_no, const std::vector<uint8_t>& buffer);

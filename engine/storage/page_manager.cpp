@@ -30,7 +30,7 @@ void TABSPageManager::LoadFromStream(std::istream&) {}
 void TABSPageManager::SaveToStream(std::ostream&) {}
 
 void TABSPageManager::RevalidatePage(TABSPage* page) {
-  if (!ReadPage(page)) RaiseError(20300, page->PageNo());
+  if (!ReadPage(page)) RaiseError(40101, page->PageNo());
 }
 
 TABSPageManager::SessionPages* TABSPageManager::FindSession(int32_t session) {
@@ -91,7 +91,7 @@ TABSPageHandle TABSPageManager::GetPage(int32_t session, int32_t page_no, bool v
       page = fresh.get();
       cache_.Insert(std::move(fresh));
       try {
-        if (!ReadPage(page)) RaiseError(20300, page_no);
+        if (!ReadPage(page)) RaiseError(40101, page_no);
         const bool headers = header_size_ >= kPageHeaderSize;
         if (headers && expected_type != kAnyPageType && expected_type != page->PageType())
           RaiseError(20153, expected_type, page->PageType());
@@ -178,7 +178,7 @@ void TABSPageManager::CheckCommit(int32_t session) {
   SessionPages* record = FindSession(session);
   if (!record) return;
   if (record->held > 0) RaiseError(20152);
-  if (record->conflict_page >= 0) RaiseError(20301, record->conflict_page);
+  if (record->conflict_page >= 0) RaiseError(40102, record->conflict_page);
   record->dirty.ForEachByUse([](const TABSPage* page) {
     if (!page->dirty_) RaiseError(20085);
     if (page->use_count_ > 0) RaiseError(20086);

@@ -33,7 +33,7 @@ struct TABSSessionPages {
   // Handles of this session that are alive.
   int32_t held = 0;
   // A page this session changed on top of bytes that another session's commit has since
-  // replaced; -1 when none. Its commit is refused (20301) until it rolls back.
+  // replaced; -1 when none. Its commit is refused (40102) until it rolls back.
   int32_t conflict_page = -1;
 };
 
@@ -95,7 +95,7 @@ class TABSPageManager {
   virtual void RevalidatePage(TABSPage* page);
   // The checks a commit makes before it changes anything: no handle of the session is
   // alive, no page of it was overtaken by another session's commit, every page of its
-  // dirty list is dirty (20152, 20301, 20085, 20086).
+  // dirty list is dirty (20152, 40102, 20085, 20086).
   void CheckCommit(int32_t session);
   // Page bookkeeping for the storage variants.
   static void AssignPageNo(TABSPage* page, int32_t page_no) { page->page_no_ = page_no; }

@@ -158,6 +158,46 @@ TEST(DiskDatabase, FailedOpenClosesEverythingAndReraises) {
   EXPECT_FALSE(missing.IsOpened());
 }
 
+TEST(DiskDatabase, EveryConnectionProvesItsPassword) {
+  TempFolder folder;
+  const std::string name = folder.File("pw.dat");
+  MakeDatabase(name, 2, {"pw", caBlowfish});
+  auto db = TABSDiskDatabaseData::Attach(name);
+  TABSConnectOptions right;
+  right.Password = {"pw", 0};
+  const int32_t a = db->Connect(right);
+  // The file is open already: sharing it spares no connection the check.
+  for (const char* wrong : {"nope", "", "PW", "pw "}) {
+    TABSConnectOptions options;
+    options.Password = {wrong, caBlowfish};
+    EXPECT_EQ(CodeOf([&] { db->Connect(options); }), 30445) << wrong;
+  }
+  // The refused connections took no slot and left the first one working.
+  EXPECT_TRUE(db->IsOpened());
+  TABSTableMetadata m;
+  SimpleTable(m);
+  db->CreateTable(a, "words", m);
+  const int32_t b = db->Connect(right);
+  EXPECT_NE(a, b);
+  std::vector<std::string> names;
+  db->GetTableNames(names);
+  EXPECT_EQ(names, std::vector<std::string>{"words"});
+  db->Disconnect(b);
+  db->Disconnect(a);
+  EXPECT_FALSE(db->IsOpened());
+
+  // An unencrypted file asks no password of the first connection, nor of the others.
+  const std::string plain = folder.File("plain.dat");
+  MakeDatabase(plain, 2);
+  auto open = TABSDiskDatabaseData::Attach(plain);
+  const int32_t c = open->Connect({});
+  TABSConnectOptions any;
+  any.Password = {"anything", 0};
+  const int32_t d = open->Connect(any);
+  open->Disconnect(d);
+  open->Disconnect(c);
+}
+
 TEST(DiskDatabase, ConnectionsShareTheObjectAndItsMode) {
   TempFolder folder;
   const std::string name = folder.File("m.dat");

@@ -6,9 +6,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "engine/base/engine_error.h"
 #include "engine/database/disk_database_data.h"
@@ -20,6 +24,7 @@ namespace dadoveri {
 namespace {
 
 using testing::CodeOf;
+using testing::MessageOf;
 using testing::TempFolder;
 
 constexpr TABSLockAttempts kOnce{1, 0};
@@ -201,6 +206,195 @@ TEST_F(LockFixture, CommitTakesWriteLocksOfChangedTables) {
   m.CheckNoLocks();
   db.Disconnect(s1);
   db.Disconnect(s0);
+}
+
+TEST_F(LockFixture, AFailedCommitReleasesTheWriteLocksItTook) {
+  TABSDiskDatabaseData db(name_);
+  const int32_t s0 = db.Connect({});
+  const int32_t s1 = db.Connect({});
+  auto file = LockFile(db);
+  TABSDatabaseTableLockManager& m = db.LockManager();
+  ASSERT_TRUE(m.LockTable(s0, ltTransaction, *file, kOnce));
+  // A page still in use makes the page commit refuse.
+  TABSPageHandle page = db.DiskPageManager().AddPage(s0, ptTableRecord);
+  const int32_t refused = CodeOf([&] { db.CommitSession(s0); });
+  EXPECT_NE(refused, 0);
+  EXPECT_NE(refused, 20233) << "the write lock was granted; the page commit refused";
+  EXPECT_FALSE(m.HoldsLock(s0, ltWrite, *file));
+  EXPECT_TRUE(m.HoldsLock(s0, ltTransaction, *file)) << "the changes are still pending";
+  EXPECT_TRUE(m.LockTable(s1, ltRead, *file, kOnce)) << "no write lock is left in the way";
+  m.UnlockTable(s1, ltRead, *file);
+  page.Release();
+  db.CommitSession(s0);
+  EXPECT_FALSE(m.HoldsLock(s0, ltTransaction, *file));
+  EXPECT_FALSE(m.HoldsLock(s0, ltWrite, *file));
+  m.CheckNoLocks();
+  db.Disconnect(s1);
+  db.Disconnect(s0);
+}
+
+TEST_F(LockFixture, AMissingEditLockStillReleasesTheTransactionAndWriteLocks) {
+  TABSDiskDatabaseData db(name_);
+  const int32_t s0 = db.Connect({});
+  auto file = LockFile(db);
+  TABSDatabaseTableLockManager& m = db.LockManager();
+  m.CommitAttempts = kFew;
+  ASSERT_TRUE(m.LockTable(s0, ltTransaction, *file, kOnce));
+  ASSERT_TRUE(m.LockTable(s0, ltWrite, *file, kOnce));
+  ASSERT_TRUE(m.LockRecord(s0, *file, 5, 1));
+  // Another handle's transaction byte keeps the edit lock out after the commit.
+  TABSDiskDatabaseData other(name_);
+  const int32_t s = other.Connect({});
+  auto other_file = LockFile(other);
+  ASSERT_TRUE(other_file->LockTypeByte(ltTransaction, s));
+  EXPECT_EQ(CodeOf([&] { db.CommitSession(s0); }), 20203);
+  EXPECT_FALSE(m.HoldsLock(s0, ltTransaction, *file));
+  EXPECT_FALSE(m.HoldsLock(s0, ltWrite, *file));
+  EXPECT_FALSE(m.HoldsLock(s0, ltEdit, *file));
+  EXPECT_TRUE(m.HoldsLock(s0, ltRecord, *file));
+  EXPECT_FALSE(file->IsTypeByteLocked(ltWrite, s0));
+  EXPECT_FALSE(file->IsTypeByteLocked(ltTransaction, s0));
+  ASSERT_TRUE(other_file->UnlockTypeByte(ltTransaction, s));
+  m.UnlockRecord(s0, *file);
+  m.CheckNoLocks();
+  other_file->CloseFile();
+  other.Disconnect(s);
+  db.Disconnect(s0);
+}
+
+TEST_F(LockFixture, AnUnlockFailingAfterCommitDoesNotKeepTheOtherLocks) {
+  TABSDiskDatabaseData db(name_);
+  const int32_t s0 = db.Connect({});
+  {
+    TABSTableMetadata m;
+    TABSFieldDef* f = m.Fields.AddFieldDef();
+    f->Name = "B";
+    f->SetType(ctInteger);
+    db.CreateTable(s0, "U", m);
+  }
+  auto t = LockFile(db);
+  TABSTableLocksFile u(db.DiskPageManager());
+  u.OpenFile(db.TableList().Find("U").LocksStartPageNo);
+  TABSDatabaseTableLockManager& m = db.LockManager();
+  m.UnlockRetry = {3, 1};
+  for (TABSTableLocksFile* file : {t.get(), &u})
+    for (int32_t type : {ltTransaction, ltWrite}) ASSERT_TRUE(m.LockTable(s0, type, *file, kOnce));
+  // Another handle keeps T's lock file locked: T's locks cannot be released for now.
+  TABSDiskDatabaseData other(name_);
+  const int32_t s = other.Connect({});
+  auto other_t = LockFile(other);
+  ASSERT_TRUE(other_t->TryLockFile());
+  EXPECT_EQ(CodeOf([&] { db.CommitSession(s0); }), 20204);
+  for (int32_t type : {ltTransaction, ltWrite}) {
+    EXPECT_FALSE(m.HoldsLock(s0, type, u)) << type;
+    EXPECT_FALSE(u.IsTypeByteLocked(type, s0)) << type;
+    EXPECT_TRUE(m.HoldsLock(s0, type, *t)) << "still locked in the file, so still listed";
+  }
+  ASSERT_TRUE(other_t->UnlockFile());
+  db.CommitSession(s0);
+  for (int32_t type : {ltTransaction, ltWrite}) EXPECT_FALSE(m.HoldsLock(s0, type, *t));
+  m.CheckNoLocks();
+  other_t->CloseFile();
+  other.Disconnect(s);
+  u.CloseFile();
+  db.Disconnect(s0);
+}
+
+// Two sessions of one process on two threads: one commits while the other holds a read
+// lock in its way; the other lets go of it under the database lock, as a reader does,
+// and then commits a change of its own. The waiting commit must leave the database lock
+// and the lock manager free for the other session, and both commits go through.
+TEST_F(LockFixture, CommitWaitsForAnotherSessionOfTheProcessWithoutBlockingIt) {
+  TABSDiskDatabaseData db(name_);
+  const int32_t s0 = db.Connect({});
+  const int32_t s1 = db.Connect({});
+  {
+    TABSTableMetadata m;
+    TABSFieldDef* f = m.Fields.AddFieldDef();
+    f->Name = "B";
+    f->SetType(ctInteger);
+    db.CreateTable(s1, "U", m);
+  }
+  auto t = LockFile(db);
+  auto u = std::make_unique<TABSTableLocksFile>(db.DiskPageManager());
+  u->OpenFile(db.TableList().Find("U").LocksStartPageNo);
+  TABSDatabaseTableLockManager& m = db.LockManager();
+  m.CommitAttempts = {400, 20};  // several seconds at most
+  ASSERT_TRUE(m.LockTable(s0, ltTransaction, *t, kOnce));
+  ASSERT_TRUE(m.LockTable(s1, ltRead, *t, kOnce));
+  ASSERT_TRUE(m.LockTable(s1, ltTransaction, *u, kOnce));
+
+  std::atomic<bool> waiting{false};
+  int32_t first = -1, second = -1;
+  std::thread committer([&] {
+    waiting = true;
+    first = CodeOf([&] { db.CommitSession(s0); });
+  });
+  std::thread reader([&] {
+    while (!waiting) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));  // the commit is waiting now
+    {
+      std::lock_guard database(db.Lock());
+      m.UnlockTable(s1, ltRead, *t);
+    }
+    second = CodeOf([&] { db.CommitSession(s1); });
+  });
+  reader.join();
+  committer.join();
+  EXPECT_EQ(first, 0);
+  EXPECT_EQ(second, 0);
+  for (int32_t s : {s0, s1})
+    for (auto* file : {t.get(), u.get()})
+      for (int32_t type : {ltTransaction, ltWrite}) EXPECT_FALSE(m.HoldsLock(s, type, *file));
+  m.CheckNoLocks();
+  u->CloseFile();
+  db.Disconnect(s1);
+  db.Disconnect(s0);
+}
+
+// A database whose file handle drops (as with a network share) while a session holds
+// its slot and a table lock: the reconnect takes both back, or, when another connection
+// took one meanwhile, leaves the database refusing every operation with a clear error
+// instead of going on without them.
+TEST_F(LockFixture, ALostConnectionTakesItsLocksBackOrMakesTheDatabaseUnusable) {
+  TABSDiskDatabaseData db(name_);
+  const int32_t s = db.Connect({});
+  ASSERT_EQ(s, 0);
+  db.DiskPageManager().File().SetReconnectPause(1);
+  auto file = LockFile(db);
+  TABSDatabaseTableLockManager& m = db.LockManager();
+  ASSERT_TRUE(m.LockTable(s, ltTableOpen, *file, kOnce));
+  db.DiskPageManager().File().Platform().DropConnection();
+  ASSERT_TRUE(m.LockTable(s, ltRead, *file, kOnce));  // reconnects first
+  {
+    TABSDiskDatabaseData other(name_);
+    const int32_t o = other.Connect({});
+    EXPECT_EQ(o, 1) << "slot 0 was taken back";
+    auto f = LockFile(other);
+    EXPECT_FALSE(other.LockManager().LockTable(o, ltExclusive, *f, kOnce)) << "so was the open lock";
+    f->CloseFile();
+    other.Disconnect(o);
+  }
+  m.UnlockTable(s, ltRead, *file);
+
+  // Dropped again; this time another connection takes slot 0 before the reconnect.
+  db.DiskPageManager().File().Platform().DropConnection();
+  TABSDiskDatabaseData other(name_);
+  const int32_t o = other.Connect({});
+  EXPECT_EQ(o, 0);
+  const std::string lost = "Connection to database file '" + name_ +
+                           "' was lost together with its locks. Close the database and open it "
+                           "again - Native error: 40207";
+  EXPECT_EQ(MessageOf([&] { m.LockTable(s, ltRead, *file, kOnce); }), lost);
+  EXPECT_EQ(CodeOf([&] { db.GetNextObjectID(); }), 40207);
+  // The other connection works on; the lost one can still be disconnected and closed.
+  auto f = LockFile(other);
+  EXPECT_TRUE(other.LockManager().LockTable(o, ltExclusive, *f, kOnce));
+  other.LockManager().UnlockTable(o, ltExclusive, *f);
+  f->CloseFile();
+  EXPECT_EQ(CodeOf([&] { db.Disconnect(s); }), 40207);
+  EXPECT_FALSE(db.IsOpened());
+  other.Disconnect(o);
 }
 
 TEST_F(LockFixture, ExclusiveDatabaseLocksNothing) {

@@ -64,9 +64,55 @@ TEST_F(ByteLockTest, ReadOnlyHandlesStillConflictWithWriters) {
   EXPECT_TRUE(second_reader.LockRange(20, 1));
 }
 
-TEST(ByteLock, LostConnectionClassification) {
-  for (int e : {EBADF, EIO, ESTALE, ENETDOWN, ECONNRESET, EPERM}) EXPECT_TRUE(IsLostConnectionError(e)) << e;
-  for (int e : {EAGAIN, EACCES, ENOENT, EDEADLK}) EXPECT_FALSE(IsLostConnectionError(e)) << e;
+TEST(ByteLock, FailureClassification) {
+  for (int e : {EBADF, EIO, ESTALE, ENETDOWN, ECONNRESET, EPERM}) {
+    EXPECT_TRUE(IsLostConnectionError(e)) << e;
+    EXPECT_FALSE(IsLockConflictError(e)) << e;
+  }
+  for (int e : {EAGAIN, EACCES}) {
+    EXPECT_TRUE(IsLockConflictError(e)) << e;
+    EXPECT_FALSE(IsLostConnectionError(e)) << e;
+  }
+  for (int e : {ENOENT, EDEADLK, EINVAL, ENOLCK}) {
+    EXPECT_FALSE(IsLostConnectionError(e)) << e;
+    EXPECT_FALSE(IsLockConflictError(e)) << e;
+  }
+}
+
+TEST_F(ByteLockTest, FailuresTellAConflictFromABrokenHandle) {
+  ASSERT_TRUE(a_.LockRange(360, 1));
+  EXPECT_FALSE(b_.LockRange(360, 1));
+  EXPECT_TRUE(IsLockConflictError(b_.LastError()));
+  EXPECT_FALSE(a_.LockRange(360, 1));  // the handle's own lock conflicts too
+  EXPECT_TRUE(IsLockConflictError(a_.LastError()));
+  EXPECT_FALSE(a_.LockRange(10, 0));
+  EXPECT_FALSE(IsLockConflictError(a_.LastError()));
+  EXPECT_FALSE(a_.UnlockRange(400, 1));  // never locked
+  EXPECT_FALSE(IsLockConflictError(a_.LastError()));
+}
+
+TEST_F(ByteLockTest, ADroppedConnectionLosesItsLocksButRemembersThem) {
+  ASSERT_TRUE(a_.LockRange(360, 1));
+  ASSERT_TRUE(a_.LockRange(100, 10));
+  a_.DropConnection();
+  EXPECT_TRUE(a_.IsOpen());
+  // The locks went with the descriptor: another handle takes them.
+  EXPECT_TRUE(b_.LockRange(360, 1));
+  EXPECT_TRUE(b_.LockRange(100, 10));
+  // Every call on the dropped handle fails as on a dead handle.
+  EXPECT_FALSE(a_.LockRange(500, 1));
+  EXPECT_TRUE(IsLostConnectionError(a_.LastError()));
+  int64_t size = 0;
+  EXPECT_FALSE(a_.GetSize(&size));
+  EXPECT_TRUE(IsLostConnectionError(a_.LastError()));
+  char c;
+  EXPECT_FALSE(a_.Read(&c, 1, 0));
+  ASSERT_EQ(a_.HeldLocks().size(), 2u);
+  EXPECT_EQ(a_.HeldLocks()[0].offset, 360);
+  EXPECT_EQ(a_.HeldLocks()[1].count, 10);
+  EXPECT_TRUE(a_.Close());
+  EXPECT_FALSE(a_.IsOpen());
+  EXPECT_TRUE(a_.HeldLocks().empty());
 }
 
 }  // namespace

@@ -136,15 +136,93 @@ TEST(DatabaseFile, ReconnectsWhenTheHandleIsLost) {
   EXPECT_EQ(std::string(buf, 4), "data");
   EXPECT_TRUE(f.Platform().IsOpen());
 
-  // When the file cannot be reopened, lock calls on the dead handle report success
-  // under the lost-connection mark.
+  // When the file cannot be reopened, a lock call on the dead handle reports failure,
+  // never success, and marks the lost connection; the file comes back once it can be
+  // reopened, since the handle held no lock that could have been lost.
   f.Platform().Close();
-  ASSERT_EQ(chmod(name.c_str(), 0), 0);
-  ASSERT_EQ(rename(name.c_str(), (name + ".gone").c_str()), 0);
-  EXPECT_TRUE(f.LockByte(1, 10));
+  const std::string gone = name + ".gone";
+  ASSERT_EQ(rename(name.c_str(), gone.c_str()), 0);
+  EXPECT_FALSE(f.LockByte(1, 10));
   EXPECT_TRUE(f.LostConnection());
-  EXPECT_TRUE(f.UnlockByte(1, 10));
+  EXPECT_FALSE(f.UnlockByte(1, 10));
   EXPECT_EQ(CodeOf([&] { f.GetSize(); }), 30371);
+  EXPECT_FALSE(f.Lost());
+  ASSERT_EQ(rename(gone.c_str(), name.c_str()), 0);
+  EXPECT_TRUE(f.LockByte(1, 10));
+  EXPECT_FALSE(f.LostConnection());
+  EXPECT_TRUE(f.UnlockByte(1, 10));
+}
+
+// Two handles on one file, the first of which loses its connection while it holds locks.
+class LostConnection : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    name_ = dir_.File("db");
+    a_.SetReconnectPause(1);
+    a_.CreateFile(name_);
+    a_.WriteBuffer("0123456789", 10462, 0, 10);
+    a_.CloseFile();
+    a_.OpenFile(name_, 1, 1);
+    b_.OpenFile(name_, 1, 1);
+    ASSERT_TRUE(a_.LockByte(1, 360));
+    ASSERT_TRUE(a_.LockByte(10, 100));
+    a_.Platform().DropConnection();
+  }
+  TempFolder dir_;
+  std::string name_;
+  TABSDatabaseFile a_, b_;
+};
+
+TEST_F(LostConnection, ReconnectTakesBackTheLocksTheHandleHeld) {
+  EXPECT_FALSE(b_.IsByteLocked(360)) << "the dropped handle's locks are gone meanwhile";
+  EXPECT_TRUE(a_.LockByte(1, 500));  // reconnects, retakes 360 and 100..109, locks 500
+  EXPECT_FALSE(a_.LostConnection());
+  EXPECT_TRUE(b_.IsByteLocked(360));
+  EXPECT_TRUE(b_.IsRegionLocked(10, 100));
+  EXPECT_TRUE(b_.IsByteLocked(500));
+  for (int64_t offset : {360, 500}) EXPECT_TRUE(a_.UnlockByte(1, offset));
+  EXPECT_TRUE(a_.UnlockByte(10, 100));
+  EXPECT_TRUE(b_.LockByte(1, 360));
+}
+
+TEST_F(LostConnection, UnlockingAfterTheDropReconnectsFirst) {
+  EXPECT_TRUE(a_.UnlockByte(1, 360));
+  EXPECT_TRUE(b_.LockByte(1, 360));
+  EXPECT_TRUE(b_.IsRegionLocked(10, 100)) << "the other lock was taken back";
+}
+
+TEST_F(LostConnection, ALockTakenMeanwhileMakesTheFileUnusable) {
+  ASSERT_TRUE(b_.LockByte(1, 360));
+  const std::string lost = "Connection to database file '" + name_ +
+                           "' was lost together with its locks. Close the database and open it "
+                           "again - Native error: 40207";
+  EXPECT_EQ(MessageOf([&] { a_.LockByte(1, 500); }), lost);
+  EXPECT_TRUE(a_.Lost());
+  EXPECT_FALSE(a_.Platform().IsOpen());
+  EXPECT_FALSE(b_.IsRegionLocked(10, 100)) << "nothing half-taken is left behind";
+  // Every operation refuses from now on, reads that report failure included.
+  char buf[4];
+  const std::function<void()> ops[] = {
+      [&] { a_.ReadBuffer(buf, 10464, 0, 4); },  [&] { a_.ReadBufferWithError(buf, 10464, 0, 4); },
+      [&] { a_.WriteBuffer("x", 10462, 0, 1); }, [&] { a_.GetSize(); },
+      [&] { a_.UnlockByte(1, 360); },            [&] { a_.IsByteLocked(360); },
+      [&] { a_.FlushFileBuffers(); },            [&] { a_.Seek(0); },
+  };
+  for (const auto& op : ops) EXPECT_EQ(CodeOf(op), 40207);
+  a_.CloseFile();
+  EXPECT_FALSE(a_.Lost());
+  a_.OpenFile(name_, 1, 1);
+  a_.ReadBufferWithError(buf, 10464, 0, 4);
+  EXPECT_EQ(std::string(buf, 4), "0123");
+}
+
+TEST_F(LostConnection, AFileThatCannotBeReopenedLosesTheLocksForGood) {
+  ASSERT_EQ(rename(name_.c_str(), (name_ + ".gone").c_str()), 0);
+  char buf[4];
+  EXPECT_EQ(CodeOf([&] { a_.ReadBufferWithError(buf, 10464, 0, 4); }), 40207);
+  EXPECT_TRUE(a_.Lost());
+  ASSERT_EQ(rename((name_ + ".gone").c_str(), name_.c_str()), 0);
+  EXPECT_EQ(CodeOf([&] { a_.GetSize(); }), 40207) << "the file stays lost until closed";
 }
 
 }  // namespace

@@ -72,6 +72,54 @@ TEST(DiskPageManager, EncryptedCheckBlockVerifiesThePassword) {
   EXPECT_EQ(pm->Password().CryptoAlgorithm, caTwofish_256);
 }
 
+TEST(DiskPageManager, CipherCodesOutsideTheEightAreRefused) {
+  TempFolder dir;
+  // At creation, before the file is touched.
+  for (const int code : {8, 9, 200, 255}) {
+    for (const char* password : {"secret", ""}) {
+      const std::string name = dir.File("c" + std::to_string(code) + password + ".dat");
+      TABSDiskPageManager pm(10);
+      EXPECT_EQ(MessageOf([&] { pm.CreateDatabase(name, 4096, 8, {password, static_cast<uint8_t>(code)}); }),
+                "Unknown cipher algorithm code: " + std::to_string(code) + " - Native error: 40201");
+      EXPECT_FALSE(pm.IsOpened());
+      EXPECT_FALSE(PlatformFileExists(name));
+    }
+  }
+  // At open: a check block naming an unknown cipher is never taken as a password check.
+  const std::string name = dir.File("enc.dat");
+  CreateDatabase(name, {"secret", caSquare})->CloseDatabase();
+  Bytes f = ReadWholeFile(name);
+  f[76 + 2] = 8;
+  WriteWholeFile(name, f);
+  TABSDiskPageManager pm(10);
+  bool read_only = false, repair = false;
+  EXPECT_EQ(MessageOf([&] { pm.OpenDatabase(name, {"secret", caSquare}, read_only, false, false, repair); }),
+            "Unknown cipher algorithm code: 8 - Native error: 40202");
+  EXPECT_FALSE(pm.IsOpened());
+}
+
+TEST(DiskPageManager, APageNamingAnUnknownCipherIsNotTakenAsPlainText) {
+  // A page stored plain, with the right checksum of its plain data and an unknown cipher
+  // code, would pass the checksum test if the unknown code decrypted to "unchanged".
+  TempFolder dir;
+  const std::string db = dir.File("smuggled.dat");
+  auto pm = CreateDatabase(db, {"pw", caRijndael_256});
+  AddFilledPages(*pm, 2, 7);
+  pm->CloseDatabase();
+  Bytes f = ReadWholeFile(db);
+  const size_t p2 = static_cast<size_t>(page_at(2));
+  TABSPage plain(pm.get());
+  plain.AllocBuffer();
+  FillPage(&plain, 7 + 2);
+  std::memcpy(&f[p2 + 40], plain.Data(), 4056);
+  f[p2 + 20] = 9;
+  WriteWholeFile(db, f);
+  auto again = OpenDatabase(db, {"pw", 0});
+  EXPECT_EQ(MessageOf([&] { again->GetPage(kSession, 2, false, ptTableRecord); }),
+            "Cannot decrypt page. PageNo: 2 - Native error: 40204");
+  EXPECT_TRUE(PageHolds(again->GetPage(kSession, 3, false, ptTableRecord), 7 + 3));
+}
+
 TEST(DiskPageManager, FirstAllocationBuildsTheMapsAndReturnsPageTwo) {
   TempFolder dir;
   const std::string name = dir.File("a.dat");
@@ -203,7 +251,7 @@ TEST(DiskPageManager, ForeignOrTruncatedFilesFailCleanly) {
   auto opened = OpenDatabase(db);
   for (int attempt = 0; attempt < 2; ++attempt) {
     EXPECT_EQ(MessageOf([&] { opened->GetPage(kSession, 2, false, kAnyPageType); }),
-              "Cannot read page 2 - Native error: 20300");
+              "Cannot read page 2 - Native error: 40101");
   }
   EXPECT_EQ(opened->CachedPageCount(), 0u);
 }

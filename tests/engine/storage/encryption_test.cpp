@@ -101,11 +101,19 @@ TEST(Encryption, RoundTripOverEveryLengthShape) {
   }
 }
 
-TEST(Encryption, UnknownCodeLeavesBufferAndReportsSuccess) {
-  Bytes buffer = {1, 2, 3, 4, 5};
-  EXPECT_TRUE(EncryptBuffer(8, buffer.data(), buffer.size(), "x"));
-  EXPECT_TRUE(DecryptBuffer(200, buffer.data(), buffer.size(), "x"));
-  EXPECT_EQ(buffer, (Bytes{1, 2, 3, 4, 5}));
+TEST(Encryption, UnknownCodeIsRefusedAndLeavesTheBuffer) {
+  // Reporting success here would let plain text pass for cipher text.
+  for (const int code : {8, 9, 200, 255}) {
+    SCOPED_TRACE(code);
+    EXPECT_FALSE(IsKnownCipher(static_cast<uint8_t>(code)));
+    Bytes buffer = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
+    const Bytes before = buffer;
+    EXPECT_FALSE(EncryptBuffer(static_cast<uint8_t>(code), buffer.data(), buffer.size(), "x"));
+    EXPECT_EQ(buffer, before);
+    EXPECT_FALSE(DecryptBuffer(static_cast<uint8_t>(code), buffer.data(), buffer.size(), "x"));
+    EXPECT_EQ(buffer, before);
+  }
+  for (uint8_t code = 0; code < kCipherCount; ++code) EXPECT_TRUE(IsKnownCipher(code));
 }
 
 // Known answers computed by hand from the definition, independently of the engine's

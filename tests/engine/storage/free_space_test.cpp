@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <random>
@@ -137,14 +138,78 @@ void check_file(const std::string& name, const Geometry& geo, const std::set<int
     }
     ASSERT_EQ(pfs_bit(n), map || used.count(static_cast<int32_t>(n)) ? 1 : 0) << "page " << n;
   }
-  // An extent coded full has no free page.
+  // The last PFS page describes no page beyond the end of the file as used: a map page
+  // cut off by a shrink must not leave its bit behind.
+  for (int64_t n = total; total > 0 && n < g.PfsPageOf(total - 1) + g.P; ++n)
+    ASSERT_EQ(pfs_bit(n), 0) << "page " << n << " beyond the end (" << total << ") marked used";
+  // An extent coded full has no free page; an extent wholly beyond the end of the file
+  // was never computed, as in a new EAM page.
   for (int64_t k = 0; g.EamPageNo(k) < total; ++k) {
     const uint8_t* eam = page(g.EamPageNo(k)) + 40;
     for (int64_t e = 0; e < g.X; ++e) {
-      if (((eam[e / 4] >> (2 * (e % 4))) & 3) != 3) continue;
+      const int code = (eam[e / 4] >> (2 * (e % 4))) & 3;
       const int64_t first = (k * g.X + e) * g.E;
+      if (first >= total) {
+        ASSERT_EQ(code, 0) << "extent of page " << first << " beyond the end (" << total << ")";
+        continue;
+      }
+      if (code != 3) continue;
       for (int64_t n = first; n < first + g.E; ++n)
         ASSERT_TRUE(n < total && pfs_bit(n)) << "extent of page " << n << " coded full";
+    }
+  }
+}
+
+// Allocation and release straight through the free-space manager, across every small
+// extent size: the file grows past its second EAM page (with an odd extent size inside
+// the first PFS page's range) and its second PFS page, shrinks back below them, and must
+// grow past them again. Each state is checked against the pages handed out.
+TEST(FreeSpaceShrink, GrowthAfterShrinkingPastMapPages) {
+  for (const uint16_t page_size : {64, 80, 128}) {
+    for (uint16_t extent = 1; extent <= 17; ++extent) {
+      SCOPED_TRACE("page size " + std::to_string(page_size) + ", extent " + std::to_string(extent));
+      const TABSMapGeometry g(page_size, extent);
+      TempFolder dir;
+      const std::string name = dir.File("shrink.dat");
+      auto pm = CreateDatabase(name, {}, page_size, extent);
+      TABSDatabaseFreeSpaceManager& fs = pm->FreeSpace();
+      std::set<int32_t> used;
+      const int64_t target = std::max(g.EamPageNo(1), g.P) + 2 * g.E + 4;
+      const auto grow = [&] {
+        while (pm->MainHeader().TotalPageCount() <= target) {
+          const int32_t no = fs.AllocatePage();
+          ASSERT_FALSE(g.IsMapPage(no)) << no;
+          ASSERT_TRUE(used.insert(no).second) << "page " << no << " handed out twice";
+        }
+      };
+      grow();
+      check_file(name, {page_size, extent}, used);
+      if (::testing::Test::HasFatalFailure()) return;
+      // Release from the top: the file shrinks step by step below every map page but the
+      // first two.
+      while (used.size() > 1) {
+        fs.ReleasePage(*used.rbegin());
+        used.erase(*used.rbegin());
+      }
+      ASSERT_LT(pm->MainHeader().TotalPageCount(), std::min(g.EamPageNo(1), g.P));
+      check_file(name, {page_size, extent}, used);
+      if (::testing::Test::HasFatalFailure()) return;
+      grow();
+      check_file(name, {page_size, extent}, used);
+      if (::testing::Test::HasFatalFailure()) return;
+      // Release in a scattered order, then grow once more.
+      std::mt19937 rng(page_size * 100 + extent);
+      std::vector<int32_t> order(used.begin(), used.end());
+      std::shuffle(order.begin(), order.end(), rng);
+      for (const int32_t no : order) {
+        fs.ReleasePage(no);
+        used.erase(no);
+      }
+      check_file(name, {page_size, extent}, used);
+      if (::testing::Test::HasFatalFailure()) return;
+      grow();
+      check_file(name, {page_size, extent}, used);
+      if (::testing::Test::HasFatalFailure()) return;
     }
   }
 }

@@ -138,7 +138,7 @@ TEST_F(PageManagerTest, RollbackOfANewPageReturnsItsNumberAndRereadsTheDisk) {
   EXPECT_FALSE(pm_->SessionHasChanges(kSession));
   // The next GetPage of that number goes to the disk: the page was never written, and
   // the file has shrunk back before it.
-  EXPECT_EQ(CodeOf([&] { pm_->GetPage(kSession, no, false, kAnyPageType); }), 20300);
+  EXPECT_EQ(CodeOf([&] { pm_->GetPage(kSession, no, false, kAnyPageType); }), 40101);
   EXPECT_EQ(pm_->AddPage(kSession, ptTableRecord).PageNo(), no);
   pm_->RollbackPages(kSession);
 }

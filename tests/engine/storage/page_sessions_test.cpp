@@ -95,7 +95,7 @@ TEST_F(SharedCache, AChangeMadeOnReplacedBytesCannotBeCommitted) {
     if (!c.held) mine.Release();
     pm_->CommitPages(0);
     mine.Release();
-    EXPECT_EQ(CodeOf([&] { pm_->CommitPages(1); }), 20301);
+    EXPECT_EQ(CodeOf([&] { pm_->CommitPages(1); }), 40102);
     EXPECT_TRUE(PageHolds(get(2, 4), 80));
     pm_->RollbackPages(1);
     // After the rollback the session starts from the committed bytes and may commit.
@@ -263,7 +263,7 @@ TEST(PageSessionsModel, RandomInterleavingMatchesTheModel) {
         continue;
       }
       if (actor.conflict) {
-        ASSERT_EQ(CodeOf([&] { pm.CommitPages(actor.session); }), 20301);
+        ASSERT_EQ(CodeOf([&] { pm.CommitPages(actor.session); }), 40102);
         continue;
       }
       ASSERT_EQ(CodeOf([&] { pm.CommitPages(actor.session); }), 0);
