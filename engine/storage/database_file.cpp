@@ -126,7 +126,7 @@ int64_t TABSDatabaseFile::GetPosition() {
 
 void TABSDatabaseFile::SetSize(int64_t size) {
   require_open("SetSize");
-  if (!with_retry([&] { return file_.SetSize(size); }))
+  if (!with_retry([&] { return writer_->SetSize(size); }))
     RaiseError(30370, file_name_, size, file_.LastError(), file_.LastErrorText());
 }
 
@@ -168,7 +168,7 @@ void TABSDatabaseFile::WriteBuffer(const void* buffer, int32_t error_code, int64
                                    int32_t count) {
   require_open("WriteBuffer");
   const bool ok = count >= 0 && with_retry([&] {
-    return file_.Write(buffer, static_cast<size_t>(count), position);
+    return writer_->Write(buffer, static_cast<size_t>(count), position);
   });
   if (!ok) {
     const int error = count < 0 ? EINVAL : file_.LastError();
@@ -179,8 +179,12 @@ void TABSDatabaseFile::WriteBuffer(const void* buffer, int32_t error_code, int64
 
 void TABSDatabaseFile::FlushFileBuffers() {
   require_open("FlushFileBuffers");
-  if (!with_retry([&] { return file_.Flush(); }))
-    RaiseError(30379, file_name_, file_.LastError(), file_.LastErrorText());
+  if (!writer_->Flush()) RaiseError(30379, file_name_, file_.LastError(), file_.LastErrorText());
+}
+
+void TABSDatabaseFile::SyncData() {
+  require_open("SyncData");
+  if (!writer_->SyncData()) RaiseError(30379, file_name_, file_.LastError(), file_.LastErrorText());
 }
 
 bool TABSDatabaseFile::lock_result(bool ok) {

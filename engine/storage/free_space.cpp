@@ -158,10 +158,37 @@ int64_t TABSDatabaseFreeSpaceManager::find_free() {
   return page;
 }
 
+bool TABSDatabaseFreeSpaceManager::marked_used(int64_t n) {
+  read_map(geometry_.PfsPageOf(n), pfs_, ptPFS, 30424);
+  const int64_t index = n % geometry_.P;
+  return (pfs_[kPageHeaderSize + index / 8] & (1u << (index % 8))) != 0;
+}
+
+void TABSDatabaseFreeSpaceManager::clear_marks_from(int64_t first) {
+  const int64_t pfs_no = geometry_.PfsPageOf(first);
+  read_map(pfs_no, pfs_, ptPFS, 30424);
+  uint8_t* bits = pfs_.data() + kPageHeaderSize;
+  bool changed = false;
+  for (int64_t index = first - pfs_no; index < geometry_.P; ++index) {
+    uint8_t& byte = bits[index / 8];
+    const uint8_t bit = static_cast<uint8_t>(1u << (index % 8));
+    if (byte & bit) {
+      byte &= static_cast<uint8_t>(~bit);
+      changed = true;
+    }
+  }
+  if (changed) write_map(pfs_no, pfs_);
+}
+
+// Allocation writes its map pages before the header, with no barrier between them (one
+// per allocation would cost too much), so after a power cut the map may mark pages used
+// that the header's HighestUsedPageNo or TotalPageCount do not count yet. Such pages
+// are lost to allocation until a repair, but must not make it fail: the candidate steps
+// over pages marked used, and the pages a growth adds start free.
 int64_t TABSDatabaseFreeSpaceManager::extend() {
   const TABSMapGeometry& g = geometry_;
   int64_t candidate = static_cast<int64_t>(highest_used_) + 1;
-  while (g.IsMapPage(candidate)) ++candidate;
+  while (g.IsMapPage(candidate) || (candidate < total_ && marked_used(candidate))) ++candidate;
   int64_t n = growth_step();
   if (candidate >= total_ + n) n = candidate - total_ + 1;
   while (g.IsMapPage(total_ + n - 1)) ++n;
@@ -170,12 +197,16 @@ int64_t TABSDatabaseFreeSpaceManager::extend() {
   const int64_t old_last_eam = old_total == 0 ? -1 : (old_total - 1) / g.M;
   pages_.GrowFile(static_cast<int32_t>(n));
   total_ = pages_.MainHeader().TotalPageCount();
+  if (old_total > 0 && g.PfsPageOf(old_total) == old_last_pfs * g.P) clear_marks_from(old_total);
   const int64_t last_pfs = (total_ - 1) / g.P;
   const int64_t last_eam = (total_ - 1) / g.M;
   for (int64_t i = old_last_pfs + 1; i <= last_pfs; ++i) new_map_page(i * g.P, ptPFS);
   for (int64_t k = old_last_eam + 1; k <= last_eam; ++k) new_map_page(g.EamPageNo(k), ptEAM);
   for (int64_t k = old_last_eam + 1; k <= last_eam; ++k) mark(g.EamPageNo(k), true, true, false);
   for (int64_t i = old_last_pfs + 1; i <= last_pfs; ++i) mark(i * g.P, true, false, true);
+  // The header counts new map pages only once they, and their marks, are on the medium:
+  // a missing map page would stop every later allocation, an unmarked one be handed out.
+  if (last_pfs > old_last_pfs || last_eam > old_last_eam) pages_.WriteBarrier();
   mark(candidate, true, true, true);
   return candidate;
 }

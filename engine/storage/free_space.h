@@ -55,6 +55,9 @@ class TABSDatabaseFreeSpaceManager {
   int64_t find_free();
   int64_t search_eam(int64_t eam_index);
   int64_t extend();
+  bool marked_used(int64_t page_no);
+  // Marks free every page from `first` to the end of its PFS page.
+  void clear_marks_from(int64_t first);
   int32_t scan_highest_used();
   void read_map(int64_t page_no, std::vector<uint8_t>& buffer, uint16_t type, int32_t type_error);
   void write_map(int64_t page_no, const std::vector<uint8_t>& buffer);

@@ -179,5 +179,41 @@ TEST(DiskDatabase, ConnectionsShareTheObjectAndItsMode) {
   EXPECT_FALSE(db->IsOpened());
 }
 
+TEST(DiskDatabase, CommitBarriersStayOnWhileAnyConnectionAsksForThem) {
+  TempFolder folder;
+  const std::string name = folder.File("bulk.dat");
+  MakeDatabase(name);
+  struct Case {
+    const char* name;
+    bool multi_user;
+  };
+  for (const Case& c : {Case{"multi-user", true}, Case{"single-user", false}}) {
+    SCOPED_TRACE(c.name);
+    TABSDiskDatabaseData db(name);
+    TABSConnectOptions durable;
+    durable.MultiUser = c.multi_user;
+    TABSConnectOptions fast = durable;
+    fast.DurableCommits = false;
+    const int32_t a = db.Connect(fast);
+    EXPECT_FALSE(db.DiskPageManager().CommitBarriers());
+    const int32_t b = db.Connect(durable);
+    EXPECT_TRUE(db.DiskPageManager().CommitBarriers());
+    const int32_t c2 = db.Connect(fast);
+    EXPECT_TRUE(db.DiskPageManager().CommitBarriers());
+    db.Disconnect(b);
+    // Single-user connections share a session number: which one left is not known, and
+    // the barriers stay on.
+    EXPECT_EQ(db.DiskPageManager().CommitBarriers(), !c.multi_user);
+    db.Disconnect(c2);
+    db.Disconnect(a);
+    EXPECT_FALSE(db.IsOpened());
+    TABSConnectOptions plain;
+    plain.MultiUser = c.multi_user;
+    const int32_t d = db.Connect(plain);
+    EXPECT_TRUE(db.DiskPageManager().CommitBarriers());  // the default
+    db.Disconnect(d);
+  }
+}
+
 }  // namespace
 }  // namespace dadoveri
