@@ -70,17 +70,17 @@ inline void ApplyBytes(std::vector<uint8_t>& file, int64_t position, const uint8
 
 // The file a power cut could leave once the first `cut` recorded calls were made on a
 // file that held `before`: every call up to the last barrier among them arrived, in
-// order; of the calls after it each size change arrived or not, and each write arrived
-// sector by sector, any subset of its sectors (a torn write). What arrived is applied
-// in the order it was made.
+// order; of the calls after it each size change arrived with probability `arrives`, and
+// each write sector by sector (a torn write). What arrived is applied in the order it
+// was made; `arrives` 1 keeps them all, as a cut with the writes in order would.
 inline std::vector<uint8_t> ReplayCut(const std::vector<uint8_t>& before,
                                       const std::vector<RecordedWrite>& ops, size_t cut,
-                                      std::mt19937& rng) {
+                                      double arrives_chance, std::mt19937& rng) {
   size_t durable = 0;  // calls before this index all arrived
   for (size_t i = 0; i < cut; ++i)
     if (ops[i].kind == RecordedWrite::kBarrier) durable = i + 1;
   std::vector<uint8_t> file = before;
-  std::bernoulli_distribution arrives(0.5);
+  std::bernoulli_distribution arrives(arrives_chance);
   for (size_t i = 0; i < cut; ++i) {
     const RecordedWrite& op = ops[i];
     const bool sure = i < durable;
