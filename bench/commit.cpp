@@ -88,6 +88,7 @@ BENCHMARK(BM_DadoveriCommit)
     ->Args({1, 0})
     ->Args({64, 0})
     ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
     ->MinTime(2.0);
 
 class SQLite {
@@ -177,6 +178,7 @@ BENCHMARK(BM_SQLiteCommit)
     ->Args({1, 1})
     ->Args({64, 1})
     ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
     ->MinTime(2.0);
 
 }  // namespace

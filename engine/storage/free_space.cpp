@@ -184,7 +184,9 @@ void TABSDatabaseFreeSpaceManager::clear_marks_from(int64_t first) {
 // per allocation would cost too much), so after a power cut the map may mark pages used
 // that the header's HighestUsedPageNo or TotalPageCount do not count yet. Such pages
 // are lost to allocation until a repair, but must not make it fail: the candidate steps
-// over pages marked used, and the pages a growth adds start free.
+// over pages marked used, and the pages a growth adds start free. The latter also
+// clears the bit a shrink leaves behind when it cuts off an EAM page that lies inside
+// a PFS page's range (extent sizes that are odd).
 int64_t TABSDatabaseFreeSpaceManager::extend() {
   const TABSMapGeometry& g = geometry_;
   int64_t candidate = static_cast<int64_t>(highest_used_) + 1;
