@@ -153,6 +153,13 @@ void TABSDiskDatabaseData::CloseDatabase() {
   if (sessions_file_) sessions_file_->CloseFile();
   if (directory_) directory_->CloseFile();
   pages_->FreeAllPages();
+  // Closing the file syncs commits made without barriers; a failure there is reported.
+  try {
+    pages_->CloseDatabase();
+  } catch (...) {
+    close_quietly();
+    throw;
+  }
   close_quietly();
 }
 

@@ -215,5 +215,37 @@ TEST(DiskDatabase, CommitBarriersStayOnWhileAnyConnectionAsksForThem) {
   }
 }
 
+// Passes writes on to the platform file and fails every barrier.
+class FailingBarriers : public FileWriter {
+ public:
+  explicit FailingBarriers(PlatformFile& next) : next_(next) {}
+  bool Write(const void* buffer, size_t count, int64_t position) override {
+    return next_.Write(buffer, count, position);
+  }
+  bool SetSize(int64_t size) override { return next_.SetSize(size); }
+  bool SyncData() override { return false; }
+  bool Flush() override { return false; }
+
+ private:
+  PlatformFile& next_;
+};
+
+TEST(DiskDatabase, ABulkLoadIsSyncedWhenTheFileClosesAndAFailureIsReported) {
+  TempFolder folder;
+  const std::string name = folder.File("bulk.dat");
+  MakeDatabase(name);
+  TABSDiskDatabaseData db(name);
+  TABSConnectOptions fast;
+  fast.DurableCommits = false;
+  const int32_t s = db.Connect(fast);
+  FailingBarriers failing(db.DiskPageManager().File().Platform());
+  db.DiskPageManager().File().SetWriter(&failing);
+  TABSTableMetadata words;
+  SimpleTable(words);
+  db.CreateTable(s, "Words", words);  // commits without a barrier
+  EXPECT_EQ(CodeOf([&] { db.Disconnect(s); }), 30379);
+  EXPECT_FALSE(db.IsOpened());
+}
+
 }  // namespace
 }  // namespace dadoveri
