@@ -1,5 +1,6 @@
 #include "engine/database/disk_database_data.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <map>
@@ -140,6 +141,7 @@ void TABSDiskDatabaseData::close_quietly() {
     }
   }
   pages_.reset();
+  fast_commit_sessions_.clear();
   single_user_connections_ = 0;
   holds_all_slots_ = false;
 }
@@ -152,6 +154,13 @@ void TABSDiskDatabaseData::CloseDatabase() {
   if (sessions_file_) sessions_file_->CloseFile();
   if (directory_) directory_->CloseFile();
   pages_->FreeAllPages();
+  // Closing the file syncs commits made without barriers; a failure there is reported.
+  try {
+    pages_->CloseDatabase();
+  } catch (...) {
+    close_quietly();
+    throw;
+  }
   close_quietly();
 }
 
@@ -191,12 +200,27 @@ int32_t TABSDiskDatabaseData::Connect(const TABSConnectOptions& options) {
     throw;
   }
   RegisterSession(session);
+  if (!options.DurableCommits) fast_commit_sessions_.push_back(session);
+  apply_commit_barriers();
   return session;
+}
+
+void TABSDiskDatabaseData::apply_commit_barriers() {
+  // Barriers stay on while any connection wants them.
+  if (IsOpened())
+    pages_->SetCommitBarriers(sessions_.empty() || fast_commit_sessions_.size() < sessions_.size());
 }
 
 void TABSDiskDatabaseData::Disconnect(int32_t session) {
   std::lock_guard guard(lock_);
   UnregisterSession(session);
+  // Connections of one single-user file share their session number; when the one that
+  // leaves is not known, a connection without barriers is taken to leave, which errs on
+  // the side of keeping barriers.
+  if (auto it = std::find(fast_commit_sessions_.begin(), fast_commit_sessions_.end(), session);
+      it != fast_commit_sessions_.end())
+    fast_commit_sessions_.erase(it);
+  apply_commit_barriers();
   std::exception_ptr failure;
   try {
     if (IsOpened()) {

@@ -40,6 +40,14 @@ struct TABSConnectOptions {
   bool ReadOnly = false;
   bool Exclusive = false;
   bool MultiUser = true;
+  // Commits wait at write barriers (fdatasync) so that a power cut leaves either the
+  // last committed state or a file that reports it needs repair. False, for bulk loads,
+  // drops the barriers: much faster commits, but UNSAFE ON POWER LOSS: a power cut or
+  // system crash during or soon after a commit can leave a file that opens without a
+  // repair report and holds half a commit. The file keeps its barriers while any of its
+  // connections asks for them; closing the file after commits without barriers waits at
+  // one barrier.
+  bool DurableCommits = true;
 };
 
 class TABSDiskDatabaseData : public TABSDatabaseData {
@@ -125,6 +133,9 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   bool exclusive_ = false;
   int32_t single_user_connections_ = 0;
   bool holds_all_slots_ = false;
+  // The session of every connection that asked for commits without barriers.
+  std::vector<int32_t> fast_commit_sessions_;
+  void apply_commit_barriers();
 };
 
 }  // namespace dadoveri

@@ -158,6 +158,11 @@ bool PlatformFile::SetSize(int64_t size) {
   return true;
 }
 
+bool PlatformFile::SyncData() {
+  if (::fdatasync(fd_) != 0) return fail();
+  return true;
+}
+
 bool PlatformFile::Flush() {
   if (::fsync(fd_) != 0) return fail();
   return true;

@@ -16,14 +16,31 @@
 
 namespace dadoveri {
 
+// The write path of a file: every change to its bytes and size, and the barriers that
+// order those changes on the medium. PlatformFile is the real one. A layer put in
+// front of it (tests record each call and replay what a power cut could have left)
+// sees the changes in order; reads never pass through here, so the read path costs no
+// virtual call.
+class FileWriter {
+ public:
+  virtual ~FileWriter() = default;
+  virtual bool Write(const void* buffer, size_t count, int64_t position) = 0;
+  virtual bool SetSize(int64_t size) = 0;
+  // Barrier: returns once every earlier write and size change of the file is on the
+  // medium (fdatasync), so that no later write can reach the medium before them.
+  virtual bool SyncData() = 0;
+  // As SyncData, and the file's metadata too (fsync).
+  virtual bool Flush() = 0;
+};
+
 enum class FileAccess : uint8_t { Read, ReadWrite };
 // What other handles may do while this one is open.
 enum class FileShare : uint8_t { None, ReadWrite, Read };
 
-class PlatformFile {
+class PlatformFile : public FileWriter {
  public:
   PlatformFile() = default;
-  ~PlatformFile();
+  ~PlatformFile() override;
   PlatformFile(const PlatformFile&) = delete;
   PlatformFile& operator=(const PlatformFile&) = delete;
 
@@ -36,12 +53,13 @@ class PlatformFile {
 
   // Reads exactly `count` bytes at `position`; a short read (end of file) fails.
   bool Read(void* buffer, size_t count, int64_t position);
-  bool Write(const void* buffer, size_t count, int64_t position);
+  bool Write(const void* buffer, size_t count, int64_t position) override;
   bool Seek(int64_t position);
   bool GetPosition(int64_t* position);
   bool GetSize(int64_t* size);
-  bool SetSize(int64_t size);
-  bool Flush();
+  bool SetSize(int64_t size) override;
+  bool SyncData() override;
+  bool Flush() override;
 
   // Byte-range locks of this handle. A failed call leaves the reason in LastError():
   // IsLockConflictError tells a range held elsewhere from a handle that failed.

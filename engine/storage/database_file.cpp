@@ -151,7 +151,7 @@ int64_t TABSDatabaseFile::GetPosition() {
 
 void TABSDatabaseFile::SetSize(int64_t size) {
   require_usable("SetSize");
-  if (!with_retry([&] { return file_.SetSize(size); }))
+  if (!with_retry([&] { return writer_->SetSize(size); }))
     RaiseError(30370, file_name_, size, file_.LastError(), file_.LastErrorText());
 }
 
@@ -193,7 +193,7 @@ void TABSDatabaseFile::WriteBuffer(const void* buffer, int32_t error_code, int64
                                    int32_t count) {
   require_usable("WriteBuffer");
   const bool ok = count >= 0 && with_retry([&] {
-    return file_.Write(buffer, static_cast<size_t>(count), position);
+    return writer_->Write(buffer, static_cast<size_t>(count), position);
   });
   if (!ok) {
     const int error = count < 0 ? EINVAL : file_.LastError();
@@ -204,8 +204,12 @@ void TABSDatabaseFile::WriteBuffer(const void* buffer, int32_t error_code, int64
 
 void TABSDatabaseFile::FlushFileBuffers() {
   require_usable("FlushFileBuffers");
-  if (!with_retry([&] { return file_.Flush(); }))
-    RaiseError(30379, file_name_, file_.LastError(), file_.LastErrorText());
+  if (!writer_->Flush()) RaiseError(30379, file_name_, file_.LastError(), file_.LastErrorText());
+}
+
+void TABSDatabaseFile::SyncData() {
+  require_usable("SyncData");
+  if (!writer_->SyncData()) RaiseError(30379, file_name_, file_.LastError(), file_.LastErrorText());
 }
 
 template <typename Op>

@@ -1,7 +1,7 @@
 // TABSDatabaseFile: the operating-system file of one open database. Every byte of the
 // database is read, written and locked through it.
 //
-// Failed positioning, size, read, write, flush and lock calls are retried once after a
+// Failed positioning, size, read, write and lock calls are retried once after a
 // reconnect check: when the handle no longer answers a size query (as after a dropped
 // network share) the file is closed and reopened with the stored name and modes, up to
 // three times a second apart, and every byte lock the old handle held is taken again on
@@ -14,6 +14,13 @@
 // holder fails at once; any other failure (which sets the lost-connection mark when it
 // means a dead handle) goes through the reconnect check and one retry, and fails if
 // that does not succeed either.
+//
+// A failed flush or data barrier is never retried: the system reports a lost write-back
+// once, so a second attempt would succeed although written data never reached the
+// medium. The failure goes to the caller.
+//
+// Writes, size changes and barriers go through a FileWriter: the platform file itself,
+// or a layer a test puts in front of it (SetWriter).
 #pragma once
 
 #include <cstdint>
@@ -47,7 +54,11 @@ class TABSDatabaseFile {
   // Reads `count` bytes at `position` or raises the read error with `error_code`.
   void ReadBufferWithError(void* buffer, int32_t error_code, int64_t position, int32_t count);
   void WriteBuffer(const void* buffer, int32_t error_code, int64_t position, int32_t count);
+  // Forces written data and metadata to the medium (fsync).
   void FlushFileBuffers();
+  // Write barrier: returns once every earlier write and size change is on the medium
+  // (fdatasync). Raises the flush error (30379) on failure.
+  void SyncData();
   bool LockByte(int32_t count, int64_t offset);
   bool UnlockByte(int32_t count, int64_t offset);
   bool IsByteLocked(int64_t offset);
@@ -65,6 +76,9 @@ class TABSDatabaseFile {
   void SetReconnectPause(int milliseconds) { reconnect_pause_ms_ = milliseconds; }
   // The platform handle, for tests that simulate a lost connection.
   PlatformFile& Platform() { return file_; }
+  // Puts `writer` in front of the platform file for writes, size changes and barriers;
+  // nullptr restores the platform file. The writer must outlive its use.
+  void SetWriter(FileWriter* writer) { writer_ = writer ? writer : &file_; }
 
  private:
   void require_open(const char* operation) const;
@@ -89,6 +103,7 @@ class TABSDatabaseFile {
   bool lost_ = false;
   int reconnect_pause_ms_ = 1000;
   PlatformFile file_;
+  FileWriter* writer_ = &file_;
 };
 
 }  // namespace dadoveri

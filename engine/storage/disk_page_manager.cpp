@@ -55,6 +55,16 @@ void TABSDiskPageManager::close_quietly() {
     }
   }
   header_lock_depth_ = 0;
+  unsynced_writes_ = false;
+}
+
+void TABSDiskPageManager::WriteBarrier() {
+  if (!commit_barriers_) {
+    unsynced_writes_ = true;
+    return;
+  }
+  file_.SyncData();
+  unsynced_writes_ = false;
 }
 
 int64_t TABSDiskPageManager::PageOffset(int32_t page_no) const {
@@ -280,6 +290,9 @@ void TABSDiskPageManager::VerifyPassword(const std::string& password) const {
 
 void TABSDiskPageManager::CloseDatabase() {
   FreeAllPages();
+  // Commits made without barriers reach the medium when the file is closed.
+  if (unsynced_writes_ && file_.IsOpened() && !ReadOnly()) file_.SyncData();
+  unsynced_writes_ = false;
   free_space_.reset();
   header_lock_depth_ = 0;
   if (file_.IsOpened()) file_.CloseFile();
@@ -403,13 +416,19 @@ void TABSDiskPageManager::CommitPages(int32_t session) {
   if (!SessionHasChanges(session)) return;
   if (!LockHeader()) RaiseError(20213);
   try {
+    // WriteState 1 is on the medium before any write of the commit, and every write of
+    // the commit before WriteState 2: whatever a power cut keeps of the writes between
+    // the barriers, the header then says a commit was under way.
     ReadMainHeader();
     header_.SetWriteState(kWriteStateWriting);
     WriteMainHeader();
+    WriteBarrier();
     TABSPageManager::CommitPages(session);
+    WriteBarrier();
     header_.SetCommitCounter(header_.CommitCounter() + 1);
     header_.SetWriteState(kWriteStateConsistent);
     WriteMainHeader();
+    WriteBarrier();
   } catch (...) {
     UnlockHeader();
     throw;
@@ -436,8 +455,11 @@ void TABSDiskPageManager::GrowFile(int32_t pages) {
 void TABSDiskPageManager::ShrinkFile(int32_t pages) {
   const int32_t total = header_.TotalPageCount() - pages;
   header_.SetTotalPageCount(total);
-  file_.SetSize(page0_offset_ + static_cast<int64_t>(total) * PageSize());
+  // The header stops counting the pages before they leave the file: the other order
+  // could leave, after a power cut, a header that counts map pages no longer there.
   WriteMainHeader();
+  WriteBarrier();
+  file_.SetSize(page0_offset_ + static_cast<int64_t>(total) * PageSize());
 }
 
 // ---- Direct byte access -------------------------------------------------------------

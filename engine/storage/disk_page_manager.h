@@ -2,6 +2,21 @@
 // free-space maps, pages are read and written at their file offsets and encrypted when
 // the database is, commits are bracketed by the header's WriteState, and in multi-user
 // mode cached pages are checked against the disk before use.
+//
+// Durable commits. A commit writes WriteState 1, waits at a write barrier (fdatasync),
+// writes its freed-page marks, map changes and pages, waits at a second barrier, writes
+// WriteState 2 with the next CommitCounter and waits at a third. A power cut therefore
+// leaves either the last committed state or a file that reports it needs repair, never
+// a file that looks consistent with part of a commit in it. Writes made between
+// commits (map pages, file growth and header fields of page allocation, the releases of
+// a rollback, NextObjectID) leave the committed pages alone and are ordered, where a
+// lost write could mislead a later allocation, by barriers of their own (see the
+// free-space manager, ShrinkFile).
+//
+// SetCommitBarriers(false) drops every barrier, for bulk loads: commits cost no wait,
+// but a power cut or system crash during or soon after one can leave a file that opens
+// without a repair report and holds a half-written commit. Closing a file after such
+// commits waits at one barrier.
 #pragma once
 
 #include <cstdint>
@@ -51,6 +66,13 @@ class TABSDiskPageManager : public TABSPageManager {
   TABSPageHandle GetPage(int32_t session, int32_t page_no, bool validate = false,
                          uint16_t expected_type = kAnyPageType) override;
   void CommitPages(int32_t session) override;
+
+  // Write barriers of commits, growth and shrinking; on by default. Off is unsafe on
+  // power loss (see above).
+  void SetCommitBarriers(bool on) { commit_barriers_ = on; }
+  bool CommitBarriers() const { return commit_barriers_; }
+  // Returns once every earlier write to the file is on the medium, when barriers are on.
+  void WriteBarrier();
 
   // The prologue.
   TABSMainHeader& MainHeader() { return header_; }
@@ -112,6 +134,9 @@ class TABSDiskPageManager : public TABSPageManager {
   TABSPassword password_;
   TABSDiskTablePagesCacheManager table_pages_cache_;
   int32_t header_lock_depth_ = 0;
+  bool commit_barriers_ = true;
+  // Writes were made without a barrier since the last one.
+  bool unsynced_writes_ = false;
   bool exclusive_ = false;
   int64_t base_offset_ = 0;
   int64_t check_block_offset_ = kMainHeaderSize;

@@ -158,10 +158,22 @@ int64_t TABSDatabaseFreeSpaceManager::find_free() {
   return page;
 }
 
+bool TABSDatabaseFreeSpaceManager::marked_used(int64_t n) {
+  read_map(geometry_.PfsPageOf(n), pfs_, ptPFS, 30424);
+  const int64_t index = n % geometry_.P;
+  return (pfs_[kPageHeaderSize + index / 8] & (1u << (index % 8))) != 0;
+}
+
+// Allocation writes its map pages before the header, with no barrier between them (one
+// per allocation would cost too much), so after a power cut the map may mark pages used
+// that the header's HighestUsedPageNo or TotalPageCount do not count yet. Such pages
+// are lost to allocation until a repair, but must not make it fail: the candidate steps
+// over pages marked used, and the pages a growth adds start free (whatever an
+// interrupted shrink left in the maps).
 int64_t TABSDatabaseFreeSpaceManager::extend() {
   const TABSMapGeometry& g = geometry_;
   int64_t candidate = static_cast<int64_t>(highest_used_) + 1;
-  while (g.IsMapPage(candidate)) ++candidate;
+  while (g.IsMapPage(candidate) || (candidate < total_ && marked_used(candidate))) ++candidate;
   int64_t n = growth_step();
   if (candidate >= total_ + n) n = candidate - total_ + 1;
   while (g.IsMapPage(total_ + n - 1)) ++n;
@@ -181,6 +193,9 @@ int64_t TABSDatabaseFreeSpaceManager::extend() {
   for (int64_t k = first_new_eam; k <= last_eam; ++k) new_map_page(g.EamPageNo(k), ptEAM);
   for (int64_t k = first_new_eam; k <= last_eam; ++k) mark(g.EamPageNo(k), true, true, false);
   for (int64_t i = first_new_pfs; i <= last_pfs; ++i) mark(i * g.P, true, false, true);
+  // The header counts new map pages only once they, and their marks, are on the medium:
+  // a missing map page would stop every later allocation, an unmarked one be handed out.
+  if (first_new_pfs <= last_pfs || first_new_eam <= last_eam) pages_.WriteBarrier();
   mark(candidate, true, true, true);
   return candidate;
 }

@@ -59,6 +59,7 @@ class TABSDatabaseFreeSpaceManager {
   // there: PFS bits clear, extent codes "never computed", the extent across `end`
   // recomputed.
   void clear_beyond(int64_t end);
+  bool marked_used(int64_t page_no);
   int32_t scan_highest_used();
   void read_map(int64_t page_no, std::vector<uint8_t>& buffer, uint16_t type, int32_t type_error);
   void write_map(int64_t page_no, const std::vector<uint8_t>& buffer);

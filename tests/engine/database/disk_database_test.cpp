@@ -219,5 +219,73 @@ TEST(DiskDatabase, ConnectionsShareTheObjectAndItsMode) {
   EXPECT_FALSE(db->IsOpened());
 }
 
+TEST(DiskDatabase, CommitBarriersStayOnWhileAnyConnectionAsksForThem) {
+  TempFolder folder;
+  const std::string name = folder.File("bulk.dat");
+  MakeDatabase(name);
+  struct Case {
+    const char* name;
+    bool multi_user;
+  };
+  for (const Case& c : {Case{"multi-user", true}, Case{"single-user", false}}) {
+    SCOPED_TRACE(c.name);
+    TABSDiskDatabaseData db(name);
+    TABSConnectOptions durable;
+    durable.MultiUser = c.multi_user;
+    TABSConnectOptions fast = durable;
+    fast.DurableCommits = false;
+    const int32_t a = db.Connect(fast);
+    EXPECT_FALSE(db.DiskPageManager().CommitBarriers());
+    const int32_t b = db.Connect(durable);
+    EXPECT_TRUE(db.DiskPageManager().CommitBarriers());
+    const int32_t c2 = db.Connect(fast);
+    EXPECT_TRUE(db.DiskPageManager().CommitBarriers());
+    db.Disconnect(b);
+    // Single-user connections share a session number: which one left is not known, and
+    // the barriers stay on.
+    EXPECT_EQ(db.DiskPageManager().CommitBarriers(), !c.multi_user);
+    db.Disconnect(c2);
+    db.Disconnect(a);
+    EXPECT_FALSE(db.IsOpened());
+    TABSConnectOptions plain;
+    plain.MultiUser = c.multi_user;
+    const int32_t d = db.Connect(plain);
+    EXPECT_TRUE(db.DiskPageManager().CommitBarriers());  // the default
+    db.Disconnect(d);
+  }
+}
+
+// Passes writes on to the platform file and fails every barrier.
+class FailingBarriers : public FileWriter {
+ public:
+  explicit FailingBarriers(PlatformFile& next) : next_(next) {}
+  bool Write(const void* buffer, size_t count, int64_t position) override {
+    return next_.Write(buffer, count, position);
+  }
+  bool SetSize(int64_t size) override { return next_.SetSize(size); }
+  bool SyncData() override { return false; }
+  bool Flush() override { return false; }
+
+ private:
+  PlatformFile& next_;
+};
+
+TEST(DiskDatabase, ABulkLoadIsSyncedWhenTheFileClosesAndAFailureIsReported) {
+  TempFolder folder;
+  const std::string name = folder.File("bulk.dat");
+  MakeDatabase(name);
+  TABSDiskDatabaseData db(name);
+  TABSConnectOptions fast;
+  fast.DurableCommits = false;
+  const int32_t s = db.Connect(fast);
+  FailingBarriers failing(db.DiskPageManager().File().Platform());
+  db.DiskPageManager().File().SetWriter(&failing);
+  TABSTableMetadata words;
+  SimpleTable(words);
+  db.CreateTable(s, "Words", words);  // commits without a barrier
+  EXPECT_EQ(CodeOf([&] { db.Disconnect(s); }), 30379);
+  EXPECT_FALSE(db.IsOpened());
+}
+
 }  // namespace
 }  // namespace dadoveri

@@ -28,6 +28,7 @@ TEST(PlatformFile, PositionedReadWriteSizeAndShortRead) {
   ASSERT_TRUE(f.SetSize(3));
   ASSERT_TRUE(f.GetSize(&size));
   EXPECT_EQ(size, 3);
+  EXPECT_TRUE(f.SyncData());
   EXPECT_TRUE(f.Flush());
   // Creating over an existing file fails: the caller deletes it first.
   PlatformFile g;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <functional>
 
 #include "tests/engine/test_support.h"
@@ -28,6 +29,7 @@ TEST(DatabaseFile, OperationsCheckTheOpenState) {
       {"ReadBuffer", [&] { f.ReadBuffer(b, 1, 0, 1); }},
       {"WriteBuffer", [&] { f.WriteBuffer(b, 1, 0, 1); }},
       {"FlushFileBuffers", [&] { f.FlushFileBuffers(); }},
+      {"SyncData", [&] { f.SyncData(); }},
       {"LockByte", [&] { f.LockByte(1, 0); }},
       {"UnlockByte", [&] { f.UnlockByte(1, 0); }},
       {"IsByteLocked", [&] { f.IsByteLocked(0); }},
@@ -223,6 +225,45 @@ TEST_F(LostConnection, AFileThatCannotBeReopenedLosesTheLocksForGood) {
   EXPECT_TRUE(a_.Lost());
   ASSERT_EQ(rename((name_ + ".gone").c_str(), name_.c_str()), 0);
   EXPECT_EQ(CodeOf([&] { a_.GetSize(); }), 40207) << "the file stays lost until closed";
+}
+
+// Counts the barriers asked of it and fails them, as a disk that lost written data.
+class FailingBarriers : public FileWriter {
+ public:
+  explicit FailingBarriers(PlatformFile& next) : next_(next) {}
+  bool Write(const void* buffer, size_t count, int64_t position) override {
+    return next_.Write(buffer, count, position);
+  }
+  bool SetSize(int64_t size) override { return next_.SetSize(size); }
+  bool SyncData() override { return fail(); }
+  bool Flush() override { return fail(); }
+  int Calls = 0;
+
+ private:
+  bool fail() {
+    ++Calls;
+    next_.SetLastError(EIO);
+    return false;
+  }
+  PlatformFile& next_;
+};
+
+TEST(DatabaseFile, AFailedBarrierIsReportedAndNeverRetried) {
+  // The system reports lost write-back once: a second attempt would succeed although the
+  // data never reached the disk.
+  TempFolder dir;
+  TABSDatabaseFile f;
+  f.CreateFile(dir.File("db"));
+  FailingBarriers failing(f.Platform());
+  f.SetWriter(&failing);
+  f.WriteBuffer("data", 10462, 0, 4);
+  EXPECT_EQ(CodeOf([&] { f.SyncData(); }), 30379);
+  EXPECT_EQ(failing.Calls, 1);
+  EXPECT_EQ(CodeOf([&] { f.FlushFileBuffers(); }), 30379);
+  EXPECT_EQ(failing.Calls, 2);
+  f.SetWriter(nullptr);
+  f.SyncData();
+  f.FlushFileBuffers();
 }
 
 }  // namespace

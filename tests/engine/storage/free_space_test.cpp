@@ -107,6 +107,28 @@ TEST_F(FreeSpaceTest, ReleasingEverythingNeverCutsAMapPageOff) {
   EXPECT_EQ(allocate(), 3);
 }
 
+TEST(FreeSpace, AFileShrunkPastAnEamPageBetweenPfsPagesGrowsAgain) {
+  // With one page per extent and 64-byte pages the EAM page 96 lies inside the range of
+  // PFS page 0: shrinking cuts it off while its bit in page 0 stays, and growing again
+  // must not take that bit for a page in use.
+  TempFolder dir;
+  auto pm = CreateDatabase(dir.File("odd.dat"), {}, 64, 1);
+  TABSDatabaseFreeSpaceManager& fs = pm->FreeSpace();
+  std::vector<int32_t> pages;
+  for (int i = 0; i < 110; ++i) pages.push_back(fs.AllocatePage());
+  ASSERT_GT(pm->GetTotalPageCount(), 96);
+  while (pages.size() > 10) {
+    fs.ReleasePage(pages.back());
+    pages.pop_back();
+  }
+  ASSERT_LT(pm->GetTotalPageCount(), 96);
+  for (int i = 0; i < 110; ++i) {
+    const int32_t no = fs.AllocatePage();
+    EXPECT_FALSE(fs.IsMapPage(no)) << no;
+  }
+  EXPECT_TRUE(fs.IsPageUsed(96));
+}
+
 // The randomized run: allocate, free, commit and roll back against a model of the pages
 // in use, checking maps, header and file size after every commit.
 struct Geometry {
