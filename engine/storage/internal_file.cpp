@@ -222,7 +222,7 @@ void TABSInternalDBTransactedAccessFile::ReadFile(int32_t session, void* buffer,
 }
 
 std::vector<uint8_t> TABSInternalDBTransactedAccessFile::ReadAll(int32_t session) {
-  require_open("ReadFile");
+  require_open("GetSize");
   return read_content(session, 0, true);
 }
 

@@ -131,11 +131,7 @@ void TABSFieldDefs::LoadFromStream(TABSMetaReader& stream) {
   // from a file is bounded by the largest page; the offsets below are then safe to add.
   int64_t stored = (Count() + 7) / 8;
   for (int32_t i = 0; i < Count(); ++i) stored += Item(i)->StoredDataSize;
-  if (stored > kMaxFieldDataSize) {
-    const int64_t size = stored;
-    Clear();
-    RaiseError(20041, size, kMaxFieldDataSize);
-  }
+  if (stored > kMaxFieldDataSize) RaiseError(20041, stored, kMaxFieldDataSize);
   RecomputeOffsets();
 }
 
