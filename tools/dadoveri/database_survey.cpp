@@ -168,12 +168,13 @@ class Inspector {
       return false;
     }
     if (!Claim(what, file.ChainPages(), false)) return false;
-    size = file.GetSize();
-    if (size < 0 || size > file.Capacity()) {
-      Problem(format("%s chain is broken: %d bytes recorded, its %d pages hold %d", what.c_str(), size,
+    const int32_t recorded = file.GetSize();
+    if (recorded < 0 || recorded > file.Capacity()) {
+      Problem(format("%s chain is broken: %d bytes recorded, its %d pages hold %d", what.c_str(), recorded,
                      static_cast<int>(file.ChainPages().size()), file.Capacity()));
       return false;
     }
+    size = recorded;
     return true;
   }
 
@@ -270,10 +271,11 @@ TableInfo read_table(Inspector& in, const TABSTableListEntry& entry, int32_t max
   in.ReadTransacted("the most-updated file of table '" + name + "'", entry.MostUpdatedStartPageNo, ptTableMostUpdated,
                     header);
   int32_t lock_size = 0;
+  const int64_t expected = int64_t{12} * max_connections;  // 12 lock bytes per connection
   if (in.CheckDirect("the lock file of table '" + name + "'", entry.LocksStartPageNo, ptTableLocks, lock_size) &&
-      lock_size != 12 * max_connections)
-    in.Problem(format("the lock file of table '%s' has %d bytes, %d are expected", name.c_str(), lock_size,
-                      12 * max_connections));
+      lock_size != expected)
+    in.Problem(format("the lock file of table '%s' has %d bytes, %lld are expected", name.c_str(), lock_size,
+                      static_cast<long long>(expected)));
   return t;
 }
 
@@ -453,7 +455,8 @@ std::vector<std::string> CheckDatabase(const std::string& file_name, const TABSP
       in.Problem(format("record page %d belongs to no table (owner %d)", n, page_header::OwnerObjectID(header)));
     const auto [code, text] = in.ReadChecked(n);
     if (code == 30446)
-      in.Problem(format("page %d (%s): encrypted data does not match its checksum", n, Inspector::type_name(type).c_str()));
+      in.Problem(
+          format("page %d (%s): encrypted data does not match its checksum", n, Inspector::type_name(type).c_str()));
     else if (code != 0)
       in.Problem(format("page %d (%s) cannot be read: %s", n, Inspector::type_name(type).c_str(), text.c_str()));
   }

@@ -293,7 +293,8 @@ TEST_F(IndexFixture, DamagedPageHeadersAreRefusedBeforeUse) {
        [](TABSBTreePage& p) { StoreLE<uint16_t>(p.Data() + 16, static_cast<uint16_t>(p.DataSize())); }},
       {"an extra header that pushes the last entry out", false,
        [](TABSBTreePage& p) {
-         const int32_t free_bytes = static_cast<int32_t>(p.DataSize()) - p.EntriesOffset() - p.EntryCount() * p.EntrySize();
+         const int32_t free_bytes =
+             static_cast<int32_t>(p.DataSize()) - p.EntriesOffset() - p.EntryCount() * p.EntrySize();
          StoreLE<uint16_t>(p.Data() + 16, static_cast<uint16_t>(free_bytes + 1));
        }},
       {"the root not marked as root", true, [](TABSBTreePage& p) { p.SetIsRoot(false); }},
