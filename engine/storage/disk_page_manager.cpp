@@ -274,6 +274,9 @@ void TABSDiskPageManager::read_prologue_after_header() {
   if (lock_area_offset_ != base_offset_ + kMainHeaderSize + kCheckBlockSize) RaiseError(20237);
   uint8_t size_bytes[2];
   file_.ReadBufferWithError(size_bytes, 30442, lock_area_offset_, 2);
+  // The lock area's size places the counter and every page after it: a size other than
+  // the one the layout has would shift all page offsets, so it marks a damaged file.
+  if (LoadLE<uint16_t>(size_bytes) != kLockAreaSize) RaiseError(20237);
   std::memcpy(lock_area_.Bytes(), size_bytes, 2);
   next_object_id_offset_ = lock_area_offset_ + LoadLE<uint16_t>(size_bytes);
   page0_offset_ = next_object_id_offset_ + 4;

@@ -80,7 +80,7 @@ TABSInternalDBTransactedAccessFile::Header TABSInternalDBTransactedAccessFile::r
     int32_t session) {
   TABSPageHandle page = pages_.GetPage(session, start_page_no_, true, page_type_);
   const uint8_t* data = page.Data();
-  return Header{LoadLE<int32_t>(data + 1), LoadLE<int32_t>(data + 5), data[9]};
+  return Header{LoadLE<int32_t>(data + 1), LoadLE<int32_t>(data + 5), data[9], data[0]};
 }
 
 void TABSInternalDBTransactedAccessFile::write_header(int32_t session, const Header& header) {
@@ -105,9 +105,36 @@ std::vector<int32_t> TABSInternalDBTransactedAccessFile::chain(int32_t session) 
   return pages;
 }
 
+std::vector<int32_t> TABSInternalDBTransactedAccessFile::ChainPages(int32_t session) {
+  require_open("GetSize");
+  return chain(session);
+}
+
+std::vector<int32_t> TABSInternalDBTransactedAccessFile::checked_chain(int32_t session,
+                                                                        const Header& header) {
+  if (header.mark != kInternalFileHeaderSize || (header.algorithm != acNone && header.algorithm != acZLIB))
+    RaiseError(20189);
+  std::vector<int32_t> pages = chain(session);
+  // Bytes the chain can hold after the header of its first page.
+  const int64_t capacity =
+      static_cast<int64_t>(pages.size()) * pages_.DataSize() - kInternalFileHeaderSize;
+  if (header.stored < 0 || header.stored > capacity)
+    RaiseError(30388, header.stored, header.stored, std::max<int64_t>(capacity, 0), header.stored);
+  if (header.logical < 0) RaiseError(30387, header.logical, 0);
+  if (header.algorithm == acNone && header.logical > header.stored)
+    RaiseError(30388, header.logical, header.stored, header.stored, header.logical);
+  // Deflate cannot shrink data by more than about 1032 to 1: a larger logical size is not
+  // what these stored bytes can hold.
+  if (header.algorithm == acZLIB && header.logical > static_cast<int64_t>(header.stored) * 1032)
+    RaiseError(20189);
+  return pages;
+}
+
 int32_t TABSInternalDBTransactedAccessFile::GetSize(int32_t session) {
   require_open("GetSize");
-  return read_header(session).logical;
+  const Header header = read_header(session);
+  checked_chain(session, header);
+  return header.logical;
 }
 
 void TABSInternalDBTransactedAccessFile::SetSize(int32_t session, int32_t stored_size) {
@@ -142,44 +169,44 @@ void TABSInternalDBTransactedAccessFile::SetSize(int32_t session, int32_t stored
 }
 
 std::vector<uint8_t> TABSInternalDBTransactedAccessFile::read_stored(int32_t session,
-                                                                     const Header& header) {
-  std::vector<uint8_t> stored(static_cast<size_t>(std::max(header.stored, 0)));
+                                                                     const std::vector<int32_t>& pages,
+                                                                     int32_t count) {
+  // The chain was measured against the count: every byte asked for is there.
+  std::vector<uint8_t> stored;
+  stored.reserve(static_cast<size_t>(count));
   const int32_t ds = pages_.DataSize();
-  size_t done = 0;
-  std::unordered_set<int32_t> seen;
   int32_t offset = kInternalFileHeaderSize;
-  for (int32_t no = start_page_no_; no != -1 && done < stored.size(); offset = 0) {
-    if (!seen.insert(no).second) break;
-    TABSPageHandle page = pages_.GetPage(session, no, true, page_type_);
-    const size_t span = std::min<size_t>(stored.size() - done, static_cast<size_t>(ds - offset));
-    std::memcpy(stored.data() + done, page.Data() + offset, span);
-    done += span;
-    no = page.NextPageNo();
+  for (size_t i = 0; i < pages.size() && static_cast<int32_t>(stored.size()) < count; ++i, offset = 0) {
+    TABSPageHandle page = pages_.GetPage(session, pages[i], true, page_type_);
+    const int32_t span = std::min(count - static_cast<int32_t>(stored.size()), ds - offset);
+    stored.insert(stored.end(), page.Data() + offset, page.Data() + offset + span);
   }
-  if (done < stored.size())
-    RaiseError(30388, header.stored, static_cast<int64_t>(done), header.stored);
+  if (static_cast<int32_t>(stored.size()) < count)
+    RaiseError(30388, count, count, static_cast<int64_t>(stored.size()), count);
   return stored;
+}
+
+std::vector<uint8_t> TABSInternalDBTransactedAccessFile::read_content(int32_t session, int32_t count,
+                                                                      bool whole) {
+  const Header header = read_header(session);
+  const std::vector<int32_t> pages = checked_chain(session, header);
+  if (whole) count = header.logical;
+  if (count > header.logical || count < 0) RaiseError(30387, header.logical, count);
+  if (header.algorithm == acNone) return read_stored(session, pages, count);
+  std::vector<uint8_t> plain = zlib_decompress(read_stored(session, pages, header.stored), header.logical);
+  plain.resize(static_cast<size_t>(count));
+  return plain;
 }
 
 void TABSInternalDBTransactedAccessFile::ReadFile(int32_t session, void* buffer, int32_t count) {
   require_open("ReadFile");
-  Header header = read_header(session);
-  if (count > header.logical || count < 0) RaiseError(30387, header.logical, count);
-  if (header.algorithm == acNone) {
-    header.stored = std::min(header.stored, count);
-    const std::vector<uint8_t> bytes = read_stored(session, header);
-    if (count > 0) std::memcpy(buffer, bytes.data(), static_cast<size_t>(count));
-    return;
-  }
-  if (header.algorithm != acZLIB) RaiseError(20189);
-  const std::vector<uint8_t> plain = zlib_decompress(read_stored(session, header), header.logical);
-  if (count > 0) std::memcpy(buffer, plain.data(), static_cast<size_t>(count));
+  const std::vector<uint8_t> bytes = read_content(session, count, false);
+  if (!bytes.empty()) std::memcpy(buffer, bytes.data(), bytes.size());
 }
 
 std::vector<uint8_t> TABSInternalDBTransactedAccessFile::ReadAll(int32_t session) {
-  std::vector<uint8_t> bytes(static_cast<size_t>(GetSize(session)));
-  ReadFile(session, bytes.data(), static_cast<int32_t>(bytes.size()));
-  return bytes;
+  require_open("GetSize");
+  return read_content(session, 0, true);
 }
 
 void TABSInternalDBTransactedAccessFile::WriteFile(int32_t session, const void* buffer,

@@ -37,16 +37,22 @@ class TABSInternalDBTransactedAccessFile {
   bool IsOpened() const { return start_page_no_ != -1; }
   int32_t StartPageNo() const { return start_page_no_; }
 
-  // Logical (uncompressed) size.
+  // Logical (uncompressed) size. The header is checked against the chain first, as every
+  // read does: a stored count the chain cannot hold raises 30388, a negative logical size
+  // 30387, an unknown header or compression 20189, a chain that loops 20189.
   int32_t GetSize(int32_t session);
   // Sets the stored byte count: links fresh pages after the page holding the last
   // stored byte, or ends the chain at the page that now holds it (freeing the rest).
   void SetSize(int32_t session, int32_t stored_size);
-  // Reads the first `count` logical bytes.
+  // Reads the first `count` logical bytes (30387 past the logical size). Nothing is
+  // allocated or copied before the header has been checked against the chain.
   void ReadFile(int32_t session, void* buffer, int32_t count);
   // Replaces the whole content with `count` bytes, compressed with the file's algorithm.
   void WriteFile(int32_t session, const void* buffer, int32_t count);
   std::vector<uint8_t> ReadAll(int32_t session);
+  // The page numbers of the chain in order, each page read as a read would read it (its
+  // type checked, a loop refused with 20189).
+  std::vector<int32_t> ChainPages(int32_t session);
 
  private:
   void require_open(const char* operation) const;
@@ -54,11 +60,17 @@ class TABSInternalDBTransactedAccessFile {
     int32_t stored;
     int32_t logical;
     uint8_t algorithm;
+    uint8_t mark = kInternalFileHeaderSize;  // byte 0 of the header
   };
   Header read_header(int32_t session);
   void write_header(int32_t session, const Header& header);
   std::vector<int32_t> chain(int32_t session);
-  std::vector<uint8_t> read_stored(int32_t session, const Header& header);
+  // The chain, after the header has been checked against it.
+  std::vector<int32_t> checked_chain(int32_t session, const Header& header);
+  // The first `count` stored bytes of a checked chain.
+  std::vector<uint8_t> read_stored(int32_t session, const std::vector<int32_t>& pages, int32_t count);
+  // The first `count` logical bytes, or all of them when `whole`.
+  std::vector<uint8_t> read_content(int32_t session, int32_t count, bool whole);
 
   TABSPageManager& pages_;
   int32_t start_page_no_ = -1;
@@ -83,6 +95,8 @@ class TABSInternalDBDirectAccessFile {
   int32_t GetSize();
   // Bytes the chain's pages can hold.
   int32_t Capacity() const;
+  // The page numbers of the chain, as opening found them.
+  const std::vector<int32_t>& ChainPages() const { return chain_; }
   void DirectReadBuffer(int32_t position, void* buffer, int32_t count);
   void DirectWriteBuffer(int32_t position, const void* buffer, int32_t count);
   // The file's own lock (first byte of its first page), 4500 attempts 20 ms apart.

@@ -102,12 +102,25 @@ TABSBTree::TABSBTree(TABSPageManager* pages, TABSBTreeKeyRef* key_ref, uint16_t 
   if (!pages_ || !key_ref_) RaiseError(20076);
 }
 
+bool TABSBTreePage::IsConsistent() const {
+  // Entries carrying references are never written by this engine: their size would differ
+  // from the entries the tree copies in and out.
+  if (HasEntryRef()) return false;
+  const int64_t entries_end =
+      static_cast<int64_t>(EntriesOffset()) + static_cast<int64_t>(EntryCount()) * EntrySize();
+  return entries_end <= static_cast<int64_t>(DataSize());
+}
+
 TABSBTreePage TABSBTree::get(int32_t session, int32_t page_no) {
   if (page_no < 0) RaiseError(20070);
   TABSPageHandle page = pages_->GetPage(session, page_no, false, ptTableIndex);
   const bool index_page = page.PageType() == ptTableIndex;
   TABSBTreePage result(std::move(page), leaf_link_size_);
-  if (!index_page || result.KeySize() != KeySize()) RaiseError(20087);
+  // Every search, insertion and removal reads the page's layout from its header: a header
+  // of another tree, or one whose entries would run past the data area, is refused here.
+  if (!index_page || result.KeySize() != KeySize() || !result.IsConsistent() ||
+      result.IsRoot() != (page_no == root_page_no_))
+    RaiseError(20087);
   return result;
 }
 
@@ -146,12 +159,13 @@ void TABSBTree::CreateRoot(int32_t session) {
 
 void TABSBTree::free_subtree_levels(int32_t session, bool keep_root) {
   require_root();
-  // Level by level from the leftmost page of each level along the chain.
+  // Level by level from the leftmost page of each level along the chain. A page met twice,
+  // on one level or on two, means links that loop.
   int32_t leftmost = root_page_no_;
+  std::set<int32_t> seen;
   while (leftmost != -1) {
     int32_t next_level = -1;
     int32_t page_no = leftmost;
-    std::set<int32_t> seen;
     while (page_no != -1) {
       if (!seen.insert(page_no).second) RaiseError(20032, page_no, 0);
       TABSBTreePage page = get(session, page_no);
@@ -573,7 +587,8 @@ void TABSBTree::remove_at(int32_t session, TABSKeyPath& path, int32_t level, int
 }
 
 void TABSBTree::collapse_root(int32_t session) {
-  for (;;) {
+  // Each round removes one level; a tree never has more levels than a key path holds.
+  for (int32_t round = 0;; ++round) {
     TABSBTreePage root = get(session, root_page_no_);
     if (root.IsLeaf() || root.EntryCount() > 1) return;
     if (root.EntryCount() == 0) {
@@ -581,6 +596,7 @@ void TABSBTree::collapse_root(int32_t session) {
       root.MarkDirty();
       return;
     }
+    if (round >= kMaxKeyPathDepth) RaiseError(20032, root_page_no_, 0);
     TABSBTreePage child = get(session, root.ChildPageNo(0));
     const int32_t child_no = child.PageNo();
     std::memcpy(root.Data(), child.Data(), root.DataSize());
@@ -615,7 +631,9 @@ bool TABSBTree::LeafOfEntryNumber(int32_t session, int64_t n, int32_t& page_no, 
   TABSKeyPath path;
   if (n < 1 || !First(session, path)) return false;
   int32_t current = path.Leaf().PageNo;
+  std::set<int32_t> seen;
   while (current != -1) {
+    if (!seen.insert(current).second) RaiseError(20032, current, 0);
     TABSBTreePage page = get(session, current);
     if (n <= page.EntryCount()) {
       page_no = current;
@@ -686,7 +704,9 @@ bool TABSBTree::PathOfOrdinal(int32_t session, int64_t ordinal, TABSKeyPath& pat
 void TABSBTree::ForEachEntry(int32_t session, const std::function<bool(const uint8_t*)>& fn) {
   TABSKeyPath path;
   if (!First(session, path)) return;
+  std::set<int32_t> seen;
   for (int32_t current = path.Leaf().PageNo; current != -1;) {
+    if (!seen.insert(current).second) RaiseError(20032, current, 0);
     TABSBTreePage page = get(session, current);
     for (int32_t i = 0; i < page.EntryCount(); ++i)
       if (!fn(page.Entry(i))) return;

@@ -135,6 +135,9 @@ class TABSBTreePage {
   int32_t ChildPageNo(int32_t i) const { return LoadLE<int32_t>(Link(i)); }
   // Entries that fit in the data area.
   int32_t Capacity() const { return (static_cast<int32_t>(DataSize()) - EntriesOffset()) / EntrySize(); }
+  // Whether the header describes entries that lie within the data area: no entry
+  // references, and the extra header and EntryCount entries fit the page.
+  bool IsConsistent() const;
 
  private:
   TABSPageHandle page_;
@@ -241,6 +244,9 @@ class TABSBTree {
 
   // Checks the structure: page kinds, chains at every level, separator keys, order of
   // entries; raises the integrity messages (20028, 20032, 20033). Answers the entry count.
+  // Every page is read through the same check as any other operation: a header whose
+  // entries would not fit the page, or a root mark on the wrong page, is "Invalid index
+  // page" (20087).
   int64_t CheckIntegrity(int32_t session);
   // Depth of the tree (1 for a root leaf).
   int32_t Depth(int32_t session);

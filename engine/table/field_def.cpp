@@ -92,8 +92,19 @@ void TABSFieldDef::LoadFromStream(TABSMetaReader& stream) {
   MaxValue = stream.ReadInt64();
   Cycled = stream.ReadBool();
   stream.ReadVariant(DefaultValue);
+  CheckStoredDefinition();
   derive_sizes();
   RebuildDefaultExpression();
+}
+
+void TABSFieldDef::CheckStoredDefinition() const {
+  // The base type follows from the column type; a pair that does not is damaged, and so
+  // is a length whose value would not fit a record of any page size.
+  bool valid = BaseType != btNone && ColumnTypeToBaseType(ColumnType) == BaseType;
+  if (valid && (IsStringBaseType(BaseType) || BaseType == btBytes || BaseType == btVarBytes))
+    valid = Size >= 0 && Size <= kMaxFieldDataSize &&
+            dadoveri::MemoryDataSize(BaseType, Size) <= kMaxFieldDataSize;
+  if (!valid) RaiseError(20040, Name, ColumnType, BaseType, Size);
 }
 
 void TABSFieldDef::SaveToStream(TABSMetaWriter& stream) const {
@@ -116,6 +127,11 @@ void TABSFieldDef::SaveToStream(TABSMetaWriter& stream) const {
 
 void TABSFieldDefs::LoadFromStream(TABSMetaReader& stream) {
   TABSMetaObjectDefs::LoadFromStream(stream);
+  // A stored record lives in one page, so the sum of the stored sizes of a table read
+  // from a file is bounded by the largest page; the offsets below are then safe to add.
+  int64_t stored = (Count() + 7) / 8;
+  for (int32_t i = 0; i < Count(); ++i) stored += Item(i)->StoredDataSize;
+  if (stored > kMaxFieldDataSize) RaiseError(20041, stored, kMaxFieldDataSize);
   RecomputeOffsets();
 }
 

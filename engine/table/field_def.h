@@ -16,6 +16,9 @@
 namespace dadoveri {
 
 inline constexpr int32_t kDefaultBlobBlockSize = 102400;
+// The most bytes a stored record, and so one field's value, can take: a record lives in
+// one page and page sizes are 16-bit. Definitions read from a file are held to it.
+inline constexpr int32_t kMaxFieldDataSize = 0xFFFF;
 
 class TABSFieldDef : public TABSMetaObjectDef {
  public:
@@ -31,6 +34,11 @@ class TABSFieldDef : public TABSMetaObjectDef {
   void SetSize(int32_t size);
   // Derives DefaultExpression from DefaultValue.
   void RebuildDefaultExpression();
+  // Refuses a definition read from a file whose column type has no row, whose base type
+  // is not the one the column type gives, or whose length is negative or too large for a
+  // record: "Invalid definition of field '%s'. ColumnType = %d, BaseType = %d, Size = %d"
+  // (20040).
+  void CheckStoredDefinition() const;
 
   // The attributes the record layout works with.
   TABSFieldLayout Layout() const;
@@ -61,6 +69,8 @@ class TABSFieldDef : public TABSMetaObjectDef {
 
 class TABSFieldDefs : public TABSMetaObjectDefs {
  public:
+  // Each definition is checked as it is read; a stored record larger than
+  // kMaxFieldDataSize is refused with "Invalid record size = %d. Limit is %d" (20041).
   void LoadFromStream(TABSMetaReader& stream) override;
   void SaveToStream(TABSMetaWriter& stream) const override;
   const char* ClassName() const override { return "TABSFieldDefs"; }

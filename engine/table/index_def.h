@@ -16,6 +16,8 @@ namespace dadoveri {
 class TABSFieldDefs;
 
 inline constexpr int32_t kDefaultMaxIndexedSize = 20;
+// The largest MaxIndexedSize a stored index column may carry: a key is at most 16-bit long.
+inline constexpr int32_t kMaxIndexedSizeLimit = 0xFFFF;
 
 struct TABSIndexColumn {
   std::string FieldName;
@@ -29,6 +31,8 @@ struct TABSIndexColumn {
 class TABSIndexDef : public TABSMetaObjectDef {
  public:
   void Assign(const TABSMetaObjectDef& source) override;
+  // A column's MaxIndexedSize outside 1 … kMaxIndexedSizeLimit is refused with "Invalid
+  // index column '%s'. MaxIndexedSize = %d" (20042).
   void LoadFromStream(TABSMetaReader& stream) override;
   void SaveToStream(TABSMetaWriter& stream) const override;
   const char* ClassName() const override { return "TABSIndexDef"; }

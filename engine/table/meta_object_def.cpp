@@ -97,9 +97,35 @@ std::string TABSMetaReader::ReadText() {
   return s;
 }
 
+bool StoredValueFits(TABSBaseType type, const uint8_t* data, int32_t size) {
+  if (type > kBaseTypeCount) return false;
+  if (size == 0) return true;  // read back as a null of the type
+  switch (type) {
+    case btNone:
+      return false;
+    case btChar:
+    case btString:
+      return data[size - 1] == 0;  // text ends with its terminator
+    case btWideChar:
+    case btWideString:
+      return size % 2 == 0 && data[size - 2] == 0 && data[size - 1] == 0;
+    case btWideMemo:
+      return size % 2 == 0;
+    case btMemo:
+    case btBlob:
+    case btBytes:
+    case btVarBytes:
+      return true;
+    default:
+      // Numbers, dates, times and logicals have their one size.
+      return size == MemoryDataSize(type, 0);
+  }
+}
+
 void TABSMetaReader::ReadVariant(TABSVariant& value) {
   const auto type = static_cast<TABSBaseType>(ReadInt8());
   const uint8_t null = ReadInt8();
+  if (type > kBaseTypeCount) RaiseError(20035, static_cast<int>(type), -1);
   if (null != 0) {
     value.Clear(type);
     return;
@@ -109,6 +135,7 @@ void TABSMetaReader::ReadVariant(TABSVariant& value) {
     RaiseError(10086, static_cast<int64_t>(position_), static_cast<int64_t>(size_), static_cast<int64_t>(size),
                static_cast<int64_t>(Remaining()));
   }
+  if (!StoredValueFits(type, data_ + position_, size)) RaiseError(20035, static_cast<int>(type), size);
   value.SetFromBuffer(data_ + position_, size, true, type);
   position_ += static_cast<size_t>(size);
 }

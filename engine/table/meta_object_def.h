@@ -47,8 +47,14 @@ class TABSMetaWriter {
   std::string bytes_;
 };
 
+// Whether `size` bytes are a value of `type` as values are stored: a known base type,
+// the one size of a fixed-size type, text ending with its terminator, wide text of whole
+// 16-bit units. An empty value of any known type fits (it reads back as a null).
+bool StoredValueFits(TABSBaseType type, const uint8_t* data, int32_t size);
+
 // Reads the stored form back. A stream that ends early raises "Cannot read from stream.
-// Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d" (10086).
+// Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d" (10086); a stored
+// value that does not fit its type "Invalid stored value. Type = %d, Size = %d" (20035).
 class TABSMetaReader {
  public:
   TABSMetaReader(const void* data, size_t size)

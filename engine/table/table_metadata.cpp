@@ -1,5 +1,7 @@
 #include "engine/table/table_metadata.h"
 
+#include <algorithm>
+
 #include "engine/base/engine_error.h"
 #include "engine/storage/internal_file.h"
 #include "engine/storage/page.h"
@@ -19,8 +21,22 @@ void TABSTableMetadata::Load(std::string_view block) {
   TABSMetaReader r(block);
   Fields.LoadFromStream(r);
   Indexes.LoadFromStream(r);
+  check_index_key_sizes();
   Constraints.LoadFromStream(r);
   StorageSections.assign(block.substr(r.Position()));
+}
+
+void TABSTableMetadata::check_index_key_sizes() const {
+  // A key part is a flag byte and at most a field's memory value plus a two-byte end.
+  // Keys of more than 16 bits are refused when an index is opened; a stored column list
+  // so long that even its key size could overflow that reckoning is refused here.
+  int64_t largest_part = 3;
+  for (int32_t i = 0; i < Fields.Count(); ++i)
+    largest_part = std::max<int64_t>(largest_part, 3 + Fields.Item(i)->MemoryDataSize);
+  for (int32_t i = 0; i < Indexes.Count(); ++i) {
+    const int64_t bound = largest_part * Indexes.Item(i)->ColumnCount();
+    if (bound > 0x7FFFFFFF) RaiseError(20296, bound, 0);
+  }
 }
 
 void TABSTableMetadata::Assign(const TABSTableMetadata& source) {

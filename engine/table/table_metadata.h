@@ -28,7 +28,10 @@ class TABSTableMetadata {
   // The metadata block.
   std::string Save() const;
   // Reads a block; on load the field offsets are recomputed and each default expression
-  // rebuilt. A block that ends early raises the stream read error (10086).
+  // rebuilt. A block that ends early raises the stream read error (10086); definitions
+  // that no table could have are refused as their lists describe (20040, 20041, 20042,
+  // 20035), and an index whose key could not even be measured in 32 bits with "Index key
+  // is too large for the database page size" (20296).
   void Load(std::string_view block);
 
   void Assign(const TABSTableMetadata& source);
@@ -40,6 +43,9 @@ class TABSTableMetadata {
   // The memory record size; "Error creating table - no fields were specified" (10131)
   // for a table without fields.
   int32_t MemoryRecordSize() const;
+
+ private:
+  void check_index_key_sizes() const;
 };
 
 // Creates a table's metadata internal file in `session` and writes the block into it;

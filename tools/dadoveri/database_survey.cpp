@@ -1,19 +1,16 @@
 #include "tools/dadoveri/database_survey.h"
 
-#include <zlib.h>
-
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <set>
+#include <utility>
 
 #include "engine/base/engine_error.h"
-#include "engine/storage/checksum.h"
+#include "engine/database/system_directory.h"
 #include "engine/storage/disk_page_manager.h"
 #include "engine/storage/internal_file.h"
-#include "engine/base/little_endian.h"
 #include "engine/storage/page.h"
-#include "engine/database/system_directory.h"
-#include "engine/table/column_type.h"
+#include "engine/table/btree_record_index.h"
 
 namespace dadoveri::tool {
 
@@ -25,8 +22,11 @@ std::string format(const char* f, auto... args) {
   return buffer;
 }
 
-// Reads the file's pages straight from disk through an open page manager, walks the
-// internal-file chains and collects what it finds wrong.
+// Holds the file open through the engine's page manager and collects what is wrong. Every
+// structure is read with the engine's own readers, so that a damaged structure is judged
+// here exactly as the engine judges it when it opens the file; on top of that come the
+// checks only a survey of the whole file can make (pages shared by two structures, pages
+// in use that the page-usage map calls free).
 class Inspector {
  public:
   Inspector(const std::string& file_name, const TABSPassword& password) {
@@ -36,8 +36,12 @@ class Inspector {
     needs_repair_ = needs_repair;
     const TABSMainHeader& h = pages_.MainHeader();
     total_ = h.TotalPageCount();
-    ds_ = pages_.DataSize();
     geometry_ = std::make_unique<TABSMapGeometry>(h.PageSize(), h.PagesPerExtent());
+    // Pages that lie wholly inside the file; a header that claims more is reported by the
+    // check and never walked.
+    const int64_t file_size = pages_.File().GetSize();
+    const int64_t room = (file_size - pages_.PageOffset(0)) / h.PageSize();
+    pages_in_file_ = static_cast<int32_t>(std::clamp<int64_t>(room, 0, std::max(total_, 0)));
   }
   ~Inspector() {
     try {
@@ -50,61 +54,64 @@ class Inspector {
   TABSDiskPageManager& Pages() { return pages_; }
   std::vector<std::string>& Problems() { return problems_; }
   int32_t Total() const { return total_; }
+  int32_t PagesInFile() const { return pages_in_file_; }
 
   void Problem(std::string text) { problems_.push_back(std::move(text)); }
 
-  // The raw page; false (and a problem) when it cannot be read.
-  bool ReadRaw(int32_t page_no, std::vector<uint8_t>& page) {
-    page.assign(pages_.PageSize(), 0);
-    if (!pages_.File().ReadBuffer(page.data(), 0, pages_.PageOffset(page_no), pages_.PageSize())) {
-      Problem(format("page %d cannot be read", page_no));
+  // The 40-byte header of a page, read straight from the file (headers are never
+  // encrypted); false (and a problem) when it cannot be read.
+  bool ReadHeader(int32_t page_no, uint8_t* header) {
+    try {
+      pages_.ReadPageBytes(page_no, 0, header, kPageHeaderSize);
+      return true;
+    } catch (const VODIDivodavir& e) {
+      Problem(format("page %d cannot be read: %s", page_no, e.what()));
       return false;
     }
-    return true;
   }
 
+  // Whether the page-usage map marks the page used, as the free-space manager reads it.
+  // A map page that cannot be read is reported once; its pages then count as used.
   bool PfsUsed(int32_t page_no) {
     const int64_t pfs_no = geometry_->PfsPageOf(page_no);
-    if (pfs_no != pfs_loaded_) {
-      pfs_loaded_ = pfs_no;
-      pfs_valid_ = pfs_no < total_ && ReadRaw(static_cast<int32_t>(pfs_no), pfs_);
+    if (unreadable_maps_.count(pfs_no)) return true;
+    try {
+      return pages_.FreeSpace().IsPageUsed(page_no);
+    } catch (const VODIDivodavir& e) {
+      unreadable_maps_.insert(pfs_no);
+      Problem(format("page-usage map page %lld cannot be read: %s", static_cast<long long>(pfs_no), e.what()));
+      return true;
     }
-    if (!pfs_valid_) return false;
-    const int64_t index = page_no % geometry_->P;
-    return (pfs_[kPageHeaderSize + index / 8] >> (index % 8)) & 1;
   }
 
   bool IsMapPage(int32_t page_no) const { return geometry_->IsMapPage(page_no); }
 
-  // Encrypted pages are those of an encrypted file outside the maps and the direct files.
-  bool IsEncryptedPage(int32_t page_no, uint16_t type) const {
-    return pages_.Encrypted() && !IsMapPage(page_no) && type != ptActiveSessionList && type != ptTableLocks;
+  // Reads a page the way the engine reads it for use, decrypting it and testing its
+  // checksum; answers the code and text of the engine's error, code 0 when it is sound.
+  std::pair<int32_t, std::string> ReadChecked(int32_t page_no) {
+    try {
+      pages_.GetPage(kSystemSession, page_no);
+      return {0, {}};
+    } catch (const VODIDivodavir& e) {
+      return {e.NativeError, e.what()};
+    }
   }
 
-  // Decrypts the data area in place; false when its checksum does not match.
-  bool Decrypt(std::vector<uint8_t>& page) {
-    uint8_t* data = page.data() + kPageHeaderSize;
-    DecryptBuffer(page_header::PageCipher(page.data()), data, ds_, pages_.Password().Password);
-    return BufferChecksum(0, data, ds_) == page_header::DataCRC(page.data());
+  // What a failure to walk or read a structure says about it.
+  void ChainFailure(const std::string& what, const VODIDivodavir& e) {
+    if (e.NativeError == 30446)
+      Problem(what + ": encrypted data does not match its checksum (" + e.what() + ")");
+    else
+      Problem(what + " chain is broken: " + e.what());
   }
 
-  // Walks the chain of an internal file; answers its pages' data areas in order (the
-  // first one whole, header included). `transacted` files carry a stored byte count.
-  bool WalkChain(const std::string& what, int32_t start, uint16_t type, std::vector<std::vector<uint8_t>>& data) {
-    data.clear();
-    std::set<int32_t> seen;
-    for (int32_t no = start; no != -1;) {
-      const std::string where = format("page %d of %s", no, what.c_str());
+  // Claims the pages of one structure's chain: each must lie inside the file, belong to no
+  // other structure and be marked in use. `signed_pages` also demands the page signature
+  // (the first byte of a direct file's first page is its lock byte instead).
+  bool Claim(const std::string& what, const std::vector<int32_t>& chain, bool signed_pages) {
+    for (const int32_t no : chain) {
       if (no < 0 || no >= total_) {
         Problem(format("%s chain is broken: it leads to page %d, outside the file's %d pages", what.c_str(), no, total_));
-        return false;
-      }
-      if (IsMapPage(no)) {
-        Problem(format("%s chain is broken: it leads to map page %d", what.c_str(), no));
-        return false;
-      }
-      if (!seen.insert(no).second) {
-        Problem(format("%s chain is broken: page %d is reached twice (a loop)", what.c_str(), no));
         return false;
       }
       const auto [it, fresh] = owners_.emplace(no, what);
@@ -112,82 +119,61 @@ class Inspector {
         Problem(format("%s chain is broken: page %d already belongs to %s", what.c_str(), no, it->second.c_str()));
         return false;
       }
-      std::vector<uint8_t> page;
-      if (!ReadRaw(no, page)) return false;
-      if (!page_header::HasSignature(page.data()) && !(type == ptActiveSessionList || type == ptTableLocks)) {
+      const std::string where = format("page %d of %s", no, what.c_str());
+      uint8_t header[kPageHeaderSize];
+      if (signed_pages && ReadHeader(no, header) && !page_header::HasSignature(header))
         Problem(where + " has no page signature");
-        return false;
-      }
-      const uint16_t found = page_header::PageType(page.data());
-      if (found != type) {
-        Problem(format("%s chain is broken: page %d is a %s, not a %s", what.c_str(), no,
-                       type_name(found).c_str(), type_name(type).c_str()));
-        return false;
-      }
       if (!PfsUsed(no)) Problem(where + " is in use but marked free in the page-usage map");
-      if (IsEncryptedPage(no, type) && !Decrypt(page)) Problem(where + ": encrypted data does not match its checksum");
-      data.emplace_back(page.begin() + kPageHeaderSize, page.end());
-      no = page_header::NextPageNo(page.data());
     }
     return true;
   }
 
-  // The logical content of a transacted internal file; false (and problems) when it
-  // cannot be had.
+  // Opens a transacted internal file and claims its chain; false (and problems) when the
+  // engine cannot walk it.
+  bool OpenTransacted(const std::string& what, TABSInternalDBTransactedAccessFile& file, int32_t start, uint16_t type,
+                      uint8_t compression = acNone) {
+    file.OpenFile(start, type, compression, 1);
+    std::vector<int32_t> chain;
+    try {
+      chain = file.ChainPages(kSystemSession);
+    } catch (const VODIDivodavir& e) {
+      ChainFailure(what, e);
+      return false;
+    }
+    return Claim(what, chain, true);
+  }
+
+  // The logical content of a transacted internal file, as the engine reads it.
   bool ReadTransacted(const std::string& what, int32_t start, uint16_t type, std::vector<uint8_t>& content) {
-    std::vector<std::vector<uint8_t>> data;
-    if (!WalkChain(what, start, type, data)) return false;
-    const uint8_t* head = data.front().data();
-    if (head[0] != kInternalFileHeaderSize) {
-      Problem(format("%s has a damaged internal-file header", what.c_str()));
-      return false;
-    }
-    const int32_t stored = LoadLE<int32_t>(head + 1);
-    const int32_t logical = LoadLE<int32_t>(head + 5);
-    const uint8_t algorithm = head[9];
-    const int64_t needed = (static_cast<int64_t>(stored) + kInternalFileHeaderSize + ds_ - 1) / ds_;
-    if (stored < 0 || logical < 0 || needed > static_cast<int64_t>(data.size())) {
-      Problem(format("%s chain is broken: it ends after %d pages, %lld are needed for %d bytes", what.c_str(),
-                     static_cast<int>(data.size()), static_cast<long long>(needed), stored));
-      return false;
-    }
-    std::vector<uint8_t> bytes;
-    bytes.reserve(static_cast<size_t>(stored));
-    for (size_t i = 0; i < data.size() && static_cast<int32_t>(bytes.size()) < stored; ++i) {
-      const size_t from = i == 0 ? kInternalFileHeaderSize : 0;
-      const size_t take = std::min(data[i].size() - from, static_cast<size_t>(stored) - bytes.size());
-      bytes.insert(bytes.end(), data[i].begin() + from, data[i].begin() + from + take);
-    }
-    if (algorithm == acNone) {
-      content = std::move(bytes);
+    TABSInternalDBTransactedAccessFile file(pages_);
+    if (!OpenTransacted(what, file, start, type)) return false;
+    try {
+      content = file.ReadAll(kSystemSession);
       return true;
-    }
-    if (algorithm != acZLIB) {
-      Problem(format("%s uses compression algorithm %d, which files of its kind never use", what.c_str(), algorithm));
+    } catch (const VODIDivodavir& e) {
+      Problem(what + " cannot be read: " + e.what());
       return false;
     }
-    content.assign(static_cast<size_t>(logical), 0);
-    uLongf out = static_cast<uLongf>(logical);
-    if (uncompress(content.data(), &out, bytes.data(), static_cast<uLong>(bytes.size())) != Z_OK ||
-        out != static_cast<uLongf>(logical)) {
-      Problem(format("%s cannot be decompressed", what.c_str()));
-      return false;
-    }
-    return true;
   }
 
-  // A direct-access file: its chain and its size against what the pages hold.
+  // A direct-access file: the engine opens it (walking its chain); its recorded size must
+  // fit what the chain's pages hold.
   bool CheckDirect(const std::string& what, int32_t start, uint16_t type, int32_t& size) {
-    std::vector<std::vector<uint8_t>> data;
-    if (!WalkChain(what, start, type, data)) return false;
-    const uint8_t* head = data.front().data();
-    size = LoadLE<int32_t>(head + 1);
-    const int64_t capacity = static_cast<int64_t>(data.size()) * ds_ - kInternalFileHeaderSize;
-    if (head[0] != kInternalFileHeaderSize || size < 0 || size > capacity) {
-      Problem(format("%s chain is broken: %d bytes recorded, its %d pages hold %lld", what.c_str(), size,
-                     static_cast<int>(data.size()), static_cast<long long>(capacity)));
+    TABSInternalDBDirectAccessFile file(pages_);
+    try {
+      file.OpenFile(start, type);
+    } catch (const VODIDivodavir& e) {
+      ChainFailure(what, e);
       return false;
     }
+    if (!Claim(what, file.ChainPages(), false)) return false;
+    const int32_t recorded = file.GetSize();
+    if (recorded < 0 || recorded > file.Capacity()) {
+      Problem(format("%s chain is broken: %d bytes recorded, its %d pages hold %d", what.c_str(), recorded,
+                     static_cast<int>(file.ChainPages().size()), file.Capacity()));
+      return false;
+    }
+    size = recorded;
     return true;
   }
 
@@ -204,13 +190,11 @@ class Inspector {
   TABSDiskPageManager pages_;
   std::unique_ptr<TABSMapGeometry> geometry_;
   int32_t total_ = 0;
-  int32_t ds_ = 0;
+  int32_t pages_in_file_ = 0;
   bool needs_repair_ = false;
   std::vector<std::string> problems_;
   std::map<int32_t, std::string> owners_;
-  int64_t pfs_loaded_ = -1;
-  bool pfs_valid_ = false;
-  std::vector<uint8_t> pfs_;
+  std::set<int64_t> unreadable_maps_;
 };
 
 // The directory, the sessions file, the table list and every table's files and metadata.
@@ -223,21 +207,34 @@ void check_metadata(Inspector& in, const std::string& table, const TABSTableMeta
   const TABSFieldDefs& fields = m.Fields;
   for (int32_t i = 0; i < fields.Count(); ++i) {
     const TABSFieldDef* f = fields.Item(i);
-    if (ColumnTypeToBaseType(f->ColumnType) == btNone || ColumnTypeToBaseType(f->ColumnType) != f->BaseType)
-      in.Problem(format("table '%s': field '%s' has an unknown type (%d/%d)", table.c_str(), f->Name.c_str(),
-                        f->ColumnType, f->BaseType));
     if (fields.IndexOf(f->Name) != i)
       in.Problem(format("table '%s': field name '%s' is used twice", table.c_str(), f->Name.c_str()));
   }
   for (int32_t i = 0; i < m.Indexes.Count(); ++i) {
     const TABSIndexDef* index = m.Indexes.Item(i);
-    for (const TABSIndexColumn& c : index->Columns)
-      if (fields.Find(c.FieldName) == nullptr)
-        in.Problem(format("table '%s': index '%s' names a missing field '%s'", table.c_str(), index->Name.c_str(),
-                          c.FieldName.c_str()));
-    if (index->RootPageNo >= in.Total())
-      in.Problem(format("table '%s': index '%s' has its root beyond the file (page %d)", table.c_str(),
+    bool fields_found = true;
+    for (const TABSIndexColumn& c : index->Columns) {
+      if (fields.Find(c.FieldName) != nullptr) continue;
+      fields_found = false;
+      in.Problem(format("table '%s': index '%s' names a missing field '%s'", table.c_str(), index->Name.c_str(),
+                        c.FieldName.c_str()));
+    }
+    if (index->RootPageNo == -1) continue;  // no tree built yet
+    if (index->RootPageNo < 0 || index->RootPageNo >= in.Total()) {
+      in.Problem(format("table '%s': index '%s' has its root outside the file (page %d)", table.c_str(),
                         index->Name.c_str(), index->RootPageNo));
+      continue;
+    }
+    if (!fields_found) continue;
+    // The tree, page by page, through the engine's own index: every page's layout, the
+    // chains of every level and the order of the keys.
+    try {
+      TABSBTreeRecordIndex tree(&in.Pages(), &fields, nullptr);
+      tree.Open(*index);
+      tree.CheckIntegrity(kSystemSession);
+    } catch (const VODIDivodavir& e) {
+      in.Problem(format("table '%s': index '%s' is damaged: %s", table.c_str(), index->Name.c_str(), e.what()));
+    }
   }
   TABSConstraintDefs copy;
   try {
@@ -248,59 +245,76 @@ void check_metadata(Inspector& in, const std::string& table, const TABSTableMeta
   }
 }
 
+// Reads one table's files: its metadata (decoded by the engine), its most-updated file and
+// its lock file.
+TableInfo read_table(Inspector& in, const TABSTableListEntry& entry, int32_t max_connections) {
+  TableInfo t;
+  t.Entry = entry;
+  const std::string& name = entry.TableName;
+  const std::string what = "the metadata of table '" + name + "'";
+  TABSInternalDBTransactedAccessFile metadata_file(in.Pages());
+  if (in.OpenTransacted(what, metadata_file, entry.MetadataStartPageNo, ptTableMetaData, acZLIB)) {
+    auto m = std::make_unique<TABSTableMetadata>();
+    try {
+      ReadTableMetadataFile(in.Pages(), kSystemSession, entry.MetadataStartPageNo, *m);
+      check_metadata(in, name, *m);
+      t.Metadata = std::move(m);
+    } catch (const VODIDivodavir& e) {
+      t.MetadataError = e.what();
+      in.Problem(format("the metadata of table '%s' cannot be read: %s", name.c_str(), e.what()));
+    }
+  } else {
+    t.MetadataError = "its metadata file is damaged";
+  }
+  std::vector<uint8_t> header;
+  in.ReadTransacted("the most-updated file of table '" + name + "'", entry.MostUpdatedStartPageNo, ptTableMostUpdated,
+                    header);
+  int32_t lock_size = 0;
+  const int64_t expected = int64_t{12} * max_connections;  // 12 lock bytes per connection
+  if (in.CheckDirect("the lock file of table '" + name + "'", entry.LocksStartPageNo, ptTableLocks, lock_size) &&
+      lock_size != expected)
+    in.Problem(format("the lock file of table '%s' has %d bytes, %lld are expected", name.c_str(), lock_size,
+                      static_cast<long long>(expected)));
+  return t;
+}
+
 Catalog read_catalog(Inspector& in) {
   Catalog catalog;
-  std::vector<uint8_t> directory;
-  if (!in.ReadTransacted("the system directory", kSystemDirectoryPageNo, ptFileSystemDirectory, directory))
+  TABSInternalDBTransactedAccessFile directory_file(in.Pages());
+  if (!in.OpenTransacted("the system directory", directory_file, kSystemDirectoryPageNo, ptFileSystemDirectory))
     return catalog;
-  int32_t sessions_page = -1, tables_page = -1;
-  for (size_t at = 0; at + 5 <= directory.size(); at += 5) {
-    const int32_t start = LoadLE<int32_t>(&directory[at + 1]);
-    if (directory[at] == sfActiveSessions) sessions_page = start;
-    if (directory[at] == sfTableList) tables_page = start;
+  TABSSystemDirectory directory(in.Pages());
+  try {
+    directory.OpenFile(kSystemSession);
+    if (directory_file.GetSize(kSystemSession) % 5 != 0) in.Problem("the system directory holds a partial entry");
+  } catch (const VODIDivodavir& e) {
+    in.Problem(std::string("the system directory cannot be read: ") + e.what());
+    return catalog;
   }
-  if (directory.size() % 5 != 0) in.Problem("the system directory holds a partial entry");
+  const int32_t sessions_page = directory.StartPageNo(sfActiveSessions);
+  const int32_t tables_page = directory.StartPageNo(sfTableList);
   if (sessions_page < 0) in.Problem("the system directory has no active-sessions file");
   if (tables_page < 0) in.Problem("the system directory has no table list");
-  if (sessions_page >= 0) in.CheckDirect("the active-sessions file", sessions_page, ptActiveSessionList, catalog.MaxConnections);
-  std::vector<uint8_t> list;
-  if (tables_page < 0 || !in.ReadTransacted("the table list", tables_page, ptTableList, list)) return catalog;
-  if (list.size() % kTableListEntrySize != 0) in.Problem("the table list holds a partial entry");
+  if (sessions_page >= 0)
+    in.CheckDirect("the active-sessions file", sessions_page, ptActiveSessionList, catalog.MaxConnections);
+  if (tables_page < 0) return catalog;
+
+  const std::string what = "the table list";
+  TABSInternalDBTransactedAccessFile list_file(in.Pages());
+  if (!in.OpenTransacted(what, list_file, tables_page, ptTableList)) return catalog;
+  TABSTableList list(in.Pages());
+  try {
+    list.OpenFile(kSystemSession, tables_page);
+    if (list_file.GetSize(kSystemSession) % kTableListEntrySize != 0) in.Problem("the table list holds a partial entry");
+  } catch (const VODIDivodavir& e) {
+    in.Problem(what + " cannot be read: " + e.what());
+    return catalog;
+  }
   std::set<std::string> names;
-  for (size_t at = 0; at + kTableListEntrySize <= list.size(); at += kTableListEntrySize) {
-    const uint8_t* e = &list[at];
-    TableInfo t;
-    t.Entry.TableName.assign(reinterpret_cast<const char*>(e + 1), e[0]);
-    t.Entry.ObjectID = LoadLE<int32_t>(e + 256);
-    t.Entry.MetadataStartPageNo = LoadLE<int32_t>(e + 260);
-    t.Entry.MostUpdatedStartPageNo = LoadLE<int32_t>(e + 264);
-    t.Entry.LocksStartPageNo = LoadLE<int32_t>(e + 268);
-    const std::string& name = t.Entry.TableName;
-    if (!names.insert(UpperCaseName(name)).second) in.Problem(format("table '%s' is listed twice", name.c_str()));
-    std::vector<uint8_t> block;
-    if (in.ReadTransacted("the metadata of table '" + name + "'", t.Entry.MetadataStartPageNo, ptTableMetaData,
-                          block)) {
-      auto m = std::make_unique<TABSTableMetadata>();
-      try {
-        m->Load(std::string_view(reinterpret_cast<const char*>(block.data()), block.size()));
-        check_metadata(in, name, *m);
-        t.Metadata = std::move(m);
-      } catch (const VODIDivodavir& e) {
-        t.MetadataError = e.what();
-        in.Problem(format("the metadata of table '%s' cannot be read: %s", name.c_str(), e.what()));
-      }
-    } else {
-      t.MetadataError = "its metadata file is damaged";
-    }
-    std::vector<uint8_t> header;
-    in.ReadTransacted("the most-updated file of table '" + name + "'", t.Entry.MostUpdatedStartPageNo,
-                      ptTableMostUpdated, header);
-    int32_t lock_size = 0;
-    if (in.CheckDirect("the lock file of table '" + name + "'", t.Entry.LocksStartPageNo, ptTableLocks, lock_size) &&
-        lock_size != 12 * catalog.MaxConnections)
-      in.Problem(format("the lock file of table '%s' has %d bytes, %d are expected", name.c_str(), lock_size,
-                        12 * catalog.MaxConnections));
-    catalog.Tables.push_back(std::move(t));
+  for (const TABSTableListEntry& entry : list.Entries()) {
+    if (!names.insert(UpperCaseName(entry.TableName)).second)
+      in.Problem(format("table '%s' is listed twice", entry.TableName.c_str()));
+    catalog.Tables.push_back(read_table(in, entry, catalog.MaxConnections));
   }
   return catalog;
 }
@@ -330,14 +344,14 @@ DatabaseInfo ReadDatabaseInfo(const std::string& file_name, const TABSPassword& 
   info.NextObjectID = read_next_object_id(in.Pages());
 
   std::vector<int32_t> counts(ptTableIndex + 2, 0);  // the last one counts free pages
-  std::vector<uint8_t> page;
-  for (int32_t n = 0; n < in.Total(); ++n) {
+  uint8_t header[kPageHeaderSize];
+  for (int32_t n = 0; n < in.PagesInFile(); ++n) {
     if (!in.IsMapPage(n) && !in.PfsUsed(n)) {
       ++counts.back();
       continue;
     }
-    if (!in.ReadRaw(n, page)) continue;
-    const uint16_t type = page_header::PageType(page.data());
+    if (!in.ReadHeader(n, header)) continue;
+    const uint16_t type = page_header::PageType(header);
     if (type <= ptTableIndex) ++counts[type];
   }
   for (uint16_t t = 0; t <= ptTableIndex; ++t)
@@ -370,11 +384,16 @@ std::vector<std::string> CheckDatabase(const std::string& file_name, const TABSP
   if (size < expected_size) return in.Problems();
 
   const TABSMapGeometry& g = in.Geometry();
-  std::vector<uint8_t> page;
+  std::vector<uint8_t> page(h.PageSize());
   // Map pages: their types, and extents the extent map calls full.
   for (int64_t n = 0; n < in.Total(); ++n) {
     if (!g.IsMapPage(n)) continue;
-    if (!in.ReadRaw(static_cast<int32_t>(n), page)) continue;
+    try {
+      pages.ReadMapPage(static_cast<int32_t>(n), page.data());
+    } catch (const VODIDivodavir& e) {
+      in.Problem(format("map page %lld cannot be read: %s", static_cast<long long>(n), e.what()));
+      continue;
+    }
     const bool pfs = n % g.P == 0;
     const uint16_t type = page_header::PageType(page.data());
     if (!page_header::HasSignature(page.data()) || type != (pfs ? ptPFS : ptEAM)) {
@@ -383,6 +402,7 @@ std::vector<std::string> CheckDatabase(const std::string& file_name, const TABSP
       continue;
     }
     if (pfs) continue;
+    // Two bits per extent: 3 = every page of the extent in use.
     const int64_t k = g.EamIndexOf(n);
     for (int64_t x = 0; x < g.X; ++x) {
       const int64_t first = (k * g.X + x) * g.E;
@@ -410,13 +430,14 @@ std::vector<std::string> CheckDatabase(const std::string& file_name, const TABSP
     if (n > h.HighestUsedPageNo())
       in.Problem(format("page %d is marked in use beyond the highest used page %d", n, h.HighestUsedPageNo()));
     if (owners.count(n)) continue;  // checked on its chain
-    if (!in.ReadRaw(n, page)) continue;
-    const uint16_t type = page_header::PageType(page.data());
-    if (!page_header::HasSignature(page.data())) {
+    uint8_t header[kPageHeaderSize];
+    if (!in.ReadHeader(n, header)) continue;
+    const uint16_t type = page_header::PageType(header);
+    if (!page_header::HasSignature(header)) {
       in.Problem(format("page %d is marked in use but has no page signature", n));
       continue;
     }
-    if (page_header::ModificationCounter(page.data()) == kFreedPageCounter) {
+    if (page_header::ModificationCounter(header) == kFreedPageCounter) {
       in.Problem(format("page %d is marked in use but was freed", n));
       continue;
     }
@@ -429,11 +450,14 @@ std::vector<std::string> CheckDatabase(const std::string& file_name, const TABSP
                         Inspector::type_name(type).c_str()));
       continue;
     }
-    if (type == ptTableRecord && !table_ids.count(page_header::OwnerObjectID(page.data())))
-      in.Problem(format("record page %d belongs to no table (owner %d)", n, page_header::OwnerObjectID(page.data())));
-    if (in.IsEncryptedPage(n, type) && !in.Decrypt(page))
-      in.Problem(format("page %d (%s): encrypted data does not match its checksum", n,
-                        Inspector::type_name(type).c_str()));
+    if (type == ptTableRecord && !table_ids.count(page_header::OwnerObjectID(header)))
+      in.Problem(format("record page %d belongs to no table (owner %d)", n, page_header::OwnerObjectID(header)));
+    const auto [code, text] = in.ReadChecked(n);
+    if (code == 30446)
+      in.Problem(
+          format("page %d (%s): encrypted data does not match its checksum", n, Inspector::type_name(type).c_str()));
+    else if (code != 0)
+      in.Problem(format("page %d (%s) cannot be read: %s", n, Inspector::type_name(type).c_str(), text.c_str()));
   }
   return in.Problems();
 }

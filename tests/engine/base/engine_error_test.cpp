@@ -5,6 +5,9 @@
 
 #include <map>
 #include <set>
+#include <string>
+#include <variant>
+#include <vector>
 
 namespace dadoveri {
 namespace {
@@ -120,6 +123,63 @@ TEST(EngineError, OutcomeCodes) {
   EXPECT_EQ(EABSEngineError(0).ErrorText, "");
   const EDatabaseError& base = EABSEngineError(-1);
   EXPECT_NE(std::string(base.what()).find("Error adding record"), std::string::npos);
+}
+
+// The argument a placeholder of the table's texts takes: text for %s, a whole number for
+// %d, %u and %x, a fraction for %f, %e, %g and %n. Answers false for anything else.
+bool argument_for(std::string_view text, size_t& i, std::vector<ErrorArg>& args) {
+  ++i;  // past '%'
+  if (i < text.size() && text[i] == '-') ++i;
+  while (i < text.size() && ((text[i] >= '0' && text[i] <= '9') || text[i] == '.')) ++i;
+  if (i >= text.size()) return false;
+  const int n = static_cast<int>(args.size());
+  switch (text[i] | 0x20) {
+    case 's': args.emplace_back("arg" + std::to_string(n)); return true;
+    case 'd':
+    case 'u':
+    case 'x': args.emplace_back(100 + n); return true;
+    case 'f':
+    case 'e':
+    case 'g':
+    case 'n': args.emplace_back(1.5 + n); return true;
+    default: return false;
+  }
+}
+
+TEST(EngineError, EveryMessageFormatsWithItsOwnPlaceholders) {
+  for (const MessageEntry& entry : MessageTable()) {
+    const std::string_view text = entry.text;
+    std::vector<ErrorArg> args;
+    bool well_formed = true;
+    for (size_t i = 0; i < text.size() && well_formed; ++i) {
+      if (text[i] != '%') continue;
+      if (i + 1 < text.size() && text[i + 1] == '%') {
+        ++i;
+        continue;
+      }
+      well_formed = argument_for(text, i, args);
+    }
+    ASSERT_TRUE(well_formed) << "a placeholder that no argument fits: " << text;
+    std::string formatted;
+    ASSERT_TRUE(FormatMessage(text, args, formatted)) << text;
+    for (const ErrorArg& arg : args) {
+      if (std::holds_alternative<std::string>(arg.value())) {
+        EXPECT_NE(formatted.find(std::get<std::string>(arg.value())), std::string::npos) << text;
+      }
+    }
+    for (int32_t code : entry.codes) {
+      // Each code finds this text for its number of arguments and composes it in full.
+      EXPECT_EQ(MessageForCode(code, static_cast<int>(args.size())), text) << code;
+      const std::string message = MakeError(code, args).what();
+      EXPECT_EQ(message.find("Arguments are invalid!"), std::string::npos) << message;
+      EXPECT_EQ(message.rfind(formatted, 0), 0u) << message;
+    }
+  }
+}
+
+TEST(EngineError, ChainShortOfItsStoredCountFormats) {
+  EXPECT_EQ(MessageOf([] { RaiseError(30388, 500, 500, 120, 500); }),
+            "Cannot Read 500 bytes from internal file. FileSize=500. ReadSize=120, Count=500 - Native error: 30388");
 }
 
 TEST(EngineError, TableCodesLieInTheirSeries) {

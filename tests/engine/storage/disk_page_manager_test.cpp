@@ -266,8 +266,10 @@ TEST(DiskPageManager, DamagedGeometryOrCheckBlockIsRefused) {
     size_t at;
     uint8_t value;
   };
-  const Case cases[] = {{"page size 0", 27, 0}, {"no pages per extent", 28, 0},
-                        {"check block size", 77, 0x02}};
+  // A lock area of another size would move the counter and every page.
+  const Case cases[] = {{"page size 0", 27, 0},          {"no pages per extent", 28, 0},
+                        {"check block size", 77, 0x02},  {"lock area one byte longer", 356, 21},
+                        {"lock area of 16404 bytes", 357, 0x40}, {"lock area of 0 bytes", 356, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bytes bad = good;

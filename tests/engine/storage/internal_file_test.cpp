@@ -183,6 +183,85 @@ TEST(TransactedFile, DamageAndMisuseAreReported) {
   EXPECT_EQ(CodeOf([&] { wrong.GetSize(kSys); }), 20153);
 }
 
+// The header of a transacted file is checked against its chain before anything is
+// allocated or copied: a stored count beyond the chain, a logical size beyond the stored
+// bytes of a plain file (which once copied past the bytes read) or beyond what deflate can
+// produce, and unknown header bytes are refused.
+TEST(TransactedFile, HeaderSizesAreCheckedAgainstTheChain) {
+  TempFolder dir;
+  const std::string name = dir.File("h.dat");
+  auto pm = CreateDatabase(name);
+  TABSInternalDBTransactedAccessFile plain(*pm), packed(*pm);
+  plain.CreateFile(kSys, ptTableList);
+  const Bytes content = pattern(100);
+  plain.WriteFile(kSys, content.data(), 100);
+  packed.CreateFile(kSys, ptTableMetaData, acZLIB, 1);
+  packed.WriteFile(kSys, content.data(), 100);
+  pm->CommitPages(kSys);
+  const int32_t plain_start = plain.StartPageNo(), packed_start = packed.StartPageNo();
+  EXPECT_EQ(plain.ChainPages(kSys), std::vector<int32_t>{plain_start});
+  pm->CloseDatabase();
+  const Bytes good = ReadWholeFile(name);
+  int32_t packed_stored = 0;
+  std::memcpy(&packed_stored, &good[page_offset(packed_start) + 41], 4);
+
+  struct Case {
+    const char* what;
+    bool compressed;
+    size_t at;  // offset in the internal-file header
+    int64_t value;
+    int width;
+    int32_t code;
+  };
+  const Case cases[] = {
+      {"stored count beyond the chain", false, 1, 0x7FFFFFFF, 4, 30388},
+      {"stored count one past the first page", false, 1, 4096 - 40 - 10 + 1, 4, 30388},
+      {"negative stored count", false, 1, -1, 4, 30388},
+      {"logical size beyond the stored bytes", false, 5, 4000, 4, 30388},
+      {"negative logical size", false, 5, -5, 4, 30387},
+      {"header mark not 10", false, 0, 9, 1, 20189},
+      {"unknown compression", false, 9, 7, 1, 20189},
+      {"logical size deflate cannot reach", true, 5, int64_t{packed_stored} * 1033, 4, 20189},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes bad = good;
+    const size_t at = page_offset(c.compressed ? packed_start : plain_start) + 40 + c.at;
+    for (int b = 0; b < c.width; ++b) bad[at + static_cast<size_t>(b)] = static_cast<uint8_t>(c.value >> (8 * b));
+    WriteWholeFile(name, bad);
+    auto opened = OpenDatabase(name);
+    TABSInternalDBTransactedAccessFile file(*opened);
+    if (c.compressed)
+      file.OpenFile(packed_start, ptTableMetaData, acZLIB, 1);
+    else
+      file.OpenFile(plain_start, ptTableList);
+    EXPECT_EQ(CodeOf([&] { file.GetSize(kSys); }), c.code);
+    EXPECT_EQ(CodeOf([&] { file.ReadAll(kSys); }), c.code);
+    Bytes out(100);
+    EXPECT_EQ(CodeOf([&] { file.ReadFile(kSys, out.data(), 100); }), c.code);
+    opened->CloseDatabase();
+  }
+  // A plain file holds its logical size in stored bytes: one that claims more is refused
+  // whatever part of it is asked for, with the count the chain falls short of.
+  Bytes longer = good;
+  const int32_t logical = 4000;
+  std::memcpy(&longer[page_offset(plain_start) + 45], &logical, 4);
+  WriteWholeFile(name, longer);
+  auto opened = OpenDatabase(name);
+  TABSInternalDBTransactedAccessFile file(*opened);
+  file.OpenFile(plain_start, ptTableList);
+  Bytes out(100);
+  EXPECT_EQ(MessageOf([&] { file.ReadFile(kSys, out.data(), 100); }),
+            "Cannot Read 4000 bytes from internal file. FileSize=100. ReadSize=100, Count=4000 - Native error: 30388");
+  // The sound file reads whole.
+  opened->CloseDatabase();
+  WriteWholeFile(name, good);
+  auto sound = OpenDatabase(name);
+  TABSInternalDBTransactedAccessFile again(*sound);
+  again.OpenFile(plain_start, ptTableList);
+  EXPECT_EQ(again.ReadAll(kSys), content);
+}
+
 TEST(DirectFile, BytesGoStraightToThePagesAndAreNeverEncrypted) {
   TempFolder dir;
   const std::string name = dir.File("direct.dat");

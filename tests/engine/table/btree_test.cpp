@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -265,6 +266,94 @@ TEST_F(IndexFixture, IntegrityCheckFindsDisorderAndBrokenChains) {
   }
   EXPECT_EQ(CodeOf([&] { index->CheckIntegrity(S); }), 20033);
   EXPECT_EQ(CodeOf([&] { index->Tree().Count(S); }), 20032);
+}
+
+// A page whose header describes entries beyond its data area, entries of another size or a
+// root mark on the wrong page is refused before any search, insertion or removal reads
+// it: the entry count of 60000 on a root page once sent the binary search past the buffer.
+TEST_F(IndexFixture, DamagedPageHeadersAreRefusedBeforeUse) {
+  Open(256, {{"N"}});
+  for (int i = 0; i < 30; ++i) Insert(Int(i));  // a root node over leaves
+  TABSKeyPath path;
+  ASSERT_TRUE(index->First(S, path));
+  const int32_t leaf_no = path.Leaf().PageNo;
+  const int32_t root_no = index->RootPageNo();
+  ASSERT_NE(leaf_no, root_no);
+  struct Case {
+    const char* what;
+    bool on_root;
+    std::function<void(TABSBTreePage&)> damage;
+  };
+  const Case cases[] = {
+      {"entry count 60000 on the root", true, [](TABSBTreePage& p) { p.SetEntryCount(60000); }},
+      {"one entry more than the leaf holds", false, [](TABSBTreePage& p) { p.SetEntryCount(p.Capacity() + 1); }},
+      {"entry references", false, [](TABSBTreePage& p) { p.Data()[11] = 1; }},
+      {"entry references on the root", true, [](TABSBTreePage& p) { p.Data()[11] = 1; }},
+      {"an extra header as large as the page", true,
+       [](TABSBTreePage& p) { StoreLE<uint16_t>(p.Data() + 16, static_cast<uint16_t>(p.DataSize())); }},
+      {"an extra header that pushes the last entry out", false,
+       [](TABSBTreePage& p) {
+         const int32_t free_bytes =
+             static_cast<int32_t>(p.DataSize()) - p.EntriesOffset() - p.EntryCount() * p.EntrySize();
+         StoreLE<uint16_t>(p.Data() + 16, static_cast<uint16_t>(free_bytes + 1));
+       }},
+      {"the root not marked as root", true, [](TABSBTreePage& p) { p.SetIsRoot(false); }},
+      {"a leaf marked as root", false, [](TABSBTreePage& p) { p.SetIsRoot(true); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const int32_t page_no = c.on_root ? root_no : leaf_no;
+    std::vector<uint8_t> saved;
+    {
+      TABSBTreePage page(pm->GetPage(S, page_no), kRecordIDSize);
+      saved.assign(page.Data(), page.Data() + page.DataSize());
+      c.damage(page);
+      page.MarkDirty();
+    }
+    const std::vector<uint8_t> five = Int(5);
+    TABSIndexKeyCondition equal{ickEqual, five.data(), -1, false};
+    TABSRecordID id;
+    EXPECT_EQ(CodeOf([&] { index->Search(S, true, &equal, id); }), 20087);
+    EXPECT_EQ(CodeOf([&] { Insert(Int(3)); }), 20087);
+    EXPECT_EQ(CodeOf([&] { index->Delete(S, five.data(), TABSRecordID{1, 5}); }), 20087);
+    EXPECT_EQ(CodeOf([&] { index->Count(S); }), 20087);
+    EXPECT_EQ(CodeOf([&] { index->CheckIntegrity(S); }), 20087);
+    TABSBTreePage page(pm->GetPage(S, page_no), kRecordIDSize);
+    std::memcpy(page.Data(), saved.data(), saved.size());
+  }
+  EXPECT_EQ(index->CheckIntegrity(S), 30);
+}
+
+// Every walk along the leaf chain notices a chain that loops instead of going round it for
+// ever; so does dropping a tree whose levels lead back up.
+TEST_F(IndexFixture, LoopingLinksEndEveryWalk) {
+  Open(256, {{"N"}});
+  for (int i = 0; i < 30; ++i) Insert(Int(i));
+  TABSKeyPath path;
+  ASSERT_TRUE(index->Last(S, path));
+  const int32_t last_leaf = path.Leaf().PageNo;
+  ASSERT_TRUE(index->First(S, path));
+  const int32_t first_leaf = path.Leaf().PageNo;
+  {
+    TABSBTreePage page(pm->GetPage(S, last_leaf), kRecordIDSize);
+    page.SetNextPageNo(first_leaf);
+    page.MarkDirty();
+  }
+  int64_t visited = 0;
+  EXPECT_EQ(CodeOf([&] { index->Tree().ForEachEntry(S, [&](const uint8_t*) { return ++visited < 1000000; }); }),
+            20032);
+  EXPECT_LT(visited, 1000);
+  int32_t page_no = -1, entry_no = -1;
+  EXPECT_EQ(CodeOf([&] { index->Tree().LeafOfEntryNumber(S, 1000, page_no, entry_no); }), 20032);
+  EXPECT_EQ(CodeOf([&] { index->RecordAtNumber(S, 1000); }), 20032);
+  EXPECT_EQ(CodeOf([&] { index->Count(S); }), 20032);
+  {
+    // The first leaf's chain now also leads back to the root, a level up.
+    TABSBTreePage page(pm->GetPage(S, first_leaf), kRecordIDSize);
+    page.SetNextPageNo(index->RootPageNo());
+    page.MarkDirty();
+  }
+  EXPECT_EQ(CodeOf([&] { index->Drop(S); }), 20032);
 }
 
 TEST_F(IndexFixture, GetRecordStepsThroughTheIndex) {

@@ -240,6 +240,110 @@ TEST(TableMetadata, DamagedBlocksAreRefused) {
   EXPECT_EQ(CodeOf([&] { f.SetType(static_cast<TABSColumnType>(37)); }), 30007);
 }
 
+// Definitions read from a file are held to what a table can have before anything is sized
+// from them: a type pair that does not belong together (an autoincrement column over text
+// once wrote a 64-bit counter into a 101-byte field), a length out of its type's range (a
+// length of INT32_MAX overflowed the size arithmetic), a record larger than a page, an
+// index column keeping no byte or more than a key holds, a stored value that does not fit
+// its type.
+TEST(TableMetadata, StoredDefinitionsOutOfRangeAreRefused) {
+  struct FieldCase {
+    const char* what;
+    TABSColumnType column;
+    TABSBaseType base;
+    int32_t size;
+    int32_t code;  // 0: loads
+  };
+  const FieldCase field_cases[] = {
+      {"autoincrement column over a text base", ctAutoincInteger, btString, 100, 20040},
+      {"text length INT32_MAX", ctString, btString, INT32_MAX, 20040},
+      {"negative text length", ctString, btString, -2, 20040},
+      {"wide text too long for a record", ctWideString, btWideString, 40000, 20040},
+      {"byte array too long for a record", ctBytes, btBytes, 70000, 20040},
+      {"column type without a row", static_cast<TABSColumnType>(77), btInteger, 0, 20040},
+      {"no base type", ctInteger, btNone, 0, 20040},
+      {"base type beyond the table", ctInteger, static_cast<TABSBaseType>(99), 0, 20040},
+      {"integer with any length", ctInteger, btInteger, INT32_MAX, 0},
+      {"longest text a record holds", ctString, btString, 65533, 0},
+      {"one character longer", ctString, btString, 65534, 20041},
+      {"GUID over its text base", ctGuid, btChar, 38, 0},
+  };
+  for (const FieldCase& c : field_cases) {
+    SCOPED_TRACE(c.what);
+    TABSFieldDefs fields;
+    TABSFieldDef* f = fields.AddFieldDef();
+    f->Name = "F";
+    f->ColumnType = c.column;
+    f->BaseType = c.base;
+    f->Size = c.size;
+    TABSMetaWriter w;
+    fields.SaveToStream(w);
+    TABSFieldDefs back;
+    TABSMetaReader r(w.Bytes());
+    EXPECT_EQ(CodeOf([&] { back.LoadFromStream(r); }), c.code);
+  }
+  {
+    TABSFieldDefs fields;
+    for (const char* name : {"A", "B", "C"}) fields.AddFieldDef()->Name = name;
+    for (int32_t i = 0; i < 3; ++i) fields.Item(i)->SetType(ctString, 30000);
+    TABSMetaWriter w;
+    fields.SaveToStream(w);
+    TABSFieldDefs back;
+    TABSMetaReader r(w.Bytes());
+    EXPECT_EQ(testing::MessageOf([&] { back.LoadFromStream(r); }),
+              "Invalid record size = 90004. Limit is 65535 - Native error: 20041");
+  }
+  for (const int32_t max_indexed : {0, -1, 65536, INT32_MAX, 1, 65535}) {
+    SCOPED_TRACE(max_indexed);
+    TABSIndexDefs indexes;
+    TABSIndexDef* index = indexes.AddIndexDef();
+    index->Name = "IX";
+    index->Columns.push_back({"F", false, false, max_indexed});
+    TABSMetaWriter w;
+    indexes.SaveToStream(w);
+    TABSIndexDefs back;
+    TABSMetaReader r(w.Bytes());
+    EXPECT_EQ(CodeOf([&] { back.LoadFromStream(r); }), max_indexed >= 1 && max_indexed <= 65535 ? 0 : 20042);
+  }
+  struct ValueCase {
+    const char* what;
+    TABSBaseType type;
+    std::string bytes;
+    bool fits;
+  };
+  const ValueCase value_cases[] = {
+      {"64-bit integer of one byte", btLargeint, std::string(1, 'x'), false},
+      {"float of its size", btFloat, std::string(8, '\0'), true},
+      {"extended of eight bytes", btExtended, std::string(8, '\0'), false},
+      {"text without its terminator", btString, "abc", false},
+      {"text with its terminator", btString, std::string("abc", 4), true},
+      {"wide text of an odd size", btWideString, std::string("a\0b", 3), false},
+      {"wide text without its terminator", btWideString, std::string("a\0b\0", 4), false},
+      {"memo of any bytes", btMemo, "abc", true},
+      {"a type beyond the table", static_cast<TABSBaseType>(60), "abc", false},
+      {"data without a type", btNone, "abc", false},
+  };
+  for (const ValueCase& c : value_cases) {
+    SCOPED_TRACE(c.what);
+    TABSVariant v;
+    v.SetFromBuffer(c.bytes.data(), static_cast<int32_t>(c.bytes.size()), true, c.type);
+    TABSMetaWriter w;
+    w.WriteVariant(v);
+    TABSMetaReader r(w.Bytes());
+    TABSVariant back;
+    EXPECT_EQ(CodeOf([&] { r.ReadVariant(back); }), c.fits ? 0 : 20035);
+  }
+  // An index of so many columns that even its key size would overflow.
+  TABSTableMetadata m;
+  m.Fields.AddFieldDef()->Name = "F";
+  m.Fields.Item(0)->SetType(ctString, 60000);
+  TABSIndexDef* wide = m.Indexes.AddIndexDef();
+  wide->Name = "IX";
+  wide->Columns.assign(40000, TABSIndexColumn{"F", false, false, 20});
+  TABSTableMetadata back;
+  EXPECT_EQ(CodeOf([&] { back.Load(m.Save()); }), 20296);
+}
+
 TEST(TableMetadata, NamesIgnoreLetterCase) {
   TABSFieldDefs source;
   source.AddFieldDef()->Name = "Name";

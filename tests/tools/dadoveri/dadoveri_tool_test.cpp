@@ -164,6 +164,11 @@ TEST_F(ToolTest, CheckFindsDamage) {
       {"a metadata page of the wrong type", true,
        [](const TABSTableListEntry& e) { return std::pair{PageOffset(e.MetadataStartPageNo) + 8, uint8_t{0x01}}; },
        "chain is broken"},
+      {"an active-sessions file far larger than its pages", false,
+       // Page 3 follows the directory; the top byte of its recorded size. The connection
+       // count it implies once overflowed the expected size of every lock file.
+       [](const TABSTableListEntry&) { return std::pair{PageOffset(3) + 40 + 4, uint8_t{0x30}}; },
+       "the active-sessions file chain is broken"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
