@@ -104,7 +104,7 @@ void TABSFieldDef::CheckStoredDefinition() const {
   if (valid && (IsStringBaseType(BaseType) || BaseType == btBytes || BaseType == btVarBytes))
     valid = Size >= 0 && Size <= kMaxFieldDataSize &&
             dadoveri::MemoryDataSize(BaseType, Size) <= kMaxFieldDataSize;
-  if (!valid) RaiseError(20040, Name, ColumnType, BaseType, Size);
+  if (!valid) RaiseError(40302, Name, ColumnType, BaseType, Size);
 }
 
 void TABSFieldDef::SaveToStream(TABSMetaWriter& stream) const {
@@ -131,7 +131,7 @@ void TABSFieldDefs::LoadFromStream(TABSMetaReader& stream) {
   // from a file is bounded by the largest page; the offsets below are then safe to add.
   int64_t stored = (Count() + 7) / 8;
   for (int32_t i = 0; i < Count(); ++i) stored += Item(i)->StoredDataSize;
-  if (stored > kMaxFieldDataSize) RaiseError(20041, stored, kMaxFieldDataSize);
+  if (stored > kMaxFieldDataSize) RaiseError(40303, stored, kMaxFieldDataSize);
   RecomputeOffsets();
 }
 

@@ -37,7 +37,7 @@ class TABSFieldDef : public TABSMetaObjectDef {
   // Refuses a definition read from a file whose column type has no row, whose base type
   // is not the one the column type gives, or whose length is negative or too large for a
   // record: "Invalid definition of field '%s'. ColumnType = %d, BaseType = %d, Size = %d"
-  // (20040).
+  // (40302).
   void CheckStoredDefinition() const;
 
   // The attributes the record layout works with.
@@ -70,7 +70,7 @@ class TABSFieldDef : public TABSMetaObjectDef {
 class TABSFieldDefs : public TABSMetaObjectDefs {
  public:
   // Each definition is checked as it is read; a stored record larger than
-  // kMaxFieldDataSize is refused with "Invalid record size = %d. Limit is %d" (20041).
+  // kMaxFieldDataSize is refused with "Invalid record size = %d. Limit is %d" (40303).
   void LoadFromStream(TABSMetaReader& stream) override;
   void SaveToStream(TABSMetaWriter& stream) const override;
   const char* ClassName() const override { return "TABSFieldDefs"; }

@@ -39,7 +39,7 @@ void TABSIndexDef::LoadFromStream(TABSMetaReader& stream) {
     c.MaxIndexedSize = stream.ReadInt32();
     // Index entries keep at least one byte of a value and never more than a 16-bit key.
     if (c.MaxIndexedSize < 1 || c.MaxIndexedSize > kMaxIndexedSizeLimit)
-      RaiseError(20042, c.FieldName, c.MaxIndexedSize);
+      RaiseError(40304, c.FieldName, c.MaxIndexedSize);
     Columns.push_back(std::move(c));
   }
   // The temporary attributes take their defaults.

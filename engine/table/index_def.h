@@ -32,7 +32,7 @@ class TABSIndexDef : public TABSMetaObjectDef {
  public:
   void Assign(const TABSMetaObjectDef& source) override;
   // A column's MaxIndexedSize outside 1 … kMaxIndexedSizeLimit is refused with "Invalid
-  // index column '%s'. MaxIndexedSize = %d" (20042).
+  // index column '%s'. MaxIndexedSize = %d" (40304).
   void LoadFromStream(TABSMetaReader& stream) override;
   void SaveToStream(TABSMetaWriter& stream) const override;
   const char* ClassName() const override { return "TABSIndexDef"; }

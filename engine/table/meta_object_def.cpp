@@ -125,7 +125,7 @@ bool StoredValueFits(TABSBaseType type, const uint8_t* data, int32_t size) {
 void TABSMetaReader::ReadVariant(TABSVariant& value) {
   const auto type = static_cast<TABSBaseType>(ReadInt8());
   const uint8_t null = ReadInt8();
-  if (type > kBaseTypeCount) RaiseError(20035, static_cast<int>(type), -1);
+  if (type > kBaseTypeCount) RaiseError(40301, static_cast<int>(type), -1);
   if (null != 0) {
     value.Clear(type);
     return;
@@ -135,7 +135,7 @@ void TABSMetaReader::ReadVariant(TABSVariant& value) {
     RaiseError(10086, static_cast<int64_t>(position_), static_cast<int64_t>(size_), static_cast<int64_t>(size),
                static_cast<int64_t>(Remaining()));
   }
-  if (!StoredValueFits(type, data_ + position_, size)) RaiseError(20035, static_cast<int>(type), size);
+  if (!StoredValueFits(type, data_ + position_, size)) RaiseError(40301, static_cast<int>(type), size);
   value.SetFromBuffer(data_ + position_, size, true, type);
   position_ += static_cast<size_t>(size);
 }

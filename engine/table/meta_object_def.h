@@ -54,7 +54,7 @@ bool StoredValueFits(TABSBaseType type, const uint8_t* data, int32_t size);
 
 // Reads the stored form back. A stream that ends early raises "Cannot read from stream.
 // Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d" (10086); a stored
-// value that does not fit its type "Invalid stored value. Type = %d, Size = %d" (20035).
+// value that does not fit its type "Invalid stored value. Type = %d, Size = %d" (40301).
 class TABSMetaReader {
  public:
   TABSMetaReader(const void* data, size_t size)

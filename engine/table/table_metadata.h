@@ -29,8 +29,8 @@ class TABSTableMetadata {
   std::string Save() const;
   // Reads a block; on load the field offsets are recomputed and each default expression
   // rebuilt. A block that ends early raises the stream read error (10086); definitions
-  // that no table could have are refused as their lists describe (20040, 20041, 20042,
-  // 20035), and an index whose key could not even be measured in 32 bits with "Index key
+  // that no table could have are refused as their lists describe (40302, 40303, 40304,
+  // 40301), and an index whose key could not even be measured in 32 bits with "Index key
   // is too large for the database page size" (20296).
   void Load(std::string_view block);
 
