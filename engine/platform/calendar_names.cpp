@@ -2,6 +2,8 @@
 
 #include <unicode/udat.h>
 
+#include <cstring>
+
 #include "engine/platform/locale.h"
 
 namespace dadoveri {
@@ -46,6 +48,14 @@ TCalendarNames CalendarNamesOf(const std::string& icu_locale) {
   UErrorCode status = U_ZERO_ERROR;
   UDateFormat* format = udat_open(UDAT_NONE, UDAT_SHORT, format_locale.c_str(), nullptr, 0, nullptr, 0, &status);
   if (U_FAILURE(status) || format == nullptr) return names;
+  // A locale ICU knows nothing of falls back to the root locale, whose names are mere
+  // numbers ("M01"); English stands in for it.
+  status = U_ZERO_ERROR;
+  const char* actual = udat_getLocaleByType(format, ULOC_ACTUAL_LOCALE, &status);
+  if (U_FAILURE(status) || actual == nullptr || *actual == 0 || std::strcmp(actual, "root") == 0) {
+    udat_close(format);
+    return names;
+  }
   for (int32_t m = 0; m < 12; ++m) {
     read_symbol(format, UDAT_STANDALONE_MONTHS, m, names.LongMonths[m]);
     read_symbol(format, UDAT_STANDALONE_SHORT_MONTHS, m, names.ShortMonths[m]);

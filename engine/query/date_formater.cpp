@@ -170,8 +170,12 @@ void TDateFormater::compile(std::u16string_view format) {
 }
 
 std::u16string TDateFormater::FormatValue(double value) const {
+  // The calendar runs from 0001-01-01 to 9999-12-31; the bounds are checked on the number
+  // first, since a value far outside (or not a number) has no day number at all.
+  const int32_t last_day = *EncodeDayNumber(9999, 12, 31);
+  if (!(value > DayNumberToCalendar(1) - 1 && value < DayNumberToCalendar(last_day) + 1)) RaiseError(40410, value);
   const TABSDateTime date_time = CalendarToDateTime(value);
-  if (date_time.Date < 1 || date_time.Date > *EncodeDayNumber(9999, 12, 31)) RaiseError(40410, value);
+  if (date_time.Date < 1 || date_time.Date > last_day) RaiseError(40410, value);
   int year, month, day;
   DecodeDayNumber(date_time.Date, year, month, day);
   const int hour = date_time.Time / 3600000;
