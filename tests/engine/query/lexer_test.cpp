@@ -94,6 +94,7 @@ TEST(LexerTest, WellFormedTextsGiveTokensWithPositions) {
       {u";;  ; -- nothing\n", ""},
       // Comments, tabs and CR LF keep lines and columns right.
       {u"-- c ( '\n/* a\nb ) */ x\r\n\ty--z\n1/*c*/2", "w'x'@3:8 w'y'@4:2 i'1'@5:1 i'2'@5:7"},
+      {u"a\r b\r\n\rc", "w'a'@1:1 w'b'@1:3 w'c'@2:1"},
       {u"'a\nb' c /* open to the end", "s'a\\nb'@1:1 w'c'@2:4"},
       {u"`a\\`b` `x\\\\`", "w'a`b'@1:1 w'x\\'@1:8"},
       {u":'my name' :[x y] :\"q\" :name ? ?", "p'my name'@1:1 p'x y'@1:12 p'q'@1:19 p'name'@1:24 p'Param1'@1:30 p'Param2'@1:32"},
