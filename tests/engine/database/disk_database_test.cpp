@@ -9,6 +9,7 @@
 #include "engine/database/disk_database_data.h"
 #include "engine/database/table_locks_file.h"
 #include "engine/table/table_metadata.h"
+#include "tests/engine/storage/write_recorder.h"
 #include "tests/engine/test_support.h"
 
 namespace dadoveri {
@@ -255,21 +256,6 @@ TEST(DiskDatabase, CommitBarriersStayOnWhileAnyConnectionAsksForThem) {
   }
 }
 
-// Passes writes on to the platform file and fails every barrier.
-class FailingBarriers : public FileWriter {
- public:
-  explicit FailingBarriers(PlatformFile& next) : next_(next) {}
-  bool Write(const void* buffer, size_t count, int64_t position) override {
-    return next_.Write(buffer, count, position);
-  }
-  bool SetSize(int64_t size) override { return next_.SetSize(size); }
-  bool SyncData() override { return false; }
-  bool Flush() override { return false; }
-
- private:
-  PlatformFile& next_;
-};
-
 TEST(DiskDatabase, ABulkLoadIsSyncedWhenTheFileClosesAndAFailureIsReported) {
   TempFolder folder;
   const std::string name = folder.File("bulk.dat");
@@ -278,7 +264,7 @@ TEST(DiskDatabase, ABulkLoadIsSyncedWhenTheFileClosesAndAFailureIsReported) {
   TABSConnectOptions fast;
   fast.DurableCommits = false;
   const int32_t s = db.Connect(fast);
-  FailingBarriers failing(db.DiskPageManager().File().Platform());
+  testing::FailingBarriers failing(db.DiskPageManager().File().Platform());
   db.DiskPageManager().File().SetWriter(&failing);
   TABSTableMetadata words;
   SimpleTable(words);

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <functional>
 
+#include "tests/engine/storage/write_recorder.h"
 #include "tests/engine/test_support.h"
 
 namespace dadoveri {
@@ -13,6 +14,7 @@ namespace {
 
 using testing::CodeOf;
 using testing::MessageOf;
+using testing::FailingBarriers;
 using testing::TempFolder;
 
 TEST(DatabaseFile, OperationsCheckTheOpenState) {
@@ -226,27 +228,6 @@ TEST_F(LostConnection, AFileThatCannotBeReopenedLosesTheLocksForGood) {
   ASSERT_EQ(rename((name_ + ".gone").c_str(), name_.c_str()), 0);
   EXPECT_EQ(CodeOf([&] { a_.GetSize(); }), 40207) << "the file stays lost until closed";
 }
-
-// Counts the barriers asked of it and fails them, as a disk that lost written data.
-class FailingBarriers : public FileWriter {
- public:
-  explicit FailingBarriers(PlatformFile& next) : next_(next) {}
-  bool Write(const void* buffer, size_t count, int64_t position) override {
-    return next_.Write(buffer, count, position);
-  }
-  bool SetSize(int64_t size) override { return next_.SetSize(size); }
-  bool SyncData() override { return fail(); }
-  bool Flush() override { return fail(); }
-  int Calls = 0;
-
- private:
-  bool fail() {
-    ++Calls;
-    next_.SetLastError(EIO);
-    return false;
-  }
-  PlatformFile& next_;
-};
 
 TEST(DatabaseFile, AFailedBarrierIsReportedAndNeverRetried) {
   // The system reports lost write-back once: a second attempt would succeed although the

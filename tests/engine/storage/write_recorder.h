@@ -1,8 +1,11 @@
 // A file write layer for power-cut tests: RecordingWriter passes every write, size
 // change and barrier on to the real file and keeps a record of it; ReplayCut rebuilds,
 // from that record, one of the files a power cut at a chosen moment could have left.
+// FailingBarriers passes writes on and fails every barrier, as a disk that lost written
+// data.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -104,5 +107,27 @@ inline std::vector<uint8_t> ReplayCut(const std::vector<uint8_t>& before,
   }
   return file;
 }
+
+// Counts the barriers asked of it and fails them, as a disk that lost written data.
+class FailingBarriers : public FileWriter {
+ public:
+  explicit FailingBarriers(PlatformFile& next) : next_(next) {}
+  bool Write(const void* buffer, size_t count, int64_t position) override {
+    return next_.Write(buffer, count, position);
+  }
+  bool SetSize(int64_t size) override { return next_.SetSize(size); }
+  bool SyncData() override { return fail(); }
+  bool Flush() override { return fail(); }
+  int Calls = 0;
+
+ private:
+  bool fail() {
+    ++Calls;
+    next_.SetLastError(EIO);
+    return false;
+  }
+  PlatformFile& next_;
+};
+
 
 }  // namespace dadoveri::testing
