@@ -299,13 +299,16 @@ TABSVariant ScalarRTrim(const TABSVariant& s) {
       [](const std::u16string& t) { return trim_text(t, false, true); });
 }
 
-TABSVariant ScalarSubstring(const TABSVariant& s, const TABSVariant& start, const TABSVariant& length) {
+namespace {
+
+// SUBSTRING with an optional length (null pointer: to the end).
+TABSVariant substring(const TABSVariant& s, const TABSVariant& start, const TABSVariant* length) {
   const TABSBaseType type = text_result_type(s.ValueType());
-  const bool has_length = length.ValueType() != btNone;
-  if (s.IsNull() || start.IsNull() || (has_length && length.IsNull())) return TABSVariant(type);
+  const bool has_length = length != nullptr;
+  if (s.IsNull() || start.IsNull() || (has_length && length->IsNull())) return TABSVariant(type);
   // Positions are counted in 64 bits so that start + length cannot overflow.
   const int64_t first = std::max<int64_t>(start.GetAsLargeint(), 1);
-  const int64_t count = has_length ? length.GetAsLargeint() : std::numeric_limits<int32_t>::max();
+  const int64_t count = has_length ? length->GetAsLargeint() : std::numeric_limits<int32_t>::max();
   auto cut = [&](const auto& text) {
     using Text = std::decay_t<decltype(text)>;
     const int64_t size = static_cast<int64_t>(text.size());
@@ -313,6 +316,14 @@ TABSVariant ScalarSubstring(const TABSVariant& s, const TABSVariant& start, cons
     return text.substr(static_cast<size_t>(first - 1), static_cast<size_t>(std::min(count, size - first + 1)));
   };
   return map_text(s, cut, cut);
+}
+
+}  // namespace
+
+TABSVariant ScalarSubstring(const TABSVariant& s, const TABSVariant& start) { return substring(s, start, nullptr); }
+
+TABSVariant ScalarSubstring(const TABSVariant& s, const TABSVariant& start, const TABSVariant& length) {
+  return substring(s, start, &length);
 }
 
 TABSVariant ScalarLength(const TABSVariant& s) {

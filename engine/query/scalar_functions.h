@@ -31,11 +31,11 @@ TABSVariant ScalarLTrim(const TABSVariant& s);
 TABSVariant ScalarRTrim(const TABSVariant& s);
 
 // SUBSTRING(s, start [, length]): the characters start … start+length-1 counting from 1;
-// without a length (a btNone `length`) to the end. A start below 1 counts as 1, a length
-// beyond the end stops at the end; a negative length, or a start past the end, gives the
-// empty text, which is NULL. Result type as for ScalarUpper.
-TABSVariant ScalarSubstring(const TABSVariant& s, const TABSVariant& start,
-                            const TABSVariant& length = TABSVariant());
+// without a length to the end. A start below 1 counts as 1, a length beyond the end stops
+// at the end; a negative length, or a start past the end, gives the empty text, which is
+// NULL. Result type as for ScalarUpper.
+TABSVariant ScalarSubstring(const TABSVariant& s, const TABSVariant& start);
+TABSVariant ScalarSubstring(const TABSVariant& s, const TABSVariant& start, const TABSVariant& length);
 
 // LENGTH(s): characters of s as btInteger; NULL gives 0.
 TABSVariant ScalarLength(const TABSVariant& s);

@@ -88,6 +88,7 @@ TEST(ScalarFunctions, Table) {
       {"substring wide", [] { return ScalarSubstring(Wide(u"αβγ"), Int(2), Int(1)); }, Wide(u"β")},
       {"substring null start", [] { return ScalarSubstring(Str("abc"), Null(btInteger)); }, Null(btString)},
       {"substring null length", [] { return ScalarSubstring(Str("abc"), Int(1), Null(btInteger)); }, Null(btString)},
+      {"substring untyped null length", [] { return ScalarSubstring(Str("abc"), Int(1), Null(btNone)); }, Null(btString)},
       // LENGTH and POS.
       {"length", [] { return ScalarLength(Str("abc")); }, Int(3)},
       {"length wide", [] { return ScalarLength(Wide(u"αβ")); }, Int(2)},
