@@ -340,7 +340,7 @@ void TABSDiskPageManager::RevalidatePage(TABSPage* page) {
     page->SetModificationCounter(on_disk);
     return;
   }
-  if (!ReadPage(page)) RaiseError(40101, page->PageNo());
+  ReadPageOrRaise(page);
 }
 
 void TABSDiskPageManager::AllocatePageNo(TABSPage* page) {

@@ -113,7 +113,6 @@ class TABSPage {
   int32_t PageNo() const { return page_no_; }
   bool Dirty() const { return dirty_; }
   int32_t UseCount() const { return use_count_; }
-  int32_t Session() const { return session_; }
   bool Loaded() const { return loaded_; }
   bool EncryptOnWrite() const { return encrypt_on_write_; }
   // The list that holds the page: the shared cache, a session's dirty list or none.
@@ -130,8 +129,8 @@ class TABSPage {
   bool dirty_ = false;
   int32_t use_count_ = 0;
   TABSSortedPageList* list_ = nullptr;
-  int32_t session_ = -1;
-  // The record of the holding session while the use count is above zero.
+  // The record of the session that last obtained the page: its holder while the use
+  // count is above zero.
   TABSSessionPages* holder_ = nullptr;
   bool loaded_ = false;
   bool encrypt_on_write_ = true;

@@ -29,7 +29,9 @@ void TABSPageManager::RememberPageValidity(int32_t, TABSPage*) {}
 void TABSPageManager::LoadFromStream(std::istream&) {}
 void TABSPageManager::SaveToStream(std::ostream&) {}
 
-void TABSPageManager::RevalidatePage(TABSPage* page) {
+void TABSPageManager::RevalidatePage(TABSPage* page) { ReadPageOrRaise(page); }
+
+void TABSPageManager::ReadPageOrRaise(TABSPage* page) {
   if (!ReadPage(page)) RaiseError(40101, page->PageNo());
 }
 
@@ -74,7 +76,7 @@ TABSPageHandle TABSPageManager::GetPage(int32_t session, int32_t page_no, bool v
     page = cache_.Find(page_no);
     if (page) {
       // The holder is checked before anything may touch the bytes it is reading.
-      if (page->use_count_ > 0 && page->session_ != session) RaiseError(20090);
+      if (page->use_count_ > 0 && page->holder_ != &record) RaiseError(20090);
       // A copy the session itself holds was validated when it took it.
       if (validate && page->use_count_ == 0 && !IsCachedPageValid(session, page)) {
         try {
@@ -91,7 +93,7 @@ TABSPageHandle TABSPageManager::GetPage(int32_t session, int32_t page_no, bool v
       page = fresh.get();
       cache_.Insert(std::move(fresh));
       try {
-        if (!ReadPage(page)) RaiseError(40101, page_no);
+        ReadPageOrRaise(page);
         const bool headers = header_size_ >= kPageHeaderSize;
         if (headers && expected_type != kAnyPageType && expected_type != page->PageType())
           RaiseError(20153, expected_type, page->PageType());
@@ -103,7 +105,6 @@ TABSPageHandle TABSPageManager::GetPage(int32_t session, int32_t page_no, bool v
       }
     }
   }
-  page->session_ = session;
   page->holder_ = &record;
   ++page->use_count_;
   ++record.held;
@@ -119,7 +120,6 @@ TABSPageHandle TABSPageManager::AddPage(int32_t session, uint16_t page_type) {
   page->use_count_ = 1;
   page->dirty_ = true;
   page->loaded_ = false;
-  page->session_ = session;
   page->holder_ = &record;
   if (header_size_ >= kPageHeaderSize) {
     page->SetPageType(page_type);
@@ -144,11 +144,8 @@ void TABSPageManager::supersede(std::unique_ptr<TABSPage> page) {
 void TABSPageManager::PutPage(TABSPage* page) noexcept {
   SessionPages* holder = page->holder_;
   --holder->held;
-  if (--page->use_count_ <= 0) {
-    page->use_count_ = 0;
-    page->loaded_ = false;
-  }
-  if (page->use_count_ > 0) return;
+  if (--page->use_count_ > 0) return;
+  page->loaded_ = false;
   if (page->superseded_) {
     // Its bytes were replaced by another session's commit while it was held: a change
     // made on top of them cannot be kept.

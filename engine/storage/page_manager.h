@@ -100,6 +100,8 @@ class TABSPageManager {
   // Page bookkeeping for the storage variants.
   static void AssignPageNo(TABSPage* page, int32_t page_no) { page->page_no_ = page_no; }
   static void MarkLoaded(TABSPage* page) { page->loaded_ = true; }
+  // ReadPage, raising "Cannot read page %d" (40101) when it reports failure.
+  void ReadPageOrRaise(TABSPage* page);
   SessionPages* FindSession(int32_t session);
   SessionPages& SessionRecord(int32_t session);
   void SetPageSize(uint16_t page_size, uint16_t header_size);
