@@ -402,4 +402,6 @@ void TABSDiskDatabaseData::ReadTableMetadata(int32_t session, const std::string&
   ReadTableMetadataFile(*pages_, session, entry.MetadataStartPageNo, metadata);
 }
 
+TABSTableData* TABSDiskDatabaseData::OpenTableData(const std::string& table_name) { RaiseError(10027, table_name); }
+
 }  // namespace dadoveri

@@ -20,7 +20,7 @@
 #include "engine/database/system_directory.h"
 #include "engine/database/table_list.h"
 #include "engine/database/table_lock_manager.h"
-#include "engine/database/database_data.h"
+#include "engine/table/database_data.h"
 
 namespace dadoveri {
 
@@ -88,6 +88,9 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   // Slots.
   void GetTableNames(std::vector<std::string>& names) override;  // every table in the file
   int32_t GetNextObjectID() override;
+  // Table data objects of file tables arrive with record storage in the file; until then
+  // opening one is refused with "Table not found, table name = %s" (10027).
+  TABSTableData* OpenTableData(const std::string& table_name) override;
   // In multi-user mode the commit takes the write locks of the changed tables first
   // ("Cannot commit changes. Locks of modified tables failed", 20233) and the edit locks of
   // tables with record locks after, releasing the transaction and write locks. The locks

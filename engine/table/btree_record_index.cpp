@@ -207,8 +207,10 @@ TABSRecordID TABSBTreeRecordIndex::RecordAtNumber(int32_t session, int64_t n) {
   return RecordIDAt(session, path);
 }
 
-void TABSBTreeRecordIndex::ReduceToDistinctKeys(int32_t session, const std::function<bool(int64_t)>& is_set,
-                                                const std::function<void(int64_t)>& clear, int32_t k) {
+void TABSBTreeRecordIndex::ReduceToDistinctKeys(int32_t session, TABSRecordBitmap& bitmap, int32_t k) {
+  TABSBitsArray& bits = bitmap.Bits;
+  auto is_set = [&](int64_t ordinal) { return ordinal < bits.Size() && bits.GetBit(ordinal); };
+  auto clear = [&](int64_t ordinal) { bits.SetBit(ordinal, false); };
   require_open();
   TABSKeyPath path;
   if (!tree_->First(session, path)) return;

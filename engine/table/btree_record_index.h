@@ -12,6 +12,7 @@
 #include "engine/table/btree.h"
 #include "engine/table/btree_record_source.h"
 #include "engine/table/index_def.h"
+#include "engine/table/record_bitmap.h"
 #include "engine/table/record_key_ref.h"
 
 namespace dadoveri {
@@ -79,8 +80,9 @@ class TABSIndex {
   virtual int CompareKeyPaths(const TABSKeyPath& a, const TABSKeyPath& b) = 0;                // 10
   virtual int64_t RecordNumberOf(int32_t session, const TABSRecordID& id, const void* record) = 0;  // 11
   virtual TABSRecordID RecordAtNumber(int32_t session, int64_t n) = 0;                        // 12
-  virtual void ReduceToDistinctKeys(int32_t session, const std::function<bool(int64_t)>& is_set,
-                                    const std::function<void(int64_t)>& clear, int32_t k) = 0;  // 13
+  // Clears the bit of every entry whose first k key parts equal those of the previous set
+  // entry in index order (the bitmap is in index order).
+  virtual void ReduceToDistinctKeys(int32_t session, TABSRecordBitmap& bitmap, int32_t k) = 0;  // 13
   virtual std::unique_ptr<TABSIndexPositionCache> NewPositionCache() = 0;                    // 14
   virtual void FreePositionCache(std::unique_ptr<TABSIndexPositionCache>& cache) = 0;         // 15
   virtual bool Search(int32_t session, bool forward, const TABSIndexKeyCondition* condition, TABSRecordID& id,
@@ -124,8 +126,7 @@ class TABSBTreeRecordIndex final : public TABSIndex {
   int CompareKeyPaths(const TABSKeyPath& a, const TABSKeyPath& b) override;
   int64_t RecordNumberOf(int32_t session, const TABSRecordID& id, const void* record) override;
   TABSRecordID RecordAtNumber(int32_t session, int64_t n) override;
-  void ReduceToDistinctKeys(int32_t session, const std::function<bool(int64_t)>& is_set,
-                            const std::function<void(int64_t)>& clear, int32_t k) override;
+  void ReduceToDistinctKeys(int32_t session, TABSRecordBitmap& bitmap, int32_t k) override;
   std::unique_ptr<TABSIndexPositionCache> NewPositionCache() override {
     return std::make_unique<TABSIndexPositionCache>();
   }

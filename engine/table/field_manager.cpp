@@ -56,22 +56,22 @@ int64_t TABSBaseFieldManager::GetNextAutoincValue(int32_t field_no) {
   return last;
 }
 
-int64_t TABSBaseFieldManager::GetNextAutoincValueInSession(TABSSessionSequenceValues* session, int32_t field_no) {
+int64_t TABSBaseFieldManager::GetNextAutoincValueInSession(TABSBaseSession* session, int32_t field_no) {
   const int64_t value = GetNextAutoincValue(field_no);
-  if (session) session->SetLastValue(layout_.Field(field_no).ObjectID, value);
+  if (session) session->SetLastSequenceValue(layout_.Field(field_no).ObjectID, layout_.Field(field_no).Name, value);
   return value;
 }
 
-int64_t TABSBaseFieldManager::GetLastAutoincValueInSession(const TABSSessionSequenceValues* session,
+int64_t TABSBaseFieldManager::GetLastAutoincValueInSession(TABSBaseSession* session,
                                                            int32_t field_no) {
   if (field_no < 0 || field_no >= layout_.FieldCount()) RaiseError(30402, field_no);
   const TABSFieldLayout& f = layout_.Field(field_no);
   int64_t value;
-  if (session == nullptr || !session->GetLastValue(f.ObjectID, value)) RaiseError(30012, f.Name);
+  if (session == nullptr || !session->GetLastSequenceValue(f.ObjectID, value)) RaiseError(30012, f.Name);
   return value;
 }
 
-void TABSBaseFieldManager::ApplyDefaults(TABSSessionSequenceValues*, void* memory_record) {
+void TABSBaseFieldManager::ApplyDefaults(TABSBaseSession*, void* memory_record) {
   for (int32_t i = 0; i < layout_.FieldCount(); ++i) {
     const TABSFieldLayout& f = layout_.Field(i);
     if (f.DefaultValue.IsNull()) continue;
@@ -87,12 +87,12 @@ void TABSBaseFieldManager::ApplyDefaults(TABSSessionSequenceValues*, void* memor
   }
 }
 
-void TABSBaseFieldManager::NewRecord(TABSSessionSequenceValues* session, void* memory_record) {
+void TABSBaseFieldManager::NewRecord(TABSBaseSession* session, void* memory_record) {
   layout_.InitRecord(memory_record);
   ApplyDefaults(session, memory_record);
 }
 
-void TABSBaseFieldManager::ApplyAutoincValues(TABSSessionSequenceValues* session, void* memory_record) {
+void TABSBaseFieldManager::ApplyAutoincValues(TABSBaseSession* session, void* memory_record) {
   uint8_t* record = static_cast<uint8_t*>(memory_record);
   for (int32_t i = 0; i < layout_.FieldCount(); ++i) {
     const TABSFieldLayout& f = layout_.Field(i);
@@ -107,7 +107,7 @@ void TABSBaseFieldManager::ApplyAutoincValues(TABSSessionSequenceValues* session
       int64_t& last = last_autoinc_[static_cast<size_t>(i)];
       if (supplied > last) {
         last = supplied;
-        if (session) session->SetLastValue(f.ObjectID, supplied);
+        if (session) session->SetLastSequenceValue(f.ObjectID, f.Name, supplied);
       }
     }
   }

@@ -3,30 +3,14 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/table/record_layout.h"
+#include "engine/table/session.h"
 
 namespace dadoveri {
-
-// The values a session last generated for autoincrement fields, keyed by the field's
-// ObjectID. Sessions hold one of these (the session's named sequence values).
-class TABSSessionSequenceValues {
- public:
-  void SetLastValue(int32_t object_id, int64_t value) { values_[object_id] = value; }
-  bool GetLastValue(int32_t object_id, int64_t& value) const {
-    const auto it = values_.find(object_id);
-    if (it == values_.end()) return false;
-    value = it->second;
-    return true;
-  }
-
- private:
-  std::map<int32_t, int64_t> values_;
-};
 
 // Builds the default expression of a field from its default value, or answers null when
 // the default is a constant. The expression engine installs it; until it does, every
@@ -49,16 +33,16 @@ class TABSBaseFieldManager {
   // Slot 0: the next autoincrement value of field i.
   virtual int64_t GetNextAutoincValue(int32_t field_no);
   // Slot 1: writes the defaults into a new record.
-  virtual void ApplyDefaults(TABSSessionSequenceValues* session, void* memory_record);
+  virtual void ApplyDefaults(TABSBaseSession* session, void* memory_record);
   // Slot 2: numbers the autoincrement fields of a record about to be inserted.
-  virtual void ApplyAutoincValues(TABSSessionSequenceValues* session, void* memory_record);
+  virtual void ApplyAutoincValues(TABSBaseSession* session, void* memory_record);
   // Slot 3: slot 0, remembered in the session as the field's last generated value.
-  virtual int64_t GetNextAutoincValueInSession(TABSSessionSequenceValues* session, int32_t field_no);
+  virtual int64_t GetNextAutoincValueInSession(TABSBaseSession* session, int32_t field_no);
   // Slot 4: the value the session last generated for field i (30012 when none).
-  virtual int64_t GetLastAutoincValueInSession(const TABSSessionSequenceValues* session, int32_t field_no);
+  virtual int64_t GetLastAutoincValueInSession(TABSBaseSession* session, int32_t field_no);
 
   // A new record: all fields NULL, then the defaults.
-  void NewRecord(TABSSessionSequenceValues* session, void* memory_record);
+  void NewRecord(TABSBaseSession* session, void* memory_record);
 
   // Every autoincrement field back at its InitialValue, every other at 0.
   void ResetAutoincCounters();

@@ -434,18 +434,19 @@ TEST_F(IndexFixture, MultiPartKeysWithDescendingAndCaseInsensitiveParts) {
   EXPECT_EQ(index->CompareRecords(Make(&one, "apple").data(), Make(&two, "APPLE").data(), 1), 0);
   EXPECT_EQ(index->CompareRecords(Make(&one, "apple").data(), Make(&two, "APPLE").data(), 2), 1);
   // Distinct on the first part keeps the first record of each run.
-  std::vector<bool> bits(1000, false);
+  TABSRecordBitmap bitmap;
+  bitmap.IndexOrder = true;
   TABSKeyPath path;
   ASSERT_TRUE(index->First(S, path));
   std::vector<int64_t> ordinals;
   do ordinals.push_back(index->IndexOrdinal(path));
   while (index->Next(S, path));
-  for (int64_t o : ordinals) bits[static_cast<size_t>(o)] = true;
-  index->ReduceToDistinctKeys(S, [&](int64_t o) { return bool(bits[static_cast<size_t>(o)]); },
-                              [&](int64_t o) { bits[static_cast<size_t>(o)] = false; }, 1);
-  EXPECT_TRUE(bits[static_cast<size_t>(ordinals[0])]);
-  EXPECT_FALSE(bits[static_cast<size_t>(ordinals[1])]);
-  EXPECT_TRUE(bits[static_cast<size_t>(ordinals[2])]);
+  for (int64_t o : ordinals) bitmap.Bits.SetBit(o, true);
+  index->ReduceToDistinctKeys(S, bitmap, 1);
+  EXPECT_TRUE(bitmap.Bits.GetBit(ordinals[0]));
+  EXPECT_FALSE(bitmap.Bits.GetBit(ordinals[1]));
+  EXPECT_TRUE(bitmap.Bits.GetBit(ordinals[2]));
+  EXPECT_EQ(bitmap.Bits.SetBitCount(), 2);
 }
 
 TEST_F(IndexFixture, RefusedDefinitionsAndRequests) {

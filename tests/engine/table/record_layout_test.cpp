@@ -363,7 +363,7 @@ TEST(FieldManager, AutoincrementNumbering) {
   TABSBaseFieldManager manager(TABSRecordLayout({id, cyc, capped, plain}));
   EXPECT_EQ(manager.LastAutoinc(), (std::vector<int64_t>{5, 0, 0, 0}));
 
-  TABSSessionSequenceValues session;
+  TABSBaseSession session(0);
   EXPECT_EQ(error_code([&] { manager.GetLastAutoincValueInSession(&session, 0); }), 30012);
   const TABSRecordLayout& layout = manager.Layout();
   std::vector<uint8_t> rec(static_cast<size_t>(layout.MemoryRecordSize()));

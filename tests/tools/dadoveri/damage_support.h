@@ -253,7 +253,9 @@ inline void ReadIndex(TABSPageManager& pages, int32_t s, const TABSFieldDefs& fi
   });
   EngineStep([&] { (void)index.IsUnique(s, key_record.data()); });
   EngineStep([&] {
-    index.ReduceToDistinctKeys(s, [](int64_t) { return true; }, [](int64_t) {}, 1);
+    TABSRecordBitmap bitmap;
+    for (int64_t o = 0; o < count; ++o) bitmap.Bits.SetBit(o, true);
+    index.ReduceToDistinctKeys(s, bitmap, 1);
   });
 }
 

@@ -1,0 +1,53 @@
+// TABSBitsArray, a growable array of bits with the rank and select queries that record
+// numbers need, and TABSRecordBitmap, the set of records that pass a cursor's restrictions:
+// one bit per record ordinal (storage order, or index order when built for an active
+// index), stale once the table's change counter moves past the one it was built at.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace dadoveri {
+
+class TABSBitsArray {
+ public:
+  int64_t Size() const { return size_; }
+  // Grows or shrinks to `bits` bits; new bits are clear.
+  void SetSize(int64_t bits);
+  // "Invalid bit no = %d, number of bits = %d" for a bit outside the array.
+  bool GetBit(int64_t bit) const;
+  // Setting a bit beyond the end grows the array first.
+  void SetBit(int64_t bit, bool value);
+  void ClearAll();
+  int64_t SetBitCount() const { return set_count_; }
+  // The first set bit at or after `from` (at or before for the prior form); -1 when none.
+  int64_t NextSetBit(int64_t from) const;
+  int64_t PriorSetBit(int64_t from) const;
+  // The n-th set bit, counted from 1; -1 when fewer are set.
+  int64_t NthSetBit(int64_t n) const;
+  // The number of set bits before `bit`.
+  int64_t RankOf(int64_t bit) const;
+
+ private:
+  void check(int64_t bit, int32_t code) const;
+  std::vector<uint64_t> words_;
+  int64_t size_ = 0;
+  int64_t set_count_ = 0;
+};
+
+class TABSRecordBitmap {
+ public:
+  TABSBitsArray Bits;
+  bool Built = false;
+  bool IndexOrder = false;
+  int32_t ChangeCounter = 0;
+
+  // Clears the bits and the built flag.
+  void Invalidate() {
+    Bits.ClearAll();
+    Built = false;
+  }
+  bool IsCurrent(int32_t table_change_counter) const { return Built && ChangeCounter == table_change_counter; }
+};
+
+}  // namespace dadoveri

@@ -1,0 +1,648 @@
+#include "engine/table/table_data.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "engine/base/engine_error.h"
+#include "engine/platform/sleep.h"
+#include "engine/storage/page_manager.h"
+#include "engine/table/comparison.h"
+#include "engine/table/cursor.h"
+#include "engine/table/database_data.h"
+#include "engine/table/session.h"
+
+namespace dadoveri {
+
+namespace {
+
+int32_t session_of(const TABSCursor* cursor) {
+  if (!cursor || !cursor->Session) RaiseError(10009);
+  return cursor->Session->SessionID;
+}
+
+bool in_transaction(const TABSCursor* cursor) { return cursor->Session->InTransaction; }
+
+// The steps of a record operation that a failure may interrupt.
+enum Step { kInsertStep, kUpdateStep, kDeleteStep };
+
+}  // namespace
+
+// ---- index manager ----
+
+TABSBaseIndexManager::TABSBaseIndexManager(TABSTableData* table, TABSPageManager* pages,
+                                           TABSPageManager* temporary_pages)
+    : table_(table), pages_(pages), temporary_pages_(temporary_pages) {}
+
+TABSBaseIndexManager::~TABSBaseIndexManager() = default;
+
+void TABSBaseIndexManager::LoadFromStream(TABSMetaReader& stream) {
+  CloseAll();
+  IndexDefs.LoadFromStream(stream);
+}
+
+void TABSBaseIndexManager::SaveToStream(TABSMetaWriter& stream) const {
+  const_cast<TABSBaseIndexManager*>(this)->SyncDefinitions();
+  IndexDefs.SaveToStream(stream);
+}
+
+void TABSBaseIndexManager::Assign(const TABSIndexDefs& source) {
+  CloseAll();
+  IndexDefs.Assign(source);
+}
+
+TABSBTreeRecordIndex* TABSBaseIndexManager::OpenIndex(int32_t object_id) {
+  for (OpenEntry& entry : open_)
+    if (entry.object_id == object_id) return entry.index.get();
+  TABSIndexDef* definition = IndexDefs.FindByObjectID(object_id);
+  if (!definition) RaiseError(20018);
+  auto index = std::make_unique<TABSBTreeRecordIndex>(PagesOf(*definition), &table_->FieldDefs(), table_);
+  index->Open(*definition);
+  open_.push_back({object_id, std::move(index)});
+  return open_.back().index.get();
+}
+
+void TABSBaseIndexManager::CreateAllIndexes(int32_t session) {
+  CloseAll();
+  for (int32_t i = 0; i < IndexDefs.Count(); ++i) {
+    TABSIndexDef* definition = IndexDefs.Item(i);
+    auto index = std::make_unique<TABSBTreeRecordIndex>(PagesOf(*definition), &table_->FieldDefs(), table_);
+    index->Create(session, true, *definition);
+    definition->ChangeStamp = table_->TableChangeCounter();
+    open_.push_back({definition->ObjectID, std::move(index)});
+  }
+}
+
+void TABSBaseIndexManager::InsertRecord(int32_t session, const void* record, const TABSRecordID& id) {
+  for (int32_t i = 0; i < IndexDefs.Count(); ++i) {
+    TABSIndexDef* definition = IndexDefs.Item(i);
+    if (definition->Temporary) continue;
+    OpenIndex(definition->ObjectID)->Insert(session, record, id);
+    ++definition->ChangeStamp;
+  }
+}
+
+void TABSBaseIndexManager::UpdateRecord(int32_t session, const void* old_record, const void* new_record,
+                                        const TABSRecordID& id, bool second_call) {
+  for (int32_t i = 0; i < IndexDefs.Count(); ++i) {
+    TABSIndexDef* definition = IndexDefs.Item(i);
+    if (definition->Temporary) continue;
+    OpenIndex(definition->ObjectID)->Update(session, old_record, new_record, id, second_call);
+    if (second_call) ++definition->ChangeStamp;
+  }
+}
+
+void TABSBaseIndexManager::DeleteRecord(int32_t session, const void* record, const TABSRecordID& id) {
+  for (int32_t i = 0; i < IndexDefs.Count(); ++i) {
+    TABSIndexDef* definition = IndexDefs.Item(i);
+    if (definition->Temporary) continue;
+    OpenIndex(definition->ObjectID)->Delete(session, record, id);
+    ++definition->ChangeStamp;
+  }
+}
+
+void TABSBaseIndexManager::EmptyAll(int32_t session) {
+  for (int32_t i = 0; i < IndexDefs.Count(); ++i) {
+    TABSIndexDef* definition = IndexDefs.Item(i);
+    OpenIndex(definition->ObjectID)->Empty(session);
+    ++definition->ChangeStamp;
+  }
+}
+
+void TABSBaseIndexManager::DropIndex(int32_t session, int32_t object_id) {
+  TABSBTreeRecordIndex* index = OpenIndex(object_id);
+  index->Drop(session);
+  open_.erase(std::find_if(open_.begin(), open_.end(), [&](const OpenEntry& e) { return e.object_id == object_id; }));
+  IndexDefs.Delete(IndexDefs.IndexOfObjectID(object_id));
+}
+
+void TABSBaseIndexManager::CloseAll() { open_.clear(); }
+
+void TABSBaseIndexManager::RenameField(const std::string& old_name, const std::string& new_name) {
+  for (int32_t i = 0; i < IndexDefs.Count(); ++i)
+    for (TABSIndexColumn& column : IndexDefs.Item(i)->Columns)
+      if (SameName(column.FieldName, old_name)) column.FieldName = new_name;
+  // The open indexes built their keys from the old names.
+  CloseAll();
+}
+
+void TABSBaseIndexManager::RefreshTemporaryIndex(int32_t session, int32_t object_id) {
+  TABSIndexDef* definition = IndexDefs.FindByObjectID(object_id);
+  if (!definition || !definition->Temporary || rebuilding_) return;
+  if (definition->ChangeStamp == table_->TableChangeCounter()) return;
+  // Rebuilding reads the table, and reading may ask for the index again.
+  rebuilding_ = true;
+  try {
+    TABSBTreeRecordIndex* index = OpenIndex(object_id);
+    index->Rebuild(session, true);
+    definition->RootPageNo = index->RootPageNo();
+    definition->ChangeStamp = table_->TableChangeCounter();
+    // Temporary indexes are never undone by a rollback: their pages are made permanent
+    // at once, so a later rollback cannot release pages the tree still uses.
+    temporary_pages_->CommitPages(session);
+  } catch (...) {
+    rebuilding_ = false;
+    CloseAll();
+    temporary_pages_->RollbackPages(session);
+    throw;
+  }
+  rebuilding_ = false;
+}
+
+void TABSBaseIndexManager::SyncDefinitions() {
+  for (OpenEntry& entry : open_) {
+    TABSIndexDef* definition = IndexDefs.FindByObjectID(entry.object_id);
+    if (definition) definition->RootPageNo = entry.index->RootPageNo();
+  }
+}
+
+// ---- table data ----
+
+TABSTableData::TABSTableData(TABSDatabaseData* database, std::string table_name, TABSPageManager* pages)
+    : database_(database),
+      table_name_(std::move(table_name)),
+      pages_(pages),
+      field_manager_(std::make_unique<TABSBaseFieldManager>()),
+      constraint_manager_(std::make_unique<TABSBaseConstraintManager>()) {
+  if (!database_) RaiseError(10010);
+  if (!pages_) RaiseError(10013);
+}
+
+TABSTableData::~TABSTableData() = default;
+
+void TABSTableData::require_managers() const {
+  if (!record_manager_) RaiseError(10014);
+  if (!index_manager_) RaiseError(10015);
+  if (!field_manager_) RaiseError(10016);
+  if (!constraint_manager_) RaiseError(10017);
+}
+
+void TABSTableData::SetFieldDefs(const TABSFieldDefs& fields) {
+  std::lock_guard guard(database_->Lock());
+  field_defs_.Assign(fields);
+  for (int32_t i = 0; i < field_defs_.Count(); ++i) field_defs_.Item(i)->ObjectID = database_->GetNextObjectID();
+  field_defs_.RecomputeOffsets();
+  field_manager_ = std::make_unique<TABSBaseFieldManager>(field_defs_.RecordLayout());
+  field_manager_->ResetAutoincCounters();
+}
+
+void TABSTableData::SetIndexDefs(const TABSIndexDefs& indexes) {
+  std::lock_guard guard(database_->Lock());
+  if (!index_manager_) index_manager_ = std::make_unique<TABSBaseIndexManager>(this, pages_, TemporaryPages());
+  index_manager_->Assign(indexes);
+  for (int32_t i = 0; i < index_manager_->IndexDefs.Count(); ++i)
+    index_manager_->IndexDefs.Item(i)->ObjectID = database_->GetNextObjectID();
+}
+
+void TABSTableData::SetConstraintDefs(const TABSConstraintDefs& constraints) {
+  std::lock_guard guard(database_->Lock());
+  for (int32_t i = 0; i < constraints.Count(); ++i) {
+    const uint8_t type = constraints.Item(i)->ConstraintType;
+    if (type != ctPrimaryKey && type != ctUnique && type != ctNotNull && type != ctCheck) RaiseError(30058);
+  }
+  auto manager = std::make_unique<TABSBaseConstraintManager>();
+  manager->ConstraintDefs.Assign(constraints);
+  for (int32_t i = 0; i < manager->ConstraintDefs.Count(); ++i)
+    manager->ConstraintDefs.Item(i)->ObjectID = database_->GetNextObjectID();
+  manager->ConstraintDefs.SetTableName(table_name_);
+  if (index_manager_) manager->ConstraintDefs.ResolveReferences(field_defs_, index_manager_->IndexDefs);
+  manager->ConstraintDefs.GenerateNames();
+  constraint_manager_ = std::move(manager);
+}
+
+int32_t TABSTableData::RecordLayout() {
+  if (field_defs_.Count() == 0) RaiseError(10131);
+  return field_defs_.MemoryRecordSize();
+}
+
+void TABSTableData::CommitChanges(int32_t session, bool in_transaction) {
+  if (in_transaction) return;
+  pages_->CommitPages(session);
+}
+
+void TABSTableData::RollbackChanges(int32_t session, bool in_transaction) {
+  if (in_transaction) return;
+  pages_->RollbackPages(session);
+}
+
+void TABSTableData::DropTable(TABSCursor* cursor, bool forced) {
+  std::lock_guard guard(database_->Lock());
+  if (!forced) {
+    for (TABSCursor* other : cursors_)
+      if (other != cursor) RaiseError(20017, table_name_);
+  }
+}
+
+void TABSTableData::RenameTable(TABSCursor* cursor, const std::string& new_name) {
+  std::lock_guard guard(database_->Lock());
+  for (TABSCursor* other : cursors_)
+    if (other != cursor) RaiseError(10150, table_name_);
+  table_name_ = new_name;
+  if (index_manager_) {
+    TABSConstraintDefs& constraints = constraint_manager_->ConstraintDefs;
+    constraints.SetTableName(new_name);
+  }
+}
+
+void TABSTableData::AddCursor(TABSCursor* cursor) {
+  std::lock_guard guard(database_->Lock());
+  if (!cursor) RaiseError(10018);
+  cursors_.push_back(cursor);
+}
+
+void TABSTableData::RemoveCursor(TABSCursor* cursor) {
+  std::lock_guard guard(database_->Lock());
+  const auto it = std::find(cursors_.begin(), cursors_.end(), cursor);
+  if (it != cursors_.end()) cursors_.erase(it);
+}
+
+void TABSTableData::RenameField(const std::string& old_name, const std::string& new_name) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
+  TABSFieldDef* field = field_defs_.Find(old_name);
+  if (!field) RaiseError(30343, old_name);
+  TABSFieldDef* taken = field_defs_.Find(new_name);
+  if (taken && taken != field) RaiseError(30344, old_name, new_name);
+  field->Name = new_name;
+  field_manager_->Layout().Fields()[static_cast<size_t>(field_defs_.IndexOf(new_name))].Name = new_name;
+  index_manager_->RenameField(old_name, new_name);
+  TABSConstraintDefs& constraints = constraint_manager_->ConstraintDefs;
+  for (int32_t i = 0; i < constraints.Count(); ++i) {
+    TABSConstraintDef* c = constraints.Item(i);
+    if (c->ConstraintType == ctNotNull || c->ConstraintType == ctCheck) {
+      if (SameName(c->TargetName().Name, old_name)) c->TargetName().Name = new_name;
+    } else {
+      for (TABSConstraintColumn& column : static_cast<TABSConstraintDefUnique*>(c)->Columns)
+        if (SameName(column.FieldName, old_name)) column.FieldName = new_name;
+    }
+  }
+}
+
+int32_t TABSTableData::AddIndex(TABSCursor* cursor, TABSIndexDef& definition) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
+  const int32_t session = session_of(cursor);
+  TABSIndexDefs& defs = index_manager_->IndexDefs;
+  if (defs.Find(definition.Name)) RaiseError(20022, definition.Name);
+  definition.ObjectID = database_->GetNextObjectID();
+  TABSIndexDef* added = defs.AddIndexDef();
+  added->Assign(definition);
+  TABSPageManager* pages = index_manager_->PagesOf(*added);
+  try {
+    TABSBTreeRecordIndex* index = index_manager_->OpenIndex(added->ObjectID);
+    index->Create(session, true, *added);
+    added->ChangeStamp = TableChangeCounter();
+  } catch (...) {
+    defs.Delete(defs.IndexOfObjectID(definition.ObjectID));
+    index_manager_->CloseAll();
+    if (pages != pages_) pages->RollbackPages(session);
+    RollbackChanges(session, in_transaction(cursor));
+    throw;
+  }
+  definition.RootPageNo = added->RootPageNo;
+  if (!added->Temporary && !cursor->Temporary) {
+    if (auto derived = DeriveConstraintFromIndex(*added)) {
+      derived->ObjectID = database_->GetNextObjectID();
+      derived->TableName().Name = table_name_;
+      TABSConstraintDefs& constraints = constraint_manager_->ConstraintDefs;
+      constraints.AddConstraint(std::move(derived));
+      constraints.ResolveReferences(field_defs_, defs);
+    }
+  }
+  if (pages != pages_) pages->CommitPages(session);
+  CommitChanges(session, in_transaction(cursor));
+  return definition.ObjectID;
+}
+
+void TABSTableData::DropIndex(TABSCursor* cursor, int32_t object_id) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
+  const int32_t session = session_of(cursor);
+  TABSIndexDef* definition = index_manager_->IndexDefs.FindByObjectID(object_id);
+  if (!definition) RaiseError(20018);
+  TABSPageManager* pages = index_manager_->PagesOf(*definition);
+  TABSConstraintDefs& constraints = constraint_manager_->ConstraintDefs;
+  const int32_t derived = constraints.IndexOfDerived(object_id);
+  if (derived >= 0) constraints.Delete(derived);
+  index_manager_->DropIndex(session, object_id);
+  for (TABSCursor* c : cursors_) {
+    if (c->ActiveIndexID == object_id) {
+      c->ActiveIndexID = -1;
+      c->IndexName.clear();
+      c->Bitmap.Invalidate();
+    }
+  }
+  if (pages != pages_) pages->CommitPages(session);
+  CommitChanges(session, in_transaction(cursor));
+}
+
+void TABSTableData::FreeBlobs(int32_t session, void* memory_record) {
+  if (!field_manager_->CheckBlobFields()) return;
+  for (int32_t i = 0; i < field_defs_.Count(); ++i)
+    if (IsBlobBaseType(field_defs_.Item(i)->BaseType)) FreeBlob(session, i, memory_record);
+}
+
+void TABSTableData::EmptyTable(TABSCursor* cursor) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
+  const int32_t session = session_of(cursor);
+  field_manager_->ResetAutoincCounters();
+  index_manager_->EmptyAll(session);
+  if (field_manager_->CheckBlobFields()) {
+    std::vector<uint8_t> record(static_cast<size_t>(MemoryRecordSize()));
+    TABSRecordID id;
+    for (bool first = true; ReadNextRecord(session, id, first, record.data()); first = false)
+      FreeBlobs(session, record.data());
+  }
+  record_manager_->Empty(session);
+  for (TABSCursor* c : cursors_) {
+    c->Bitmap.Invalidate();
+    c->GoToBegin();
+  }
+  CommitChanges(session, in_transaction(cursor));
+}
+
+void TABSTableData::keep_bitmap(TABSCursor* cursor, const TABSRecordID& id, const void* record) {
+  TABSRecordBitmap& bitmap = cursor->Bitmap;
+  if (!bitmap.Built) return;
+  if (bitmap.IndexOrder) {
+    // Index ordinals of other records move with the change.
+    bitmap.Invalidate();
+    return;
+  }
+  bitmap.Bits.SetBit(RecordOrdinal(id), cursor->RecordPassesRestrictions(record));
+}
+
+void TABSTableData::abandon(TABSCursor* cursor, int step, const TABSRecordID& id, const void* old_record) {
+  const int32_t session = session_of(cursor);
+  // The open indexes may hold state of pages that the rollback drops.
+  index_manager_->CloseAll();
+  RollbackChanges(session, in_transaction(cursor));
+  if (record_manager_->RecordsInPages()) return;
+  // The record store is not pages: undo its step by hand, so that records and indexes
+  // stay in step.
+  if (step == kInsertStep) {
+    record_manager_->DeleteRecord(session, id);
+  } else if (step == kUpdateStep && old_record) {
+    record_manager_->UpdateRecord(session, old_record, id);
+  }
+}
+
+bool TABSTableData::InsertRecord(TABSCursor* cursor) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
+  const int32_t session = session_of(cursor);
+  if (!cursor->CurrentRecord) RaiseError(10011);
+  TABSRecordID id;
+  if (!record_manager_->InsertRecord(session, cursor->CurrentRecord, id)) {
+    RollbackChanges(session, in_transaction(cursor));
+    return false;
+  }
+  try {
+    index_manager_->InsertRecord(session, cursor->CurrentRecord, id);
+  } catch (...) {
+    abandon(cursor, kInsertStep, id, nullptr);
+    throw;
+  }
+  cursor->Position = id;
+  keep_bitmap(cursor, id, cursor->CurrentRecord);
+  cursor->AtBegin = cursor->AtEnd = false;
+  CommitChanges(session, in_transaction(cursor));
+  return true;
+}
+
+bool TABSTableData::UpdateRecord(TABSCursor* cursor) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
+  const int32_t session = session_of(cursor);
+  if (!cursor->CurrentRecord) RaiseError(10012);
+  const TABSRecordID id = cursor->Position;
+  std::vector<uint8_t> old_record(static_cast<size_t>(MemoryRecordSize()));
+  if (!ReadRecord(session, id, old_record.data())) return false;
+  bool stored = false;
+  try {
+    index_manager_->UpdateRecord(session, old_record.data(), cursor->CurrentRecord, id, false);
+    if (!record_manager_->UpdateRecord(session, cursor->CurrentRecord, id)) {
+      abandon(cursor, kUpdateStep, id, nullptr);
+      return false;
+    }
+    stored = true;
+    index_manager_->UpdateRecord(session, old_record.data(), cursor->CurrentRecord, id, true);
+  } catch (...) {
+    abandon(cursor, kUpdateStep, id, stored ? old_record.data() : nullptr);
+    throw;
+  }
+  keep_bitmap(cursor, id, cursor->CurrentRecord);
+  CommitChanges(session, in_transaction(cursor));
+  return true;
+}
+
+void TABSTableData::PlainStep(TABSCursor* cursor, TABSRecordGetRequest& request) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
+  const int32_t session = session_of(cursor);
+  request.RecordID = cursor->Position;
+  request.GoToFirst = cursor->AtBegin;
+  request.GoToLast = cursor->AtEnd;
+  if (cursor->IsIndexActive() && request.Mode != grmCurrent) {
+    index_manager_->RefreshTemporaryIndex(session, cursor->ActiveIndexID);
+    request.PositionCache = &cursor->PositionCache;
+    index_manager_->OpenIndex(cursor->ActiveIndexID)->GetRecord(session, request);
+  } else {
+    record_manager_->GetRecord(session, request);
+  }
+}
+
+bool TABSTableData::DeleteRecord(TABSCursor* cursor) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
+  const int32_t session = session_of(cursor);
+  if (cursor->AtBegin || cursor->AtEnd) return false;
+  const TABSRecordID id = cursor->Position;
+  std::vector<uint8_t> record(static_cast<size_t>(MemoryRecordSize()));
+  if (!ReadRecord(session, id, record.data())) return false;
+  FreeBlobs(session, record.data());
+  // Where the cursor goes: the next record in its order, else the prior one, else the
+  // beginning.
+  std::vector<uint8_t> scratch(record.size());
+  TABSRecordGetRequest step;
+  step.Mode = grmNext;
+  step.RecordBuffer = scratch.data();
+  PlainStep(cursor, step);
+  if (step.Result != grrFound) {
+    step = TABSRecordGetRequest{};
+    step.Mode = grmPrior;
+    step.RecordBuffer = scratch.data();
+    PlainStep(cursor, step);
+  }
+  const bool bitmap_was_current =
+      cursor->Bitmap.IsCurrent(record_manager_->ChangeCounter) && !cursor->HasDistinctNavigation();
+  try {
+    index_manager_->DeleteRecord(session, record.data(), id);
+    if (!record_manager_->DeleteRecord(session, id)) {
+      abandon(cursor, kDeleteStep, id, nullptr);
+      return false;
+    }
+  } catch (...) {
+    abandon(cursor, kDeleteStep, id, nullptr);
+    throw;
+  }
+  TABSRecordBitmap& bitmap = cursor->Bitmap;
+  if (bitmap.Built) {
+    if (bitmap.IndexOrder) {
+      bitmap.Invalidate();
+    } else {
+      const int64_t ordinal = RecordOrdinal(id);
+      if (ordinal >= 0) bitmap.Bits.SetBit(ordinal, false);
+      if (bitmap_was_current) bitmap.ChangeCounter = record_manager_->ChangeCounter;
+    }
+  }
+  if (step.Result == grrFound) {
+    cursor->Position = step.RecordID;
+    cursor->AtBegin = cursor->AtEnd = false;
+  } else {
+    cursor->GoToBegin();
+  }
+  CommitChanges(session, in_transaction(cursor));
+  return true;
+}
+
+int64_t TABSTableData::LastAutoincValue(TABSCursor*, int32_t) { return 0; }
+
+void TABSTableData::AfterRollback(int32_t session) {
+  std::lock_guard guard(database_->Lock());
+  if (!index_manager_) return;
+  // Open index objects may hold state from pages the rollback dropped.
+  index_manager_->CloseAll();
+  for (TABSCursor* c : cursors_) {
+    if (!c->Session || c->Session->SessionID != session || !c->IsIndexActive()) continue;
+    TABSIndexDef* definition = index_manager_->IndexDefs.FindByObjectID(c->ActiveIndexID);
+    if (!definition || !definition->Temporary) continue;
+    // Rolled-back records left the table without moving its change counter.
+    definition->ChangeStamp = TableChangeCounter() - 1;
+    index_manager_->RefreshTemporaryIndex(session, c->ActiveIndexID);
+  }
+}
+
+bool TABSTableData::ReadRecord(int32_t session, const TABSRecordID& id, void* memory_record) {
+  TABSRecordGetRequest request;
+  request.Mode = grmCurrent;
+  request.RecordID = id;
+  request.RecordBuffer = memory_record;
+  record_manager_->GetRecord(session, request);
+  return request.Result == grrFound;
+}
+
+bool TABSTableData::ReadNextRecord(int32_t session, TABSRecordID& id, bool from_first, void* memory_record) {
+  TABSRecordGetRequest request;
+  request.Mode = grmNext;
+  request.GoToFirst = from_first;
+  request.RecordID = id;
+  request.RecordBuffer = memory_record;
+  record_manager_->GetRecord(session, request);
+  if (request.Result != grrFound) return false;
+  id = request.RecordID;
+  return true;
+}
+
+int32_t TABSTableData::TableChangeCounter() const { return record_manager_ ? record_manager_->ChangeCounter : 0; }
+
+int32_t TABSTableData::FindOrBuildIndex(TABSCursor* cursor, const std::vector<std::string>& field_names,
+                                        const std::vector<std::string>& directions,
+                                        const std::vector<std::string>& cases) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
+  const int32_t session = session_of(cursor);
+  TABSIndexDefs& defs = index_manager_->IndexDefs;
+  const int32_t found = defs.FindMatchingIndex(field_defs_, &field_names, &directions, &cases, session);
+  if (found >= 0) return found;
+  TABSIndexDef definition;
+  do {
+    definition.Name = "TEMPORARY_INDEX_" + std::to_string(RandomNumber(1000000));
+  } while (defs.Find(definition.Name));
+  definition.Temporary = true;
+  definition.OwnerSession = session;
+  TABSIndexDefs::BuildColumns(definition, field_names, directions, cases);
+  try {
+    const int32_t id = AddIndex(cursor, definition);
+    if (!defs.FindByObjectID(id)) RaiseError(10324, id);
+    return id;
+  } catch (...) {
+    RollbackChanges(session, in_transaction(cursor));
+    throw;
+  }
+}
+
+// ---- constraints ----
+
+void TABSTableData::check_one(int32_t session, const TABSConstraintDef& constraint, const void* record,
+                              const void* old_record) {
+  const TABSRecordLayout& layout = field_manager_->Layout();
+  auto field_no_of = [&](int32_t object_id, int32_t code) {
+    const int32_t at = field_defs_.IndexOfObjectID(object_id);
+    if (at < 0) RaiseError(code, object_id);
+    return at;
+  };
+  switch (constraint.ConstraintType) {
+    case ctPrimaryKey:
+    case ctUnique: {
+      const auto& unique = static_cast<const TABSConstraintDefUnique&>(constraint);
+      const bool primary = constraint.ConstraintType == ctPrimaryKey;
+      bool all_null = true;
+      std::string names;
+      for (const TABSConstraintColumn& column : unique.Columns) {
+        const int32_t f = field_no_of(column.FieldObjectID, 30329);
+        if (!layout.IsNull(f, record)) all_null = false;
+        if (!names.empty()) names += ",";
+        names += field_defs_.Item(f)->Name;
+      }
+      if (primary && all_null) RaiseError(30330, constraint.Name, names);
+      // No duplicate is possible in an empty table.
+      if (record_manager_->RecordCount == 0) return;
+      TABSBTreeRecordIndex* index = index_manager_->OpenIndex(constraint.TargetName().ID);
+      const bool unique_key = old_record ? index->UniqueAfterChange(session, old_record, record)
+                                         : index->IsUnique(session, record);
+      if (!unique_key) RaiseError(primary ? 30319 : 30320, constraint.Name);
+      return;
+    }
+    case ctNotNull: {
+      const int32_t f = field_no_of(constraint.TargetName().ID, 30024);
+      if (layout.IsNull(f, record)) RaiseError(30026, constraint.Name, field_defs_.Item(f)->Name);
+      return;
+    }
+    case ctCheck: {
+      const auto& check = static_cast<const TABSConstraintDefCheck&>(constraint);
+      const int32_t f = field_no_of(constraint.TargetName().ID, 30028);
+      if (layout.IsNull(f, record)) return;
+      TABSVariant value;
+      layout.GetFieldValue(f, record, value);
+      if (!check.MinValue.IsNull() && value.CompareRaw(check.MinValue) == cmpLess)
+        RaiseError(30029, constraint.Name, field_defs_.Item(f)->Name, check.MinValue.GetAsString());
+      if (!check.MaxValue.IsNull() && value.CompareRaw(check.MaxValue) == cmpGreater)
+        RaiseError(30030, constraint.Name, field_defs_.Item(f)->Name, check.MaxValue.GetAsString());
+      return;
+    }
+    default:
+      RaiseError(30036);
+  }
+}
+
+bool TABSTableData::CheckConstraints(TABSCursor* cursor, const void* record, const void* old_record, bool raise,
+                                     std::string* message, int32_t* code) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
+  const int32_t session = session_of(cursor);
+  const TABSConstraintDefs& constraints = constraint_manager_->ConstraintDefs;
+  for (int32_t i = 0; i < constraints.Count(); ++i) {
+    try {
+      check_one(session, *constraints.Item(i), record, old_record);
+    } catch (const VODIDivodavir& e) {
+      if (raise) throw;
+      if (message) *message = e.what();
+      if (code) *code = e.NativeError;
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace dadoveri

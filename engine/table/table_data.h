@@ -1,0 +1,242 @@
+// TABSTableData: the shared object of one open table. Every cursor that opens the table
+// works through the same instance, which owns the table's field, index, constraint and
+// record managers and carries out the table-level operations: create, empty, drop,
+// rename; insert, update and delete of records with index, bitmap and constraint
+// maintenance. The storage variants (database file, in-memory, temporary) derive from it
+// and from TABSBaseRecordManager, the abstract record store.
+//
+// Every entry point runs under the recursive lock of the table's database registry.
+//
+// Seams left for later work, by slot: 20–22, 33 and 34 (cursor navigation, locate, find
+// key, record numbers) belong to the cursor; 23, 24 and 26–29 (BLOB streams and raw BLOB
+// data) to BLOB storage.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/table/btree_record_index.h"
+#include "engine/table/btree_record_source.h"
+#include "engine/table/constraint_def.h"
+#include "engine/table/field_def.h"
+#include "engine/table/field_manager.h"
+#include "engine/table/index_def.h"
+
+namespace dadoveri {
+
+class TABSCursor;
+class TABSDatabaseData;
+class TABSPageManager;
+class TABSTableData;
+
+// The get request of record managers is the one of indexes: mode, start identifier, begin
+// and end flags, destination buffer, result.
+using TABSRecordGetRequest = TABSIndexGetRecordRequest;
+
+class TABSBaseRecordManager {
+ public:
+  explicit TABSBaseRecordManager(int32_t memory_record_size) : MemoryRecordSize(memory_record_size) {}
+  virtual ~TABSBaseRecordManager() = default;
+  TABSBaseRecordManager(const TABSBaseRecordManager&) = delete;
+  TABSBaseRecordManager& operator=(const TABSBaseRecordManager&) = delete;
+
+  // Slots, in order.
+  virtual void Empty(int32_t session) = 0;                                                       // 0
+  // Stores a copy; the new identifier comes back in `id`. False on failure.
+  virtual bool InsertRecord(int32_t session, const void* memory_record, TABSRecordID& id) = 0;   // 1
+  virtual bool UpdateRecord(int32_t session, const void* memory_record, const TABSRecordID& id) = 0;  // 2
+  // False when there is no such record.
+  virtual bool DeleteRecord(int32_t session, const TABSRecordID& id) = 0;                        // 3
+  // Result 0 found, 1 beginning reached, 2 end reached, 3 no such record.
+  virtual void GetRecord(int32_t session, TABSRecordGetRequest& request) = 0;                   // 4
+  virtual int CompareRecordPositions(const TABSRecordID& a, const TABSRecordID& b) = 0;          // 5
+  // 1-based; -1 when unknown.
+  virtual int64_t GetApproximateRecordNo(int32_t session, const TABSRecordID& id) = 0;          // 6
+
+  // Whether the records live in the page manager's pages, so that a rollback of the
+  // session's pages also undoes the record step of a failed operation. Record managers
+  // that keep records elsewhere undo that step themselves.
+  virtual bool RecordsInPages() const { return false; }
+
+  int64_t RecordCount = 0;
+  int32_t ChangeCounter = 0;
+  int32_t MemoryRecordSize;
+};
+
+class TABSBaseConstraintManager {
+ public:
+  TABSConstraintDefs ConstraintDefs;
+};
+
+// The open indexes of a table and their definitions.
+class TABSBaseIndexManager {
+ public:
+  // `pages`: the table's page manager; `temporary_pages`: where temporary indexes go.
+  TABSBaseIndexManager(TABSTableData* table, TABSPageManager* pages, TABSPageManager* temporary_pages);
+  virtual ~TABSBaseIndexManager();
+  TABSBaseIndexManager(const TABSBaseIndexManager&) = delete;
+  TABSBaseIndexManager& operator=(const TABSBaseIndexManager&) = delete;
+
+  // Slots, in order.
+  virtual void LoadFromStream(TABSMetaReader& stream);        // 0
+  virtual void SaveToStream(TABSMetaWriter& stream) const;    // 1
+  virtual void Assign(const TABSIndexDefs& source);            // 2
+
+  // The open index of a definition, opened on first use ("Index not found", 20018, when
+  // no definition has the ID).
+  TABSBTreeRecordIndex* OpenIndex(int32_t object_id);
+  // Builds every index (after create table).
+  void CreateAllIndexes(int32_t session);
+  // Index maintenance, in definition order; temporary indexes are rebuilt when read.
+  void InsertRecord(int32_t session, const void* record, const TABSRecordID& id);
+  void UpdateRecord(int32_t session, const void* old_record, const void* new_record, const TABSRecordID& id,
+                    bool second_call);
+  void DeleteRecord(int32_t session, const void* record, const TABSRecordID& id);
+  void EmptyAll(int32_t session);
+  // Drops the pages and the definition of an index.
+  void DropIndex(int32_t session, int32_t object_id);
+  // Drops and forgets every open index without touching pages (the table goes).
+  void CloseAll();
+  void RenameField(const std::string& old_name, const std::string& new_name);
+  // Rebuilds a temporary index whose stamp lags behind the table's change counter.
+  void RefreshTemporaryIndex(int32_t session, int32_t object_id);
+  // Copies each open index's root page and change stamp into its definition.
+  void SyncDefinitions();
+
+  TABSIndexDefs IndexDefs;
+  TABSPageManager* Pages() const { return pages_; }
+  TABSPageManager* TemporaryPages() const { return temporary_pages_; }
+  TABSPageManager* PagesOf(const TABSIndexDef& definition) const {
+    return definition.Temporary ? temporary_pages_ : pages_;
+  }
+
+ private:
+  struct OpenEntry {
+    int32_t object_id;
+    std::unique_ptr<TABSBTreeRecordIndex> index;
+  };
+  TABSTableData* table_;
+  TABSPageManager* pages_;
+  TABSPageManager* temporary_pages_;
+  std::vector<OpenEntry> open_;
+  bool rebuilding_ = false;
+};
+
+class TABSTableData : public TABSIndexRecordSource {
+ public:
+  TABSTableData(TABSDatabaseData* database, std::string table_name, TABSPageManager* pages);
+  ~TABSTableData() override;
+  TABSTableData(const TABSTableData&) = delete;
+  TABSTableData& operator=(const TABSTableData&) = delete;
+
+  // Virtual operations, in slot order.
+  virtual void CreateRecordManager() = 0;                                                    // 0
+  virtual void SetFieldDefs(const TABSFieldDefs& fields);                                    // 1
+  virtual void SetIndexDefs(const TABSIndexDefs& indexes);                                   // 2
+  virtual void SetConstraintDefs(const TABSConstraintDefs& constraints);                     // 3
+  // The memory record size ("Error creating table - no fields were specified", 10131).
+  virtual int32_t RecordLayout();                                                            // 4
+  virtual void CommitChanges(int32_t session, bool in_transaction);                          // 5
+  virtual void RollbackChanges(int32_t session, bool in_transaction);                        // 6
+  virtual void CreateTable(TABSCursor* cursor, const TABSFieldDefs& fields, const TABSIndexDefs& indexes,
+                           const TABSConstraintDefs& constraints) = 0;                       // 7
+  // Refused while another cursor has the table open, unless forced (20017).
+  virtual void DropTable(TABSCursor* cursor, bool forced);                                   // 8
+  virtual void EmptyTable(TABSCursor* cursor);                                               // 9
+  // Refused while another cursor has the table open (10150).
+  virtual void RenameTable(TABSCursor* cursor, const std::string& new_name);                 // 10
+  virtual void AddCursor(TABSCursor* cursor);                                                // 11
+  virtual void RemoveCursor(TABSCursor* cursor);                                             // 12
+  virtual void RenameField(const std::string& old_name, const std::string& new_name);        // 13
+  // Gives the definition an ObjectID (written back), adds and builds it, derives its
+  // constraint; returns the index's ObjectID.
+  virtual int32_t AddIndex(TABSCursor* cursor, TABSIndexDef& definition);                    // 14
+  virtual void DropIndex(TABSCursor* cursor, int32_t object_id);                             // 15
+  virtual int64_t GetRecordCount(int32_t session) = 0;                                       // 16
+  virtual int64_t RecordOrdinal(const TABSRecordID& id) = 0;                                 // 17
+  virtual TABSRecordID RecordIDOfOrdinal(int64_t ordinal) = 0;                               // 18
+  virtual void ReleaseRecordExtras(void* /*memory_record*/) {}                               // 19
+  // The BLOB data of one field of a record (BLOB storage fills it in).
+  virtual void FreeBlob(int32_t /*session*/, int32_t /*field_no*/, void* /*memory_record*/) {}  // 24
+  // Every BLOB field of a record, through slot 24.
+  virtual void FreeBlobs(int32_t session, void* memory_record);                              // 25
+  // The common algorithms; answer false when the record manager refuses.
+  virtual bool InsertRecord(TABSCursor* cursor);                                             // 30
+  virtual bool DeleteRecord(TABSCursor* cursor);                                             // 31
+  virtual bool UpdateRecord(TABSCursor* cursor);                                             // 32
+  // Storage-order record numbers, 1-based.
+  virtual bool SetRecordNoInStorageOrder(TABSCursor* cursor, int64_t n) = 0;                 // 35
+  virtual int64_t GetRecordNoInStorageOrder(TABSCursor* cursor) = 0;                         // 36
+  virtual int64_t RecordCountInStorageOrder(int32_t session) = 0;                            // 37
+  virtual int64_t LastAutoincValue(TABSCursor* cursor, int32_t field_no);                    // 38
+  // Brings the temporary indexes of the session's cursors up to date.
+  virtual void AfterRollback(int32_t session);                                               // 39
+
+  // The record source of the indexes.
+  bool ReadRecord(int32_t session, const TABSRecordID& id, void* memory_record) override;
+  bool ReadNextRecord(int32_t session, TABSRecordID& id, bool from_first, void* memory_record) override;
+  int32_t TableChangeCounter() const override;
+
+  // The constraint check of one record about to be written: `old_record` is the record
+  // as read before editing (null for an insert). Raises the first violation, or with
+  // `raise` false answers false and gives the message and code.
+  bool CheckConstraints(TABSCursor* cursor, const void* record, const void* old_record, bool raise,
+                        std::string* message = nullptr, int32_t* code = nullptr);
+
+  // Finds an index serving the key for the cursor's session, or builds a temporary one.
+  // Returns its ObjectID. Outside a transaction a failure rolls the session's changes back.
+  int32_t FindOrBuildIndex(TABSCursor* cursor, const std::vector<std::string>& field_names,
+                           const std::vector<std::string>& directions, const std::vector<std::string>& cases);
+
+  // A plain step from the cursor's position: through the active index when there is one,
+  // else through the record manager. The cursor does not move; the record found (result
+  // 0) and its identifier come back in `request`.
+  void PlainStep(TABSCursor* cursor, TABSRecordGetRequest& request);
+
+  TABSDatabaseData* Database() const { return database_; }
+  const std::string& TableName() const { return table_name_; }
+  TABSPageManager* Pages() const { return pages_; }
+  TABSFieldDefs& FieldDefs() { return field_defs_; }
+  TABSBaseFieldManager& FieldManager() { return *field_manager_; }
+  TABSBaseIndexManager& IndexManager() { return *index_manager_; }
+  TABSBaseConstraintManager& ConstraintManager() { return *constraint_manager_; }
+  TABSBaseRecordManager& RecordManager() { return *record_manager_; }
+  const std::vector<TABSCursor*>& Cursors() const { return cursors_; }
+  int32_t MemoryRecordSize() const { return field_defs_.MemoryRecordSize(); }
+  // Temporary tables: constraints are not checked, records only appended.
+  virtual bool IsTemporary() const { return false; }
+  // Whether the object stays open when its last cursor closes (tables that live only in
+  // the object: in-memory and temporary ones, until dropped).
+  virtual bool KeepWhenUnused() const { return false; }
+  // Dropped: no longer found by name; freed when its last cursor closes.
+  bool Dropped() const { return dropped_; }
+
+ protected:
+  // The index manager's temporary page manager; the variant's own by default.
+  virtual TABSPageManager* TemporaryPages() { return pages_; }
+  // Undoes the record step of a failed operation when the record manager keeps records
+  // outside the pages (see RecordsInPages).
+  void abandon(TABSCursor* cursor, int step, const TABSRecordID& id, const void* old_record);
+  void require_managers() const;
+  // Sets a valid bitmap bit of the cursor for a record.
+  void keep_bitmap(TABSCursor* cursor, const TABSRecordID& id, const void* record);
+
+  TABSDatabaseData* database_;
+  std::string table_name_;
+  TABSPageManager* pages_;
+  TABSFieldDefs field_defs_;
+  std::unique_ptr<TABSBaseFieldManager> field_manager_;
+  std::unique_ptr<TABSBaseConstraintManager> constraint_manager_;
+  std::unique_ptr<TABSBaseIndexManager> index_manager_;
+  std::unique_ptr<TABSBaseRecordManager> record_manager_;
+  std::vector<TABSCursor*> cursors_;
+  bool dropped_ = false;
+
+ private:
+  // Raises the violation of one constraint.
+  void check_one(int32_t session, const TABSConstraintDef& constraint, const void* record, const void* old_record);
+};
+
+}  // namespace dadoveri
