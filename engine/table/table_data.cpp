@@ -443,6 +443,11 @@ void TABSTableData::PlainStep(TABSCursor* cursor, TABSRecordGetRequest& request)
   request.RecordID = cursor->Position;
   request.GoToFirst = cursor->AtBegin;
   request.GoToLast = cursor->AtEnd;
+  if (record_manager_->RecordCount == 0) {
+    // Every request on an empty table reaches the end, whichever order the cursor has.
+    request.Result = grrEndReached;
+    return;
+  }
   if (cursor->IsIndexActive() && request.Mode != grmCurrent) {
     index_manager_->RefreshTemporaryIndex(session, cursor->ActiveIndexID);
     request.PositionCache = &cursor->PositionCache;
