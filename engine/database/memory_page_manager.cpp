@@ -52,9 +52,14 @@ void TABSMemoryPageManager::grow_to(int32_t page_no) {
   }
 }
 
-void TABSMemoryPageManager::AllocatePageNo(TABSPage* page) {
+int32_t TABSMemoryPageManager::NextFreePageNo() const {
   int32_t page_no = lowest_free_;
   while (page_no <= highest_ && allocated_.GetBit(page_no)) ++page_no;
+  return page_no;
+}
+
+void TABSMemoryPageManager::AllocatePageNo(TABSPage* page) {
+  const int32_t page_no = NextFreePageNo();
   grow_to(page_no);
   if (allocated_.GetBit(page_no)) RaiseError(20037);
   allocated_.SetBit(page_no, true);

@@ -39,6 +39,8 @@ class TABSMemoryPageManager : public TABSPageManager {
   int32_t AllocatedPageCount() const { return static_cast<int32_t>(allocated_.SetBitCount()); }
   int32_t PageTableCapacity() const { return static_cast<int32_t>(blocks_.size()); }
   bool IsAllocated(int32_t page_no) const;
+  // The number the next allocation takes.
+  int32_t NextFreePageNo() const;
 
  private:
   void grow_to(int32_t page_no);
