@@ -1,5 +1,7 @@
 #include "engine/database/disk_database_data.h"
 
+#include "engine/database/database_list.h"
+
 #include <algorithm>
 #include <exception>
 #include <filesystem>
@@ -15,18 +17,6 @@
 namespace dadoveri {
 
 namespace {
-
-std::mutex g_registry_mutex;
-std::map<std::string, std::weak_ptr<TABSDiskDatabaseData>>& registry() {
-  static std::map<std::string, std::weak_ptr<TABSDiskDatabaseData>> r;
-  return r;
-}
-
-std::string registry_key(const std::string& file_name) {
-  std::error_code ec;
-  const auto path = std::filesystem::weakly_canonical(file_name, ec);
-  return ec ? file_name : path.string();
-}
 
 // Releases the tables lock when the scope ends.
 class TablesLockScope {
@@ -50,14 +40,7 @@ TABSDiskDatabaseData::TABSDiskDatabaseData(std::string file_name) : file_name_(s
 TABSDiskDatabaseData::~TABSDiskDatabaseData() { close_quietly(); }
 
 std::shared_ptr<TABSDiskDatabaseData> TABSDiskDatabaseData::Attach(const std::string& file_name) {
-  std::lock_guard guard(g_registry_mutex);
-  auto& r = registry();
-  std::erase_if(r, [](const auto& entry) { return entry.second.expired(); });
-  const std::string key = registry_key(file_name);
-  if (auto existing = r[key].lock()) return existing;
-  auto created = std::make_shared<TABSDiskDatabaseData>(file_name);
-  r[key] = created;
-  return created;
+  return TABSDatabaseList::Instance().AttachFile(file_name);
 }
 
 void TABSDiskDatabaseData::require_open() {

@@ -56,7 +56,8 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   // Closes the file when it is still open; never raises.
   ~TABSDiskDatabaseData() override;
 
-  // The registry of `file_name` shared by the process's connections, made on first use.
+  // The registry of `file_name` shared by the process's connections, made on first use;
+  // the process-wide database list keeps it while it is held.
   static std::shared_ptr<TABSDiskDatabaseData> Attach(const std::string& file_name);
 
   const std::string& FileName() const { return file_name_; }

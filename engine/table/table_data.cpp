@@ -529,6 +529,8 @@ void TABSTableData::AfterRollback(int32_t session) {
 }
 
 bool TABSTableData::ReadRecord(int32_t session, const TABSRecordID& id, void* memory_record) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
   TABSRecordGetRequest request;
   request.Mode = grmCurrent;
   request.RecordID = id;
@@ -538,6 +540,8 @@ bool TABSTableData::ReadRecord(int32_t session, const TABSRecordID& id, void* me
 }
 
 bool TABSTableData::ReadNextRecord(int32_t session, TABSRecordID& id, bool from_first, void* memory_record) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
   TABSRecordGetRequest request;
   request.Mode = grmNext;
   request.GoToFirst = from_first;
