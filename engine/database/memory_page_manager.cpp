@@ -120,21 +120,27 @@ void TABSMemoryPageManager::LoadFromStream(std::istream& stream) {
   if (page_size != PageSize() || header_size != HeaderSize() || capacity < 0 || highest < -1 ||
       highest >= capacity || bits != capacity || allocated < 0 || allocated > capacity)
     RaiseError(40301, static_cast<int32_t>(page_size), capacity);
-  FreeAllPages();
-  blocks_.clear();
-  allocated_ = TABSBitsArray();
-  highest_ = -1;
-  grow_to(capacity - 1);
+  // Everything is read before anything changes: a refused image leaves the pages as they were.
+  TABSBitsArray loaded_bits;
+  loaded_bits.SetSize(bits);
   for (int64_t byte = 0; byte < (bits + 7) / 8; ++byte) {
     const uint8_t v = get<uint8_t>(stream);
     for (int b = 0; b < 8 && byte * 8 + b < bits; ++b)
-      if (v & (1 << b)) allocated_.SetBit(byte * 8 + b, true);
+      if (v & (1 << b)) loaded_bits.SetBit(byte * 8 + b, true);
   }
-  if (allocated_.SetBitCount() != allocated) RaiseError(40301, static_cast<int32_t>(page_size), capacity);
-  for (int32_t page_no = 0; page_no <= highest; ++page_no) {
-    stream.read(reinterpret_cast<char*>(blocks_[static_cast<size_t>(page_no)].get()), PageSize());
-    if (stream.gcount() != PageSize()) RaiseError(10086, page_no * PageSize(), -1, PageSize(), static_cast<int32_t>(stream.gcount()));
+  if (loaded_bits.SetBitCount() != allocated) RaiseError(40301, static_cast<int32_t>(page_size), capacity);
+  std::vector<std::unique_ptr<uint8_t[]>> loaded_blocks(static_cast<size_t>(capacity));
+  for (int32_t page_no = 0; page_no < capacity; ++page_no) {
+    auto& block = loaded_blocks[static_cast<size_t>(page_no)];
+    block = std::make_unique<uint8_t[]>(PageSize());
+    if (page_no > highest) continue;
+    stream.read(reinterpret_cast<char*>(block.get()), PageSize());
+    if (stream.gcount() != PageSize())
+      RaiseError(10086, page_no * PageSize(), -1, PageSize(), static_cast<int32_t>(stream.gcount()));
   }
+  FreeAllPages();
+  blocks_ = std::move(loaded_blocks);
+  allocated_ = std::move(loaded_bits);
   highest_ = highest;
   lowest_free_ = 0;
   page_count_ = highest_ + 1;

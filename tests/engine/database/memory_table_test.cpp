@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <thread>
 
 #include "engine/base/engine_error.h"
@@ -432,6 +433,53 @@ TEST_F(MemoryTable, RollbackAfterIndexSplitsLeavesTheTableWhole) {
   CheckIndexesAgree();
   for (int32_t code = 2000; code < 2100; ++code) ASSERT_EQ(table.Insert({code, std::nullopt, 1, "b", 10}), code == 2000 ? roOK : roConstraintFailed);
   CheckIndexesAgree();
+}
+
+TEST_F(MemoryTable, TemporaryIndexesComeBackAfterARollback) {
+  InsertCodes({3, 1, 2});
+  const int32_t id = data.FindOrBuildIndex(&c, {"Q"}, {"ASC"}, {""});
+  c.SetIndexName(data.IndexManager().IndexDefs.FindByObjectID(id)->Name);
+  session.InTransaction = true;
+  InsertCodes({40, 5});
+  db.RollbackSession(session.SessionID);
+  session.InTransaction = false;
+  EXPECT_EQ(data.IndexManager().IndexDefs.FindByObjectID(id)->ChangeStamp, data.TableChangeCounter());
+  EXPECT_EQ(WalkInts(c, "Code"), (std::vector<int64_t>{1, 2, 3, 5, 40}));
+}
+
+TEST_F(MemoryTable, PagesSaveAndLoadThroughAStream) {
+  for (int32_t code = 0; code < 600; ++code)
+    ASSERT_EQ(table.Insert({code, "stream" + std::to_string(code), code % 5, "b", 10 + code}), roOK);
+  TABSMemoryPageManager& pages = db.MemoryPages();
+  std::stringstream saved;
+  pages.SaveToStream(saved);
+  const std::string image = saved.str();
+  TABSMemoryPageManager loaded;
+  std::stringstream in(image);
+  loaded.LoadFromStream(in);
+  EXPECT_EQ(loaded.AllocatedPageCount(), pages.AllocatedPageCount());
+  for (int32_t page_no = 0; page_no < pages.PageTableCapacity(); ++page_no) {
+    ASSERT_EQ(loaded.IsAllocated(page_no), pages.IsAllocated(page_no));
+    if (!pages.IsAllocated(page_no)) continue;
+    TABSPageHandle a = pages.GetPage(7, page_no);
+    TABSPageHandle b = loaded.GetPage(7, page_no);
+    ASSERT_TRUE(std::equal(a.Buffer(), a.Buffer() + a.PageSize(), b.Buffer())) << page_no;
+  }
+  std::stringstream again;
+  loaded.SaveToStream(again);
+  EXPECT_EQ(again.str(), image);
+  // A cut image and one of another page size are refused.
+  std::stringstream cut(image.substr(0, image.size() / 2));
+  TABSMemoryPageManager refused;
+  EXPECT_EQ(CodeOf([&] { refused.LoadFromStream(cut); }), 10086);
+  std::string other = image;
+  other[13] = 0x20;  // 8192-byte pages
+  std::stringstream wrong(other);
+  EXPECT_EQ(CodeOf([&] { refused.LoadFromStream(wrong); }), 40301);
+  EXPECT_EQ(refused.AllocatedPageCount(), 0);
+  // Pages that were never allocated are refused.
+  TABSPage page(&loaded, loaded.PageTableCapacity() - 1);
+  EXPECT_EQ(CodeOf([&] { loaded.ReadPage(&page); }), 10392);
 }
 
 // A memory page manager that refuses to allocate once armed: a failure half-way through an
