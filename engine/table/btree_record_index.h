@@ -31,8 +31,9 @@ struct TABSIndexPositionCache {
 enum TABSGetRecordMode : uint8_t { grmCurrent = 0, grmNext = 1, grmPrior = 2 };
 enum TABSGetRecordResult : uint8_t { grrFound = 0, grrBeginReached = 1, grrEndReached = 2, grrNotFound = 3 };
 
-// One step through an index: the mode, the begin and end flags, the current record and
-// the buffer the record found is read into.
+// One step through an index or a record manager (the one get request of both): the mode,
+// the begin and end flags, the current record and the buffer the record found is read
+// into.
 struct TABSIndexGetRecordRequest {
   TABSGetRecordMode Mode = grmNext;
   bool GoToFirst = false;
@@ -48,7 +49,8 @@ enum TABSIndexConditionKind : int32_t {
   ickNone = 0, ickEqual = 1, ickLess = 2, ickGreater = 3, ickLessOrEqual = 4, ickGreaterOrEqual = 5,
 };
 
-// A key condition on an index: a memory record holding the key values in the index fields,
+// A key condition on an index (the seam where search conditions will hand their keys to
+// the index): a memory record holding the key values in the index fields,
 // the number of leading key parts used, and whether the text value of the last part used
 // is a prefix (entries beginning with it compare equal).
 struct TABSIndexKeyCondition {

@@ -1,9 +1,8 @@
 // The records an index reads: building an index from the table's records, fetching the
 // record an entry points at, and breaking ties between cut text keys.
 //
-// Seam for table data operations: the table data object implements this interface in a
-// later step; until then the index is driven through implementations over in-memory
-// records.
+// TABSTableData serves it for every open table; the index tests also drive it through
+// records kept in a map.
 #pragma once
 
 #include <cstdint>
