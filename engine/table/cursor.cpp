@@ -46,6 +46,14 @@ void TABSCursor::Close() {
   PositionCache.Valid = false;
 }
 
+void TABSCursor::DetachFromTable() {
+  table_ = nullptr;
+  database_ = nullptr;
+  free_buffers();
+  Bitmap.Invalidate();
+  PositionCache.Valid = false;
+}
+
 void TABSCursor::free_buffers() {
   void* current = CurrentRecord;
   void* before = RecordBeforeEdit;

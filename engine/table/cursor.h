@@ -53,6 +53,9 @@ class TABSCursor {
   // Unregisters; the table object is freed with its last cursor. Never raises.
   void Close();
   bool IsOpen() const { return table_ != nullptr; }
+  // The table object is going (its registry is destroyed): the cursor closes without
+  // touching it.
+  void DetachFromTable();
   TABSTableData* TableData() const { return table_; }
   // Rebuffers after the table's fields changed (create table).
   void RefreshDefinitions();

@@ -167,7 +167,10 @@ TABSTableData::TABSTableData(TABSDatabaseData* database, std::string table_name,
   if (!pages_) RaiseError(10013);
 }
 
-TABSTableData::~TABSTableData() = default;
+TABSTableData::~TABSTableData() {
+  // Cursors still open on a table whose registry goes must not reach back into it.
+  for (TABSCursor* cursor : cursors_) cursor->DetachFromTable();
+}
 
 void TABSTableData::require_managers() const {
   if (!record_manager_) RaiseError(10014);

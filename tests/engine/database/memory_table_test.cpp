@@ -569,6 +569,19 @@ TEST(MemoryTableFailure, AHalfDoneInsertOrUpdateLeavesNothingBehind) {
   }
 }
 
+TEST(MemoryTableRegistry, CursorsOutliveTheirRegistry) {
+  TABSBaseSession session(0);
+  auto db = std::make_unique<TABSMemoryDatabaseData>();
+  auto table = std::make_unique<StandardTable>(*db, session);
+  ASSERT_EQ(table->Insert({1, "a", 1, "b", 10}), roOK);
+  const int32_t id = db->GetNextObjectID();
+  EXPECT_EQ(db->GetNextObjectID(), id + 1);
+  db.reset();
+  EXPECT_FALSE(table->cursor->IsOpen());
+  EXPECT_EQ(table->cursor->CurrentRecord, nullptr);
+  table->cursor->Close();
+}
+
 TEST(MemoryTableThreads, TwoSessionsInsertAndReadOneTable) {
   TABSMemoryDatabaseData db;
   TABSBaseSession first(0);
