@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "engine/base/memory_manager.h"
 #include "engine/database/temporary_database_data.h"
@@ -128,6 +129,20 @@ TEST_F(TemporaryTable, MemoryOnlyNeverMakesAFile) {
   ReadBack(c, kRecords, false, true);
   c.SetIndexName("");
   ReadBack(c, kRecords, true, false);
+  // Records appended after the index was built reach it when it is next read.
+  c.GoToEnd();
+  Fields f(c);
+  c.NewRecord();
+  f.SetInt("N", kRecords + 5);
+  ASSERT_EQ(c.PostInsert(), roOK);
+  c.SetIndexName(data.IndexManager().IndexDefs.FindByObjectID(id)->Name);
+  const std::vector<int64_t> first_two = [&] {
+    std::vector<int64_t> v;
+    c.GoToBegin();
+    for (int i = 0; i < 2 && c.Step(grmNext) == grrFound; ++i) v.push_back(*f.Int("N"));
+    return v;
+  }();
+  EXPECT_EQ(first_two, (std::vector<int64_t>{kRecords + 5, kRecords - 1}));
   EXPECT_EQ(TemporaryFileDescriptors(), 0);
 }
 
