@@ -13,14 +13,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/storage/compression.h"
+
 namespace dadoveri {
 
 class TABSPageManager;
 class TABSDiskPageManager;
 
 inline constexpr int kInternalFileHeaderSize = 10;
-
-enum TABSCompressionAlgorithm : uint8_t { acNone = 0, acZLIB = 1, acBZIP = 2, acPPM = 3 };
 
 class TABSInternalDBTransactedAccessFile {
  public:
