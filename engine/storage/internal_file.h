@@ -4,7 +4,8 @@
 //
 //   TABSInternalDBTransactedAccessFile — through the page cache within a session:
 //     changes become visible at commit and vanish at rollback; encrypted like any page.
-//     Header: 10 | stored byte count | logical size | compression algorithm (0, 1 = zlib).
+//     Header: 10 | stored byte count | logical size | compression algorithm (0 none,
+//     1 zlib, 2 bzip2, 3 PPM; the content is compressed whole, as one block).
 //   TABSInternalDBDirectAccessFile — straight to the file at computed offsets, never
 //     encrypted; its bytes are lock targets. Header: 10 | file size | zero.
 //     The first byte of its first page is the file's own lock byte.
