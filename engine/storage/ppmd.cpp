@@ -247,6 +247,8 @@ class Model {
   }
 
   void EncodeSymbol(RangeEncoder& rc, int symbol);
+  // Restarts after the memory was used up (the first start not counted).
+  uint32_t Restarts() const { return restarts_ - 1; }
   // The next symbol, -1 at the end-of-data code, -2 for a damaged code.
   int DecodeSymbol(RangeDecoder& rc);
 
@@ -303,6 +305,7 @@ class Model {
   uint8_t* lo_unit_ = nullptr;
   uint8_t* hi_unit_ = nullptr;
   uint32_t glue_count_ = 0;
+  uint32_t restarts_ = 0;
   uint32_t free_list_[kNumIndexes] = {};
 
   Context* min_context_ = nullptr;
@@ -422,6 +425,7 @@ void* Model::shrink_units(void* old_ptr, unsigned old_nu, unsigned new_nu) {
 }
 
 void Model::restart() {
+  ++restarts_;
   std::memset(free_list_, 0, sizeof free_list_);
   text_ = base_ + 4;
   hi_unit_ = text_ + size_;
@@ -959,7 +963,8 @@ size_t PpmdModelBytes(int order, int memory_mb, size_t length) {
   return std::min(cap, kFloor + length * per_byte);
 }
 
-bool PpmdCompress(int order, int memory_mb, const uint8_t* data, size_t length, std::vector<uint8_t>& out) {
+bool PpmdCompress(int order, int memory_mb, const uint8_t* data, size_t length, std::vector<uint8_t>& out,
+                  uint32_t* restarts) {
   if (!valid(order, memory_mb)) return false;
   const uint32_t header = PpmdHeader(order, memory_mb);
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(header >> (8 * i)));
@@ -968,6 +973,7 @@ bool PpmdCompress(int order, int memory_mb, const uint8_t* data, size_t length, 
   for (size_t i = 0; i < length; ++i) model.EncodeSymbol(rc, data[i]);
   model.EncodeSymbol(rc, -1);  // end of data
   rc.Flush();
+  if (restarts) *restarts = model.Restarts();
   return true;
 }
 

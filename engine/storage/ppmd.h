@@ -32,9 +32,10 @@ uint32_t PpmdHeader(int order, int memory_mb);
 size_t PpmdModelBytes(int order, int memory_mb, size_t length);
 
 // Appends the header and the coded bytes of `data` to `out`. Returns false for an order or
-// memory outside the header's range.
+// memory outside the header's range. `restarts`, when given, receives how often the model
+// used up its memory and started afresh.
 bool PpmdCompress(int order, int memory_mb, const uint8_t* data, size_t length,
-                  std::vector<uint8_t>& out);
+                  std::vector<uint8_t>& out, uint32_t* restarts = nullptr);
 
 // Decodes a stream that holds exactly `expected` bytes into `out` (resized to what was
 // decoded). Returns false for a header of another variant or out of range, a damaged code,
