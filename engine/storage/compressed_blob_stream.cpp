@@ -100,8 +100,7 @@ void TABSCompressedBLOBStream::open_blocks(int64_t block_count) {
   }
 }
 
-const std::vector<uint8_t>& TABSCompressedBLOBStream::load_block(size_t index) {
-  if (cached_index_ == static_cast<int64_t>(index)) return cached_;
+void TABSCompressedBLOBStream::decode_block(size_t index, uint8_t* out) {
   const Block& block = blocks_[index];
   const int64_t stream_size = underlying_.GetSize();
   const int64_t data_at = block.position + kBlockHeaderSize;
@@ -109,17 +108,22 @@ const std::vector<uint8_t>& TABSCompressedBLOBStream::load_block(size_t index) {
   if (block.compressed > stream_size - data_at)
     RaiseError(10086, data_at, stream_size, block_size_, std::max<int64_t>(stream_size - data_at, 0));
   if (!underlying_.SetPosition(data_at)) RaiseError(10094, data_at, underlying_.GetPosition(), stream_size);
-  std::vector<uint8_t> packed(static_cast<size_t>(block.compressed));
-  const int64_t got = underlying_.Read(packed.data(), block.compressed);
+  packed_.resize(static_cast<size_t>(block.compressed));
+  const int64_t got = underlying_.Read(packed_.data(), block.compressed);
   if (got != block.compressed) RaiseError(10086, data_at, stream_size, block_size_, got);
-  std::vector<uint8_t> plain;
-  if (!DecompressBuffer(algorithm_, packed.data(), packed.size(), static_cast<size_t>(block.uncompressed), plain))
-    RaiseError(10087, algorithm_, block.compressed, block.uncompressed);
-  if (plain.size() != static_cast<size_t>(block.uncompressed))
-    RaiseError(10088, plain.size(), block.uncompressed);
-  const uint32_t checksum = BufferChecksum(0, plain.data(), plain.size());
+  const int64_t produced = DecompressBufferInto(algorithm_, packed_.data(), packed_.size(), out,
+                                                static_cast<size_t>(block.uncompressed));
+  if (produced < 0) RaiseError(10087, algorithm_, block.compressed, block.uncompressed);
+  if (produced != block.uncompressed) RaiseError(10088, produced, block.uncompressed);
+  const uint32_t checksum = BufferChecksum(0, out, static_cast<size_t>(produced));
   if (checksum != block.checksum) RaiseError(10089, checksum, block.checksum);
-  cached_ = std::move(plain);
+}
+
+const std::vector<uint8_t>& TABSCompressedBLOBStream::load_block(size_t index) {
+  if (cached_index_ == static_cast<int64_t>(index)) return cached_;
+  cached_index_ = -1;
+  cached_.resize(static_cast<size_t>(blocks_[index].uncompressed));
+  decode_block(index, cached_.data());
   cached_index_ = static_cast<int64_t>(index);
   return cached_;
 }
@@ -154,8 +158,14 @@ void TABSCompressedBLOBStream::write_block(size_t index, int64_t position, const
   }
   size_ += block.uncompressed;
   compressed_total_ += block.compressed;
-  cached_.assign(data, data + length);
-  cached_index_ = static_cast<int64_t>(index);
+  // A partial block is kept, since the next write refills it; a full one is not read back
+  // soon enough to be worth the copy.
+  if (length < static_cast<size_t>(block_size_)) {
+    if (cached_.data() != data) cached_.assign(data, data + length);
+    cached_index_ = static_cast<int64_t>(index);
+  } else if (cached_index_ == static_cast<int64_t>(index)) {
+    cached_index_ = -1;
+  }
 }
 
 int64_t TABSCompressedBLOBStream::end_position() const {
@@ -238,6 +248,14 @@ int64_t TABSCompressedBLOBStream::Read(void* buffer, int64_t count) {
   while (done < n) {
     const auto index = static_cast<size_t>(position_ / block_size_);
     const int64_t offset = position_ % block_size_;
+    const int64_t whole = blocks_[index].uncompressed;
+    if (offset == 0 && n - done >= whole && cached_index_ != static_cast<int64_t>(index)) {
+      // A whole block asked for: decompressed straight into the caller's buffer.
+      decode_block(index, out + done);
+      done += whole;
+      position_ += whole;
+      continue;
+    }
     const std::vector<uint8_t>& block = load_block(index);
     const int64_t span = std::min<int64_t>(n - done, static_cast<int64_t>(block.size()) - offset);
     std::memcpy(out + done, block.data() + offset, static_cast<size_t>(span));

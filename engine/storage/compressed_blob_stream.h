@@ -78,8 +78,10 @@ class TABSCompressedBLOBStream : public TABSStream {
 
   bool compressed() const { return algorithm_ != acNone; }
   void open_blocks(int64_t block_count);
-  // The bytes of block `index`, decompressed and checked.
+  // The bytes of block `index`, decompressed and checked (kept until another is loaded).
   const std::vector<uint8_t>& load_block(size_t index);
+  // Decompresses block `index` into `out` (room for its U bytes) and checks it.
+  void decode_block(size_t index, uint8_t* out);
   // Compresses `data` and writes it as block `index` at `position` (replacing the block
   // of that index or adding one).
   void write_block(size_t index, int64_t position, const uint8_t* data, size_t length);
@@ -100,6 +102,7 @@ class TABSCompressedBLOBStream : public TABSStream {
   std::vector<Block> blocks_;
   int64_t cached_index_ = -1;
   std::vector<uint8_t> cached_;
+  std::vector<uint8_t> packed_;  // the compressed bytes of the block being read
 };
 
 }  // namespace dadoveri

@@ -120,6 +120,42 @@ bool bzip_decompress(const uint8_t* data, size_t length, size_t expected, std::v
   return true;
 }
 
+// Into a buffer of the expected size: a stream that would write past it has failed.
+int64_t zlib_decompress_into(const uint8_t* data, size_t length, uint8_t* out, size_t capacity) {
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return -1;
+  z.next_in = const_cast<Bytef*>(data);
+  z.avail_in = static_cast<uInt>(length);
+  z.next_out = out;
+  z.avail_out = static_cast<uInt>(capacity);
+  int rc;
+  do {
+    rc = inflate(&z, Z_NO_FLUSH);  // Z_OK means progress: it cannot loop for ever
+  } while (rc == Z_OK);
+  const int64_t produced = static_cast<int64_t>(z.total_out);
+  inflateEnd(&z);
+  return rc == Z_STREAM_END ? produced : -1;
+}
+
+int64_t bzip_decompress_into(const uint8_t* data, size_t length, uint8_t* out, size_t capacity) {
+  bz_stream b{};
+  if (BZ2_bzDecompressInit(&b, 0, 0) != BZ_OK) return -1;
+  b.next_in = const_cast<char*>(reinterpret_cast<const char*>(data));
+  b.avail_in = static_cast<unsigned>(length);
+  b.next_out = reinterpret_cast<char*>(out);
+  b.avail_out = static_cast<unsigned>(capacity);
+  int rc;
+  for (;;) {
+    const unsigned in_before = b.avail_in, out_before = b.avail_out;
+    rc = BZ2_bzDecompress(&b);
+    if (rc != BZ_OK) break;
+    if (b.avail_in == in_before && b.avail_out == out_before) break;  // no room or no input left
+  }
+  const int64_t produced = static_cast<int64_t>(capacity - b.avail_out);
+  BZ2_bzDecompressEnd(&b);
+  return rc == BZ_STREAM_END ? produced : -1;
+}
+
 }  // namespace
 
 int PpmModeOrder(int mode) { return mode >= 1 && mode <= 9 ? kPpmOrders[mode - 1] : 0; }
@@ -176,6 +212,26 @@ bool DecompressBuffer(uint8_t algorithm, const uint8_t* data, size_t length, siz
     return false;
   }
   return true;
+}
+
+int64_t DecompressBufferInto(uint8_t algorithm, const uint8_t* data, size_t length, uint8_t* out,
+                             size_t capacity) {
+  if (length == 0 || capacity == 0 || !fits_library(length) || !fits_library(capacity)) return -1;
+  int64_t produced = -1;
+  switch (algorithm) {
+    case acZLIB:
+      produced = zlib_decompress_into(data, length, out, capacity);
+      break;
+    case acBZIP:
+      produced = bzip_decompress_into(data, length, out, capacity);
+      break;
+    case acPPM:
+      produced = PpmdDecompressInto(data, length, out, capacity);
+      break;
+    default:
+      break;
+  }
+  return produced > 0 ? produced : -1;
 }
 
 }  // namespace dadoveri

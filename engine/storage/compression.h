@@ -30,4 +30,9 @@ bool CompressBuffer(uint8_t algorithm, uint8_t mode, const uint8_t* data, size_t
 bool DecompressBuffer(uint8_t algorithm, const uint8_t* data, size_t length, size_t expected,
                       std::vector<uint8_t>& out);
 
+// Decompresses `data`, which should hold `capacity` bytes, straight into `out`; returns the
+// bytes produced, or -1 on failure, including a stream that holds more than `capacity`.
+int64_t DecompressBufferInto(uint8_t algorithm, const uint8_t* data, size_t length, uint8_t* out,
+                             size_t capacity);
+
 }  // namespace dadoveri

@@ -977,8 +977,12 @@ bool PpmdCompress(int order, int memory_mb, const uint8_t* data, size_t length, 
   return true;
 }
 
-bool PpmdDecompress(const uint8_t* data, size_t length, size_t expected, std::vector<uint8_t>& out) {
-  out.clear();
+namespace {
+
+// Decodes a whole stream, handing each symbol to `put`, which returns false when there is
+// no room for it. False for anything but a clean end-of-data code.
+template <typename Put>
+bool decode_stream(const uint8_t* data, size_t length, size_t expected, Put&& put) {
   if (length < kPpmdHeaderSize) return false;
   const uint32_t header = static_cast<uint32_t>(data[0]) | (static_cast<uint32_t>(data[1]) << 8) |
                           (static_cast<uint32_t>(data[2]) << 16) | (static_cast<uint32_t>(data[3]) << 24);
@@ -989,16 +993,35 @@ bool PpmdDecompress(const uint8_t* data, size_t length, size_t expected, std::ve
   RangeDecoder rc(data + kPpmdHeaderSize, length - kPpmdHeaderSize);
   if (!rc.Init()) return false;
   Model model(order, PpmdModelBytes(order, memory_mb, expected));
-  out.reserve(std::min<size_t>(expected, length * 64 + 4096));
   for (;;) {
     const int symbol = model.DecodeSymbol(rc);
     if (symbol == -1) break;
-    if (symbol < 0 || out.size() >= expected) return false;
     // The encoder's flush leaves at most 4 bytes unread past the code's last byte.
-    if (rc.Overrun() > 4) return false;
-    out.push_back(static_cast<uint8_t>(symbol));
+    if (symbol < 0 || rc.Overrun() > 4 || !put(static_cast<uint8_t>(symbol))) return false;
   }
   return rc.Overrun() <= 4;
+}
+
+}  // namespace
+
+bool PpmdDecompress(const uint8_t* data, size_t length, size_t expected, std::vector<uint8_t>& out) {
+  out.clear();
+  out.reserve(std::min<size_t>(expected, length * 64 + 4096));
+  return decode_stream(data, length, expected, [&](uint8_t b) {
+    if (out.size() >= expected) return false;
+    out.push_back(b);
+    return true;
+  });
+}
+
+int64_t PpmdDecompressInto(const uint8_t* data, size_t length, uint8_t* out, size_t capacity) {
+  size_t produced = 0;
+  const bool ok = decode_stream(data, length, capacity, [&](uint8_t b) {
+    if (produced >= capacity) return false;
+    out[produced++] = b;
+    return true;
+  });
+  return ok ? static_cast<int64_t>(produced) : -1;
 }
 
 }  // namespace dadoveri

@@ -43,4 +43,8 @@ bool PpmdCompress(int order, int memory_mb, const uint8_t* data, size_t length,
 // fewer bytes and returns true (the caller compares the size).
 bool PpmdDecompress(const uint8_t* data, size_t length, size_t expected, std::vector<uint8_t>& out);
 
+// As PpmdDecompress, into `out`, which holds `capacity` (the expected count) bytes; returns
+// the bytes decoded or -1.
+int64_t PpmdDecompressInto(const uint8_t* data, size_t length, uint8_t* out, size_t capacity);
+
 }  // namespace dadoveri

@@ -189,6 +189,15 @@ TEST(LibraryCompression, FailuresAreReportedNotPassedOn) {
     EXPECT_FALSE(DecompressBuffer(c.algorithm, packed.data(), packed.size(), 0, out));
     // More output than the block can hold fails, whatever the stream claims.
     EXPECT_FALSE(DecompressBuffer(c.algorithm, packed.data(), packed.size(), text.size() / 2, out));
+    // The same straight into a buffer: exactly the room it needs, and one byte less.
+    Bytes room(text.size());
+    EXPECT_EQ(DecompressBufferInto(c.algorithm, packed.data(), packed.size(), room.data(), room.size()),
+              static_cast<int64_t>(text.size()));
+    EXPECT_EQ(room, text);
+    EXPECT_EQ(DecompressBufferInto(c.algorithm, packed.data(), packed.size(), room.data(), room.size() - 1), -1);
+    // A stream cut short never passes for the whole.
+    EXPECT_NE(DecompressBufferInto(c.algorithm, packed.data(), packed.size() / 2, room.data(), room.size()),
+              static_cast<int64_t>(text.size()));
   }
   EXPECT_FALSE(CompressBuffer(acZLIB, 10, text.data(), text.size(), out));  // no such level
   EXPECT_FALSE(CompressBuffer(acBZIP, 0, text.data(), text.size(), out));   // no such block size
