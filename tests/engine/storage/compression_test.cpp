@@ -141,6 +141,28 @@ TEST(Ppm, CallsOnSeveralThreadsDoNotShareAModel) {
   for (const Bytes& r : results) EXPECT_EQ(r, expected);
 }
 
+// Damaged streams of every algorithm are decoded safely (the sanitizers watch): random
+// bytes changed, cut or appended, each either fails or yields at most the room given.
+TEST(LibraryCompression, MutatedStreamsNeverOverrunTheirBuffers) {
+  const Bytes text = EnglishText(3000);
+  std::mt19937 gen(12345);
+  for (uint8_t algorithm : {acZLIB, acBZIP, acPPM}) {
+    Bytes packed;
+    ASSERT_TRUE(CompressBuffer(algorithm, algorithm == acPPM ? 6 : 9, text.data(), text.size(), packed));
+    for (int round = 0; round < 150; ++round) {
+      Bytes damaged = packed;
+      const int changes = 1 + static_cast<int>(gen() % 4);
+      for (int k = 0; k < changes; ++k) damaged[gen() % damaged.size()] = static_cast<uint8_t>(gen());
+      if (round % 5 == 0) damaged.resize(gen() % damaged.size() + 1);
+      if (round % 7 == 0) damaged.push_back(static_cast<uint8_t>(gen()));
+      Bytes room(text.size() + 16, 0xCD);
+      const int64_t produced = DecompressBufferInto(algorithm, damaged.data(), damaged.size(), room.data(), text.size());
+      EXPECT_LE(produced, static_cast<int64_t>(text.size()));
+      for (size_t i = text.size(); i < room.size(); ++i) ASSERT_EQ(room[i], 0xCD);
+    }
+  }
+}
+
 TEST(LibraryCompression, RoundTripsAndMatchesTheLibrariesOwnBufferCalls) {
   const std::vector<Sample> cases = samples();
   for (const Sample& c : cases) {
