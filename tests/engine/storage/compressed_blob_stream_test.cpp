@@ -187,6 +187,26 @@ TEST(CompressedBlobStream, RawValueLivesAtTheStartPosition) {
             "Stream size = 1100 too small. Should be at least = 1101 - Native error: 10081");
 }
 
+TEST(CompressedBlobStream, OverATemporaryStreamAValueBeyondOneMegabyteMovesToAFile) {
+  for (const bool disabled : {false, true}) {
+    SCOPED_TRACE(disabled ? "temporary files disabled" : "temporary files allowed");
+    const Bytes value = RandomBytes(TABSTemporaryStream::kMemoryLimit + 1, 8);
+    TABSTemporaryStream underlying(disabled);
+    TABSCompressedBLOBStream raw(underlying, params(acNone, 0), true);
+    raw.Write(value.data(), static_cast<int64_t>(value.size()));
+    EXPECT_EQ(underlying.InFile(), !disabled);
+    EXPECT_EQ(read_all(raw), value);
+  }
+  // Compressed, the stored bytes stay small and in memory.
+  TABSTemporaryStream underlying;
+  TABSCompressedBLOBStream packed(underlying, params(acPPM, 3, 0), true);
+  const Bytes text = EnglishText(TABSTemporaryStream::kMemoryLimit + 1);
+  packed.Write(text.data(), static_cast<int64_t>(text.size()));
+  EXPECT_FALSE(underlying.InFile());
+  EXPECT_EQ(packed.BlockCount(), 3);  // mode 3 blocks: 524288 bytes
+  EXPECT_EQ(read_all(packed), text);
+}
+
 TEST(CompressedBlobStream, NewStreamTakesTheModesDefaultBlockSize) {
   struct Case {
     uint8_t mode;
