@@ -207,6 +207,28 @@ TEST(CompressedBlobStream, OverATemporaryStreamAValueBeyondOneMegabyteMovesToAFi
   EXPECT_EQ(read_all(packed), text);
 }
 
+TEST(CompressedBlobStream, ParameterRecordIs32LittleEndianBytes) {
+  TABSCompressedStreamParams p;
+  p.BlockSize = 0x01020304;
+  p.BlockCount = 0x0506070809;
+  p.UncompressedSize = -2;
+  p.StartPosition = 0x1122334455;
+  p.CompressionAlgorithm = acPPM;
+  p.CompressionMode = 7;
+  uint8_t record[TABSCompressedStreamParams::kRecordSize];
+  p.Store(record);
+  EXPECT_EQ(LoadLE<int32_t>(record), 0x01020304);
+  EXPECT_EQ(LoadLE<int64_t>(record + 4), 0x0506070809);
+  EXPECT_EQ(LoadLE<int64_t>(record + 12), -2);
+  EXPECT_EQ(LoadLE<int64_t>(record + 20), 0x1122334455);
+  EXPECT_EQ(record[28], acPPM);
+  EXPECT_EQ(record[29], 7);
+  const TABSCompressedStreamParams back = TABSCompressedStreamParams::Load(record);
+  EXPECT_EQ(back.BlockCount, p.BlockCount);
+  EXPECT_EQ(back.StartPosition, p.StartPosition);
+  EXPECT_EQ(back.CompressionMode, 7);
+}
+
 TEST(CompressedBlobStream, NewStreamTakesTheModesDefaultBlockSize) {
   struct Case {
     uint8_t mode;
