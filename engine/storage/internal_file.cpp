@@ -1,7 +1,5 @@
 #include "engine/storage/internal_file.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 #include <unordered_set>
@@ -19,20 +17,21 @@ int32_t pages_for(int64_t stored, int64_t data_size) {
   return static_cast<int32_t>((stored + kInternalFileHeaderSize + data_size - 1) / data_size);
 }
 
-std::vector<uint8_t> zlib_compress(const uint8_t* data, size_t size, int level) {
-  uLongf out_size = compressBound(static_cast<uLong>(size));
-  std::vector<uint8_t> out(out_size);
-  if (compress2(out.data(), &out_size, data, static_cast<uLong>(size), level) != Z_OK)
-    RaiseError(20187);
-  out.resize(out_size);
+// The stored form of `count` content bytes: the file's algorithm at its mode. Empty
+// content stores nothing.
+std::vector<uint8_t> compress_content(uint8_t algorithm, uint8_t mode, const uint8_t* data, size_t size) {
+  std::vector<uint8_t> out;
+  if (size == 0) return out;
+  if (!CompressBuffer(algorithm, mode, data, size, out)) RaiseError(20187);
   return out;
 }
 
-std::vector<uint8_t> zlib_decompress(const std::vector<uint8_t>& stored, int32_t logical) {
-  std::vector<uint8_t> out(static_cast<size_t>(std::max(logical, 0)));
-  uLongf out_size = static_cast<uLongf>(out.size());
-  const int rc = uncompress(out.data(), &out_size, stored.data(), static_cast<uLong>(stored.size()));
-  if (rc != Z_OK || out_size != out.size()) RaiseError(20189);
+std::vector<uint8_t> decompress_content(uint8_t algorithm, const std::vector<uint8_t>& stored, int32_t logical) {
+  std::vector<uint8_t> out;
+  if (logical <= 0) return out;
+  if (!DecompressBuffer(algorithm, stored.data(), stored.size(), static_cast<size_t>(logical), out) ||
+      out.size() != static_cast<size_t>(logical))
+    RaiseError(20189);
   return out;
 }
 
@@ -112,8 +111,7 @@ std::vector<int32_t> TABSInternalDBTransactedAccessFile::ChainPages(int32_t sess
 
 std::vector<int32_t> TABSInternalDBTransactedAccessFile::checked_chain(int32_t session,
                                                                         const Header& header) {
-  if (header.mark != kInternalFileHeaderSize || (header.algorithm != acNone && header.algorithm != acZLIB))
-    RaiseError(20189);
+  if (header.mark != kInternalFileHeaderSize || header.algorithm > acPPM) RaiseError(20189);
   std::vector<int32_t> pages = chain(session);
   // Bytes the chain can hold after the header of its first page.
   const int64_t capacity =
@@ -193,7 +191,8 @@ std::vector<uint8_t> TABSInternalDBTransactedAccessFile::read_content(int32_t se
   if (whole) count = header.logical;
   if (count > header.logical || count < 0) RaiseError(30387, header.logical, count);
   if (header.algorithm == acNone) return read_stored(session, pages, count);
-  std::vector<uint8_t> plain = zlib_decompress(read_stored(session, pages, header.stored), header.logical);
+  std::vector<uint8_t> plain =
+      decompress_content(header.algorithm, read_stored(session, pages, header.stored), header.logical);
   plain.resize(static_cast<size_t>(count));
   return plain;
 }
@@ -216,8 +215,8 @@ void TABSInternalDBTransactedAccessFile::WriteFile(int32_t session, const void* 
   std::vector<uint8_t> stored;
   if (algorithm_ == acNone)
     stored.assign(data, data + count);
-  else if (algorithm_ == acZLIB)
-    stored = zlib_compress(data, static_cast<size_t>(count), mode_);
+  else if (algorithm_ <= acPPM)
+    stored = compress_content(algorithm_, mode_, data, static_cast<size_t>(std::max(count, 0)));
   else
     RaiseError(20187);
   SetSize(session, static_cast<int32_t>(stored.size()));

@@ -4,7 +4,8 @@
 //
 //   TABSInternalDBTransactedAccessFile — through the page cache within a session:
 //     changes become visible at commit and vanish at rollback; encrypted like any page.
-//     Header: 10 | stored byte count | logical size | compression algorithm (0, 1 = zlib).
+//     Header: 10 | stored byte count | logical size | compression algorithm (0 none,
+//     1 zlib, 2 bzip2, 3 PPM; the content is compressed whole, as one block).
 //   TABSInternalDBDirectAccessFile — straight to the file at computed offsets, never
 //     encrypted; its bytes are lock targets. Header: 10 | file size | zero.
 //     The first byte of its first page is the file's own lock byte.
@@ -13,14 +14,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/storage/compression.h"
+
 namespace dadoveri {
 
 class TABSPageManager;
 class TABSDiskPageManager;
 
 inline constexpr int kInternalFileHeaderSize = 10;
-
-enum TABSCompressionAlgorithm : uint8_t { acNone = 0, acZLIB = 1, acBZIP = 2, acPPM = 3 };
 
 class TABSInternalDBTransactedAccessFile {
  public:
