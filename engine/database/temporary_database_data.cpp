@@ -18,7 +18,7 @@ constexpr int32_t kTemporaryPageSize = kMemoryPageSize;
 
 std::unique_ptr<TemporaryFile> create_file() {
   auto file = std::make_unique<TemporaryFile>();
-  if (!file->Create()) RaiseError(30361, TemporaryFolder(), file->LastError(), std::strerror(file->LastError()));
+  if (!file->Create()) RaiseError(30361, TemporaryFile::Folder(), file->LastError(), std::strerror(file->LastError()));
   return file;
 }
 
@@ -65,7 +65,7 @@ void TABSTemporaryRecordManager::flush_buffer() {
   if (!file_) file_ = create_file();
   const int64_t position = (buffered_first_ - limit_) * MemoryRecordSize;
   const int64_t bytes = static_cast<int64_t>(buffered_) * MemoryRecordSize;
-  if (!file_->Write(buffer_.data(), bytes, position)) RaiseError(10125);
+  if (!file_->Write(buffer_.data(), static_cast<size_t>(bytes), position)) RaiseError(10125);
   buffered_ = 0;
 }
 
@@ -100,7 +100,7 @@ void TABSTemporaryRecordManager::read_from_file(int64_t sequence, void* destinat
   int64_t size = 0;
   file_->GetSize(&size);
   if (position < 0 || position > size) RaiseError(10129, narrow(position), narrow(position), narrow(size));
-  if (!file_->Read(destination, MemoryRecordSize, position))
+  if (file_->Read(destination, static_cast<size_t>(MemoryRecordSize), position) != MemoryRecordSize)
     RaiseError(10130, narrow(position), narrow(size), MemoryRecordSize, narrow(std::max<int64_t>(0, size - position)));
 }
 
@@ -216,7 +216,8 @@ bool TABSTemporaryPageManager::ReadPage(TABSPage* page) {
   if (!file_page_allocated(page_no)) RaiseError(10396);
   if (!file_) RaiseError(30482);
   if (!page->HasBuffer()) page->AllocBuffer();
-  if (!file_->Read(page->Buffer(), kTemporaryPageSize, static_cast<int64_t>(page_no) * kTemporaryPageSize))
+  if (file_->Read(page->Buffer(), kTemporaryPageSize, static_cast<int64_t>(page_no) * kTemporaryPageSize) !=
+      kTemporaryPageSize)
     return false;
   MarkLoaded(page);
   return true;

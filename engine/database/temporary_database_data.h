@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/database/memory_page_manager.h"
-#include "engine/platform/temp_file.h"
+#include "engine/platform/temporary_file.h"
 #include "engine/table/database_data.h"
 #include "engine/table/table_data.h"
 
