@@ -225,6 +225,7 @@ const MessageEntry kMessages[] = {
     {"Invalid field number in ORDER BY clause: %d", {20243}},
     {"Invalid file format. Found signature: '%s', expected: '%s'", {10470}},
     {"Invalid get record mode for index: grmCurrent", {20053}},
+    {"Invalid image of in-memory pages. PageSize = %d, Capacity = %d", {40601}},
     {"Invalid index column '%s'. MaxIndexedSize = %d", {40304}},
     {"Invalid index for search", {20057, 20255}},
     {"Invalid index key path", {20051, 20052}},

@@ -119,7 +119,7 @@ void TABSMemoryPageManager::LoadFromStream(std::istream& stream) {
   const int32_t bits = get<int32_t>(stream);
   if (page_size != PageSize() || header_size != HeaderSize() || capacity < 0 || highest < -1 ||
       highest >= capacity || bits != capacity || allocated < 0 || allocated > capacity)
-    RaiseError(40301, static_cast<int32_t>(page_size), capacity);
+    RaiseError(40601, static_cast<int32_t>(page_size), capacity);
   // Everything is read before anything changes: a refused image leaves the pages as they were.
   TABSBitsArray loaded_bits;
   loaded_bits.SetSize(bits);
@@ -128,7 +128,7 @@ void TABSMemoryPageManager::LoadFromStream(std::istream& stream) {
     for (int b = 0; b < 8 && byte * 8 + b < bits; ++b)
       if (v & (1 << b)) loaded_bits.SetBit(byte * 8 + b, true);
   }
-  if (loaded_bits.SetBitCount() != allocated) RaiseError(40301, static_cast<int32_t>(page_size), capacity);
+  if (loaded_bits.SetBitCount() != allocated) RaiseError(40601, static_cast<int32_t>(page_size), capacity);
   std::vector<std::unique_ptr<uint8_t[]>> loaded_blocks(static_cast<size_t>(capacity));
   for (int32_t page_no = 0; page_no < capacity; ++page_no) {
     auto& block = loaded_blocks[static_cast<size_t>(page_no)];

@@ -475,7 +475,7 @@ TEST_F(MemoryTable, PagesSaveAndLoadThroughAStream) {
   std::string other = image;
   other[13] = 0x20;  // 8192-byte pages
   std::stringstream wrong(other);
-  EXPECT_EQ(CodeOf([&] { refused.LoadFromStream(wrong); }), 40301);
+  EXPECT_EQ(CodeOf([&] { refused.LoadFromStream(wrong); }), 40601);
   EXPECT_EQ(refused.AllocatedPageCount(), 0);
   // Pages that were never allocated are refused.
   TABSPage page(&loaded, loaded.PageTableCapacity() - 1);
