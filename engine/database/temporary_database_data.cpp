@@ -55,6 +55,8 @@ void TABSTemporaryRecordManager::Empty(int32_t) {
   blocks_.clear();
   capacity_ = 0;
   buffered_ = 0;
+  cache_first_ = -1;
+  cache_count_ = 0;
   file_.reset();
   RecordCount = 0;
   ++ChangeCounter;
@@ -80,12 +82,13 @@ bool TABSTemporaryRecordManager::InsertRecord(int32_t, const void* record, TABSR
     }
     std::memcpy(memory_record(sequence), record, static_cast<size_t>(MemoryRecordSize));
   } else {
-    // The record already waiting goes to the file; the new one takes its place.
-    flush_buffer();
-    if (buffered_ >= kTemporaryWriteBufferRecords) RaiseError(10126, buffered_ + 1, kTemporaryWriteBufferRecords);
-    std::memcpy(buffer_.data(), record, static_cast<size_t>(MemoryRecordSize));
-    buffered_ = 1;
-    buffered_first_ = sequence;
+    // Records beyond the limit gather in the write buffer and go to the file together when
+    // it is full (or before a record beyond the limit is read): one write per ten records.
+    if (buffered_ >= kTemporaryWriteBufferRecords) flush_buffer();
+    if (buffered_ == 0) buffered_first_ = sequence;
+    std::memcpy(buffer_.data() + static_cast<size_t>(buffered_) * static_cast<size_t>(MemoryRecordSize), record,
+                static_cast<size_t>(MemoryRecordSize));
+    ++buffered_;
   }
   ++RecordCount;
   ++ChangeCounter;
@@ -94,14 +97,35 @@ bool TABSTemporaryRecordManager::InsertRecord(int32_t, const void* record, TABSR
 }
 
 void TABSTemporaryRecordManager::read_from_file(int64_t sequence, void* destination) {
+  const size_t record_size = static_cast<size_t>(MemoryRecordSize);
+  // Records on the file never change once written (the table only grows), so a block read
+  // once serves every later read of its records, in either direction.
+  if (sequence >= cache_first_ && sequence < cache_first_ + cache_count_) {
+    std::memcpy(destination, read_cache_.data() + static_cast<size_t>(sequence - cache_first_) * record_size,
+                record_size);
+    return;
+  }
   flush_buffer();
   if (!file_) RaiseError(10127);
-  const int64_t position = (sequence - limit_) * MemoryRecordSize;
   int64_t size = 0;
   file_->GetSize(&size);
-  if (position < 0 || position > size) RaiseError(10129, narrow(position), narrow(position), narrow(size));
-  if (file_->Read(destination, static_cast<size_t>(MemoryRecordSize), position) != MemoryRecordSize)
+  const int64_t per_block = std::max<int64_t>(1, kTemporaryReadBlockBytes / MemoryRecordSize);
+  const int64_t first = limit_ + (sequence - limit_) / per_block * per_block;
+  const int64_t position = (first - limit_) * MemoryRecordSize;
+  if (sequence < limit_ || position > size) RaiseError(10129, narrow(position), narrow(position), narrow(size));
+  const int64_t on_file = (size - position) / MemoryRecordSize;
+  const int64_t count = std::min(per_block, on_file);
+  if (sequence - first >= count)
     RaiseError(10130, narrow(position), narrow(size), MemoryRecordSize, narrow(std::max<int64_t>(0, size - position)));
+  read_cache_.resize(static_cast<size_t>(count) * record_size);
+  cache_first_ = -1;
+  cache_count_ = 0;
+  const int64_t wanted = count * MemoryRecordSize;
+  const int64_t got = file_->Read(read_cache_.data(), static_cast<size_t>(wanted), position);
+  if (got != wanted) RaiseError(10130, narrow(position), narrow(size), narrow(wanted), narrow(std::max<int64_t>(0, got)));
+  cache_first_ = first;
+  cache_count_ = count;
+  std::memcpy(destination, read_cache_.data() + static_cast<size_t>(sequence - first) * record_size, record_size);
 }
 
 void TABSTemporaryRecordManager::GetRecord(int32_t, TABSRecordGetRequest& request) {

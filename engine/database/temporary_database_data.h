@@ -19,6 +19,8 @@ namespace dadoveri {
 
 inline constexpr int32_t kTemporaryRecordGrowth = 1000;
 inline constexpr int32_t kTemporaryWriteBufferRecords = 10;
+// Records beyond the limit are read back from the file in blocks of about this many bytes.
+inline constexpr int64_t kTemporaryReadBlockBytes = 65536;
 
 // Records by sequence number (0, 1, 2 …), held little-endian in the identifier's 6 bytes.
 TABSRecordID TemporaryRecordID(int64_t sequence);
@@ -59,6 +61,10 @@ class TABSTemporaryRecordManager : public TABSBaseRecordManager {
   int32_t buffered_ = 0;
   int64_t buffered_first_ = 0;
   std::unique_ptr<TemporaryFile> file_;
+  // The block of file records read last: records cache_first_ … cache_first_ + cache_count_ − 1.
+  std::vector<uint8_t> read_cache_;
+  int64_t cache_first_ = -1;
+  int64_t cache_count_ = 0;
 };
 
 // Pages below (available memory ÷ 10) ÷ 4096 in an inner memory page manager, the others
