@@ -251,8 +251,15 @@ class TABSExprNodeComparison : public TABSExprNode {
   bool IndexCoversNode() const;
 
  private:
-  // The field side usable for an index and the constant side; false when none.
-  bool index_sides(const TABSExprNodeField*& field, const TABSExprNode*& value, bool& mapped) const;
+  // The field side usable for an index (perhaps under UPPER or LOWER, `mapping`), the
+  // side giving the key and the operator as `field op key`; false when there is none.
+  struct IndexSides {
+    const TABSExprNodeField* field = nullptr;
+    const TABSExprNode* value = nullptr;
+    uint8_t mapping = opNone;
+    uint8_t op = opNone;
+  };
+  bool index_sides(IndexSides& sides) const;
   bool compare(const TABSVariant& left, const TABSVariant& right, uint8_t op);
   const TABSVariant& quantified();
 
@@ -350,6 +357,7 @@ class TABSExprNodeAggregated : public TABSExprNode {
   int64_t count_ = 0;
   TABSVariant sum_;
   TABSVariant extreme_;
+  std::vector<TABSVariant> seen_;  // DISTINCT: the values counted, in order
   bool distinct_;
 };
 
