@@ -174,12 +174,14 @@ const TABSVariant& TABSExprNodeComparison::quantified() {
   auto sub = dynamic_cast<TABSExprNodeSubquery*>(Child(1));
   if (sub == nullptr) RaiseError(30130, OperatorName(op_));
   const std::vector<TABSVariant>& column = sub->Column();
-  // Searched as `c op' v` over the first column, strict-null off.
+  // Searched as `c op' v` over the first column. NULL satisfies no comparison here: a
+  // NULL value is in no relation to the rows, and a NULL row neither qualifies for ANY
+  // nor breaks ALL.
   const uint8_t op = swapped(op_);
   bool result = false;
-  if (!column.empty()) {
+  if (!column.empty() && !v.IsNull()) {
     const bool saved = strict_null_;
-    strict_null_ = false;
+    strict_null_ = true;
     if (quantifier_ == qAny) {
       for (const TABSVariant& c : column)
         if (compare(c, v, op)) {
@@ -189,7 +191,7 @@ const TABSVariant& TABSExprNodeComparison::quantified() {
     } else {
       result = true;
       for (const TABSVariant& c : column)
-        if (compare(c, v, negated(op))) {
+        if (!c.IsNull() && compare(c, v, negated(op))) {
           result = false;
           break;
         }
