@@ -46,6 +46,13 @@ const char* OperatorName(uint8_t op) {
 // ---------------------------------------------------------------------------------------
 // Base
 
+void TABSExprNode::AddChild(std::unique_ptr<TABSExprNode> child) {
+  if (!child) return;
+  if (child->height_ + 1 > kMaxExprTreeHeight) RaiseError(30006, kMaxExprTreeHeight);
+  height_ = std::max(height_, child->height_ + 1);
+  children_.push_back(std::move(child));
+}
+
 void TABSExprNode::Prepare() {
   for (auto& c : children_) c->Prepare();
 }

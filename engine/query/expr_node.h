@@ -107,6 +107,11 @@ struct TABSExprSelectItem {
 // The record sources a query's conditions may be evaluated against.
 using TABSExprSources = std::span<TABSExprRecordSource* const>;
 
+// The highest tree an expression may build. Evaluation, binding and freeing walk the tree
+// recursively, so its height is bounded: a longer chain of products fails instead of
+// overflowing the stack.
+inline constexpr int32_t kMaxExprTreeHeight = 1000;
+
 class TABSExprNode {
  public:
   explicit TABSExprNode(uint8_t op, bool case_insensitive = false, bool partial = false)
@@ -121,7 +126,11 @@ class TABSExprNode {
   int32_t ChildCount() const { return static_cast<int32_t>(children_.size()); }
   TABSExprNode* Child(int32_t i) const { return children_[static_cast<size_t>(i)].get(); }
   std::vector<std::unique_ptr<TABSExprNode>>& Children() { return children_; }
-  void AddChild(std::unique_ptr<TABSExprNode> child) { children_.push_back(std::move(child)); }
+  // Appends a child; one that would make the tree higher than kMaxExprTreeHeight is
+  // refused with "Expression tree higher than %d levels" (30006).
+  void AddChild(std::unique_ptr<TABSExprNode> child);
+  // Levels of the tree below and including this node.
+  int32_t Height() const { return height_; }
   // The value of the last evaluation.
   const TABSVariant& Value() const { return value_; }
 
@@ -166,6 +175,7 @@ class TABSExprNode {
   uint8_t op_;
   bool case_insensitive_;
   bool partial_;
+  int32_t height_ = 1;
   std::vector<std::unique_ptr<TABSExprNode>> children_;
   TABSVariant value_;
 };

@@ -120,8 +120,8 @@ TABSExprNodeComparison::TABSExprNodeComparison(uint8_t op, std::unique_ptr<TABSE
                                                std::unique_ptr<TABSExprNode> right, bool strict_null,
                                                bool case_insensitive, bool partial, uint8_t quantifier)
     : TABSExprNode(op, case_insensitive, partial), strict_null_(strict_null), quantifier_(quantifier) {
-  children_.push_back(std::move(left));
-  children_.push_back(std::move(right));
+  AddChild(std::move(left));
+  AddChild(std::move(right));
 }
 
 void TABSExprNodeComparison::Prepare() {

@@ -221,16 +221,18 @@ TABSExpressionParser::Node TABSExpressionParser::condition() {
   Depth depth(*this);
   Node left = and_term();
   if (!left) return nullptr;
+  if (!is_kw(kw().OR)) return left;
+  // One OR node over every operand: it evaluates as the left-nested chain does, and a
+  // long chain does not make a deep tree.
+  auto n = std::make_unique<TABSExprNodeBoolean>(opOr);
+  n->AddChild(std::move(left));
   while (is_kw(kw().OR)) {
     ++pos_;
     Node right = and_term();
     if (!right) raise_found(30066);
-    auto n = std::make_unique<TABSExprNodeBoolean>(opOr);
-    n->AddChild(std::move(left));
     n->AddChild(std::move(right));
-    left = std::move(n);
   }
-  return left;
+  return n;
 }
 
 TABSExpressionParser::Node TABSExpressionParser::and_term() {

@@ -146,6 +146,7 @@ TEST(ExpressionFilter, SelectsTheRecordsTheLanguageDefines) {
       {u"Flag IS FALSE", false, false, {2, 5, 8, 10, 12}},
       {u"Flag IS NOT FALSE", false, false, {1, 3, 4, 6, 7, 9, 11}},
       {u"Flag IS UNKNOWN", false, false, {3, 7}},
+      {u"Flag IS NOT UNKNOWN", false, false, AllBut({3, 7})},
       {u"Num = 5 IS TRUE", false, false, {1, 5}},
       {u"TRUE", false, false, AllBut({})},
       {u"FALSE", false, false, {}},
@@ -219,6 +220,12 @@ TEST(ExpressionFilter, NullLogic) {
       {u"NOT (Eng IN (NULL))", 1}, {u"Price > 1 AND NULL BETWEEN 1 AND 2", -1},
       {u"Price < 1 AND NULL BETWEEN 1 AND 2", 0},
       {u"Price < 1 OR NULL BETWEEN 1 AND 2", -1},
+      // An escape character at the end of the pattern matches itself.
+      {u"'a\\' LIKE 'a\\' ESCAPE '\\'", 1},
+      {u"'ab' LIKE 'a\\' ESCAPE '\\'", 0},
+      {u"'a%' LIKE 'a\\%' ESCAPE '\\'", 1},
+      {u"'ab' LIKE 'a\\%' ESCAPE '\\'", 0},
+      {u"'' LIKE '_'", -1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(ExprUtf8(c.text));
@@ -254,6 +261,10 @@ TEST(ExpressionFilter, ValuesAndTypes) {
       {u"EXTRACT(MONTH FROM Born)", ctWord, "1"},
       {u"SUBSTRING('abc', 0, 2)", ctString, "ab"},
       {u"'x' || SUBSTRING('a', 5)", ctString, "NULL"},
+      {u"EXTRACT(HOUR FROM TIMESTAMP '2020-01-02 03:04:05')", ctWord, "3"},
+      {u"EXTRACT(MINUTE FROM TIME '10:30:00')", ctWord, "30"},
+      {u"EXTRACT(DAY FROM Born + 1)", ctWord, "2"},
+      {u"EXTRACT(DAY FROM Born - 1)", ctWord, "31"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(ExprUtf8(c.text));
@@ -279,6 +290,68 @@ TEST(ExpressionFilter, ValuesAndTypes) {
       }
     }
   }
+}
+
+TEST(ExpressionFilter, ResultSizesAndUndecidableTypes) {
+  auto words = MakeWords();
+  struct Case {
+    std::u16string text;
+    int32_t size;
+  } cases[] = {
+      {u"Eng || Far", 40}, {u"CAST(Num AS VARCHAR(10))", 10}, {u"CAST(Num AS VARCHAR)", 4096},
+      {u"UPPER(Eng)", 20}, {u"CASE WHEN Flag THEN Eng ELSE 'abcdefghijklmnopqrstuvwxyz' END", 26},
+      {u"MAX(Eng)", 20},   {u"Num + 1", 0},
+  };
+  TABSExprRecordSource* sources[] = {words.get()};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(ExprUtf8(c.text));
+    TABSLexer lexer(c.text);
+    lexer.NextCommand();
+    TABSExpression e;
+    ASSERT_TRUE(e.ParseValue(nullptr, lexer));
+    e.BindToOperators(sources);
+    EXPECT_EQ(e.GetDataSize(), c.size);
+  }
+  TABSLexer lexer(u"COALESCE(Born, Flag)");
+  lexer.NextCommand();
+  TABSExpression e;
+  ASSERT_TRUE(e.ParseValue(nullptr, lexer));
+  e.BindToOperators(sources);
+  EXPECT_EQ(::dadoveri::testing::CodeOf([&] { e.GetDataType(); }), 30284);
+}
+
+TEST(ExpressionFilter, AnOperatorOutsideANodesSetIsReported) {
+  auto words = MakeWords();
+  words->SetCurrent(0);
+  TABSExprNodeComparison node(opOr, std::make_unique<TABSExprNodeConst>(Int(1)),
+                              std::make_unique<TABSExprNodeConst>(Int(2)), true, false, false);
+  try {
+    node.GetValue();
+    ADD_FAILURE() << "no error";
+  } catch (const VODIDivodavir& x) {
+    EXPECT_THAT(x.what(), HasSubstr("Unknown operator: 'OR'"));
+  }
+  TABSExprNodeBoolean other(40);
+  other.AddChild(std::make_unique<TABSExprNodeConst>(Int(1)));
+  try {
+    other.GetValue();
+    ADD_FAILURE() << "no error";
+  } catch (const VODIDivodavir& x) {
+    EXPECT_THAT(x.what(), HasSubstr("Unknown operator: 'unknown'"));
+  }
+}
+
+TEST(ExpressionFilter, LongChainsStayShallow) {
+  auto words = MakeWords();
+  std::u16string ors = u"Num = 7", ands = u"Num = 7", products = u"Num";
+  for (int i = 0; i < 20000; ++i) {
+    ors += u" OR Num = 12";
+    ands += u" AND Eng IS NOT NULL";
+  }
+  for (int i = 0; i < 5000; ++i) products += u" * Num";
+  EXPECT_EQ(Filter(*words, ors, false, false), (Ids{6, 8, 9}));
+  EXPECT_EQ(Filter(*words, ands, false, false), (Ids{6}));
+  EXPECT_EQ(::dadoveri::testing::CodeOf([&] { Filter(*words, products + u" = 0", false, false); }), 30006);
 }
 
 TEST(ExpressionFilter, ASubtractionChainIsOneSumOfNegatedTerms) {
@@ -639,6 +712,31 @@ TEST(ExpressionSql, Aggregates) {
   EXPECT_TRUE(s.GetValue()->IsNull());
 }
 
+TEST(ExpressionSql, SubqueryRowsAndKnownCounts) {
+  SqlFixture f;
+  TABSLexer lexer(u"(SELECT Num, Tag FROM Tags WHERE Tag = 'seven') rest");
+  lexer.NextCommand();
+  TABSExpression e;
+  ASSERT_TRUE(e.ParseSubquery(&f.context, lexer));
+  TToken t;
+  lexer.CurrentToken(t);
+  EXPECT_EQ(ExprUtf8(t.text), "rest");
+  e.Root()->FetchRow();
+  ASSERT_NE(e.Root()->GetRowValue(1), nullptr);
+  EXPECT_EQ(e.Root()->GetRowValue(0)->GetAsInteger(), 7);
+  EXPECT_EQ(e.Root()->GetRowValue(1)->GetAsString(), "seven");
+  EXPECT_EQ(e.Root()->GetRowValue(2), nullptr);
+
+  TABSLexer count_lexer(u"COUNT(*)");
+  count_lexer.NextCommand();
+  TABSExpression count;
+  ASSERT_TRUE(count.ParseValue(&f.context, count_lexer));
+  ASSERT_TRUE(count.Root()->IsCountAll());
+  count.StartGroup();
+  count.Root()->SetCount(1234);
+  EXPECT_EQ(count.GetValue()->GetAsInteger(), 1234);
+}
+
 TEST(ExpressionSql, BindingSeams) {
   SqlFixture f;
   TABSExprRecordSource* words[] = {f.words.get()};
@@ -851,6 +949,29 @@ TEST(ExpressionIndexUse, WhichIndexesAreOfferedAndWhatTheyCover) {
     }
     EXPECT_EQ(got, c.offers);
   }
+}
+
+TEST(ExpressionIndexUse, ConditionsNeedABoundFieldAndAnIndexWithColumns) {
+  auto words = MakeIndexedWords();
+  auto other = MakeIndexedWords();
+  TABSExpression e;
+  e.ParseFilter(words.get(), u"Num = 5", false, false);
+  TABSScanSearchCondition c;
+  EXPECT_EQ(::dadoveri::testing::CodeOf(
+                [&] { e.Root()->AddSearchCondition(other.get(), *words->Indexes().Find("ix_num"), c); }),
+            20044);
+  TABSIndexDef empty;
+  EXPECT_FALSE(e.Root()->CanUseIndex(words.get(), empty, 0));
+  EXPECT_EQ(::dadoveri::testing::CodeOf([&] { e.Root()->AddSearchCondition(words.get(), empty, c); }), 20057);
+  // The key is a record of the table's layout: the constant in the field, the rest NULL.
+  e.Root()->AddSearchCondition(words.get(), *words->Indexes().Find("ix_num"), c);
+  const TABSRecordLayout& layout = words->RecordLayout();
+  ASSERT_EQ(c.KeyBufferSize(), layout.MemoryRecordSize());
+  TABSVariant key;
+  layout.GetFieldValue(3, c.KeyBuffer.data(), key);
+  EXPECT_EQ(key.GetAsInteger(), 5);
+  EXPECT_TRUE(layout.IsNull(1, c.KeyBuffer.data()));
+  EXPECT_EQ(c.IndexID, words->Indexes().Find("ix_num")->ObjectID);
 }
 
 TEST(ExpressionIndexUse, TemporaryIndexesServeOnlyTheirSession) {
