@@ -638,12 +638,14 @@ TEST(ExpressionSql, SubqueriesThroughTheQueryContext) {
       {u"Num = (SELECT Num FROM Tags WHERE Tag = 'seven')", {6}},
       {u"ROWNUM = 3", {3}},
       {u"LASTAUTOINC(Words, ID) = 7", AllBut({})},
+      {u"LASTAUTOINC(Words MEMORY, ID) = 9", AllBut({})},
       // SQL compares case-sensitively; IN ignores case even here.
       {u"Eng = 'ABC'", {}},
       {u"Eng IN ('ABC')", {1, 3}},
       {u"Eng = 'abc*'", {7}},
   };
   f.context.autoinc["Words.ID"] = 7;
+  f.context.autoinc["Words.ID:memory"] = 9;
   for (const Case& c : cases) {
     SCOPED_TRACE(ExprUtf8(c.text));
     EXPECT_EQ(f.Where(c.text), c.expected);
@@ -710,6 +712,54 @@ TEST(ExpressionSql, Aggregates) {
   s.BindToOperators(sources);
   s.StartGroup();
   EXPECT_TRUE(s.GetValue()->IsNull());
+}
+
+TEST(ExpressionSql, ParametersAndThePositionLeftBehind) {
+  SqlFixture f;
+  TABSSQLParams params;
+  TABSSQLParam& text = params.Add();
+  text.Name = u"t";
+  text.Clear(btString);  // a NULL of a text type: the comparison becomes IS NULL
+  TABSSQLParam& number = params.Add();
+  number.Name = u"n";
+  number.Clear(btInteger);  // a NULL number stays a comparison, true for NULL fields
+  TABSSQLParam& five = params.Add();
+  five.Name = u"five";
+  five.Clear(btInteger);
+  five.SetAsInteger(5);
+  TABSSQLParam& day = params.Add();
+  day.Name = u"day";
+  day.Clear(btDate);
+  day.SetAsDate(*EncodeDayNumber(2020, 1, 1));
+  TABSSQLParam& yes = params.Add();
+  yes.Name = u"yes";
+  yes.Clear(btLogical);
+  yes.SetAsLogical(true);
+  struct Case {
+    std::u16string text;
+    Ids expected;
+  } cases[] = {
+      {u"Eng = :t", {5}},          {u"Eng <> :t", AllBut({5})}, {u"Num = :n", {3}},
+      {u"Num = :five + 2", {6}},   {u"Born = :day", {1, 6}},    {u"Born - 1 < :day - 1", {4, 7, 9, 10}},
+      {u":yes", AllBut({})},       {u":yes AND Num = :five", {1, 5}},
+  };
+  TABSExprRecordSource* sources[] = {f.words.get()};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(ExprUtf8(c.text));
+    TABSLexer lexer(c.text, &params);
+    lexer.NextCommand();
+    TABSExpression e;
+    e.ParseCondition(&f.context, lexer);
+    e.BindToOperators(sources);
+    EXPECT_EQ(Accepted(*f.words, e), c.expected);
+  }
+  TABSLexer lexer(u"Num = 1 ORDER BY Eng");
+  lexer.NextCommand();
+  TABSExpression e;
+  e.ParseCondition(&f.context, lexer);
+  TToken t;
+  lexer.CurrentToken(t);
+  EXPECT_EQ(ExprUtf8(t.text), "ORDER");
 }
 
 TEST(ExpressionSql, SubqueryRowsAndKnownCounts) {
