@@ -318,6 +318,7 @@ class TABSExprNodeArithmetic : public TABSExprNode {
 
  private:
   TRoundMode round_mode_ = kDefaultRoundMode;
+  std::vector<const TABSVariant*> operands_;  // reused by every evaluation
 };
 
 // Concatenation and the string functions.
@@ -331,6 +332,7 @@ class TABSExprNodeStringFunction : public TABSExprNode {
 
  private:
   TABSColumnType type_ = ctNone;
+  std::vector<const TABSVariant*> operands_;  // reused by every evaluation
 };
 
 // Date and time functions.

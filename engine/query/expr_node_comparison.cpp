@@ -358,7 +358,9 @@ const TABSVariant& TABSExprNodeBoolean::like() {
   const TABSBaseType common = CommonBaseType(v.ValueType(), p.ValueType());
   if (!IsStringBaseType(common)) RaiseError(30120, "LIKE");
   bool match;
-  if (v.IsWideString() || p.IsWideString() || IsWideStringBaseType(common)) {
+  if (!IsAnsiStringBaseType(v.ValueType()) || !IsAnsiStringBaseType(p.ValueType()) ||
+      IsWideStringBaseType(common)) {
+    // Wide text, or a value of another type brought to text first.
     const int32_t escape = has_escape_ ? static_cast<int32_t>(escape_[0]) : kNoLikeEscape;
     match = LikeMatchWide(v.GetAsWideString(), p.GetAsWideString(), escape, case_insensitive_);
   } else {

@@ -53,8 +53,7 @@ TABSColumnType string_result_type(TABSColumnType t) {
 const TABSVariant& TABSExprNodeArithmetic::GetValue() {
   switch (op_) {
     case opSum: {
-      std::vector<const TABSVariant*> values;
-      values.reserve(children_.size());
+      std::vector<const TABSVariant*>& values = operands_;
       const bool null = any_null(children_, values);
       bool text = false, wide = false, date = false;
       for (const TABSVariant* v : values) {
@@ -161,8 +160,7 @@ void TABSExprNodeStringFunction::Prepare() {
 const TABSVariant& TABSExprNodeStringFunction::GetValue() {
   switch (op_) {
     case opConcat: {
-      std::vector<const TABSVariant*> values;
-      values.reserve(children_.size());
+      std::vector<const TABSVariant*>& values = operands_;
       if (any_null(children_, values)) {
         value_.Clear(values[0]->IsWideString() ? btWideString : btString);
         return value_;

@@ -80,6 +80,9 @@ TABSBaseType known_base_type(TABSExprNode* n) {
   return btNone;
 }
 
+// The longest text a CAST may ask for: a field's value fits in one record.
+constexpr long long kMaxCastSize = 0xFFFF;
+
 }  // namespace
 
 class TABSExpressionParser::Depth {
@@ -494,7 +497,12 @@ TABSExpressionParser::Node TABSExpressionParser::like(Node value, Node pattern, 
                                                       const std::u16string& escape) {
   // A constant pattern of two or more characters whose only `%` is its last character,
   // and without `_` before it, is a prefix comparison that an index can answer.
-  if (!has_escape) {
+  // Only a value known to be text is compared so: a number or a date matches a pattern
+  // by its text, which a prefix comparison of values does not do.
+  const TABSBaseType value_type = dynamic_cast<TABSExprNodeStringFunction*>(value.get()) != nullptr
+                                      ? btString
+                                      : known_base_type(value.get());
+  if (!has_escape && IsStringBaseType(value_type)) {
     if (TABSExprNodeConst* c = as_const(pattern.get()); c && !c->Value().IsNull() && c->Value().IsString()) {
       const std::u16string text = c->Value().GetAsWideString();
       if (text.size() >= 2 && text.back() == u'%' && text.find(u'%') == text.size() - 1 &&
@@ -1011,8 +1019,9 @@ TABSExpressionParser::Node TABSExpressionParser::cast() {
   int32_t size = 0;
   if (cur().kind == tkOpenParen) {
     ++pos_;
-    if (cur().kind != tkInteger) raise_found(30158);
-    size = std::atoi(ExprUtf8(cur().text).c_str());
+    const long long declared = cur().kind == tkInteger ? std::strtoll(ExprUtf8(cur().text).c_str(), nullptr, 10) : -1;
+    if (declared < 1 || declared > kMaxCastSize) raise_found(30158);
+    size = static_cast<int32_t>(declared);
     ++pos_;
     expect_close(30074);
   }

@@ -160,6 +160,7 @@ TEST(ExpressionFilter, SelectsTheRecordsTheLanguageDefines) {
       // A memo read whole.
       {u"Note = 'x'", false, false, {3}},
       {u"Note LIKE '%memo%'", false, false, {1, 4, 9}},
+      {u"Num LIKE '1%'", false, false, {2, 8, 9, 11}},
       // Arithmetic, functions, CASE, CAST, COALESCE.
       {u"Num * 2 > 20", false, false, {8, 9, 10}},
       {u"Num + Price > 100", false, false, {5}},
@@ -470,6 +471,8 @@ TEST(ExpressionErrors, MalformedTextsRaiseTheirMessageAndPosition) {
       {u"Born = DATE '2020-13-01'", 20284, "Token 'YYYY-MM-DD' expected, but '2020-13-01' found at line 1, column 13"},
       {u"Born = TIME Num", 20285, "Time string expected \"HH:MM:SS\", but found \"Num\" at line 1, column 13"},
       {u"CAST(Num AS BLOB) = 1", 30077, "Cannot convert an expression to specified type: 'BLOB'"},
+      {u"CAST(Num AS VARCHAR(99999999999)) = 1", 30158, "Integer expected, but '99999999999' found at line 1, column 21"},
+      {u"CAST(Num AS VARCHAR(0)) = 1", 30158, "Integer expected, but '0' found at line 1, column 21"},
       {u"CASE WHEN THEN 1 END = 1", 30474,
        "Search Condition for CASE function expected, but 'THEN' found at line 1, column 11"},
       {u"CASE Num WHEN 1 THEN 2 ELSE END = 1", 30471,
