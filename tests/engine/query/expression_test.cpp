@@ -918,6 +918,10 @@ TEST(ExpressionIndexUse, ConditionsSelectWhatEvaluationAccepts) {
       {u"Eng = 'sample' AND Flag", false, false, {}},
       {u"Eng > 'abcdefghijklmnopqrst'", false, false, {}},
       {u"Price > 1", false, false, {}},
+      {u"Eng > 'ab*'", false, true, {}},     {u"Eng <= 'abc*'", true, true, {}},
+      {u"Eng = 'ABC'", true, false, {}},     {u"Eng < 'B*'", true, true, {}},
+      {u"Num = 12 AND Eng = 'sam*'", false, true, {}},
+      {u"Eng = '*'", false, true, {}},
   };
   int conditions_seen = 0;
   for (const FilterCase& f : filters) {
