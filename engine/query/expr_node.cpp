@@ -445,9 +445,10 @@ int32_t TABSExprNodeCase::GetDataSize() {
   return size;
 }
 
-const TABSVariant& TABSExprNodeCase::result_of(int32_t child) {
+const TABSVariant& TABSExprNodeCase::result_of(int32_t child) { return result(Child(child)->GetValue()); }
+
+const TABSVariant& TABSExprNodeCase::result(const TABSVariant& r) {
   if (type_ == ctNone) type_ = GetDataType();
-  const TABSVariant& r = Child(child)->GetValue();
   const TABSBaseType base = value_base_type(type_);
   if (r.IsNull()) {
     value_.Clear(base);
@@ -463,8 +464,11 @@ const TABSVariant& TABSExprNodeCase::GetValue() {
   const int32_t pairs_end = has_else_ ? n - 1 : n;
   switch (kind_) {
     case ckCoalesce:
-      for (int32_t i = 0; i < n; ++i)
-        if (!Child(i)->GetValue().IsNull()) return result_of(i);
+      for (int32_t i = 0; i < n; ++i) {
+        // Each argument is evaluated once: nested COALESCEs stay linear.
+        const TABSVariant& r = Child(i)->GetValue();
+        if (!r.IsNull()) return result(r);
+      }
       break;
     case ckSimple: {
       const TABSVariant& x = Child(0)->GetValue();

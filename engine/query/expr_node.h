@@ -402,6 +402,8 @@ class TABSExprNodeCase : public TABSExprNode {
   // The results (THENs and ELSE, or COALESCE's arguments).
   bool is_result(int32_t child) const;
   const TABSVariant& result_of(int32_t child);
+  // `r` brought to the common type of the results.
+  const TABSVariant& result(const TABSVariant& r);
 
   Kind kind_;
   bool has_else_;

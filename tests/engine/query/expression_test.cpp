@@ -552,6 +552,12 @@ TEST(ExpressionErrors, BacktrackingStaysLinearOnNestedAlternatives) {
   EXPECT_EQ(Filter(*words, upper + u" = 'ABC'", false, false), (Ids{1, 3}));
   EXPECT_NE(::dadoveri::testing::CodeOf([&] { Filter(*words, invalid, false, false); }), 0);
   EXPECT_EQ(Filter(*words, u"LENGTH(" + mixed + u") = 64", false, false), (Ids{1, 3, 10}));
+  // Evaluation too: each COALESCE argument is evaluated once.
+  std::u16string coalesce;
+  for (int i = 0; i < 150; ++i) coalesce += u"COALESCE(";
+  coalesce += u"Eng";
+  for (int i = 0; i < 150; ++i) coalesce += u", 'none')";
+  EXPECT_EQ(Filter(*words, coalesce + u" = 'none'", false, false), (Ids{5}));
 }
 
 TEST(ExpressionErrors, EvaluationFaults) {
