@@ -355,6 +355,15 @@ TEST(ExpressionFilter, LongChainsStayShallow) {
   EXPECT_EQ(::dadoveri::testing::CodeOf([&] { Filter(*words, products + u" = 0", false, false); }), 30006);
 }
 
+TEST(ExpressionFilter, NestedAndsAreFlattened) {
+  auto words = MakeWords();
+  TABSExpression e;
+  e.ParseFilter(words.get(), u"(Num = 1 AND (Eng = 'a' AND Far = 'b')) AND Flag", false, false);
+  ASSERT_EQ(e.Root()->Operator(), opAnd);
+  ASSERT_EQ(e.Root()->ChildCount(), 4);
+  EXPECT_EQ(e.Root()->Child(3)->Operator(), opNone);  // the logical field
+}
+
 TEST(ExpressionFilter, ASubtractionChainIsOneSumOfNegatedTerms) {
   TABSLexer lexer(u"a - b - c");
   ASSERT_TRUE(lexer.NextCommand());
@@ -820,8 +829,11 @@ TEST(ExpressionSql, BindingSeams) {
     EXPECT_TRUE(e.Root()->Child(0)->IsJoinEquality(f.words.get(), f.tags.get()));
     EXPECT_FALSE(e.Root()->Child(1)->IsJoinEquality(f.words.get(), f.tags.get()));
     std::unique_ptr<TABSExpression> part = e.SplitForOperator(tags);
+    // Words.Num = Tags.Num needs both inputs and Eng = 'x' the other one; Tag = 'y' moves.
     ASSERT_NE(part->Root(), nullptr);
-    EXPECT_EQ(part->Root()->ChildCount(), 2);  // Words.Num = Tags.Num needs both; Tag = 'y' moves
+    ASSERT_EQ(part->Root()->Operator(), opEqual);
+    EXPECT_EQ(static_cast<TABSExprNodeField*>(part->Root()->Child(0))->FieldName(), "Tag");
+    ASSERT_EQ(e.Root()->Operator(), opAnd);
     EXPECT_EQ(e.Root()->ChildCount(), 2);
   }
   {
