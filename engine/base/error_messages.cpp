@@ -176,6 +176,8 @@ const MessageEntry kMessages[] = {
     {"Error writing to stream", {10095, 10096, 10125}},
     {"Expression (Name=\"%s\", DisplayName=\"%s\") cannot be used with GROUP BY. Possibly expression is not aggregate, but it uses fields not included into group fields", {20269}},
     {"Expression expected, but '%s' found at line %d, column %d", {30160}},
+    {"Expression nested too deeply (more than %d levels) at line %d, column %d", {30003}},
+    {"Expression tree higher than %d levels", {30006}},
     {"Field #%d not found", {30024, 30028, 30031, 30032, 30329, 30402, 30403}},
     {"Field %s is not in the current index", {20019}},
     {"Field '%s' not found", {30027, 30115, 30197, 30259, 30331, 30332, 30337, 30343, 30345, 30349}},
