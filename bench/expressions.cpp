@@ -164,8 +164,17 @@ void BM_SqliteFilter(benchmark::State& state, const char* where) {
 BENCHMARK(BM_OursParseAndBind);
 BENCHMARK_CAPTURE(BM_OursFilter, prefix, "Eng = 'ab*'")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_SqliteFilter, prefix, "Eng GLOB 'ab*'")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_OursFilter, suffix_like, "Eng LIKE '%ing'")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SqliteFilter, suffix_like, "Eng LIKE '%ing'")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_OursFilter, wildcard_like, "Eng LIKE 'c_t%'")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SqliteFilter, wildcard_like, "Eng LIKE 'c_t%'")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_OursFilter, arithmetic, "Num * 3 - 7 > 1000")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SqliteFilter, arithmetic, "Num * 3 - 7 > 1000")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_OursFilter, not_null, "Far IS NOT NULL")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SqliteFilter, not_null, "Far IS NOT NULL")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_OursFilter, compound, kCompoundOurs)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_SqliteFilter, compound, kCompoundSqlite)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace dadoveri
+BENCHMARK_MAIN();
