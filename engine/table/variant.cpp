@@ -518,6 +518,10 @@ TABSVariant& TABSVariant::operator=(const TABSVariant& other) {
 
 TABSVariant::TABSVariant(TABSVariant&& other) noexcept
     : type_(other.type_), null_(other.null_), size_(other.size_), data_(other.data_), borrowed_(other.borrowed_) {
+  if (other.data_ == other.inline_) {
+    std::memcpy(inline_, other.inline_, static_cast<size_t>(other.size_));
+    data_ = inline_;
+  }
   other.data_ = nullptr;
   other.size_ = 0;
   other.null_ = 1;
@@ -532,6 +536,10 @@ TABSVariant& TABSVariant::operator=(TABSVariant&& other) noexcept {
     size_ = other.size_;
     data_ = other.data_;
     borrowed_ = other.borrowed_;
+    if (other.data_ == other.inline_) {
+      std::memcpy(inline_, other.inline_, static_cast<size_t>(other.size_));
+      data_ = inline_;
+    }
     other.data_ = nullptr;
     other.size_ = 0;
     other.null_ = 1;
@@ -549,7 +557,7 @@ TABSVariant::~TABSVariant() {
 }
 
 void TABSVariant::release() {
-  if (data_ != nullptr && !borrowed_) MemoryManager().FreeAndNillMem(data_);
+  if (on_heap()) MemoryManager().FreeAndNillMem(data_);
   data_ = nullptr;
   borrowed_ = false;
 }
@@ -566,12 +574,23 @@ void TABSVariant::set_data(TABSBaseType type, const void* bytes, int32_t size) {
     Clear(type);
     return;
   }
-  if (borrowed_ || data_ == nullptr || MemoryManager().GetMemSize(data_) != size) {
+  // `bytes` may lie inside the block being replaced: it is copied before that goes.
+  if (size <= kInlineSize) {
+    if (data_ != inline_) {
+      std::memmove(inline_, bytes, static_cast<size_t>(size));
+      release();
+      data_ = inline_;
+    } else {
+      std::memmove(inline_, bytes, static_cast<size_t>(size));
+    }
+  } else if (!on_heap() || MemoryManager().GetMemSize(data_) != size) {
     void* block = MemoryManager().GetMem(size);
+    std::memmove(block, bytes, static_cast<size_t>(size));
     release();
     data_ = block;
+  } else {
+    std::memmove(data_, bytes, static_cast<size_t>(size));
   }
-  std::memmove(data_, bytes, static_cast<size_t>(size));
   type_ = type;
   size_ = size;
   null_ = 0;
@@ -930,11 +949,15 @@ void arithmetic(TABSVariant& left, const TABSVariant& right, Op op) {
     converted.ConvertTo(common);
     r = &converted;
   }
-  TABSVariant l(left);
-  l.ConvertTo(common);
-  std::string out;
-  combine(op, common, l.Data(), l.DataSize(), r->Data(), r->DataSize(), out);
-  left.Clear(common);
+  TABSVariant converted_left;
+  const TABSVariant* l = &left;
+  if (left.ValueType() != common) {
+    converted_left = left;
+    converted_left.ConvertTo(common);
+    l = &converted_left;
+  }
+  std::string out;  // a fixed-size result fits the string's own buffer
+  combine(op, common, l->Data(), l->DataSize(), r->Data(), r->DataSize(), out);
   left.SetFromBuffer(out.data(), static_cast<int32_t>(out.size()), true, common);
 }
 

@@ -152,6 +152,11 @@ class TABSVariant {
   int32_t size_ = 0;
   void* data_ = nullptr;
   bool borrowed_ = false;
+  // Values up to this many bytes (every fixed-size type) live in the variant itself, so
+  // setting, copying and computing them never allocates.
+  static constexpr int32_t kInlineSize = 16;
+  alignas(8) unsigned char inline_[kInlineSize];
+  bool on_heap() const { return data_ != nullptr && !borrowed_ && data_ != inline_; }
 };
 
 }  // namespace dadoveri
