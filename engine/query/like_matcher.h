@@ -28,8 +28,9 @@ bool LikeMatch(std::basic_string_view<Char> text, std::basic_string_view<Char> p
     Kind kind;
     Char ch;
   };
-  std::vector<Element> elements;
-  elements.reserve(pattern.size());
+  // One element list per thread, reused: matching a record allocates nothing.
+  static thread_local std::vector<Element> elements;
+  elements.clear();
   for (size_t i = 0; i < pattern.size(); ++i) {
     const Char c = pattern[i];
     const bool is_escape = escape != kNoLikeEscape && static_cast<int32_t>(c) == escape;

@@ -942,6 +942,20 @@ void arithmetic(TABSVariant& left, const TABSVariant& right, Op op) {
     return;
   }
   if (common == btNone) RaiseError(op_code(op), op_text(op));
+  // Two integers of one type (the common case of filters): combined in place, with the
+  // same wrapping as below.
+  if (op != Op::kDivide && common == left.ValueType() && common == right.ValueType() &&
+      (common == btInteger || common == btLargeint)) {
+    const int64_t x = read_integer(common, left.Data()), y = read_integer(common, right.Data());
+    const int64_t r = op == Op::kAdd ? wrap_add(x, y) : wrap_mul(x, y);
+    if (common == btInteger) {
+      const int32_t narrow = static_cast<int32_t>(r);
+      left.SetFromBuffer(&narrow, 4, true, btInteger);
+    } else {
+      left.SetFromBuffer(&r, 8, true, btLargeint);
+    }
+    return;
+  }
   TABSVariant converted;
   const TABSVariant* r = &right;
   if (right.ValueType() != common) {
