@@ -344,11 +344,11 @@ class TABSLexer::Scanner {
   // A finished word: a parameter when it begins with ':' or '?', a keyword when it is one
   // (never for a back-quoted name), else a plain word.
   void emit_word(std::u16string text, Position at, bool back_quoted) {
-    if (!back_quoted && !text.empty() && text[0] == u':') {
+    if (!back_quoted && text.starts_with(u':')) {
       emit_parameter(text.substr(1), false, at);
       return;
     }
-    if (!back_quoted && !text.empty() && text[0] == u'?') {
+    if (!back_quoted && text.starts_with(u'?')) {
       emit_parameter({}, true, at);
       return;
     }

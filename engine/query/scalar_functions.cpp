@@ -238,7 +238,7 @@ std::string round_digits(const Decimal& d, int places, TRoundMode mode) {
     versus_half = first > '5' ? 1 : first < '5' ? -1 : (keep + 1 < length ? 1 : 0);
   }
   const bool odd = !kept.empty() && ((kept.back() - '0') & 1) != 0;
-  if (kept.empty()) kept = "0";
+  if (kept.empty()) kept.push_back('0');
   if (rounds_up(mode, d.negative, versus_half, odd)) {
     size_t i = kept.size();
     while (i > 0 && kept[i - 1] == '9') kept[--i] = '0';

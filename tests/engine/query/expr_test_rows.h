@@ -58,11 +58,10 @@ class TestRows : public TABSExprRecordSource {
       const TABSVariant& v = values[static_cast<size_t>(i)];
       if (IsBlobBaseType(layout_.Field(i).BaseType)) {
         if (v.IsNull()) continue;
-        std::string bytes(static_cast<const char*>(v.Data()), static_cast<size_t>(v.DataSize()));
         // Memo text without its terminator, as a BLOB stream holds it.
         const size_t unit = v.IsWideString() ? 2 : 1;
-        if (bytes.size() >= unit) bytes.resize(bytes.size() - unit);
-        memos_[{row, i}] = bytes;
+        const size_t size = static_cast<size_t>(v.DataSize());
+        memos_[{row, i}] = std::string(static_cast<const char*>(v.Data()), size >= unit ? size - unit : size);
         layout_.ClearNull(i, record->data());
       } else {
         layout_.SetFieldValue(i, v, record->data());
