@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "engine/base/utf8.h"
+
 namespace dadoveri {
 
 namespace {
@@ -22,23 +24,6 @@ const char* const kOutcomeTexts[] = {
     "Table is locked",
 };
 
-void append_utf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 // Pads `body` to `width` characters with spaces, on the left unless left-justified.
 void append_padded(std::string& out, const std::string& body, int width, bool left) {
@@ -90,18 +75,7 @@ int count_placeholders(std::string_view text) {
 
 }  // namespace
 
-ErrorArg::ErrorArg(const std::u16string& v) {
-  std::string out;
-  for (size_t i = 0; i < v.size(); ++i) {
-    char32_t c = v[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < v.size() && v[i + 1] >= 0xDC00 && v[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (v[i + 1] - 0xDC00);
-      ++i;
-    }
-    append_utf8(out, c);
-  }
-  value_ = std::move(out);
-}
+ErrorArg::ErrorArg(const std::u16string& v) : value_(Utf16ToUtf8(v)) {}
 
 std::string OutcomeText(int32_t code) {
   if (code <= -1 && code >= -13 && kOutcomeTexts[-code - 1]) return kOutcomeTexts[-code - 1];
