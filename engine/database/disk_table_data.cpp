@@ -1,0 +1,763 @@
+#include "engine/database/disk_table_data.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <mutex>
+
+#include "engine/base/engine_error.h"
+#include "engine/database/disk_database_data.h"
+#include "engine/database/memory_page_manager.h"
+#include "engine/database/table_list.h"
+#include "engine/database/table_locks_file.h"
+#include "engine/storage/internal_file.h"
+#include "engine/storage/prologue.h"
+#include "engine/table/cursor.h"
+#include "engine/table/session.h"
+#include "engine/table/table_metadata.h"
+
+namespace dadoveri {
+
+namespace {
+
+int32_t session_of(const TABSCursor* cursor) {
+  if (!cursor || !cursor->Session) RaiseError(10009);
+  return cursor->Session->SessionID;
+}
+
+}  // namespace
+
+int32_t RecordsPerPage(int32_t page_data_size, int32_t stored_record_size) {
+  if (page_data_size <= 1 || stored_record_size <= 0) return 0;
+  const double n = std::trunc(static_cast<double>(page_data_size - 1) / (stored_record_size + 0.125));
+  return n < 1 ? 0 : static_cast<int32_t>(std::min(n, 65535.0));
+}
+
+int32_t CheckedRecordsPerPage(int32_t page_data_size, int32_t stored_record_size) {
+  const int32_t n = RecordsPerPage(page_data_size, stored_record_size);
+  if (n == 0) RaiseError(20174);
+  return n;
+}
+
+// ---- record page view ----
+
+TABSSmallRecordPage::TABSSmallRecordPage(TABSPageHandle& page, int32_t records_per_page, int32_t record_size)
+    : page_(page), records_per_page_(records_per_page), record_size_(record_size),
+      bitmap_size_((records_per_page + 7) / 8) {
+  const int64_t needed = int64_t{bitmap_size_} + int64_t{records_per_page} * record_size;
+  if (records_per_page <= 0 || record_size <= 0 || needed > static_cast<int64_t>(page.DataSize())) RaiseError(20140);
+}
+
+bool TABSSmallRecordPage::Present(int32_t slot) const {
+  if (slot < 0 || slot >= records_per_page_) return false;
+  return (page_.Data()[slot / 8] >> (slot % 8)) & 1;
+}
+
+int32_t TABSSmallRecordPage::RecordCount() const {
+  int32_t count = 0;
+  const uint8_t* bits = page_.Data();
+  for (int32_t i = 0; i < bitmap_size_; ++i) {
+    uint8_t b = bits[i];
+    // Bits past the last slot are not slots.
+    if (i == bitmap_size_ - 1 && records_per_page_ % 8) b &= static_cast<uint8_t>((1u << (records_per_page_ % 8)) - 1);
+    count += std::popcount(b);
+  }
+  return count;
+}
+
+int32_t TABSSmallRecordPage::NextSlot(int32_t after) const {
+  for (int32_t s = std::max(after + 1, 0); s < records_per_page_; ++s)
+    if (Present(s)) return s;
+  return -1;
+}
+
+int32_t TABSSmallRecordPage::PriorSlot(int32_t before) const {
+  for (int32_t s = std::min(before - 1, records_per_page_ - 1); s >= 0; --s)
+    if (Present(s)) return s;
+  return -1;
+}
+
+int32_t TABSSmallRecordPage::NthSlot(int32_t position) const {
+  int32_t seen = 0;
+  for (int32_t s = 0; s < records_per_page_; ++s)
+    if (Present(s) && seen++ == position) return s;
+  return -1;
+}
+
+int32_t TABSSmallRecordPage::CountBefore(int32_t slot) const {
+  int32_t count = 0;
+  for (int32_t s = 0; s < std::min(slot, records_per_page_); ++s)
+    if (Present(s)) ++count;
+  return count;
+}
+
+uint8_t* TABSSmallRecordPage::slot_bytes(int32_t slot) const {
+  return const_cast<uint8_t*>(page_.Data()) + bitmap_size_ + static_cast<size_t>(slot) * record_size_;
+}
+
+int32_t TABSSmallRecordPage::AddRecord(const uint8_t* stored_record) {
+  for (int32_t s = 0; s < records_per_page_; ++s) {
+    if (Present(s)) continue;
+    WriteRecord(s, stored_record);
+    page_.MutableData()[s / 8] |= static_cast<uint8_t>(1u << (s % 8));
+    return s;
+  }
+  RaiseError(20141);
+}
+
+void TABSSmallRecordPage::WriteRecord(int32_t slot, const uint8_t* stored_record) {
+  page_.MarkDirty();
+  std::memcpy(slot_bytes(slot), stored_record, static_cast<size_t>(record_size_));
+}
+
+void TABSSmallRecordPage::ReadRecord(int32_t slot, uint8_t* stored_record) const {
+  std::memcpy(stored_record, slot_bytes(slot), static_cast<size_t>(record_size_));
+}
+
+void TABSSmallRecordPage::RemoveRecord(int32_t slot) {
+  page_.MutableData()[slot / 8] &= static_cast<uint8_t>(~(1u << (slot % 8)));
+}
+
+// ---- record manager ----
+
+TABSDiskRecordManager::TABSDiskRecordManager(TABSPageManager* pages, const TABSRecordLayout* layout,
+                                             int32_t table_object_id)
+    : TABSBaseRecordManager(layout->MemoryRecordSize()), pages_(pages), layout_(layout), object_id_(table_object_id) {}
+
+TABSDiskRecordManager::~TABSDiskRecordManager() = default;
+
+void TABSDiskRecordManager::Setup() {
+  stored_size_ = layout_->StoredRecordSize();
+  records_per_page_ = CheckedRecordsPerPage(pages_->DataSize(), stored_size_);
+  stored_.assign(static_cast<size_t>(stored_size_), 0);
+  const int32_t root = page_index_ ? page_index_->RootPageNo() : -1;
+  page_index_ = std::make_unique<TABSBTreeRecordPageIndex>(pages_, records_per_page_);
+  page_index_->SetRoot(root);
+}
+
+void TABSDiskRecordManager::SaveSection(TABSMetaWriter& stream) const { stream.WriteInt32(page_index_->RootPageNo()); }
+
+void TABSDiskRecordManager::LoadSection(TABSMetaReader& stream) { page_index_->SetRoot(stream.ReadInt32()); }
+
+void TABSDiskRecordManager::SaveHeader(TABSMetaWriter& stream) const {
+  stream.WriteInt32(TableCounter);
+  stream.WriteInt32(static_cast<int32_t>(RecordCount));
+}
+
+void TABSDiskRecordManager::LoadHeader(TABSMetaReader& stream) {
+  TableCounter = stream.ReadInt32();
+  RecordCount = stream.ReadInt32();
+  // Whatever the header says, the in-memory change counter moves on: bitmaps and caches
+  // built on what was in memory before must not be taken as current.
+  ++ChangeCounter;
+}
+
+void TABSDiskRecordManager::CreatePageIndex(int32_t session) { page_index_->Create(session); }
+
+void TABSDiskRecordManager::DropPageIndex(int32_t session) {
+  if (page_index_->RootPageNo() < 0) return;
+  Empty(session);
+  page_index_->Drop(session);
+}
+
+void TABSDiskRecordManager::changed() {
+  ++TableCounter;
+  ++ChangeCounter;
+}
+
+bool TABSDiskRecordManager::PageValid(const TABSPageHandle& page) const {
+  if (Repairing || OldFormat) return true;
+  return page.ModificationCounter() <= 0x7FFFFFFD && page.PageType() == ptTableRecord &&
+         page_header::OwnerObjectID(page.Buffer()) == object_id_;
+}
+
+TABSPageHandle TABSDiskRecordManager::record_page(int32_t session, int32_t page_no, uint16_t expected_type) {
+  return pages_->GetPage(session, page_no, false, expected_type);
+}
+
+void TABSDiskRecordManager::Empty(int32_t session) {
+  for (int32_t page = page_index_->First(session); page >= 0; page = page_index_->Next(session, page))
+    pages_->FreePage(session, page);
+  page_index_->Empty(session);
+  RecordCount = 0;
+  TableCounter = 0;
+  ++ChangeCounter;
+}
+
+bool TABSDiskRecordManager::InsertRecord(int32_t session, const void* memory_record, TABSRecordID& id) {
+  if (!memory_record) return false;
+  try {
+    const int32_t found = page_index_->FindPageWithRoom(session, 1);
+    TABSPageHandle page;
+    if (found >= 0) {
+      page = record_page(session, found, ptTableRecord);
+    } else {
+      page = pages_->AddPage(session, ptTableRecord);
+      page_header::SetOwnerObjectID(page.MutableBuffer(), object_id_);
+    }
+    layout_->MemoryToStored(memory_record, stored_.data());
+    TABSSmallRecordPage view(page, records_per_page_, stored_size_);
+    const int32_t slot = view.AddRecord(stored_.data());
+    const int32_t page_no = page.PageNo();
+    page.Release();
+    page_index_->Add(session, page_no, 1);
+    id = TABSRecordID{page_no, static_cast<uint16_t>(slot)};
+    ++RecordCount;
+    changed();
+    return true;
+  } catch (const VODIDivodavir&) {
+    // The caller rolls the session's pages back.
+    return false;
+  }
+}
+
+bool TABSDiskRecordManager::UpdateRecord(int32_t session, const void* memory_record, const TABSRecordID& id) {
+  if (!memory_record || id.PageNo < 0) return false;
+  TABSPageHandle page = record_page(session, id.PageNo, ptTableRecord);
+  if (!PageValid(page)) return false;
+  TABSSmallRecordPage view(page, records_per_page_, stored_size_);
+  if (!view.Present(id.SlotNo)) return false;
+  layout_->MemoryToStored(memory_record, stored_.data());
+  view.WriteRecord(id.SlotNo, stored_.data());
+  changed();
+  return true;
+}
+
+bool TABSDiskRecordManager::DeleteRecord(int32_t session, const TABSRecordID& id) {
+  if (id.PageNo < 0) return false;
+  TABSPageHandle page = record_page(session, id.PageNo, ptTableRecord);
+  if (!PageValid(page)) return false;
+  TABSSmallRecordPage view(page, records_per_page_, stored_size_);
+  if (!view.Present(id.SlotNo)) return false;
+  view.RemoveRecord(id.SlotNo);
+  const int32_t left = view.RecordCount();
+  const int32_t page_no = page.PageNo();
+  page.Release();
+  --RecordCount;
+  changed();
+  // A page with no record left is freed at once.
+  if (left == 0) pages_->FreePage(session, page_no);
+  page_index_->SetCount(session, page_no, left);
+  return true;
+}
+
+void TABSDiskRecordManager::copy_out(TABSSmallRecordPage& view, int32_t page_no, int32_t slot,
+                                     TABSRecordGetRequest& request) {
+  if (request.RecordBuffer) {
+    view.ReadRecord(slot, stored_.data());
+    layout_->StoredToMemory(stored_.data(), request.RecordBuffer);
+  }
+  request.RecordID = TABSRecordID{page_no, static_cast<uint16_t>(slot)};
+  request.GoToFirst = request.GoToLast = false;
+  request.Result = grrFound;
+}
+
+void TABSDiskRecordManager::GetRecord(int32_t session, TABSRecordGetRequest& request) {
+  if (RecordCount == 0) {
+    request.Result = grrEndReached;
+    return;
+  }
+  // The first (or last) record of a page taken from the index; the page must hold one.
+  auto edge = [&](int32_t page_no, bool last, int32_t not_found_code) {
+    TABSPageHandle page = record_page(session, page_no, kAnyPageType);
+    if (!PageValid(page)) RaiseError(not_found_code);
+    TABSSmallRecordPage view(page, records_per_page_, stored_size_);
+    const int32_t slot = last ? view.LastSlot() : view.FirstSlot();
+    if (slot < 0) RaiseError(20143, page_no, view.RecordCount());
+    copy_out(view, page_no, slot, request);
+  };
+  auto go_first = [&] {
+    const int32_t first = page_index_->First(session);
+    if (first < 0) RaiseError(20144);
+    edge(first, false, 20144);
+  };
+  auto go_last = [&] {
+    const int32_t last = page_index_->Last(session);
+    if (last < 0) RaiseError(20144);
+    edge(last, true, 20144);
+  };
+  if (request.GoToFirst) {
+    if (request.Mode == grmNext) go_first();
+    else request.Result = request.Mode == grmPrior ? grrBeginReached : grrNotFound;
+    return;
+  }
+  if (request.GoToLast) {
+    if (request.Mode == grmPrior) go_last();
+    else request.Result = request.Mode == grmNext ? grrEndReached : grrNotFound;
+    return;
+  }
+  const TABSRecordID id = request.RecordID;
+  if (id.PageNo < 0) {
+    request.Result = request.Mode == grmPrior ? grrBeginReached : request.Mode == grmNext ? grrEndReached : grrNotFound;
+    return;
+  }
+  TABSPageHandle page = record_page(session, id.PageNo, kAnyPageType);
+  const bool valid = PageValid(page);
+  switch (request.Mode) {
+    case grmCurrent: {
+      if (!valid) {
+        request.Result = grrNotFound;
+        return;
+      }
+      TABSSmallRecordPage view(page, records_per_page_, stored_size_);
+      if (!view.Present(id.SlotNo)) {
+        request.Result = grrNotFound;
+        return;
+      }
+      copy_out(view, id.PageNo, id.SlotNo, request);
+      return;
+    }
+    case grmNext: {
+      if (!valid) {
+        request.Result = grrEndReached;
+        return;
+      }
+      TABSSmallRecordPage view(page, records_per_page_, stored_size_);
+      const int32_t slot = view.NextSlot(id.SlotNo);
+      if (slot >= 0) {
+        copy_out(view, id.PageNo, slot, request);
+        return;
+      }
+      page.Release();
+      const int32_t next = page_index_->Next(session, id.PageNo);
+      if (next < 0) {
+        request.Result = grrEndReached;
+        return;
+      }
+      edge(next, false, 20146);
+      return;
+    }
+    case grmPrior: {
+      if (!valid) {
+        page.Release();
+        go_last();
+        return;
+      }
+      TABSSmallRecordPage view(page, records_per_page_, stored_size_);
+      const int32_t slot = view.PriorSlot(id.SlotNo);
+      if (slot >= 0) {
+        copy_out(view, id.PageNo, slot, request);
+        return;
+      }
+      page.Release();
+      const int32_t prior = page_index_->Prior(session, id.PageNo);
+      if (prior < 0) {
+        request.Result = grrBeginReached;
+        return;
+      }
+      edge(prior, true, 20148);
+      return;
+    }
+  }
+  request.Result = grrNotFound;
+}
+
+int TABSDiskRecordManager::CompareRecordPositions(const TABSRecordID& a, const TABSRecordID& b) {
+  if (a.PageNo != b.PageNo) return a.PageNo < b.PageNo ? -1 : 1;
+  return a.SlotNo < b.SlotNo ? -1 : a.SlotNo > b.SlotNo ? 1 : 0;
+}
+
+int64_t TABSDiskRecordManager::GetApproximateRecordNo(int32_t, const TABSRecordID&) { return RecordCount / 2; }
+
+bool TABSDiskRecordManager::RecordIDOfRecordNo(int32_t session, int64_t k, TABSRecordID& id) {
+  if (k < 1 || k > RecordCount) return false;
+  int32_t page_no = -1;
+  int32_t position = 0;
+  page_index_->ItemAt(session, k, page_no, position);
+  TABSPageHandle page = record_page(session, page_no, ptTableRecord);
+  TABSSmallRecordPage view(page, records_per_page_, stored_size_);
+  const int32_t slot = view.NthSlot(position);
+  if (slot < 0) RaiseError(20146);
+  id = TABSRecordID{page_no, static_cast<uint16_t>(slot)};
+  return true;
+}
+
+int64_t TABSDiskRecordManager::RecordNoOfRecordID(int32_t session, const TABSRecordID& id) {
+  if (id.PageNo < 0 || page_index_->Find(session, id.PageNo) < 0) return -1;
+  TABSPageHandle page = record_page(session, id.PageNo, ptTableRecord);
+  TABSSmallRecordPage view(page, records_per_page_, stored_size_);
+  if (!view.Present(id.SlotNo)) return -1;
+  const int32_t before = view.CountBefore(id.SlotNo);
+  page.Release();
+  return page_index_->ItemNumber(session, id.PageNo, before);
+}
+
+void TABSDiskRecordManager::RebuildPageIndex(int32_t session, const std::string& table_name) {
+  if (stored_size_ >= pages_->DataSize()) RaiseError(10512, table_name);
+  if (page_index_->RootPageNo() < 0) page_index_->Create(session);
+  page_index_->Empty(session);
+  RecordCount = 0;
+  const int32_t total = pages_->GetTotalPageCount();
+  for (int32_t page_no = 1; page_no < total; ++page_no) {
+    int32_t count = 0;
+    try {
+      TABSPageHandle page = record_page(session, page_no, ptTableRecord);
+      if (page_header::OwnerObjectID(page.Buffer()) != object_id_) continue;
+      // Freed pages keep type and owner but carry the freed counter: their records are gone.
+      if (page.ModificationCounter() > 0x7FFFFFFD) continue;
+      TABSSmallRecordPage view(page, records_per_page_, stored_size_);
+      count = view.RecordCount();
+    } catch (const VODIDivodavir&) {
+      continue;  // not readable as a record page
+    }
+    if (count == 0) continue;
+    page_index_->Add(session, page_no, count);
+    RecordCount += count;
+  }
+  changed();
+}
+
+void TABSDiskRecordManager::CheckPageIndex(int32_t session) { page_index_->CheckTotal(session, RecordCount); }
+
+// ---- table data ----
+
+TABSDiskTableData::TABSDiskTableData(TABSDiskDatabaseData* database, std::string table_name)
+    : TABSTableData(database, std::move(table_name), database ? database->PageManager() : nullptr),
+      disk_(database) {}
+
+TABSDiskTableData::~TABSDiskTableData() {
+  // Index objects go before the temporary pages they read.
+  index_manager_.reset();
+}
+
+TABSPageManager* TABSDiskTableData::TemporaryPages() {
+  if (!temporary_pages_) temporary_pages_ = std::make_unique<TABSMemoryPageManager>();
+  return temporary_pages_.get();
+}
+
+void TABSDiskTableData::CreateRecordManager() {
+  auto records = std::make_unique<TABSDiskRecordManager>(pages_, &field_manager_->Layout(), object_id_);
+  auto& header = disk_->DiskPageManager().MainHeader();
+  records->OldFormat = header.FormatVersion() < kRepairBelowVersion;
+  records->Repairing = disk_->DiskPageManager().FreeSpace().Repairing;
+  records->Setup();
+  record_manager_ = std::move(records);
+}
+
+std::string TABSDiskTableData::SaveHeaderBlock(const TABSBaseFieldManager& fields, const TABSDiskRecordManager& records) {
+  TABSMetaWriter w;
+  const std::string counters = fields.SaveAutoincCounters();
+  w.WriteRaw(counters.data(), counters.size());
+  records.SaveHeader(w);
+  return std::move(w.Bytes());
+}
+
+void TABSDiskTableData::write_header(int32_t session) {
+  TABSInternalDBTransactedAccessFile file(*pages_);
+  file.OpenFile(most_updated_page_, ptTableMostUpdated);
+  const std::string block = SaveHeaderBlock(*field_manager_, Records());
+  file.WriteFile(session, block.data(), static_cast<int32_t>(block.size()));
+}
+
+void TABSDiskTableData::read_header(int32_t session) {
+  TABSInternalDBTransactedAccessFile file(*pages_);
+  file.OpenFile(most_updated_page_, ptTableMostUpdated);
+  const int64_t limit = 4 * (8 * int64_t{field_defs_.Count()} + 8);
+  if (file.GetSize(session) > limit) RaiseError(20164);
+  const std::vector<uint8_t> bytes = file.ReadAll(session);
+  TABSMetaReader r(bytes.data(), bytes.size());
+  const int32_t n = r.ReadInt32();
+  if (n < 0 || 4 + int64_t{n} * 8 + 8 > static_cast<int64_t>(bytes.size())) RaiseError(20164);
+  const size_t counters = 4 + static_cast<size_t>(n) * 8;
+  field_manager_->LoadAutoincCounters(std::string(reinterpret_cast<const char*>(bytes.data()), counters));
+  TABSMetaReader rest(bytes.data() + counters, bytes.size() - counters);
+  Records().LoadHeader(rest);
+}
+
+void TABSDiskTableData::write_metadata(int32_t session) {
+  TABSTableMetadata m;
+  m.Fields.Assign(field_defs_);
+  m.Fields.RecomputeOffsets();
+  index_manager_->SyncDefinitions();
+  m.Indexes.Assign(index_manager_->IndexDefs);
+  m.Constraints.Assign(constraint_manager_->ConstraintDefs);
+  TABSMetaWriter sections;
+  Records().SaveSection(sections);
+  // The BLOB store's section follows; BLOB storage of file tables writes none yet.
+  m.StorageSections = sections.Bytes();
+  WriteTableMetadataFile(*pages_, session, metadata_page_, m);
+  structure_changed_ = false;
+}
+
+void TABSDiskTableData::Restructure(int32_t session) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
+  write_metadata(session);
+}
+
+void TABSDiskTableData::build_managers() {
+  field_manager_ = std::make_unique<TABSBaseFieldManager>(field_defs_.RecordLayout());
+  field_manager_->ResetAutoincCounters();
+  index_manager_ = std::make_unique<TABSBaseIndexManager>(this, pages_, TemporaryPages());
+  constraint_manager_ = std::make_unique<TABSBaseConstraintManager>();
+  CreateRecordManager();
+}
+
+void TABSDiskTableData::load(int32_t session, const TABSTableListEntry& entry, bool repair) {
+  object_id_ = entry.ObjectID;
+  metadata_page_ = entry.MetadataStartPageNo;
+  most_updated_page_ = entry.MostUpdatedStartPageNo;
+  locks_page_ = entry.LocksStartPageNo;
+  TABSTableMetadata m;
+  ReadTableMetadataFile(*pages_, session, metadata_page_, m);
+  field_defs_.Assign(m.Fields);
+  field_defs_.RecomputeOffsets();
+  build_managers();
+  index_manager_->Assign(m.Indexes);
+  constraint_manager_->ConstraintDefs.Assign(m.Constraints);
+  TABSMetaReader sections(m.StorageSections);
+  Records().LoadSection(sections);
+  bool rebuild = false;
+  try {
+    read_header(session);
+    if (repair) Records().CheckPageIndex(session);
+  } catch (const VODIDivodavir&) {
+    if (!repair) throw;
+    rebuild = true;
+  }
+  if (rebuild) {
+    try {
+      Records().RebuildPageIndex(session, table_name_);
+      write_metadata(session);
+      write_header(session);
+      pages_->CommitPages(session);
+    } catch (...) {
+      pages_->RollbackPages(session);
+      throw;
+    }
+  }
+}
+
+void TABSDiskTableData::OpenTable(int32_t session, bool repair) {
+  std::lock_guard guard(database_->Lock());
+  TABSDiskPageManager& pages = disk_->DiskPageManager();
+  pages.LockTables();
+  try {
+    disk_->TableList().Reload(kSystemSession);
+    const TABSTableListEntry entry = disk_->TableList().Find(table_name_);
+    load(session, entry, repair);
+  } catch (...) {
+    record_manager_.reset();
+    index_manager_.reset();
+    try {
+      pages.UnlockTables();
+    } catch (...) {
+    }
+    throw;
+  }
+  pages.UnlockTables();
+}
+
+void TABSDiskTableData::AddCursor(TABSCursor* cursor) {
+  std::lock_guard guard(database_->Lock());
+  if (!Opened() && !dropped_ && disk_->TableExists(table_name_)) OpenTable(session_of(cursor));
+  TABSTableData::AddCursor(cursor);
+}
+
+void TABSDiskTableData::CreateTable(TABSCursor* cursor, const TABSFieldDefs& fields, const TABSIndexDefs& indexes,
+                                    const TABSConstraintDefs& constraints) {
+  std::lock_guard guard(database_->Lock());
+  const int32_t session = session_of(cursor);
+  if (fields.Count() == 0) RaiseError(20128);
+  TABSTableMetadata m;
+  m.Fields.Assign(fields);
+  m.Fields.RecomputeOffsets();
+  m.Indexes.Assign(indexes);
+  m.Constraints.Assign(constraints);
+  // Unique and primary indexes carry their constraint, as on every other table.
+  for (int32_t i = 0; i < m.Indexes.Count(); ++i) {
+    const TABSIndexDef* index = m.Indexes.Item(i);
+    if (m.Constraints.IndexOfDerived(index->ObjectID) >= 0) continue;
+    if (auto derived = DeriveConstraintFromIndex(*index)) m.Constraints.AddConstraint(std::move(derived));
+  }
+  (void)session;
+  CreateInFile(kSystemSession, m);
+}
+
+TABSTableListEntry TABSDiskTableData::CreateInFile(int32_t session, TABSTableMetadata& metadata) {
+  std::lock_guard guard(database_->Lock());
+  if (metadata.Fields.Count() == 0) RaiseError(10131);
+  metadata.Fields.RecomputeOffsets();
+  // A record that does not fit a page refuses the table before anything is written.
+  CheckedRecordsPerPage(pages_->DataSize(), metadata.Fields.StoredRecordSize());
+  TABSDiskPageManager& pages = disk_->DiskPageManager();
+  TABSTableList& list = disk_->TableList();
+  pages.LockTables();
+  struct Unlock {
+    TABSDiskPageManager& pages;
+    ~Unlock() {
+      try {
+        pages.UnlockTables();
+      } catch (...) {
+      }
+    }
+  } unlock{pages};
+  list.Reload(session);
+  if (list.IndexOf(table_name_) >= 0) RaiseError(30395, table_name_);
+
+  for (int32_t i = 0; i < metadata.Fields.Count(); ++i) metadata.Fields.Item(i)->ObjectID = pages.GetNextObjectID();
+  metadata.Fields.RecomputeOffsets();
+  for (int32_t i = 0; i < metadata.Indexes.Count(); ++i) metadata.Indexes.Item(i)->ObjectID = pages.GetNextObjectID();
+  for (int32_t i = 0; i < metadata.Constraints.Count(); ++i) {
+    TABSConstraintDef* c = metadata.Constraints.Item(i);
+    if (!CreateConstraintDef(c->ConstraintType)) RaiseError(30058);
+    c->ObjectID = pages.GetNextObjectID();
+  }
+  metadata.Constraints.SetTableName(table_name_);
+  metadata.Constraints.ResolveReferences(metadata.Fields, metadata.Indexes);
+  metadata.Constraints.GenerateNames();
+
+  TABSTableListEntry entry;
+  entry.TableName = table_name_;
+  entry.ObjectID = pages.GetNextObjectID();
+  try {
+    object_id_ = entry.ObjectID;
+    TABSTableLocksFile locks(pages);
+    locks.CreateFile(session, disk_->SessionsFile().SlotCount());
+    entry.LocksStartPageNo = locks_page_ = locks.StartPageNo();
+    TABSInternalDBTransactedAccessFile meta(*pages_);
+    meta.CreateFile(session, ptTableMetaData, acZLIB, 1);
+    entry.MetadataStartPageNo = metadata_page_ = meta.StartPageNo();
+    TABSInternalDBTransactedAccessFile most_updated(*pages_);
+    most_updated.CreateFile(session, ptTableMostUpdated);
+    entry.MostUpdatedStartPageNo = most_updated_page_ = most_updated.StartPageNo();
+
+    field_defs_.Assign(metadata.Fields);
+    field_defs_.RecomputeOffsets();
+    build_managers();
+    index_manager_->Assign(metadata.Indexes);
+    constraint_manager_->ConstraintDefs.Assign(metadata.Constraints);
+    write_header(session);
+    Records().CreatePageIndex(session);
+    index_manager_->CreateAllIndexes(session);
+    write_metadata(session);
+    list.Add(session, entry);
+    pages_->CommitPages(session);
+  } catch (...) {
+    index_manager_.reset();
+    record_manager_.reset();
+    pages_->RollbackPages(session);
+    list.Reload(session);
+    throw;
+  }
+  return entry;
+}
+
+void TABSDiskTableData::CommitChanges(int32_t session, bool in_transaction) {
+  if (Opened() && most_updated_page_ >= 0) {
+    write_header(session);
+    if (structure_changed_) write_metadata(session);
+  }
+  TABSTableData::CommitChanges(session, in_transaction);
+}
+
+void TABSDiskTableData::RollbackChanges(int32_t session, bool in_transaction) {
+  TABSTableData::RollbackChanges(session, in_transaction);
+  if (in_transaction) return;
+  structure_changed_ = false;
+  if (Opened() && most_updated_page_ >= 0) read_header(session);
+}
+
+void TABSDiskTableData::AfterRollback(int32_t session) {
+  std::lock_guard guard(database_->Lock());
+  if (Opened() && most_updated_page_ >= 0) read_header(session);
+  TABSTableData::AfterRollback(session);
+}
+
+int32_t TABSDiskTableData::AddIndex(TABSCursor* cursor, TABSIndexDef& definition) {
+  std::lock_guard guard(database_->Lock());
+  if (!definition.Temporary) structure_changed_ = true;
+  try {
+    return TABSTableData::AddIndex(cursor, definition);
+  } catch (...) {
+    structure_changed_ = false;
+    throw;
+  }
+}
+
+void TABSDiskTableData::DropIndex(TABSCursor* cursor, int32_t object_id) {
+  std::lock_guard guard(database_->Lock());
+  const TABSIndexDef* definition = index_manager_ ? index_manager_->IndexDefs.FindByObjectID(object_id) : nullptr;
+  if (definition && !definition->Temporary) structure_changed_ = true;
+  TABSTableData::DropIndex(cursor, object_id);
+}
+
+void TABSDiskTableData::DropTable(TABSCursor* cursor, bool forced) {
+  std::lock_guard guard(database_->Lock());
+  TABSTableData::DropTable(cursor, forced);
+  const int32_t session = session_of(cursor);
+  // The open index objects hold roots of pages the drop frees.
+  if (index_manager_) index_manager_->CloseAll();
+  std::exception_ptr failure;
+  try {
+    disk_->DropTable(session, table_name_);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  dropped_ = !disk_->TableExists(table_name_);
+  for (TABSCursor* c : cursors_) c->GoToBegin();
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TABSDiskTableData::RenameTable(TABSCursor* cursor, const std::string& new_name) {
+  std::lock_guard guard(database_->Lock());
+  for (TABSCursor* other : cursors_)
+    if (other != cursor) RaiseError(10150, table_name_);
+  disk_->RenameTable(session_of(cursor), table_name_, new_name);
+  TABSTableData::RenameTable(cursor, new_name);
+  if (Opened()) {
+    // The constraints carry the table's name in the stored definitions.
+    write_metadata(session_of(cursor));
+    CommitChanges(session_of(cursor), false);
+  }
+}
+
+int64_t TABSDiskTableData::GetRecordCount(int32_t) {
+  std::lock_guard guard(database_->Lock());
+  return record_manager_ ? record_manager_->RecordCount : 0;
+}
+
+int64_t TABSDiskTableData::RecordOrdinal(const TABSRecordID& id) {
+  return int64_t{id.PageNo} * Records().RecordsPerPage() + id.SlotNo;
+}
+
+TABSRecordID TABSDiskTableData::RecordIDOfOrdinal(int64_t ordinal) {
+  const int32_t n = Records().RecordsPerPage();
+  return TABSRecordID{static_cast<int32_t>(ordinal / n), static_cast<uint16_t>(ordinal % n)};
+}
+
+int64_t TABSDiskTableData::HighestPhysicalRecordNo(int32_t session) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
+  const int32_t last = Records().PageIndex().Last(session);
+  return last < 0 ? 1 : (int64_t{last} + 1) * Records().RecordsPerPage();
+}
+
+bool TABSDiskTableData::SetRecordNoInStorageOrder(TABSCursor* cursor, int64_t n) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
+  const int64_t count = record_manager_->RecordCount;
+  if (count == 0) return false;
+  n = std::clamp<int64_t>(n, 1, count);
+  TABSRecordID id;
+  if (!Records().RecordIDOfRecordNo(session_of(cursor), n, id)) return false;
+  cursor->Position = id;
+  cursor->AtBegin = cursor->AtEnd = false;
+  return true;
+}
+
+int64_t TABSDiskTableData::GetRecordNoInStorageOrder(TABSCursor* cursor) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
+  if (cursor->AtBegin || cursor->AtEnd) return -1;
+  return Records().RecordNoOfRecordID(session_of(cursor), cursor->Position);
+}
+
+int64_t TABSDiskTableData::LastAutoincValue(TABSCursor* cursor, int32_t field_no) {
+  std::lock_guard guard(database_->Lock());
+  return field_manager_->GetLastAutoincValueInSession(cursor->Session, field_no);
+}
+
+}  // namespace dadoveri
