@@ -117,6 +117,9 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   void RenameTable(int32_t session, const std::string& old_name, const std::string& new_name);
   void ReadTableMetadata(int32_t session, const std::string& table_name, TABSTableMetadata& metadata);
 
+  // Attempts at a table's lock when a cursor opens it (50, about 100 ms apart).
+  TABSLockAttempts OpenLockAttempts = kOpenLockAttempts;
+
   TABSDiskPageManager& DiskPageManager() { return *pages_; }
   TABSSystemDirectory& SystemDirectory() { return *directory_; }
   TABSActiveSessionsFile& SessionsFile() { return *sessions_file_; }

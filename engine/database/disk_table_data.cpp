@@ -11,6 +11,7 @@
 #include "engine/database/disk_database_data.h"
 #include "engine/database/memory_page_manager.h"
 #include "engine/database/table_list.h"
+#include "engine/database/table_lock_manager.h"
 #include "engine/database/table_locks_file.h"
 #include "engine/storage/internal_file.h"
 #include "engine/storage/prologue.h"
@@ -215,7 +216,7 @@ bool TABSDiskRecordManager::InsertRecord(int32_t session, const void* memory_rec
 
 bool TABSDiskRecordManager::UpdateRecord(int32_t session, const void* memory_record, const TABSRecordID& id) {
   if (!memory_record || id.PageNo < 0) return false;
-  TABSPageHandle page = record_page(session, id.PageNo, ptTableRecord);
+  TABSPageHandle page = record_page(session, id.PageNo, kAnyPageType);
   if (!PageValid(page)) return false;
   TABSSmallRecordPage view(page, records_per_page_, stored_size_);
   if (!view.Present(id.SlotNo)) return false;
@@ -227,7 +228,7 @@ bool TABSDiskRecordManager::UpdateRecord(int32_t session, const void* memory_rec
 
 bool TABSDiskRecordManager::DeleteRecord(int32_t session, const TABSRecordID& id) {
   if (id.PageNo < 0) return false;
-  TABSPageHandle page = record_page(session, id.PageNo, ptTableRecord);
+  TABSPageHandle page = record_page(session, id.PageNo, kAnyPageType);
   if (!PageValid(page)) return false;
   TABSSmallRecordPage view(page, records_per_page_, stored_size_);
   if (!view.Present(id.SlotNo)) return false;
@@ -552,8 +553,44 @@ void TABSDiskTableData::OpenTable(int32_t session, bool repair) {
 
 void TABSDiskTableData::AddCursor(TABSCursor* cursor) {
   std::lock_guard guard(database_->Lock());
-  if (!Opened() && !dropped_ && disk_->TableExists(table_name_)) OpenTable(session_of(cursor));
+  const int32_t session = session_of(cursor);
+  if (!Opened() && !dropped_ && disk_->TableExists(table_name_)) OpenTable(session);
+  if (cursor->Exclusive && !cursors_.empty()) RaiseError(20242, table_name_);
+  lock_for(cursor);
   TABSTableData::AddCursor(cursor);
+}
+
+void TABSDiskTableData::lock_for(TABSCursor* cursor) {
+  if (!Opened() || !disk_->MultiUser() || locks_page_ < 0) return;
+  const int32_t session = session_of(cursor);
+  if (!locks_file_) {
+    locks_file_ = std::make_unique<TABSTableLocksFile>(disk_->DiskPageManager());
+    locks_file_->OpenFile(locks_page_);
+  }
+  const int32_t type = cursor->Exclusive ? ltExclusive : ltTableOpen;
+  if (!disk_->LockManager().LockTable(session, type, *locks_file_, disk_->OpenLockAttempts)) {
+    if (cursor_locks_.empty()) locks_file_.reset();
+    RaiseError(cursor->Exclusive ? 20208 : 20209, table_name_);
+  }
+  cursor_locks_.push_back({cursor, session, type});
+}
+
+void TABSDiskTableData::RemoveCursor(TABSCursor* cursor) {
+  std::lock_guard guard(database_->Lock());
+  TABSTableData::RemoveCursor(cursor);
+  const auto it = std::find_if(cursor_locks_.begin(), cursor_locks_.end(),
+                               [&](const CursorLock& l) { return l.cursor == cursor; });
+  if (it != cursor_locks_.end()) {
+    const CursorLock lock = *it;
+    cursor_locks_.erase(it);
+    // Closing a cursor never raises: a lock that cannot be released stays listed with
+    // its session, and disconnecting the session reports it.
+    try {
+      if (locks_file_ && disk_->IsOpened()) disk_->LockManager().UnlockTable(lock.session, lock.type, *locks_file_);
+    } catch (const VODIDivodavir&) {
+    }
+  }
+  if (cursors_.empty() && cursor_locks_.empty()) locks_file_.reset();
 }
 
 void TABSDiskTableData::CreateTable(TABSCursor* cursor, const TABSFieldDefs& fields, const TABSIndexDefs& indexes,
@@ -574,6 +611,12 @@ void TABSDiskTableData::CreateTable(TABSCursor* cursor, const TABSFieldDefs& fie
   }
   (void)session;
   CreateInFile(kSystemSession, m);
+  // Cursors that came before the table was there take their table locks now.
+  for (TABSCursor* c : cursors_) {
+    const bool locked = std::any_of(cursor_locks_.begin(), cursor_locks_.end(),
+                                    [&](const CursorLock& l) { return l.cursor == c; });
+    if (!locked) lock_for(c);
+  }
 }
 
 TABSTableListEntry TABSDiskTableData::CreateInFile(int32_t session, TABSTableMetadata& metadata) {
@@ -635,6 +678,7 @@ TABSTableListEntry TABSDiskTableData::CreateInFile(int32_t session, TABSTableMet
     write_metadata(session);
     list.Add(session, entry);
     pages_->CommitPages(session);
+    dropped_ = false;
   } catch (...) {
     index_manager_.reset();
     record_manager_.reset();
@@ -687,12 +731,21 @@ void TABSDiskTableData::DropIndex(TABSCursor* cursor, int32_t object_id) {
 void TABSDiskTableData::DropTable(TABSCursor* cursor, bool forced) {
   std::lock_guard guard(database_->Lock());
   TABSTableData::DropTable(cursor, forced);
-  const int32_t session = session_of(cursor);
   // The open index objects hold roots of pages the drop frees.
   if (index_manager_) index_manager_->CloseAll();
   std::exception_ptr failure;
+  // The open locks of this table's cursors go before the lock file does.
+  for (const CursorLock& lock : cursor_locks_) {
+    try {
+      if (locks_file_) disk_->LockManager().UnlockTable(lock.session, lock.type, *locks_file_, true);
+    } catch (const VODIDivodavir&) {
+    }
+  }
+  cursor_locks_.clear();
+  locks_file_.reset();
   try {
-    disk_->DropTable(session, table_name_);
+    // Catalog changes belong to the database's own session.
+    disk_->DropTable(kSystemSession, table_name_);
   } catch (...) {
     failure = std::current_exception();
   }
@@ -705,7 +758,7 @@ void TABSDiskTableData::RenameTable(TABSCursor* cursor, const std::string& new_n
   std::lock_guard guard(database_->Lock());
   for (TABSCursor* other : cursors_)
     if (other != cursor) RaiseError(10150, table_name_);
-  disk_->RenameTable(session_of(cursor), table_name_, new_name);
+  disk_->RenameTable(kSystemSession, table_name_, new_name);
   TABSTableData::RenameTable(cursor, new_name);
   if (Opened()) {
     // The constraints carry the table's name in the stored definitions.

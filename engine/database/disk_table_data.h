@@ -30,6 +30,7 @@ class TABSDiskDatabaseData;
 class TABSMemoryPageManager;
 struct TABSTableListEntry;
 class TABSTableMetadata;
+class TABSTableLocksFile;
 
 // trunc((data_size − 1) ÷ (record_size + 0.125)) in floating point; 0 when not even one
 // record fits.
@@ -160,8 +161,15 @@ class TABSDiskTableData : public TABSTableData {
                    const TABSConstraintDefs& constraints) override;
   void DropTable(TABSCursor* cursor, bool forced) override;
   void RenameTable(TABSCursor* cursor, const std::string& new_name) override;
-  // The first cursor opens the table from the file when it exists there.
+  // The first cursor opens the table from the file when it exists there. In a multi-user
+  // file every cursor takes its session's table lock: exclusive cursors the exclusive
+  // lock ("Cannot access table '%s' in exclusive mode. Probably the table is open by
+  // another user", 20208), others the shared open lock ("Cannot open table '%s'. Table is
+  // locked", 20209). An exclusive cursor is refused while other cursors of the process
+  // have the table open (20242).
   void AddCursor(TABSCursor* cursor) override;
+  // Releases the cursor's table lock; the last cursor closes the lock file.
+  void RemoveCursor(TABSCursor* cursor) override;
   int32_t AddIndex(TABSCursor* cursor, TABSIndexDef& definition) override;
   void DropIndex(TABSCursor* cursor, int32_t object_id) override;
   int64_t GetRecordCount(int32_t session) override;
@@ -206,6 +214,8 @@ class TABSDiskTableData : public TABSTableData {
   void read_header(int32_t session);
   void write_metadata(int32_t session);
   void build_managers();
+  // Takes the cursor's table lock in a multi-user file (20208, 20209).
+  void lock_for(TABSCursor* cursor);
 
   TABSDiskDatabaseData* disk_;
   int32_t object_id_ = -1;
@@ -213,6 +223,13 @@ class TABSDiskTableData : public TABSTableData {
   int32_t most_updated_page_ = -1;
   int32_t locks_page_ = -1;
   bool structure_changed_ = false;
+  struct CursorLock {
+    TABSCursor* cursor;
+    int32_t session;
+    int32_t type;
+  };
+  std::vector<CursorLock> cursor_locks_;
+  std::unique_ptr<TABSTableLocksFile> locks_file_;
   // Temporary indexes: pages that never reach the file.
   std::unique_ptr<TABSMemoryPageManager> temporary_pages_;
 };

@@ -70,6 +70,7 @@ class DiskTable {
   void CloseCursor() { cursor_.reset(); }
 
   TABSDiskDatabaseData& db() { return *db_; }
+  const std::string& file() const { return name_; }
   TABSBaseSession& session() { return *session_; }
   int32_t s() const { return session_->SessionID; }
   TABSCursor& cursor() { return *cursor_; }
@@ -376,6 +377,40 @@ TEST(DiskTableData, DropEmptyAndRenameThroughTheTable) {
   t.Create();
   ASSERT_EQ(t.Insert(1), roOK);
   EXPECT_LE(t.db().DiskPageManager().GetTotalPageCount(), pages_before);
+}
+
+// Two registries of one file stand for two processes: their byte locks conflict.
+TEST(DiskTableData, ExclusiveAndSharedOpensTakeTableLocks) {
+  DiskTable t;
+  t.Create();
+  TABSDiskDatabaseData other(t.file());
+  const int32_t other_session_id = other.Connect({});
+  other.OpenLockAttempts = {2, 1};
+  t.db().OpenLockAttempts = {2, 1};
+  TABSBaseSession other_session(other_session_id);
+  auto open = [](TABSBaseSession& session, TABSDatabaseData& db, bool exclusive) {
+    auto c = std::make_unique<TABSCursor>(&session, "T");
+    c->Exclusive = exclusive;
+    c->Open(db);
+    return c;
+  };
+  {
+    // This process has the table open: an exclusive cursor of its own is refused, and
+    // so is one of the other process; shared opens are not.
+    EXPECT_EQ(CodeOf([&] { open(t.session(), t.db(), true); }), 20242);
+    EXPECT_EQ(CodeOf([&] { open(other_session, other, true); }), 20208);
+    auto shared = open(other_session, other, false);
+    EXPECT_EQ(shared->TableData()->GetRecordCount(other_session_id), 0);
+  }
+  t.CloseCursor();
+  {
+    auto exclusive = open(t.session(), t.db(), true);
+    EXPECT_EQ(CodeOf([&] { open(other_session, other, false); }), 20209);
+  }
+  // Closing the exclusive cursor released its lock.
+  auto shared = open(other_session, other, false);
+  shared.reset();
+  other.Disconnect(other_session_id);
 }
 
 }  // namespace
