@@ -183,8 +183,10 @@ void TABSDiskRecordManager::Empty(int32_t session) {
     pages_->FreePage(session, page);
   page_index_->Empty(session);
   RecordCount = 0;
-  TableCounter = 0;
-  ++ChangeCounter;
+  // The table counter moves on rather than back to 0: other processes trust their cached
+  // pages of the table while the counter equals the one they were read under, and 0 is
+  // a value the table has had before.
+  changed();
 }
 
 bool TABSDiskRecordManager::InsertRecord(int32_t session, const void* memory_record, TABSRecordID& id) {

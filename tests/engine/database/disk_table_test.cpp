@@ -379,6 +379,48 @@ TEST(DiskTableData, DropEmptyAndRenameThroughTheTable) {
   EXPECT_LE(t.db().DiskPageManager().GetTotalPageCount(), pages_before);
 }
 
+TEST(DiskTableData, IndexesAddedAndDroppedAreStoredWithTheTable) {
+  DiskTable t;
+  t.Create();
+  for (int32_t i : {5, 1, 9, 3}) ASSERT_EQ(t.Insert(i), roOK);
+  TABSIndexDef by_q;
+  by_q.Name = "ByQ";
+  by_q.Columns = {{"Q", true}};
+  const int32_t id = t.data().AddIndex(&t.cursor(), by_q);
+  t.Reopen();
+  t.cursor().SetIndexName("ByQ");
+  ASSERT_EQ(t.cursor().ActiveIndexID, id);
+  EXPECT_EQ(WalkInts(t.cursor(), "Code"), (std::vector<int64_t>{9, 5, 3, 1}));
+  ASSERT_EQ(t.Insert(7), roOK);
+  EXPECT_EQ(WalkInts(t.cursor(), "Code"), (std::vector<int64_t>{9, 7, 5, 3, 1}));
+  t.data().DropIndex(&t.cursor(), id);
+  t.Reopen();
+  EXPECT_EQ(t.data().IndexManager().IndexDefs.Find("ByQ"), nullptr);
+  EXPECT_EQ(t.data().GetRecordCount(t.s()), 5);
+}
+
+TEST(DiskTableData, OversizedHeaderBlockIsRefusedUnlessRepairing) {
+  DiskTable t;
+  t.Create();
+  for (int32_t i = 0; i < 3; ++i) ASSERT_EQ(t.Insert(i), roOK);
+  t.CloseCursor();
+  const TABSTableListEntry entry = t.db().TableList().Find("T");
+  {
+    TABSInternalDBTransactedAccessFile most_updated(t.db().DiskPageManager());
+    most_updated.OpenFile(entry.MostUpdatedStartPageNo, ptTableMostUpdated);
+    const std::vector<uint8_t> junk(2000, 1);
+    most_updated.WriteFile(kSystemSession, junk.data(), static_cast<int32_t>(junk.size()));
+    t.db().DiskPageManager().CommitPages(kSystemSession);
+  }
+  EXPECT_EQ(CodeOf([&] { t.Open(); }), 20164);
+  t.CloseCursor();
+  TABSDiskTableData repaired(&t.db(), "T");
+  repaired.OpenTable(t.s(), true);
+  EXPECT_EQ(repaired.GetRecordCount(t.s()), 3);
+  t.Open();
+  EXPECT_EQ(WalkInts(t.cursor(), "Code"), (std::vector<int64_t>{0, 1, 2}));
+}
+
 // Two registries of one file stand for two processes: their byte locks conflict.
 TEST(DiskTableData, ExclusiveAndSharedOpensTakeTableLocks) {
   DiskTable t;
