@@ -478,8 +478,9 @@ void TABSDiskTableData::write_metadata(int32_t session) {
   m.Constraints.Assign(constraint_manager_->ConstraintDefs);
   TABSMetaWriter sections;
   Records().SaveSection(sections);
-  // The BLOB store's section follows; BLOB storage of file tables writes none yet.
-  m.StorageSections = sections.Bytes();
+  // The BLOB store's section follows; BLOB storage of file tables writes none yet and
+  // keeps what it found.
+  m.StorageSections = sections.Bytes() + blob_section_;
   WriteTableMetadataFile(*pages_, session, metadata_page_, m);
   structure_changed_ = false;
 }
@@ -512,23 +513,58 @@ void TABSDiskTableData::load(int32_t session, const TABSTableListEntry& entry, b
   constraint_manager_->ConstraintDefs.Assign(m.Constraints);
   TABSMetaReader sections(m.StorageSections);
   Records().LoadSection(sections);
+  // The BLOB store's section is carried as it was until BLOB storage reads it.
+  blob_section_ = m.StorageSections.substr(sections.Position());
   bool rebuild = false;
+  bool header_lost = false;
   try {
     read_header(session);
-    if (repair) Records().CheckPageIndex(session);
   } catch (const VODIDivodavir&) {
     if (!repair) throw;
-    rebuild = true;
+    rebuild = header_lost = true;
+  }
+  if (repair && !rebuild) {
+    try {
+      Records().CheckPageIndex(session);
+    } catch (const VODIDivodavir&) {
+      rebuild = true;
+    }
   }
   if (rebuild) {
     try {
       Records().RebuildPageIndex(session, table_name_);
+      // Counters that could not be read start again from the values in the table, so
+      // that no autoincrement value is given out twice.
+      if (header_lost) {
+        field_manager_->ResetAutoincCounters();
+        raise_autoinc_counters(session);
+      }
       write_metadata(session);
       write_header(session);
       pages_->CommitPages(session);
     } catch (...) {
       pages_->RollbackPages(session);
       throw;
+    }
+  }
+}
+
+void TABSDiskTableData::raise_autoinc_counters(int32_t session) {
+  const TABSRecordLayout& layout = field_manager_->Layout();
+  std::vector<int32_t> fields;
+  for (int32_t i = 0; i < layout.FieldCount(); ++i)
+    if (IsAutoincColumnType(layout.Field(i).ColumnType) && layout.Field(i).Increment > 0) fields.push_back(i);
+  if (fields.empty()) return;
+  std::vector<int64_t>& last = field_manager_->LastAutoinc();
+  std::vector<uint8_t> record(static_cast<size_t>(MemoryRecordSize()));
+  TABSRecordID id;
+  for (bool first = true; ReadNextRecord(session, id, first, record.data()); first = false) {
+    for (int32_t f : fields) {
+      if (layout.IsNull(f, record.data())) continue;
+      TABSVariant value;
+      layout.GetFieldValue(f, record.data(), value);
+      int64_t& counter = last[static_cast<size_t>(f)];
+      counter = std::max(counter, value.GetAsLargeint());
     }
   }
 }

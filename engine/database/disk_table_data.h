@@ -215,6 +215,8 @@ class TABSDiskTableData : public TABSTableData {
   void read_header(int32_t session);
   void write_metadata(int32_t session);
   void build_managers();
+  // Raises each autoincrement counter to the highest value found in the table.
+  void raise_autoinc_counters(int32_t session);
   // Takes the cursor's table lock in a multi-user file (20208, 20209).
   void lock_for(TABSCursor* cursor);
 
@@ -224,6 +226,7 @@ class TABSDiskTableData : public TABSTableData {
   int32_t most_updated_page_ = -1;
   int32_t locks_page_ = -1;
   bool structure_changed_ = false;
+  std::string blob_section_;
   struct CursorLock {
     TABSCursor* cursor;
     int32_t session;

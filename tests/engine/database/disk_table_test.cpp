@@ -3,6 +3,7 @@
 // dropping a table whose storage is damaged.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -419,6 +420,10 @@ TEST(DiskTableData, OversizedHeaderBlockIsRefusedUnlessRepairing) {
   EXPECT_EQ(repaired.GetRecordCount(t.s()), 3);
   t.Open();
   EXPECT_EQ(WalkInts(t.cursor(), "Code"), (std::vector<int64_t>{0, 1, 2}));
+  // The lost autoincrement counter restarts above the values in the table.
+  const std::vector<int64_t> ids = WalkInts(t.cursor(), "ID");
+  ASSERT_EQ(t.Insert(3), roOK);
+  EXPECT_EQ(Fields(t.cursor()).Int("ID").value(), *std::max_element(ids.begin(), ids.end()) + 1);
 }
 
 // Two registries of one file stand for two processes: their byte locks conflict.
