@@ -175,7 +175,9 @@ bool TABSDiskRecordManager::PageValid(const TABSPageHandle& page) const {
 }
 
 TABSPageHandle TABSDiskRecordManager::record_page(int32_t session, int32_t page_no, uint16_t expected_type) {
-  return pages_->GetPage(session, page_no, false, expected_type);
+  // Validated: in a multi-user file another process may have changed a cached record page
+  // (single-user files trust the cache at no cost).
+  return pages_->GetPage(session, page_no, true, expected_type);
 }
 
 void TABSDiskRecordManager::Empty(int32_t session) {

@@ -460,5 +460,32 @@ TEST(DiskTableData, ExclusiveAndSharedOpensTakeTableLocks) {
   other.Disconnect(other_session_id);
 }
 
+// A record page cached by one process is checked against the file before it is read again.
+TEST(DiskTableData, RecordChangedByAnotherProcessIsReadAfresh) {
+  DiskTable t;
+  TABSCursor& c = t.Create();
+  ASSERT_EQ(t.Insert(1), roOK);
+  const TABSRecordID id = c.Position;
+  TABSDiskDatabaseData other(t.file());
+  const int32_t other_session_id = other.Connect({});
+  {
+    TABSBaseSession other_session(other_session_id);
+    TABSCursor reader(&other_session, "T");
+    reader.Open(other);
+    Fields f(reader);
+    reader.Position = id;
+    reader.AtBegin = false;
+    ASSERT_EQ(reader.ReadCurrent(), grrFound);
+    EXPECT_EQ(f.Int("Q"), 11);
+    ASSERT_EQ(c.ReadCurrent(), grrFound);
+    ASSERT_EQ(c.BeginEdit(), roOK);
+    Fields(c).SetInt("Q", 500);
+    ASSERT_EQ(c.PostEdit(), roOK);
+    ASSERT_EQ(reader.ReadCurrent(), grrFound);
+    EXPECT_EQ(f.Int("Q"), 500);
+  }
+  other.Disconnect(other_session_id);
+}
+
 }  // namespace
 }  // namespace dadoveri
