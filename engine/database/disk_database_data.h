@@ -119,6 +119,8 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
 
   // Attempts at a table's lock when a cursor opens it (50, about 100 ms apart).
   TABSLockAttempts OpenLockAttempts = kOpenLockAttempts;
+  // Attempts at a table's read lock around an operation in a multi-user file.
+  TABSLockAttempts ReadLockAttempts = kReadLockAttempts;
 
   TABSDiskPageManager& DiskPageManager() { return *pages_; }
   TABSSystemDirectory& SystemDirectory() { return *directory_; }

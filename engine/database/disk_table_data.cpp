@@ -23,6 +23,15 @@ namespace dadoveri {
 
 namespace {
 
+// Marks a stretch of work that runs without the multi-user wrapper.
+struct Inside {
+  int32_t& depth;
+  explicit Inside(int32_t& d) : depth(d) { ++depth; }
+  ~Inside() { --depth; }
+  Inside(const Inside&) = delete;
+  Inside& operator=(const Inside&) = delete;
+};
+
 int32_t session_of(const TABSCursor* cursor) {
   if (!cursor || !cursor->Session) RaiseError(10009);
   return cursor->Session->SessionID;
@@ -150,9 +159,6 @@ void TABSDiskRecordManager::SaveHeader(TABSMetaWriter& stream) const {
 void TABSDiskRecordManager::LoadHeader(TABSMetaReader& stream) {
   TableCounter = stream.ReadInt32();
   RecordCount = stream.ReadInt32();
-  // Whatever the header says, the in-memory change counter moves on: bitmaps and caches
-  // built on what was in memory before must not be taken as current.
-  ++ChangeCounter;
 }
 
 void TABSDiskRecordManager::CreatePageIndex(int32_t session) { page_index_->Create(session); }
@@ -175,9 +181,8 @@ bool TABSDiskRecordManager::PageValid(const TABSPageHandle& page) const {
 }
 
 TABSPageHandle TABSDiskRecordManager::record_page(int32_t session, int32_t page_no, uint16_t expected_type) {
-  // Validated: in a multi-user file another process may have changed a cached record page
-  // (single-user files trust the cache at no cost).
-  return pages_->GetPage(session, page_no, true, expected_type);
+  // Validated in a multi-user file: another process may have changed a cached record page.
+  return pages_->GetPage(session, page_no, pages_->MultiUser(), expected_type);
 }
 
 void TABSDiskRecordManager::Empty(int32_t session) {
@@ -456,7 +461,7 @@ void TABSDiskTableData::write_header(int32_t session) {
   file.WriteFile(session, block.data(), static_cast<int32_t>(block.size()));
 }
 
-void TABSDiskTableData::read_header(int32_t session) {
+bool TABSDiskTableData::read_header(int32_t session, bool keep_higher_counters) {
   TABSInternalDBTransactedAccessFile file(*pages_);
   file.OpenFile(most_updated_page_, ptTableMostUpdated);
   const int64_t limit = 4 * (8 * int64_t{field_defs_.Count()} + 8);
@@ -466,9 +471,23 @@ void TABSDiskTableData::read_header(int32_t session) {
   const int32_t n = r.ReadInt32();
   if (n < 0 || 4 + int64_t{n} * 8 + 8 > static_cast<int64_t>(bytes.size())) RaiseError(20164);
   const size_t counters = 4 + static_cast<size_t>(n) * 8;
+  const std::vector<int64_t> before = field_manager_->LastAutoinc();
   field_manager_->LoadAutoincCounters(std::string(reinterpret_cast<const char*>(bytes.data()), counters));
+  if (keep_higher_counters) {
+    // Values this process has already given out (a record being inserted numbers its
+    // fields before the insert reaches the table) are not given out again.
+    std::vector<int64_t>& now = field_manager_->LastAutoinc();
+    for (size_t i = 0; i < now.size() && i < before.size(); ++i) now[i] = std::max(now[i], before[i]);
+  }
   TABSMetaReader rest(bytes.data() + counters, bytes.size() - counters);
+  const int32_t table_counter = Records().TableCounter;
+  const int64_t record_count = Records().RecordCount;
   Records().LoadHeader(rest);
+  const bool changed = table_counter != Records().TableCounter || record_count != Records().RecordCount;
+  // The in-memory change counter only moves on: bitmaps and caches built on what was in
+  // memory before must not be taken as current, and no value comes back.
+  if (changed) ++Records().ChangeCounter;
+  return changed;
 }
 
 void TABSDiskTableData::write_metadata(int32_t session) {
@@ -502,6 +521,8 @@ void TABSDiskTableData::build_managers() {
 }
 
 void TABSDiskTableData::load(int32_t session, const TABSTableListEntry& entry, bool repair) {
+  // Opening reads the blocks itself (and a repair rewrites them): no wrapper meanwhile.
+  Inside opening(access_depth_);
   object_id_ = entry.ObjectID;
   metadata_page_ = entry.MetadataStartPageNo;
   most_updated_page_ = entry.MostUpdatedStartPageNo;
@@ -695,6 +716,8 @@ TABSTableListEntry TABSDiskTableData::CreateInFile(int32_t session, TABSTableMet
   TABSTableListEntry entry;
   entry.TableName = table_name_;
   entry.ObjectID = pages.GetNextObjectID();
+  // The table is not in the file before the commit: no table lock, no header to reread.
+  Inside creating(access_depth_);
   try {
     object_id_ = entry.ObjectID;
     TABSTableLocksFile locks(pages);
@@ -741,12 +764,18 @@ void TABSDiskTableData::RollbackChanges(int32_t session, bool in_transaction) {
   TABSTableData::RollbackChanges(session, in_transaction);
   if (in_transaction) return;
   structure_changed_ = false;
-  if (Opened() && most_updated_page_ >= 0) read_header(session);
+  if (Opened() && most_updated_page_ >= 0) {
+    read_header(session);
+    ++Records().ChangeCounter;
+  }
 }
 
 void TABSDiskTableData::AfterRollback(int32_t session) {
   std::lock_guard guard(database_->Lock());
-  if (Opened() && most_updated_page_ >= 0) read_header(session);
+  if (Opened() && most_updated_page_ >= 0) {
+    read_header(session);
+    ++Records().ChangeCounter;
+  }
   TABSTableData::AfterRollback(session);
 }
 
@@ -807,9 +836,115 @@ void TABSDiskTableData::RenameTable(TABSCursor* cursor, const std::string& new_n
   }
 }
 
-int64_t TABSDiskTableData::GetRecordCount(int32_t) {
+// ---- multi-user wrapper ----
+
+TABSDiskTableData::Access::Access(TABSDiskTableData& table, int32_t session) : table_(table), session_(session) {
+  if (table.access_depth_ > 0 || !table.Opened() || !table.disk_->MultiUser() || table.locks_page_ < 0) {
+    ++table.access_depth_;
+    return;
+  }
+  TABSDiskTableData& t = table;
+  if (!t.locks_file_) {
+    t.locks_file_ = std::make_unique<TABSTableLocksFile>(t.disk_->DiskPageManager());
+    t.locks_file_->OpenFile(t.locks_page_);
+  }
+  if (!t.disk_->LockManager().LockTable(session, ltRead, *t.locks_file_, t.disk_->ReadLockAttempts)) {
+    granted_ = false;
+    return;
+  }
+  TABSDiskTablePagesCacheManager& cache = t.disk_->DiskPageManager().TablePagesCache();
+  cache.LockTable(session, t.object_id_, false);
+  cache.PushCurrentTable(session, t.object_id_);
+  outermost_ = true;
+  ++t.access_depth_;
+  try {
+    // Read while the counter is unknown: the header's pages are checked against the file.
+    if (t.read_header(session, true) && t.index_manager_) t.index_manager_->CloseAll();
+    cache.SetTableCounter(session, t.object_id_, t.Records().TableCounter);
+  } catch (...) {
+    this->~Access();
+    throw;
+  }
+}
+
+TABSDiskTableData::Access::~Access() {
+  if (!granted_) return;
+  if (table_.access_depth_ > 0) --table_.access_depth_;
+  if (!outermost_) return;
+  outermost_ = false;
+  TABSDiskTablePagesCacheManager& cache = table_.disk_->DiskPageManager().TablePagesCache();
+  cache.PopCurrentTable(session_);
+  cache.UnlockTable(session_, table_.object_id_, false);
+  try {
+    if (table_.locks_file_) table_.disk_->LockManager().UnlockTable(session_, ltRead, *table_.locks_file_);
+  } catch (const VODIDivodavir&) {
+    // Left listed with the session; disconnecting reports it.
+  }
+}
+
+void TABSDiskTableData::Access::Require(int32_t code) const {
+  if (!granted_) RaiseError(code);
+}
+
+int64_t TABSDiskTableData::GetRecordCount(int32_t session) {
   std::lock_guard guard(database_->Lock());
-  return record_manager_ ? record_manager_->RecordCount : 0;
+  if (!record_manager_) return 0;
+  Access access(*this, session);
+  access.Require(20214);
+  return record_manager_->RecordCount;
+}
+
+bool TABSDiskTableData::ReadRecord(int32_t session, const TABSRecordID& id, void* memory_record) {
+  std::lock_guard guard(database_->Lock());
+  Access access(*this, session);
+  access.Require(20215);
+  return TABSTableData::ReadRecord(session, id, memory_record);
+}
+
+bool TABSDiskTableData::ReadNextRecord(int32_t session, TABSRecordID& id, bool from_first, void* memory_record) {
+  std::lock_guard guard(database_->Lock());
+  Access access(*this, session);
+  access.Require(20216);
+  return TABSTableData::ReadNextRecord(session, id, from_first, memory_record);
+}
+
+void TABSDiskTableData::PlainStep(TABSCursor* cursor, TABSRecordGetRequest& request) {
+  std::lock_guard guard(database_->Lock());
+  Access access(*this, session_of(cursor));
+  if (!access.Granted()) {
+    // Navigation reports a refused lock as no record found.
+    request.Result = grrNotFound;
+    return;
+  }
+  TABSTableData::PlainStep(cursor, request);
+}
+
+bool TABSDiskTableData::InsertRecord(TABSCursor* cursor) {
+  std::lock_guard guard(database_->Lock());
+  Access access(*this, session_of(cursor));
+  access.Require(20217);
+  return TABSTableData::InsertRecord(cursor);
+}
+
+bool TABSDiskTableData::UpdateRecord(TABSCursor* cursor) {
+  std::lock_guard guard(database_->Lock());
+  Access access(*this, session_of(cursor));
+  access.Require(20218);
+  return TABSTableData::UpdateRecord(cursor);
+}
+
+bool TABSDiskTableData::DeleteRecord(TABSCursor* cursor) {
+  std::lock_guard guard(database_->Lock());
+  Access access(*this, session_of(cursor));
+  access.Require(20219);
+  return TABSTableData::DeleteRecord(cursor);
+}
+
+void TABSDiskTableData::EmptyTable(TABSCursor* cursor) {
+  std::lock_guard guard(database_->Lock());
+  Access access(*this, session_of(cursor));
+  access.Require(20220);
+  TABSTableData::EmptyTable(cursor);
 }
 
 int64_t TABSDiskTableData::RecordOrdinal(const TABSRecordID& id) {

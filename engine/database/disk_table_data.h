@@ -95,7 +95,8 @@ class TABSDiskRecordManager : public TABSBaseRecordManager {
   // The metadata section: the RecordPageIndex root.
   void SaveSection(TABSMetaWriter& stream) const;
   void LoadSection(TABSMetaReader& stream);
-  // The header section: table counter, RecordCount (32-bit each).
+  // The header section: table counter, RecordCount (32-bit each). Loading leaves the
+  // in-memory change counter to the caller.
   void SaveHeader(TABSMetaWriter& stream) const;
   void LoadHeader(TABSMetaReader& stream);
 
@@ -174,6 +175,14 @@ class TABSDiskTableData : public TABSTableData {
   int32_t AddIndex(TABSCursor* cursor, TABSIndexDef& definition) override;
   void DropIndex(TABSCursor* cursor, int32_t object_id) override;
   int64_t GetRecordCount(int32_t session) override;
+  // The multi-user wrapper around reads, navigation and changes (see Access).
+  bool ReadRecord(int32_t session, const TABSRecordID& id, void* memory_record) override;
+  bool ReadNextRecord(int32_t session, TABSRecordID& id, bool from_first, void* memory_record) override;
+  void PlainStep(TABSCursor* cursor, TABSRecordGetRequest& request) override;
+  bool InsertRecord(TABSCursor* cursor) override;
+  bool UpdateRecord(TABSCursor* cursor) override;
+  bool DeleteRecord(TABSCursor* cursor) override;
+  void EmptyTable(TABSCursor* cursor) override;
   // Physical record numbers: PageNo × RecordsPerPage + SlotNo.
   int64_t RecordOrdinal(const TABSRecordID& id) override;
   TABSRecordID RecordIDOfOrdinal(int64_t ordinal) override;
@@ -212,7 +221,9 @@ class TABSDiskTableData : public TABSTableData {
  private:
   void load(int32_t session, const TABSTableListEntry& entry, bool repair);
   void write_header(int32_t session);
-  void read_header(int32_t session);
+  // Answers whether the record store's counters read differ from the ones in memory.
+  // `keep_higher_counters`: an autoincrement counter in memory above the stored one stays.
+  bool read_header(int32_t session, bool keep_higher_counters = false);
   void write_metadata(int32_t session);
   void build_managers();
   // Raises each autoincrement counter to the highest value found in the table.
@@ -227,6 +238,30 @@ class TABSDiskTableData : public TABSTableData {
   int32_t locks_page_ = -1;
   bool structure_changed_ = false;
   std::string blob_section_;
+  // In a multi-user file, an operation on the table runs under the session's shared read
+  // lock, with the header block read again (the counters other processes committed) and
+  // the table pushed as the session's current table, so that cached pages are trusted
+  // only while the table counter they were read under holds. Nested operations share the
+  // outermost one's scope. Elsewhere it does nothing.
+  class Access {
+   public:
+    Access(TABSDiskTableData& table, int32_t session);
+    ~Access();
+    Access(const Access&) = delete;
+    Access& operator=(const Access&) = delete;
+    // False when the read lock was refused.
+    bool Granted() const { return granted_; }
+    // Raises "Table is locked" with `code` when the lock was refused.
+    void Require(int32_t code) const;
+
+   private:
+    TABSDiskTableData& table_;
+    int32_t session_;
+    bool outermost_ = false;
+    bool granted_ = true;
+  };
+  int32_t access_depth_ = 0;
+
   struct CursorLock {
     TABSCursor* cursor;
     int32_t session;

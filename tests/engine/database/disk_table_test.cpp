@@ -11,6 +11,7 @@
 #include "engine/base/engine_error.h"
 #include "engine/database/disk_database_data.h"
 #include "engine/database/disk_table_data.h"
+#include "engine/database/table_locks_file.h"
 #include "engine/storage/internal_file.h"
 #include "engine/table/session.h"
 #include "engine/table/table_metadata.h"
@@ -483,6 +484,61 @@ TEST(DiskTableData, RecordChangedByAnotherProcessIsReadAfresh) {
     ASSERT_EQ(c.PostEdit(), roOK);
     ASSERT_EQ(reader.ReadCurrent(), grrFound);
     EXPECT_EQ(f.Int("Q"), 500);
+  }
+  other.Disconnect(other_session_id);
+}
+
+// Two processes on one table: each sees what the other committed (counts, storage order,
+// the primary-key index), neither overwrites the other's counters, and a write lock of
+// one refuses the other's reads.
+TEST(DiskTableData, ProcessesSeeEachOthersCommittedChanges) {
+  DiskTable t(1024);
+  t.Create();
+  TABSDiskDatabaseData other(t.file());
+  const int32_t other_session_id = other.Connect({});
+  other.ReadLockAttempts = {2, 1};
+  {
+    TABSBaseSession other_session(other_session_id);
+    TABSCursor b(&other_session, "T");
+    b.Open(other);
+    TABSTableData& b_data = *b.TableData();
+    EXPECT_EQ(b_data.GetRecordCount(other_session_id), 0);
+    std::vector<int64_t> codes;
+    for (int32_t i = 0; i < 50; ++i) {
+      ASSERT_EQ(t.Insert(i * 2), roOK);
+      codes.push_back(i * 2);
+    }
+    EXPECT_EQ(b_data.GetRecordCount(other_session_id), 50);
+    EXPECT_EQ(WalkInts(b, "Code"), codes);
+    b.SetIndexName("PK");
+    EXPECT_EQ(WalkInts(b, "Code"), codes);
+    b.SetIndexName("");
+
+    // The other process changes the table; this one sees it and keeps counting on top.
+    ASSERT_EQ(StandardTable::Insert(b, Row{1, "b1", 1, "b", 20}), roOK);
+    const int64_t b_id = Fields(b).Int("ID").value();
+    EXPECT_EQ(t.data().GetRecordCount(t.s()), 51);
+    ASSERT_EQ(t.Insert(3), roOK);
+    EXPECT_GT(Fields(t.cursor()).Int("ID").value(), b_id);
+    EXPECT_EQ(b_data.GetRecordCount(other_session_id), 52);
+    t.cursor().SetIndexName("PK");
+    const std::vector<int64_t> seen = WalkInts(t.cursor(), "Code");
+    ASSERT_EQ(seen.size(), 52u);
+    EXPECT_EQ(seen[0], 0);
+    EXPECT_EQ(seen[1], 1);
+    EXPECT_EQ(seen[2], 2);
+    EXPECT_EQ(seen[3], 3);
+    t.cursor().SetIndexName("");
+
+    // While this process holds the table's write lock, the other's reads are refused.
+    TABSTableLocksFile locks(t.db().DiskPageManager());
+    locks.OpenFile(t.db().TableList().Find("T").LocksStartPageNo);
+    ASSERT_TRUE(t.db().LockManager().LockTable(t.s(), ltWrite, locks));
+    EXPECT_EQ(CodeOf([&] { b_data.GetRecordCount(other_session_id); }), 20214);
+    b.GoToBegin();
+    EXPECT_EQ(b.Step(grmNext), grrNotFound);
+    ASSERT_TRUE(t.db().LockManager().UnlockTable(t.s(), ltWrite, locks));
+    EXPECT_EQ(b_data.GetRecordCount(other_session_id), 52);
   }
   other.Disconnect(other_session_id);
 }
