@@ -779,6 +779,20 @@ void TABSDiskTableData::AfterRollback(int32_t session) {
   TABSTableData::AfterRollback(session);
 }
 
+void TABSDiskTableData::RenameField(const std::string& old_name, const std::string& new_name) {
+  std::lock_guard guard(database_->Lock());
+  TABSTableData::RenameField(old_name, new_name);
+  try {
+    write_metadata(kSystemSession);
+    pages_->CommitPages(kSystemSession);
+  } catch (...) {
+    pages_->RollbackPages(kSystemSession);
+    // The definitions in memory follow what the file holds.
+    TABSTableData::RenameField(new_name, old_name);
+    throw;
+  }
+}
+
 int32_t TABSDiskTableData::AddIndex(TABSCursor* cursor, TABSIndexDef& definition) {
   std::lock_guard guard(database_->Lock());
   if (!definition.Temporary) structure_changed_ = true;

@@ -8,10 +8,9 @@
 // identifier is (page number, slot) for its whole life.
 //
 // Seams left for later work: BLOB fields of file tables (FreeBlob and the BLOB store's
-// metadata section, kept here as an empty section); the multi-user wrapper that takes a
-// shared table lock and rereads the header block around every read; the table locks of
-// exclusive and shared opens; commits in multi-user mode taking the write locks of the
-// registry's CommitSession (table commits here go straight to the page manager).
+// metadata section, carried unchanged); in multi-user files, the edit and transaction
+// locks of changes and the write locks of the registry's CommitSession (a change made
+// outside a transaction is committed here straight through the page manager).
 #pragma once
 
 #include <cstdint>
@@ -172,6 +171,8 @@ class TABSDiskTableData : public TABSTableData {
   void AddCursor(TABSCursor* cursor) override;
   // Releases the cursor's table lock; the last cursor closes the lock file.
   void RemoveCursor(TABSCursor* cursor) override;
+  // The metadata block is rewritten and committed in the system session.
+  void RenameField(const std::string& old_name, const std::string& new_name) override;
   int32_t AddIndex(TABSCursor* cursor, TABSIndexDef& definition) override;
   void DropIndex(TABSCursor* cursor, int32_t object_id) override;
   int64_t GetRecordCount(int32_t session) override;

@@ -396,9 +396,14 @@ TEST(DiskTableData, IndexesAddedAndDroppedAreStoredWithTheTable) {
   ASSERT_EQ(t.Insert(7), roOK);
   EXPECT_EQ(WalkInts(t.cursor(), "Code"), (std::vector<int64_t>{9, 7, 5, 3, 1}));
   t.data().DropIndex(&t.cursor(), id);
+  t.data().RenameField("A", "Alpha");
   t.Reopen();
   EXPECT_EQ(t.data().IndexManager().IndexDefs.Find("ByQ"), nullptr);
   EXPECT_EQ(t.data().GetRecordCount(t.s()), 5);
+  EXPECT_GE(t.data().FieldDefs().IndexOf("Alpha"), 0);
+  EXPECT_LT(t.data().FieldDefs().IndexOf("A"), 0);
+  t.cursor().SetIndexName("AB");
+  EXPECT_EQ(WalkInts(t.cursor(), "Alpha").size(), 5u);
 }
 
 TEST(DiskTableData, OversizedHeaderBlockIsRefusedUnlessRepairing) {
