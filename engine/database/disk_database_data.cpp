@@ -10,7 +10,10 @@
 
 #include "engine/base/engine_error.h"
 #include "engine/storage/internal_file.h"
+#include "engine/database/disk_table_data.h"
 #include "engine/database/table_locks_file.h"
+#include "engine/table/btree_page_index.h"
+#include "engine/table/btree_record_index.h"
 #include "engine/table/field_manager.h"
 #include "engine/table/table_metadata.h"
 
@@ -293,48 +296,9 @@ TABSTableListEntry TABSDiskDatabaseData::CreateTable(int32_t session, const std:
                                                      TABSTableMetadata& metadata) {
   std::lock_guard guard(lock_);
   require_open();
-  if (metadata.Fields.Count() == 0) RaiseError(10131);
-  TablesLockScope tables(*pages_);
-  table_list_->Reload(session);
-  if (table_list_->IndexOf(table_name) >= 0) RaiseError(30395, table_name);
-
-  for (int32_t i = 0; i < metadata.Fields.Count(); ++i) metadata.Fields.Item(i)->ObjectID = pages_->GetNextObjectID();
-  metadata.Fields.RecomputeOffsets();
-  for (int32_t i = 0; i < metadata.Indexes.Count(); ++i) metadata.Indexes.Item(i)->ObjectID = pages_->GetNextObjectID();
-  for (int32_t i = 0; i < metadata.Constraints.Count(); ++i) {
-    TABSConstraintDef* c = metadata.Constraints.Item(i);
-    if (!CreateConstraintDef(c->ConstraintType)) RaiseError(30058);
-    c->ObjectID = pages_->GetNextObjectID();
-  }
-  metadata.Constraints.SetTableName(table_name);
-  metadata.Constraints.ResolveReferences(metadata.Fields, metadata.Indexes);
-  metadata.Constraints.GenerateNames();
-
-  TABSTableListEntry entry;
-  entry.TableName = table_name;
-  entry.ObjectID = pages_->GetNextObjectID();
-  try {
-    entry.MetadataStartPageNo = CreateTableMetadataFile(*pages_, session, metadata);
-    // The most-updated file starts with the autoincrement counters at their initial
-    // values; the record manager's header follows it once record storage writes one.
-    TABSInternalDBTransactedAccessFile most_updated(*pages_);
-    most_updated.CreateFile(session, ptTableMostUpdated);
-    TABSBaseFieldManager counters(metadata.Fields.RecordLayout());
-    counters.ResetAutoincCounters();
-    const std::string block = counters.SaveAutoincCounters();
-    most_updated.WriteFile(session, block.data(), static_cast<int32_t>(block.size()));
-    entry.MostUpdatedStartPageNo = most_updated.StartPageNo();
-    TABSTableLocksFile locks(*pages_);
-    locks.CreateFile(session, sessions_file_->SlotCount());
-    entry.LocksStartPageNo = locks.StartPageNo();
-    table_list_->Add(session, entry);
-    pages_->CommitPages(session);
-  } catch (...) {
-    pages_->RollbackPages(session);
-    table_list_->Reload(session);
-    throw;
-  }
-  return entry;
+  // A table object of its own lays the table out; the caller opens it by name later.
+  TABSDiskTableData table(this, table_name);
+  return table.CreateInFile(session, metadata);
 }
 
 void TABSDiskDatabaseData::DropTable(int32_t session, const std::string& table_name) {
@@ -343,16 +307,56 @@ void TABSDiskDatabaseData::DropTable(int32_t session, const std::string& table_n
   TablesLockScope tables(*pages_);
   table_list_->Reload(session);
   const TABSTableListEntry entry = table_list_->Find(table_name);
-  try {
+  // Each step that fails is remembered and the next one tried: a damaged table must still
+  // leave the table list, or it could never be dropped. The first failure is passed on
+  // after the entry is gone and committed.
+  std::exception_ptr failure;
+  auto attempt = [&](auto&& step) {
+    try {
+      step();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  };
+  attempt([&] {
+    TABSTableMetadata metadata;
+    ReadTableMetadataFile(*pages_, session, entry.MetadataStartPageNo, metadata);
+    // BLOB data of file tables has no store yet; indexes, then the record pages.
+    for (int32_t i = 0; i < metadata.Indexes.Count(); ++i) {
+      const TABSIndexDef* definition = metadata.Indexes.Item(i);
+      if (definition->Temporary || definition->RootPageNo < 0) continue;
+      attempt([&] {
+        TABSBTreeRecordIndex index(pages_.get(), &metadata.Fields, nullptr);
+        index.Open(*definition);
+        index.Drop(session);
+      });
+    }
+    TABSMetaReader sections(metadata.StorageSections);
+    const int32_t root = sections.ReadInt32();
+    if (root < 0) return;
+    const int32_t per_page = RecordsPerPage(pages_->DataSize(), metadata.Fields.StoredRecordSize());
+    TABSBTreeRecordPageIndex pages_index(pages_.get(), std::max(per_page, 1));
+    pages_index.SetRoot(root);
+    for (int32_t page = pages_index.First(session); page >= 0; page = pages_index.Next(session, page))
+      pages_->FreePage(session, page);
+    pages_index.Drop(session);
+  });
+  attempt([&] {
     TABSInternalDBTransactedAccessFile metadata(*pages_);
     metadata.OpenFile(entry.MetadataStartPageNo, ptTableMetaData, acZLIB, 1);
     metadata.DeleteFile(session);
+  });
+  attempt([&] {
     TABSInternalDBTransactedAccessFile most_updated(*pages_);
     most_updated.OpenFile(entry.MostUpdatedStartPageNo, ptTableMostUpdated);
     most_updated.DeleteFile(session);
+  });
+  attempt([&] {
     TABSTableLocksFile locks(*pages_);
     locks.OpenFile(entry.LocksStartPageNo);
     locks.DeleteFile(session);
+  });
+  try {
     table_list_->Remove(session, table_name);
     pages_->CommitPages(session);
   } catch (...) {
@@ -360,6 +364,7 @@ void TABSDiskDatabaseData::DropTable(int32_t session, const std::string& table_n
     table_list_->Reload(session);
     throw;
   }
+  if (failure) std::rethrow_exception(failure);
 }
 
 void TABSDiskDatabaseData::RenameTable(int32_t session, const std::string& old_name, const std::string& new_name) {
@@ -385,6 +390,10 @@ void TABSDiskDatabaseData::ReadTableMetadata(int32_t session, const std::string&
   ReadTableMetadataFile(*pages_, session, entry.MetadataStartPageNo, metadata);
 }
 
-TABSTableData* TABSDiskDatabaseData::OpenTableData(const std::string& table_name) { RaiseError(10027, table_name); }
+TABSTableData* TABSDiskDatabaseData::OpenTableData(const std::string& table_name) {
+  std::lock_guard guard(lock_);
+  require_open();
+  return AddTableData(std::make_unique<TABSDiskTableData>(this, table_name));
+}
 
 }  // namespace dadoveri

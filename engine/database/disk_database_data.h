@@ -89,8 +89,8 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   // Slots.
   void GetTableNames(std::vector<std::string>& names) override;  // every table in the file
   int32_t GetNextObjectID() override;
-  // Table data objects of file tables arrive with record storage in the file; until then
-  // opening one is refused with "Table not found, table name = %s" (10027).
+  // A TABSDiskTableData: it opens the table from the file with its first cursor, or is
+  // there for CreateTable when the file has no table of that name.
   TABSTableData* OpenTableData(const std::string& table_name) override;
   // In multi-user mode the commit takes the write locks of the changed tables first
   // ("Cannot commit changes. Locks of modified tables failed", 20233) and the edit locks of
@@ -108,11 +108,19 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   // The catalog. Creating a table, under the tables lock: every definition gets a new
   // ObjectID, the constraints their table name, resolved references and generated names;
   // then the table's metadata, most-updated and lock files are created, the entry is added
-  // to the table list and the session is committed. Dropping frees the three files.
+  // to the table list and the session is committed (see TABSDiskTableData::CreateInFile).
+  // Dropping frees the indexes, the record pages and the three files; when a step fails
+  // on a damaged table, the entry is still removed and committed before the failure is
+  // passed on.
   TABSTableListEntry CreateTable(int32_t session, const std::string& table_name, TABSTableMetadata& metadata);
   void DropTable(int32_t session, const std::string& table_name);
   void RenameTable(int32_t session, const std::string& old_name, const std::string& new_name);
   void ReadTableMetadata(int32_t session, const std::string& table_name, TABSTableMetadata& metadata);
+
+  // Attempts at a table's lock when a cursor opens it (50, about 100 ms apart).
+  TABSLockAttempts OpenLockAttempts = kOpenLockAttempts;
+  // Attempts at a table's read lock around an operation in a multi-user file.
+  TABSLockAttempts ReadLockAttempts = kReadLockAttempts;
 
   TABSDiskPageManager& DiskPageManager() { return *pages_; }
   TABSSystemDirectory& SystemDirectory() { return *directory_; }

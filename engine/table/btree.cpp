@@ -113,7 +113,9 @@ bool TABSBTreePage::IsConsistent() const {
 
 TABSBTreePage TABSBTree::get(int32_t session, int32_t page_no) {
   if (page_no < 0) RaiseError(20070);
-  TABSPageHandle page = pages_->GetPage(session, page_no, false, ptTableIndex);
+  // A multi-user file's cached pages are checked against the file (another process may
+  // have changed them); other page managers trust their cache.
+  TABSPageHandle page = pages_->GetPage(session, page_no, pages_->MultiUser(), ptTableIndex);
   const bool index_page = page.PageType() == ptTableIndex;
   TABSBTreePage result(std::move(page), leaf_link_size_);
   // Every search, insertion and removal reads the page's layout from its header: a header

@@ -113,6 +113,9 @@ class TABSCursor {
   TABSBaseSession* Session;
   bool InMemory = false;
   bool Temporary = false;
+  // Opens the table for this cursor alone: no other cursor of the process, and in a
+  // shared database file no other session, may have it open.
+  bool Exclusive = false;
   uint8_t* CurrentRecord = nullptr;
   uint8_t* RecordBeforeEdit = nullptr;
   int32_t RecordSize = 0;

@@ -193,7 +193,7 @@ class TABSTableData : public TABSIndexRecordSource {
   // A plain step from the cursor's position: through the active index when there is one,
   // else through the record manager. The cursor does not move; the record found (result
   // 0) and its identifier come back in `request`.
-  void PlainStep(TABSCursor* cursor, TABSRecordGetRequest& request);
+  virtual void PlainStep(TABSCursor* cursor, TABSRecordGetRequest& request);
 
   TABSDatabaseData* Database() const { return database_; }
   const std::string& TableName() const { return table_name_; }

@@ -1,0 +1,552 @@
+// Tables in a database file: record pages and their slots, the RecordPageIndex, navigation
+// in storage order, the header block across commits, rollbacks and reopens, repair, and
+// dropping a table whose storage is damaged.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/base/engine_error.h"
+#include "engine/database/disk_database_data.h"
+#include "engine/database/disk_table_data.h"
+#include "engine/database/table_locks_file.h"
+#include "engine/storage/internal_file.h"
+#include "engine/table/session.h"
+#include "engine/table/table_metadata.h"
+#include "tests/engine/database/memory_table_schema.h"
+#include "tests/engine/test_support.h"
+
+namespace dadoveri {
+namespace {
+
+using testing::CodeOf;
+using testing::Fields;
+using testing::Row;
+using testing::StandardTable;
+using testing::TempFolder;
+using testing::WalkInts;
+
+// A database file with one connection and its engine session.
+class DiskTable {
+ public:
+  explicit DiskTable(uint16_t page_size = 4096, TABSPassword password = {}) : password_(std::move(password)) {
+    name_ = folder_.File("t.dat");
+    TABSDiskDatabaseData maker(name_);
+    maker.CreateSettings.PageSize = page_size;
+    maker.CreateSettings.Password = password_;
+    maker.CreateDatabase();
+    Connect();
+  }
+  ~DiskTable() { Disconnect(); }
+
+  void Connect() {
+    db_ = std::make_unique<TABSDiskDatabaseData>(name_);
+    TABSConnectOptions options;
+    options.Password = password_;
+    options.DurableCommits = false;
+    session_ = std::make_unique<TABSBaseSession>(db_->Connect(options));
+  }
+  void Disconnect() {
+    cursor_.reset();
+    if (db_ && session_) db_->Disconnect(session_->SessionID);
+    session_.reset();
+    db_.reset();
+  }
+  void Reopen() {
+    Disconnect();
+    Connect();
+    Open();
+  }
+  TABSCursor& Create() {
+    table_ = std::make_unique<StandardTable>(*db_, *session_);
+    cursor_ = std::move(table_->cursor);
+    return *cursor_;
+  }
+  TABSCursor& Open(const std::string& name = "T") {
+    cursor_ = std::make_unique<TABSCursor>(session_.get(), name);
+    cursor_->Open(*db_);
+    return *cursor_;
+  }
+  void CloseCursor() { cursor_.reset(); }
+
+  TABSDiskDatabaseData& db() { return *db_; }
+  const std::string& file() const { return name_; }
+  TABSBaseSession& session() { return *session_; }
+  int32_t s() const { return session_->SessionID; }
+  TABSCursor& cursor() { return *cursor_; }
+  TABSDiskTableData& data() { return static_cast<TABSDiskTableData&>(*cursor_->TableData()); }
+
+  // DeleteCurrent's outcome for the record `id`.
+  int32_t DeleteAt(const TABSRecordID& id) {
+    cursor_->Position = id;
+    cursor_->AtBegin = cursor_->AtEnd = false;
+    if (cursor_->ReadCurrent() != grrFound) return roDeleteDeleted;
+    return cursor_->DeleteCurrent();
+  }
+  int32_t Insert(int32_t code) {
+    return StandardTable::Insert(*cursor_, Row{code, "n" + std::to_string(code), code % 7, "b", 10 + code % 900});
+  }
+
+ private:
+  TempFolder folder_;
+  std::string name_;
+  TABSPassword password_;
+  std::unique_ptr<TABSDiskDatabaseData> db_;
+  std::unique_ptr<TABSBaseSession> session_;
+  std::unique_ptr<StandardTable> table_;
+  std::unique_ptr<TABSCursor> cursor_;
+};
+
+// Rewrites a page of the file in the system session (damage made on purpose).
+template <typename Fn>
+void DamagePage(TABSDiskDatabaseData& db, int32_t page_no, Fn&& change) {
+  TABSPageHandle page = db.DiskPageManager().GetPage(kSystemSession, page_no);
+  change(page.MutableBuffer());
+  page.Release();
+  db.DiskPageManager().CommitPages(kSystemSession);
+}
+
+TEST(RecordsPerPage, FollowsTheSlotAndBitmapFormula) {
+  struct Case {
+    int32_t data_size, record_size, expected;
+  } cases[] = {
+      {4056, 100, 40},     // 4096-byte pages
+      {4056, 1, 3604},     // (4055 / 1.125)
+      {984, 100, 9},       // 1024-byte pages
+      {8152, 100, 81},     // 8192-byte pages
+      {4056, 4055, 0},     // the bitmap byte leaves no room
+      {4056, 4056, 0},     // a record as large as the data area
+      {4056, 10000, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RecordsPerPage(c.data_size, c.record_size), c.expected) << c.data_size << "/" << c.record_size;
+    if (c.expected == 0) {
+      EXPECT_EQ(CodeOf([&] { CheckedRecordsPerPage(c.data_size, c.record_size); }), 20174);
+    }
+  }
+}
+
+TEST(DiskTableData, RecordTooLargeForAPageIsRefusedAndLeavesNoTable) {
+  DiskTable t;
+  TABSCursor& c = t.Open("Big");
+  TABSFieldDefs fields;
+  testing::AddField(fields, "Text", ctString, 4100);
+  EXPECT_EQ(CodeOf([&] { c.TableData()->CreateTable(&c, fields, {}, {}); }), 20174);
+  EXPECT_FALSE(t.db().TableExists("Big"));
+  EXPECT_EQ(CodeOf([&] { c.TableData()->CreateTable(&c, TABSFieldDefs(), {}, {}); }), 20128);
+}
+
+TEST(DiskTableData, PagesFillSlotByNumberAndEmptyPagesAreFreed) {
+  DiskTable t;
+  TABSCursor& c = t.Create();
+  TABSDiskRecordManager& records = t.data().Records();
+  const int32_t n = records.RecordsPerPage();
+  ASSERT_EQ(n, RecordsPerPage(4056, t.data().FieldManager().Layout().StoredRecordSize()));
+  std::vector<TABSRecordID> ids;
+  for (int32_t i = 0; i <= n; ++i) {
+    ASSERT_EQ(t.Insert(i), roOK);
+    ids.push_back(c.Position);
+  }
+  // The (n + 1)-th record opens a second page at slot 0.
+  EXPECT_EQ(ids[0].SlotNo, 0);
+  EXPECT_EQ(ids[n - 1].PageNo, ids[0].PageNo);
+  EXPECT_EQ(ids[n - 1].SlotNo, n - 1);
+  EXPECT_NE(ids[n].PageNo, ids[0].PageNo);
+  EXPECT_EQ(ids[n].SlotNo, 0);
+  EXPECT_EQ(records.PageIndex().PageCount(t.s()), 2);
+  EXPECT_EQ(t.data().HighestPhysicalRecordNo(t.s()),
+            (int64_t{std::max(ids[0].PageNo, ids[n].PageNo)} + 1) * n);
+
+  // Record numbers and identifiers map both ways through the index.
+  for (int64_t k : {int64_t{1}, int64_t{n}, int64_t{n + 1}}) {
+    TABSRecordID id;
+    ASSERT_TRUE(records.RecordIDOfRecordNo(t.s(), k, id));
+    EXPECT_EQ(records.RecordNoOfRecordID(t.s(), id), k);
+  }
+  EXPECT_EQ(t.data().RecordIDOfOrdinal(t.data().RecordOrdinal(ids[n])).PageNo, ids[n].PageNo);
+  EXPECT_EQ(records.GetApproximateRecordNo(t.s(), ids[3]), (n + 1) / 2);
+
+  // Deleting the only record of the second page frees it.
+  ASSERT_EQ(t.DeleteAt(ids[n]), roOK);
+  EXPECT_EQ(records.PageIndex().PageCount(t.s()), 1);
+  EXPECT_EQ(records.PageIndex().Find(t.s(), ids[n].PageNo), -1);
+
+  // A freed slot is taken again before a new page; a deleted record reads as not found.
+  ASSERT_EQ(t.DeleteAt(ids[5]), roOK);
+  c.Position = ids[5];
+  EXPECT_EQ(c.ReadCurrent(), grrNotFound);
+  ASSERT_EQ(t.Insert(1000), roOK);
+  EXPECT_EQ(c.Position.PageNo, ids[5].PageNo);
+  EXPECT_EQ(c.Position.SlotNo, ids[5].SlotNo);
+  EXPECT_EQ(records.PageIndex().PageCount(t.s()), 1);
+}
+
+TEST(DiskTableData, NavigationReachesBothEnds) {
+  DiskTable t;
+  TABSCursor& c = t.Create();
+  TABSRecordGetRequest request;
+  for (auto mode : {grmNext, grmPrior, grmCurrent}) {
+    request = {};
+    request.Mode = mode;
+    request.GoToFirst = true;
+    t.data().RecordManager().GetRecord(t.s(), request);
+    EXPECT_EQ(request.Result, grrEndReached) << "empty table, mode " << int(mode);
+  }
+  for (int32_t i = 1; i <= 7; ++i) ASSERT_EQ(t.Insert(i), roOK);
+  EXPECT_EQ(WalkInts(c, "Code"), (std::vector<int64_t>{1, 2, 3, 4, 5, 6, 7}));
+  EXPECT_EQ(WalkInts(c, "Code", true), (std::vector<int64_t>{7, 6, 5, 4, 3, 2, 1}));
+  EXPECT_EQ(t.data().RecordManager().GetApproximateRecordNo(t.s(), c.Position), 3);
+
+  struct Case {
+    TABSGetRecordMode mode;
+    bool first, last;
+    TABSGetRecordResult expected;
+  } cases[] = {
+      {grmNext, true, false, grrFound},     {grmPrior, true, false, grrBeginReached},
+      {grmCurrent, true, false, grrNotFound}, {grmPrior, false, true, grrFound},
+      {grmNext, false, true, grrEndReached}, {grmCurrent, false, true, grrNotFound},
+  };
+  for (const Case& k : cases) {
+    request = {};
+    request.Mode = k.mode;
+    request.GoToFirst = k.first;
+    request.GoToLast = k.last;
+    t.data().RecordManager().GetRecord(t.s(), request);
+    EXPECT_EQ(request.Result, k.expected) << int(k.mode) << k.first << k.last;
+  }
+  // From the last record forward is the end; from the first backward the beginning.
+  request = {};
+  request.Mode = grmPrior;
+  request.GoToLast = true;
+  t.data().RecordManager().GetRecord(t.s(), request);
+  request.Mode = grmNext;
+  t.data().RecordManager().GetRecord(t.s(), request);
+  EXPECT_EQ(request.Result, grrEndReached);
+  request = {};
+  request.Mode = grmNext;
+  request.GoToFirst = true;
+  t.data().RecordManager().GetRecord(t.s(), request);
+  request.Mode = grmPrior;
+  t.data().RecordManager().GetRecord(t.s(), request);
+  EXPECT_EQ(request.Result, grrBeginReached);
+}
+
+// A record page is taken for the table only while its type and owner say so; a repair
+// takes any page.
+TEST(DiskTableData, PageOfAnotherOwnerOrTypeIsNotARecordPageOfTheTable) {
+  struct Case {
+    const char* what;
+    void (*damage)(uint8_t*);
+  } cases[] = {
+      {"owner", [](uint8_t* p) { page_header::SetOwnerObjectID(p, page_header::OwnerObjectID(p) + 1000); }},
+      {"type", [](uint8_t* p) { page_header::SetPageType(p, ptTableBlob); }},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    DiskTable t;
+    TABSCursor& c = t.Create();
+    ASSERT_EQ(t.Insert(1), roOK);
+    ASSERT_EQ(t.Insert(2), roOK);
+    const TABSRecordID id = c.Position;
+    DamagePage(t.db(), id.PageNo, k.damage);
+    TABSDiskRecordManager& records = t.data().Records();
+    std::vector<uint8_t> record(static_cast<size_t>(t.data().MemoryRecordSize()));
+    EXPECT_FALSE(t.data().ReadRecord(t.s(), id, record.data()));
+    EXPECT_FALSE(records.UpdateRecord(t.s(), record.data(), id));
+    EXPECT_FALSE(records.DeleteRecord(t.s(), id));
+    TABSRecordGetRequest request;
+    request.Mode = grmNext;
+    request.RecordID = TABSRecordID{id.PageNo, 0};
+    request.RecordBuffer = record.data();
+    records.GetRecord(t.s(), request);
+    EXPECT_EQ(request.Result, grrEndReached);
+    records.Repairing = true;
+    EXPECT_TRUE(t.data().ReadRecord(t.s(), id, record.data()));
+  }
+}
+
+TEST(DiskTableData, RecordsAndCountersSurviveReopen) {
+  DiskTable t(1024, {"secret", 4});
+  t.Create();
+  for (int32_t i = 0; i < 40; ++i) ASSERT_EQ(t.Insert(i * 3), roOK);
+  Fields f(t.cursor());
+  const int64_t last_id = f.Int("ID").value();
+  t.Reopen();
+  EXPECT_EQ(t.data().GetRecordCount(t.s()), 40);
+  t.cursor().SetIndexName("PK");
+  const std::vector<int64_t> codes = WalkInts(t.cursor(), "Code");
+  ASSERT_EQ(codes.size(), 40u);
+  for (size_t i = 0; i < codes.size(); ++i) EXPECT_EQ(codes[i], static_cast<int64_t>(i) * 3);
+  ASSERT_EQ(t.Insert(1000), roOK);
+  EXPECT_EQ(Fields(t.cursor()).Int("ID").value(), last_id + 1);
+}
+
+// A rollback leaves the counters the table had before the transaction; the in-memory
+// change counter still moves on, so that no bitmap built inside the transaction passes
+// for current.
+TEST(DiskTableData, RollbackRestoresRecordCountAndCountersFromTheHeader) {
+  DiskTable t;
+  TABSCursor& c = t.Create();
+  for (int32_t i = 0; i < 3; ++i) ASSERT_EQ(t.Insert(i), roOK);
+  TABSDiskRecordManager& records = t.data().Records();
+  const int32_t table_counter = records.TableCounter;
+  const int64_t autoinc = t.data().FieldManager().LastAutoinc()[0];
+  t.session().InTransaction = true;
+  for (int32_t i = 10; i < 15; ++i) ASSERT_EQ(t.Insert(i), roOK);
+  const int32_t change_counter = records.ChangeCounter;
+  t.session().InTransaction = false;
+  t.db().RollbackSession(t.s());
+  EXPECT_EQ(t.data().GetRecordCount(t.s()), 3);
+  EXPECT_EQ(records.TableCounter, table_counter);
+  EXPECT_EQ(t.data().FieldManager().LastAutoinc()[0], autoinc);
+  EXPECT_GT(records.ChangeCounter, change_counter);
+  EXPECT_EQ(WalkInts(c, "Code"), (std::vector<int64_t>{0, 1, 2}));
+  ASSERT_EQ(t.Insert(20), roOK);
+  t.Reopen();
+  EXPECT_EQ(t.data().GetRecordCount(t.s()), 4);
+  EXPECT_EQ(WalkInts(t.cursor(), "Code"), (std::vector<int64_t>{0, 1, 2, 20}));
+}
+
+TEST(DiskTableData, RepairRebuildsTheIndexFromLivePagesOnly) {
+  DiskTable t(1024);
+  t.Create();
+  for (int32_t i = 0; i < 60; ++i) ASSERT_EQ(t.Insert(i), roOK);
+  // Emptying frees the pages, which keep their type and owner.
+  t.data().EmptyTable(&t.cursor());
+  for (int32_t i = 100; i < 105; ++i) ASSERT_EQ(t.Insert(i), roOK);
+  // The header now lies about the count: a repair open must notice and rebuild.
+  t.data().Records().RecordCount = 50;
+  t.data().CommitChanges(t.s(), false);
+  t.CloseCursor();
+
+  TABSDiskTableData repaired(&t.db(), "T");
+  repaired.OpenTable(t.s(), true);
+  EXPECT_EQ(repaired.GetRecordCount(t.s()), 5);
+  EXPECT_EQ(repaired.Records().PageIndex().TotalCount(t.s()), 5);
+  // The rebuild was stored: a plain open agrees.
+  t.Open();
+  EXPECT_EQ(t.data().GetRecordCount(t.s()), 5);
+  EXPECT_EQ(WalkInts(t.cursor(), "Code"), (std::vector<int64_t>{100, 101, 102, 103, 104}));
+
+  t.data().Records().RebuildPageIndex(t.s(), "T");
+  EXPECT_EQ(t.data().GetRecordCount(t.s()), 5);
+  t.data().CommitChanges(t.s(), false);
+}
+
+TEST(DiskTableData, DropOfADamagedTableStillRemovesIt) {
+  DiskTable t;
+  t.Create();
+  for (int32_t i = 0; i < 5; ++i) ASSERT_EQ(t.Insert(i), roOK);
+  t.CloseCursor();
+  const TABSTableListEntry entry = t.db().TableList().Find("T");
+  DamagePage(t.db(), entry.MetadataStartPageNo, [](uint8_t* p) { std::memset(p + kPageHeaderSize, 0x5A, 64); });
+  EXPECT_NE(CodeOf([&] { t.Open(); }), 0);
+  t.CloseCursor();
+  EXPECT_NE(CodeOf([&] { t.db().DropTable(t.s(), "T"); }), 0);
+  EXPECT_FALSE(t.db().TableExists("T"));
+  // The name is free again, also after reopening the file.
+  t.Disconnect();
+  t.Connect();
+  EXPECT_FALSE(t.db().TableExists("T"));
+  t.Create();
+  ASSERT_EQ(t.Insert(1), roOK);
+}
+
+TEST(DiskTableData, DropEmptyAndRenameThroughTheTable) {
+  DiskTable t;
+  TABSCursor& c = t.Create();
+  for (int32_t i = 0; i < 30; ++i) ASSERT_EQ(t.Insert(i), roOK);
+  t.data().EmptyTable(&c);
+  EXPECT_EQ(t.data().GetRecordCount(t.s()), 0);
+  EXPECT_EQ(t.data().Records().PageIndex().PageCount(t.s()), 0);
+  ASSERT_EQ(t.Insert(7), roOK);
+  t.data().RenameTable(&c, "U");
+  EXPECT_TRUE(t.db().TableExists("U"));
+  EXPECT_FALSE(t.db().TableExists("T"));
+  t.CloseCursor();
+  t.Disconnect();
+  t.Connect();
+  TABSCursor& u = t.Open("U");
+  EXPECT_EQ(WalkInts(u, "Code"), (std::vector<int64_t>{7}));
+  const int32_t pages_before = t.db().DiskPageManager().GetTotalPageCount();
+  t.data().DropTable(&u, false);
+  EXPECT_FALSE(t.db().TableExists("U"));
+  EXPECT_TRUE(t.data().Dropped());
+  // A new table of the same size reuses the freed pages.
+  t.CloseCursor();
+  t.Create();
+  ASSERT_EQ(t.Insert(1), roOK);
+  EXPECT_LE(t.db().DiskPageManager().GetTotalPageCount(), pages_before);
+}
+
+TEST(DiskTableData, IndexesAddedAndDroppedAreStoredWithTheTable) {
+  DiskTable t;
+  t.Create();
+  for (int32_t i : {5, 1, 9, 3}) ASSERT_EQ(t.Insert(i), roOK);
+  TABSIndexDef by_q;
+  by_q.Name = "ByQ";
+  by_q.Columns = {{"Q", true}};
+  const int32_t id = t.data().AddIndex(&t.cursor(), by_q);
+  t.Reopen();
+  t.cursor().SetIndexName("ByQ");
+  ASSERT_EQ(t.cursor().ActiveIndexID, id);
+  EXPECT_EQ(WalkInts(t.cursor(), "Code"), (std::vector<int64_t>{9, 5, 3, 1}));
+  ASSERT_EQ(t.Insert(7), roOK);
+  EXPECT_EQ(WalkInts(t.cursor(), "Code"), (std::vector<int64_t>{9, 7, 5, 3, 1}));
+  t.data().DropIndex(&t.cursor(), id);
+  t.data().RenameField("A", "Alpha");
+  t.Reopen();
+  EXPECT_EQ(t.data().IndexManager().IndexDefs.Find("ByQ"), nullptr);
+  EXPECT_EQ(t.data().GetRecordCount(t.s()), 5);
+  EXPECT_GE(t.data().FieldDefs().IndexOf("Alpha"), 0);
+  EXPECT_LT(t.data().FieldDefs().IndexOf("A"), 0);
+  t.cursor().SetIndexName("AB");
+  EXPECT_EQ(WalkInts(t.cursor(), "Alpha").size(), 5u);
+}
+
+TEST(DiskTableData, OversizedHeaderBlockIsRefusedUnlessRepairing) {
+  DiskTable t;
+  t.Create();
+  for (int32_t i = 0; i < 3; ++i) ASSERT_EQ(t.Insert(i), roOK);
+  t.CloseCursor();
+  const TABSTableListEntry entry = t.db().TableList().Find("T");
+  {
+    TABSInternalDBTransactedAccessFile most_updated(t.db().DiskPageManager());
+    most_updated.OpenFile(entry.MostUpdatedStartPageNo, ptTableMostUpdated);
+    const std::vector<uint8_t> junk(2000, 1);
+    most_updated.WriteFile(kSystemSession, junk.data(), static_cast<int32_t>(junk.size()));
+    t.db().DiskPageManager().CommitPages(kSystemSession);
+  }
+  EXPECT_EQ(CodeOf([&] { t.Open(); }), 20164);
+  t.CloseCursor();
+  TABSDiskTableData repaired(&t.db(), "T");
+  repaired.OpenTable(t.s(), true);
+  EXPECT_EQ(repaired.GetRecordCount(t.s()), 3);
+  t.Open();
+  EXPECT_EQ(WalkInts(t.cursor(), "Code"), (std::vector<int64_t>{0, 1, 2}));
+  // The lost autoincrement counter restarts above the values in the table.
+  const std::vector<int64_t> ids = WalkInts(t.cursor(), "ID");
+  ASSERT_EQ(t.Insert(3), roOK);
+  EXPECT_EQ(Fields(t.cursor()).Int("ID").value(), *std::max_element(ids.begin(), ids.end()) + 1);
+}
+
+// Two registries of one file stand for two processes: their byte locks conflict.
+TEST(DiskTableData, ExclusiveAndSharedOpensTakeTableLocks) {
+  DiskTable t;
+  t.Create();
+  TABSDiskDatabaseData other(t.file());
+  const int32_t other_session_id = other.Connect({});
+  other.OpenLockAttempts = {2, 1};
+  t.db().OpenLockAttempts = {2, 1};
+  TABSBaseSession other_session(other_session_id);
+  auto open = [](TABSBaseSession& session, TABSDatabaseData& db, bool exclusive) {
+    auto c = std::make_unique<TABSCursor>(&session, "T");
+    c->Exclusive = exclusive;
+    c->Open(db);
+    return c;
+  };
+  {
+    // This process has the table open: an exclusive cursor of its own is refused, and
+    // so is one of the other process; shared opens are not.
+    EXPECT_EQ(CodeOf([&] { open(t.session(), t.db(), true); }), 20242);
+    EXPECT_EQ(CodeOf([&] { open(other_session, other, true); }), 20208);
+    auto shared = open(other_session, other, false);
+    EXPECT_EQ(shared->TableData()->GetRecordCount(other_session_id), 0);
+  }
+  t.CloseCursor();
+  {
+    auto exclusive = open(t.session(), t.db(), true);
+    EXPECT_EQ(CodeOf([&] { open(other_session, other, false); }), 20209);
+  }
+  // Closing the exclusive cursor released its lock.
+  auto shared = open(other_session, other, false);
+  shared.reset();
+  other.Disconnect(other_session_id);
+}
+
+// A record page cached by one process is checked against the file before it is read again.
+TEST(DiskTableData, RecordChangedByAnotherProcessIsReadAfresh) {
+  DiskTable t;
+  TABSCursor& c = t.Create();
+  ASSERT_EQ(t.Insert(1), roOK);
+  const TABSRecordID id = c.Position;
+  TABSDiskDatabaseData other(t.file());
+  const int32_t other_session_id = other.Connect({});
+  {
+    TABSBaseSession other_session(other_session_id);
+    TABSCursor reader(&other_session, "T");
+    reader.Open(other);
+    Fields f(reader);
+    reader.Position = id;
+    reader.AtBegin = false;
+    ASSERT_EQ(reader.ReadCurrent(), grrFound);
+    EXPECT_EQ(f.Int("Q"), 11);
+    ASSERT_EQ(c.ReadCurrent(), grrFound);
+    ASSERT_EQ(c.BeginEdit(), roOK);
+    Fields(c).SetInt("Q", 500);
+    ASSERT_EQ(c.PostEdit(), roOK);
+    ASSERT_EQ(reader.ReadCurrent(), grrFound);
+    EXPECT_EQ(f.Int("Q"), 500);
+  }
+  other.Disconnect(other_session_id);
+}
+
+// Two processes on one table: each sees what the other committed (counts, storage order,
+// the primary-key index), neither overwrites the other's counters, and a write lock of
+// one refuses the other's reads.
+TEST(DiskTableData, ProcessesSeeEachOthersCommittedChanges) {
+  DiskTable t(1024);
+  t.Create();
+  TABSDiskDatabaseData other(t.file());
+  const int32_t other_session_id = other.Connect({});
+  other.ReadLockAttempts = {2, 1};
+  {
+    TABSBaseSession other_session(other_session_id);
+    TABSCursor b(&other_session, "T");
+    b.Open(other);
+    TABSTableData& b_data = *b.TableData();
+    EXPECT_EQ(b_data.GetRecordCount(other_session_id), 0);
+    std::vector<int64_t> codes;
+    for (int32_t i = 0; i < 50; ++i) {
+      ASSERT_EQ(t.Insert(i * 2), roOK);
+      codes.push_back(i * 2);
+    }
+    EXPECT_EQ(b_data.GetRecordCount(other_session_id), 50);
+    EXPECT_EQ(WalkInts(b, "Code"), codes);
+    b.SetIndexName("PK");
+    EXPECT_EQ(WalkInts(b, "Code"), codes);
+    b.SetIndexName("");
+
+    // The other process changes the table; this one sees it and keeps counting on top.
+    ASSERT_EQ(StandardTable::Insert(b, Row{1, "b1", 1, "b", 20}), roOK);
+    const int64_t b_id = Fields(b).Int("ID").value();
+    EXPECT_EQ(t.data().GetRecordCount(t.s()), 51);
+    ASSERT_EQ(t.Insert(3), roOK);
+    EXPECT_GT(Fields(t.cursor()).Int("ID").value(), b_id);
+    EXPECT_EQ(b_data.GetRecordCount(other_session_id), 52);
+    t.cursor().SetIndexName("PK");
+    const std::vector<int64_t> seen = WalkInts(t.cursor(), "Code");
+    ASSERT_EQ(seen.size(), 52u);
+    EXPECT_EQ(seen[0], 0);
+    EXPECT_EQ(seen[1], 1);
+    EXPECT_EQ(seen[2], 2);
+    EXPECT_EQ(seen[3], 3);
+    t.cursor().SetIndexName("");
+
+    // While this process holds the table's write lock, the other's reads are refused.
+    TABSTableLocksFile locks(t.db().DiskPageManager());
+    locks.OpenFile(t.db().TableList().Find("T").LocksStartPageNo);
+    ASSERT_TRUE(t.db().LockManager().LockTable(t.s(), ltWrite, locks));
+    EXPECT_EQ(CodeOf([&] { b_data.GetRecordCount(other_session_id); }), 20214);
+    b.GoToBegin();
+    EXPECT_EQ(b.Step(grmNext), grrNotFound);
+    ASSERT_TRUE(t.db().LockManager().UnlockTable(t.s(), ltWrite, locks));
+    EXPECT_EQ(b_data.GetRecordCount(other_session_id), 52);
+  }
+  other.Disconnect(other_session_id);
+}
+
+}  // namespace
+}  // namespace dadoveri
