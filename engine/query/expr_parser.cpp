@@ -458,13 +458,13 @@ TABSExpressionParser::Node TABSExpressionParser::comparison(uint8_t op, Node lef
       TABSVariant& v = c->Constant();
       if (v.IsWideString()) {
         std::u16string s = v.GetAsWideString();
-        if (s.back() != u'*') continue;
+        if (s.empty() || s.back() != u'*') continue;
         s.pop_back();
         v.Clear(btWideString);
         v.SetAsWideString(s);
       } else {
         std::string s = v.GetAsString();
-        if (s.back() != '*') continue;
+        if (s.empty() || s.back() != '*') continue;
         s.pop_back();
         v.Clear(btString);
         v.SetAsString(s);

@@ -19,6 +19,7 @@ std::string Fuzz(const std::string& text) {
 }
 
 TEST(ExpressionMutationTest, DamagedTextsGiveExpressionsOrPositionedFailures) {
+  using namespace std::string_literals;
   std::vector<std::string> seeds = {
       "Eng = 'ab*' AND Num * 3 - 7 > 1 OR Far IS NOT NULL",
       "UPPER(Eng) LIKE 'A_C%' ESCAPE '\\' AND NOT (Num BETWEEN -5 AND 5)",
@@ -85,6 +86,10 @@ TEST(ExpressionMutationTest, DamagedTextsGiveExpressionsOrPositionedFailures) {
       "Num = " + std::string(5000, '9'),
       "Eng LIKE '" + std::string(3000, '%') + "a'",
       std::string(5000, '\''),
+      // Literals whose text ends at an embedded NUL read as empty text.
+      "Eng = '\0'"s,
+      "'\0*' <> Far OR Eng = '\0\0*'"s,
+      "Eng LIKE '\0%' OR Far IN ('\0')"s,
   };
   for (const std::string& text : extremes) ASSERT_EQ(Fuzz(text), "") << text.substr(0, 80);
 }
