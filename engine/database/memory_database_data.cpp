@@ -162,10 +162,7 @@ void TABSMemoryTableData::CommitChanges(int32_t session, bool) { pages_->CommitP
 void TABSMemoryTableData::RollbackChanges(int32_t session, bool) { pages_->RollbackPages(session); }
 
 void TABSMemoryTableData::free_storage(int32_t session) {
-  if (index_manager_) {
-    while (index_manager_->IndexDefs.Count() > 0)
-      index_manager_->DropIndex(session, index_manager_->IndexDefs.Item(0)->ObjectID);
-  }
+  drop_all_indexes(session);
   if (record_manager_) {
     std::vector<uint8_t> record(static_cast<size_t>(MemoryRecordSize()));
     TABSRecordID id;
@@ -201,14 +198,7 @@ void TABSMemoryTableData::CreateTable(TABSCursor* cursor, const TABSFieldDefs& f
   }
   CreateRecordManager();
   RecordLayout();
-  try {
-    index_manager_->CreateAllIndexes(session);
-  } catch (...) {
-    index_manager_->CloseAll();
-    RollbackChanges(session, false);
-    throw;
-  }
-  CommitChanges(session, false);
+  build_indexes_and_commit(session);
 }
 
 void TABSMemoryTableData::DropTable(TABSCursor* cursor, bool forced) {

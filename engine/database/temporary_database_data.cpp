@@ -274,10 +274,7 @@ void TABSTemporaryTableData::CommitChanges(int32_t session, bool) { pages_->Comm
 void TABSTemporaryTableData::RollbackChanges(int32_t session, bool) { pages_->RollbackPages(session); }
 
 void TABSTemporaryTableData::free_storage(int32_t session) {
-  if (index_manager_) {
-    while (index_manager_->IndexDefs.Count() > 0)
-      index_manager_->DropIndex(session, index_manager_->IndexDefs.Item(0)->ObjectID);
-  }
+  drop_all_indexes(session);
   if (record_manager_) record_manager_->Empty(session);
   pages_->CommitPages(session);
 }
@@ -292,14 +289,7 @@ void TABSTemporaryTableData::CreateTable(TABSCursor* cursor, const TABSFieldDefs
   SetIndexDefs(indexes);
   SetConstraintDefs(constraints);
   CreateRecordManager();
-  try {
-    index_manager_->CreateAllIndexes(session);
-  } catch (...) {
-    index_manager_->CloseAll();
-    RollbackChanges(session, false);
-    throw;
-  }
-  CommitChanges(session, false);
+  build_indexes_and_commit(session);
 }
 
 void TABSTemporaryTableData::DropTable(TABSCursor* cursor, bool forced) {

@@ -657,4 +657,21 @@ bool TABSTableData::CheckConstraints(TABSCursor* cursor, const void* record, con
   return true;
 }
 
+void TABSTableData::build_indexes_and_commit(int32_t session) {
+  try {
+    index_manager_->CreateAllIndexes(session);
+  } catch (...) {
+    index_manager_->CloseAll();
+    RollbackChanges(session, false);
+    throw;
+  }
+  CommitChanges(session, false);
+}
+
+void TABSTableData::drop_all_indexes(int32_t session) {
+  if (!index_manager_) return;
+  while (index_manager_->IndexDefs.Count() > 0)
+    index_manager_->DropIndex(session, index_manager_->IndexDefs.Item(0)->ObjectID);
+}
+
 }  // namespace dadoveri

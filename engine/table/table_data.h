@@ -220,6 +220,11 @@ class TABSTableData : public TABSIndexRecordSource {
   // outside the pages (see RecordsInPages).
   void abandon(TABSCursor* cursor, int step, const TABSRecordID& id, const void* old_record);
   void require_managers() const;
+  // Builds every index of the definitions and commits; a failure closes them and rolls the
+  // pages back before it is passed on.
+  void build_indexes_and_commit(int32_t session);
+  // Drops every index of the table with its pages.
+  void drop_all_indexes(int32_t session);
   // Sets a valid bitmap bit of the cursor for a record.
   void keep_bitmap(TABSCursor* cursor, const TABSRecordID& id, const void* record);
 
