@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,7 +20,9 @@
 #include "engine/query/expression.h"
 #include "engine/query/keywords.h"
 #include "engine/query/lexer.h"
+#include "engine/table/comparison.h"
 #include "engine/table/index_def.h"
+#include "engine/table/scan_search_condition.h"
 #include "engine/table/record_layout.h"
 #include "tests/engine/test_support.h"
 
@@ -273,5 +276,36 @@ inline TABSVariant Bool(bool v) {
   return x;
 }
 inline TABSVariant Null() { return TABSVariant(btInteger); }
+
+// The records (numbered from 1) whose key lies in the condition's range, compared as the
+// index orders keys: what a range scan of that index would read.
+inline std::set<int> RecordsInRange(TestRows& t, const TABSIndexDef& index, const TABSScanSearchCondition& c) {
+  const TABSRecordLayout& layout = t.RecordLayout();
+  std::set<int> out;
+  for (int32_t r = 0; r < t.RowCount(); ++r) {
+    int order = 0;
+    for (int32_t j = 0; j < c.KeyFieldCount && order == 0; ++j) {
+      const TABSIndexColumn& col = index.Columns[static_cast<size_t>(j)];
+      TABSExprFieldInfo info;
+      if (!t.FindField("", col.FieldName, info)) RaiseError(30115, col.FieldName);
+      TABSVariant a, k;
+      layout.GetFieldValue(info.FieldNo, t.Row(r), a);
+      layout.GetFieldValue(info.FieldNo, c.KeyBuffer.data(), k);
+      int32_t prefix = -1;
+      if (c.Partial && !k.IsNull() && k.IsString())
+        prefix = static_cast<int32_t>(k.IsWideString() ? k.GetAsWideString().size() : k.GetAsString().size());
+      const int code = CompareValues(a.Data(), a.ValueType(), a.IsNull(), k.Data(), k.ValueType(), k.IsNull(),
+                                     col.CaseInsensitive, prefix, a.DataSize(), k.DataSize());
+      order = CompareResultOrder(code) * (col.Descending ? -1 : 1);
+    }
+    const bool in = c.Kind == sckEqual ? order == 0
+                    : c.Kind == sckBefore ? order < 0
+                    : c.Kind == sckAfter ? order > 0
+                    : c.Kind == sckBeforeOrEqual ? order <= 0
+                                                 : order >= 0;
+    if (in) out.insert(r + 1);
+  }
+  return out;
+}
 
 }  // namespace dadoveri::testing

@@ -881,36 +881,6 @@ std::unique_ptr<TestRows> MakeIndexedWords() {
   return t;
 }
 
-// The records whose key lies in the condition's range, compared as the index orders keys.
-std::set<int> InRange(TestRows& t, const TABSIndexDef& index, const TABSScanSearchCondition& c) {
-  const TABSRecordLayout& layout = t.RecordLayout();
-  std::set<int> out;
-  for (int32_t r = 0; r < t.RowCount(); ++r) {
-    int order = 0;
-    for (int32_t j = 0; j < c.KeyFieldCount && order == 0; ++j) {
-      const TABSIndexColumn& col = index.Columns[static_cast<size_t>(j)];
-      TABSExprFieldInfo info;
-      EXPECT_TRUE(t.FindField("", col.FieldName, info));
-      TABSVariant a, k;
-      layout.GetFieldValue(info.FieldNo, t.Row(r), a);
-      layout.GetFieldValue(info.FieldNo, c.KeyBuffer.data(), k);
-      int32_t prefix = -1;
-      if (c.Partial && !k.IsNull() && k.IsString())
-        prefix = static_cast<int32_t>(k.IsWideString() ? k.GetAsWideString().size() : k.GetAsString().size());
-      const int code = CompareValues(a.Data(), a.ValueType(), a.IsNull(), k.Data(), k.ValueType(), k.IsNull(),
-                                     col.CaseInsensitive, prefix, a.DataSize(), k.DataSize());
-      order = CompareResultOrder(code) * (col.Descending ? -1 : 1);
-    }
-    const bool in = c.Kind == sckEqual ? order == 0
-                    : c.Kind == sckBefore ? order < 0
-                    : c.Kind == sckAfter ? order > 0
-                    : c.Kind == sckBeforeOrEqual ? order <= 0
-                                                 : order >= 0;
-    if (in) out.insert(r + 1);
-  }
-  return out;
-}
-
 TEST(ExpressionIndexUse, ConditionsSelectWhatEvaluationAccepts) {
   auto words = MakeIndexedWords();
   const FilterCase filters[] = {
@@ -963,7 +933,7 @@ TEST(ExpressionIndexUse, ConditionsSelectWhatEvaluationAccepts) {
       EXPECT_FALSE(index->Temporary);
       rest.RemoveCoveredNodes(c);
       Ids through_index;
-      for (int id : InRange(*words, *index, c)) {
+      for (int id : RecordsInRange(*words, *index, c)) {
         words->SetCurrent(id - 1);
         if (rest.IsEmpty() || rest.GetBooleanValue()) through_index.push_back(id);
       }
