@@ -206,13 +206,7 @@ void TABSMemoryTableData::DropTable(TABSCursor* cursor, bool forced) {
   TABSTableData::DropTable(cursor, forced);
   if (!cursor || !cursor->Session) RaiseError(10009);
   free_storage(cursor->Session->SessionID);
-  dropped_ = true;
-  for (TABSCursor* c : cursors_) c->GoToBegin();
-}
-
-int64_t TABSMemoryTableData::GetRecordCount(int32_t) {
-  std::lock_guard guard(database_->Lock());
-  return record_manager_ ? record_manager_->RecordCount : 0;
+  mark_dropped();
 }
 
 int64_t TABSMemoryTableData::RecordOrdinal(const TABSRecordID& id) { return id.PageNo; }

@@ -69,7 +69,6 @@ class TABSMemoryTableData : public TABSTableData {
   void CreateTable(TABSCursor* cursor, const TABSFieldDefs& fields, const TABSIndexDefs& indexes,
                    const TABSConstraintDefs& constraints) override;
   void DropTable(TABSCursor* cursor, bool forced) override;
-  int64_t GetRecordCount(int32_t session) override;
   int64_t RecordOrdinal(const TABSRecordID& id) override;
   TABSRecordID RecordIDOfOrdinal(int64_t ordinal) override;
   bool SetRecordNoInStorageOrder(TABSCursor* cursor, int64_t n) override;

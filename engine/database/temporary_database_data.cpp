@@ -297,13 +297,7 @@ void TABSTemporaryTableData::DropTable(TABSCursor* cursor, bool forced) {
   TABSTableData::DropTable(cursor, forced);
   if (!cursor || !cursor->Session) RaiseError(10009);
   free_storage(cursor->Session->SessionID);
-  dropped_ = true;
-  for (TABSCursor* c : cursors_) c->GoToBegin();
-}
-
-int64_t TABSTemporaryTableData::GetRecordCount(int32_t) {
-  std::lock_guard guard(database_->Lock());
-  return record_manager_ ? record_manager_->RecordCount : 0;
+  mark_dropped();
 }
 
 bool TABSTemporaryTableData::SetRecordNoInStorageOrder(TABSCursor* cursor, int64_t n) {

@@ -107,7 +107,6 @@ class TABSTemporaryTableData : public TABSTableData {
   void DropTable(TABSCursor* cursor, bool forced) override;
   bool DeleteRecord(TABSCursor*) override { return false; }
   bool UpdateRecord(TABSCursor*) override { return false; }
-  int64_t GetRecordCount(int32_t session) override;
   int64_t RecordOrdinal(const TABSRecordID& id) override { return TemporarySequence(id); }
   TABSRecordID RecordIDOfOrdinal(int64_t ordinal) override { return TemporaryRecordID(ordinal); }
   bool SetRecordNoInStorageOrder(TABSCursor* cursor, int64_t n) override;

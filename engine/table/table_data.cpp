@@ -668,6 +668,16 @@ void TABSTableData::build_indexes_and_commit(int32_t session) {
   CommitChanges(session, false);
 }
 
+int64_t TABSTableData::GetRecordCount(int32_t) {
+  std::lock_guard guard(database_->Lock());
+  return record_manager_ ? record_manager_->RecordCount : 0;
+}
+
+void TABSTableData::mark_dropped() {
+  dropped_ = true;
+  for (TABSCursor* c : cursors_) c->GoToBegin();
+}
+
 void TABSTableData::drop_all_indexes(int32_t session) {
   if (!index_manager_) return;
   while (index_manager_->IndexDefs.Count() > 0)

@@ -154,7 +154,8 @@ class TABSTableData : public TABSIndexRecordSource {
   // constraint; returns the index's ObjectID.
   virtual int32_t AddIndex(TABSCursor* cursor, TABSIndexDef& definition);                    // 14
   virtual void DropIndex(TABSCursor* cursor, int32_t object_id);                             // 15
-  virtual int64_t GetRecordCount(int32_t session) = 0;                                       // 16
+  // The record manager's count (0 before it exists), under the registry's lock.
+  virtual int64_t GetRecordCount(int32_t session);                                           // 16
   virtual int64_t RecordOrdinal(const TABSRecordID& id) = 0;                                 // 17
   virtual TABSRecordID RecordIDOfOrdinal(int64_t ordinal) = 0;                               // 18
   virtual void ReleaseRecordExtras(void* /*memory_record*/) {}                               // 19
@@ -225,6 +226,9 @@ class TABSTableData : public TABSIndexRecordSource {
   void build_indexes_and_commit(int32_t session);
   // Drops every index of the table with its pages.
   void drop_all_indexes(int32_t session);
+  // After the storage of a dropped table is freed: marks it dropped and moves every
+  // cursor still on it to the beginning.
+  void mark_dropped();
   // Sets a valid bitmap bit of the cursor for a record.
   void keep_bitmap(TABSCursor* cursor, const TABSRecordID& id, const void* record);
 
