@@ -12,6 +12,7 @@
 #include "engine/storage/internal_file.h"
 #include "engine/database/disk_table_data.h"
 #include "engine/database/table_locks_file.h"
+#include "engine/database/table_locks_file.h"
 #include "engine/table/btree_page_index.h"
 #include "engine/table/btree_record_index.h"
 #include "engine/table/field_manager.h"
@@ -110,6 +111,7 @@ void TABSDiskDatabaseData::OpenDatabase(const TABSConnectOptions& options) {
 
 void TABSDiskDatabaseData::close_quietly() {
   lock_manager_.reset();
+  kept_locks_files_.clear();
   if (table_list_) table_list_->CloseFile();
   table_list_.reset();
   if (sessions_file_) sessions_file_->CloseFile();
@@ -284,6 +286,17 @@ void TABSDiskDatabaseData::CommitSession(int32_t session, bool flush) {
   if (flush_failure) std::rethrow_exception(flush_failure);
   // Committed, but a record the session still has locked lost its table's edit lock.
   if (!edits_taken) RaiseError(20203);
+}
+
+void TABSDiskDatabaseData::RollbackSession(int32_t session) {
+  std::lock_guard guard(lock_);
+  TABSDatabaseData::RollbackSession(session);
+  if (IsOpened() && multi_user_ && !exclusive_) lock_manager_->ReleaseTransactionLocks(session);
+}
+
+void TABSDiskDatabaseData::KeepLocksFile(std::unique_ptr<TABSTableLocksFile> file) {
+  std::lock_guard guard(lock_);
+  if (file) kept_locks_files_.push_back(std::move(file));
 }
 
 void TABSDiskDatabaseData::Flush() {

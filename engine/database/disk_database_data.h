@@ -102,8 +102,14 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   // the edit lock of a table whose record the session keeps locked.
   void CommitSession(int32_t session) override { CommitSession(session, false); }
   void CommitSession(int32_t session, bool flush);
+  // The rollback, then the session's transaction and write locks are released.
+  void RollbackSession(int32_t session) override;
   void Flush() override;
   TABSPageManager* PageManager() override { return pages_.get(); }
+
+  // Keeps a table's lock-file object that locks still refer to (a transaction lock
+  // outlives the table object that took it) until the file closes.
+  void KeepLocksFile(std::unique_ptr<TABSTableLocksFile> file);
 
   // The catalog. Creating a table, under the tables lock: every definition gets a new
   // ObjectID, the constraints their table name, resolved references and generated names;
@@ -121,6 +127,9 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   TABSLockAttempts OpenLockAttempts = kOpenLockAttempts;
   // Attempts at a table's read lock around an operation in a multi-user file.
   TABSLockAttempts ReadLockAttempts = kReadLockAttempts;
+  // Attempts at a table's write or transaction lock when a change is made in a
+  // multi-user file (2250, 40 ms apart, as reads).
+  TABSLockAttempts WriteLockAttempts = kReadLockAttempts;
 
   TABSDiskPageManager& DiskPageManager() { return *pages_; }
   TABSSystemDirectory& SystemDirectory() { return *directory_; }
@@ -139,6 +148,7 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   std::unique_ptr<TABSActiveSessionsFile> sessions_file_;
   std::unique_ptr<TABSTableList> table_list_;
   std::unique_ptr<TABSDatabaseTableLockManager> lock_manager_;
+  std::vector<std::unique_ptr<TABSTableLocksFile>> kept_locks_files_;
   bool read_only_ = false;
   bool needs_repair_ = false;
   bool multi_user_ = true;

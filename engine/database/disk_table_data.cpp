@@ -413,6 +413,8 @@ void TABSDiskRecordManager::RebuildPageIndex(int32_t session, const std::string&
       continue;  // not readable as a record page
     }
     if (count == 0) continue;
+    // A page the maps call free would be handed out again over the records it keeps.
+    pages_->MarkPageUsed(page_no);
     page_index_->Add(session, page_no, count);
     RecordCount += count;
   }
@@ -430,6 +432,18 @@ TABSDiskTableData::TABSDiskTableData(TABSDiskDatabaseData* database, std::string
 TABSDiskTableData::~TABSDiskTableData() {
   // Index objects go before the temporary pages they read.
   index_manager_.reset();
+  // A transaction lock outlives the table object: the lock file stays with the database.
+  keep_locks_file();
+}
+
+void TABSDiskTableData::keep_locks_file() {
+  if (!locks_file_) return;
+  try {
+    if (disk_ && disk_->IsOpened() && disk_->LockManager().AnyLockOn(*locks_file_))
+      disk_->KeepLocksFile(std::move(locks_file_));
+  } catch (...) {
+  }
+  locks_file_.reset();
 }
 
 TABSPageManager* TABSDiskTableData::TemporaryPages() {
@@ -651,7 +665,7 @@ void TABSDiskTableData::RemoveCursor(TABSCursor* cursor) {
     } catch (const VODIDivodavir&) {
     }
   }
-  if (cursors_.empty() && cursor_locks_.empty()) locks_file_.reset();
+  if (cursors_.empty() && cursor_locks_.empty()) keep_locks_file();
 }
 
 void TABSDiskTableData::CreateTable(TABSCursor* cursor, const TABSFieldDefs& fields, const TABSIndexDefs& indexes,
@@ -757,7 +771,13 @@ void TABSDiskTableData::CommitChanges(int32_t session, bool in_transaction) {
     write_header(session);
     if (structure_changed_) write_metadata(session);
   }
-  TABSTableData::CommitChanges(session, in_transaction);
+  if (in_transaction) return;
+  // In a multi-user file the registry commits: the write locks of the tables the session
+  // changed in a transaction, then the pages, then the locks go.
+  if (disk_->MultiUser() && session != kSystemSession)
+    disk_->CommitSession(session, false);
+  else
+    TABSTableData::CommitChanges(session, in_transaction);
 }
 
 void TABSDiskTableData::RollbackChanges(int32_t session, bool in_transaction) {
@@ -825,7 +845,7 @@ void TABSDiskTableData::DropTable(TABSCursor* cursor, bool forced) {
     }
   }
   cursor_locks_.clear();
-  locks_file_.reset();
+  keep_locks_file();
   try {
     // Catalog changes belong to the database's own session.
     disk_->DropTable(kSystemSession, table_name_);
@@ -851,6 +871,36 @@ void TABSDiskTableData::RenameTable(TABSCursor* cursor, const std::string& new_n
 }
 
 // ---- multi-user wrapper ----
+
+TABSDiskTableData::WriteLock::WriteLock(TABSDiskTableData& table, int32_t session, bool in_transaction,
+                                        int32_t refused_code)
+    : table_(table), session_(session) {
+  TABSDiskTableData& t = table;
+  if (!t.Opened() || !t.disk_->MultiUser() || t.locks_page_ < 0 || session == kSystemSession) return;
+  if (!t.locks_file_) {
+    t.locks_file_ = std::make_unique<TABSTableLocksFile>(t.disk_->DiskPageManager());
+    t.locks_file_->OpenFile(t.locks_page_);
+  }
+  TABSDatabaseTableLockManager& locks = t.disk_->LockManager();
+  // A transaction holds its lock until it commits or rolls back; a change outside one
+  // holds the write lock for the change and its commit.
+  type_ = in_transaction ? ltTransaction : ltWrite;
+  if (locks.HoldsLock(session, type_, *t.locks_file_)) return;
+  if (!locks.LockTable(session, type_, *t.locks_file_, t.disk_->WriteLockAttempts)) RaiseError(refused_code);
+  taken_ = !in_transaction;
+}
+
+TABSDiskTableData::WriteLock::~WriteLock() {
+  // The commit releases the write lock itself; a change that failed before it did not.
+  if (!taken_ || !table_.locks_file_) return;
+  try {
+    TABSDatabaseTableLockManager& locks = table_.disk_->LockManager();
+    if (locks.HoldsLock(session_, type_, *table_.locks_file_))
+      locks.UnlockTable(session_, type_, *table_.locks_file_, true);
+  } catch (const VODIDivodavir&) {
+    // Left listed with the session; disconnecting reports it.
+  }
+}
 
 TABSDiskTableData::Access::Access(TABSDiskTableData& table, int32_t session) : table_(table), session_(session) {
   if (table.access_depth_ > 0 || !table.Opened() || !table.disk_->MultiUser() || table.locks_page_ < 0) {
@@ -937,6 +987,7 @@ bool TABSDiskTableData::InsertRecord(TABSCursor* cursor) {
   std::lock_guard guard(database_->Lock());
   Access access(*this, session_of(cursor));
   access.Require(20217);
+  WriteLock write(*this, session_of(cursor), cursor->Session->InTransaction, 20217);
   return TABSTableData::InsertRecord(cursor);
 }
 
@@ -944,6 +995,7 @@ bool TABSDiskTableData::UpdateRecord(TABSCursor* cursor) {
   std::lock_guard guard(database_->Lock());
   Access access(*this, session_of(cursor));
   access.Require(20218);
+  WriteLock write(*this, session_of(cursor), cursor->Session->InTransaction, 20218);
   return TABSTableData::UpdateRecord(cursor);
 }
 
@@ -951,6 +1003,7 @@ bool TABSDiskTableData::DeleteRecord(TABSCursor* cursor) {
   std::lock_guard guard(database_->Lock());
   Access access(*this, session_of(cursor));
   access.Require(20219);
+  WriteLock write(*this, session_of(cursor), cursor->Session->InTransaction, 20219);
   return TABSTableData::DeleteRecord(cursor);
 }
 
@@ -958,6 +1011,7 @@ void TABSDiskTableData::EmptyTable(TABSCursor* cursor) {
   std::lock_guard guard(database_->Lock());
   Access access(*this, session_of(cursor));
   access.Require(20220);
+  WriteLock write(*this, session_of(cursor), cursor->Session->InTransaction, 20220);
   TABSTableData::EmptyTable(cursor);
 }
 

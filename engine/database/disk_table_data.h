@@ -7,10 +7,15 @@
 // slots: a presence bitmap of ceil(n / 8) bytes, then n stored records. A record's
 // identifier is (page number, slot) for its whole life.
 //
-// Seams left for later work: BLOB fields of file tables (FreeBlob and the BLOB store's
-// metadata section, carried unchanged); in multi-user files, the edit and transaction
-// locks of changes and the write locks of the registry's CommitSession (a change made
-// outside a transaction is committed here straight through the page manager).
+// In a multi-user file every change (insert, update, delete, empty) takes the table's
+// write lock (type 4) outside a transaction, or its transaction lock (type 3) inside one,
+// which the transaction keeps until the registry's CommitSession or RollbackSession
+// releases it. A change outside a transaction is committed through CommitSession too.
+// The cursor layer holds the database lock around a change, so the lock is waited for
+// with that lock held: another session of the same process cannot let go meanwhile.
+//
+// Seam left for later work: BLOB fields of file tables (FreeBlob and the BLOB store's
+// metadata section, carried unchanged).
 #pragma once
 
 #include <cstdint>
@@ -262,6 +267,24 @@ class TABSDiskTableData : public TABSTableData {
     bool granted_ = true;
   };
   int32_t access_depth_ = 0;
+
+  // The lock of one change in a multi-user file (see the top of this file); raises
+  // "Table is locked" with `refused_code` when it cannot be had. Elsewhere it does nothing.
+  class WriteLock {
+   public:
+    WriteLock(TABSDiskTableData& table, int32_t session, bool in_transaction, int32_t refused_code);
+    ~WriteLock();
+    WriteLock(const WriteLock&) = delete;
+    WriteLock& operator=(const WriteLock&) = delete;
+
+   private:
+    TABSDiskTableData& table_;
+    int32_t session_;
+    int32_t type_ = -1;
+    bool taken_ = false;
+  };
+  // Hands the lock file to the database while locks still refer to it.
+  void keep_locks_file();
 
   struct CursorLock {
     TABSCursor* cursor;

@@ -343,4 +343,31 @@ bool TABSDatabaseTableLockManager::UnlockTablesAfterCommit(int32_t session) {
   return edits_taken;
 }
 
+void TABSDatabaseTableLockManager::ReleaseTransactionLocks(int32_t session) {
+  if (exclusive_) return;
+  std::vector<std::pair<int32_t, TABSTableLocksFile*>> release;
+  {
+    std::lock_guard guard(mutex_);
+    for (const TABSTableLock& l : list(session).Locks())
+      if (l.LockType == ltTransaction || l.LockType == ltWrite) release.emplace_back(l.LockType, l.File);
+  }
+  std::exception_ptr failure;
+  for (auto& [type, file] : release) {
+    try {
+      UnlockTable(session, type, *file, true);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+bool TABSDatabaseTableLockManager::AnyLockOn(const TABSTableLocksFile& file) {
+  std::lock_guard guard(mutex_);
+  for (auto& [session, l] : lists_)
+    for (const TABSTableLock& lock : l.Locks())
+      if (lock.File == &file) return true;
+  return false;
+}
+
 }  // namespace dadoveri

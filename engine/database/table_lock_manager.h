@@ -122,6 +122,11 @@ class TABSDatabaseTableLockManager {
   // whose byte could not be unlocked stays listed). Answers false when an edit lock
   // could not be had.
   bool UnlockTablesAfterCommit(int32_t session);
+  // After a rollback: the session's type-3 and type-4 locks go, all of them (the first
+  // failure is raised after the others were released).
+  void ReleaseTransactionLocks(int32_t session);
+  // Whether any session's lock refers to this lock-file object.
+  bool AnyLockOn(const TABSTableLocksFile& file);
 
   std::recursive_mutex& Mutex() { return mutex_; }
 

@@ -495,4 +495,6 @@ bool TABSDiskPageManager::IsPageRegionLocked(int32_t page_no, int32_t offset, in
   return file_.IsRegionLocked(count, PageOffset(page_no) + offset);
 }
 
+void TABSDiskPageManager::MarkPageUsed(int32_t page_no) { free_space_->MarkPageUsed(page_no); }
+
 }  // namespace dadoveri

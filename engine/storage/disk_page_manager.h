@@ -66,6 +66,8 @@ class TABSDiskPageManager : public TABSPageManager {
   TABSPageHandle GetPage(int32_t session, int32_t page_no, bool validate = false,
                          uint16_t expected_type = kAnyPageType) override;
   void CommitPages(int32_t session) override;
+  // Through the free-space manager.
+  void MarkPageUsed(int32_t page_no) override;
 
   // Write barriers of commits, growth and shrinking; on by default. Off is unsafe on
   // power loss (see above).

@@ -361,6 +361,30 @@ void TABSDatabaseFreeSpaceManager::ReleasePage(int32_t page_no) {
   write_back.finish_and_unlock();
 }
 
+bool TABSDatabaseFreeSpaceManager::MarkPageUsed(int32_t page_no) {
+  if (!pages_.LockHeader()) RaiseError(20231);
+  HeaderWriteBack write_back(pages_, highest_used_, total_);
+  bool marked = false;
+  try {
+    reload();
+    write_back.loaded();
+    if (page_no < 0 || page_no >= total_) RaiseError(30430, page_no, total_);
+    if (!geometry_.IsMapPage(page_no) && !marked_used(page_no)) {
+      mark(page_no, true, true, true);
+      highest_used_ = std::max(highest_used_, page_no);
+      marked = true;
+    }
+  } catch (...) {
+    try {
+      write_back.finish_and_unlock();
+    } catch (...) {
+    }
+    throw;
+  }
+  write_back.finish_and_unlock();
+  return marked;
+}
+
 bool TABSDatabaseFreeSpaceManager::IsPageUsed(int32_t page_no) {
   if (!pages_.LockHeader()) RaiseError(20231);
   bool used = false;

@@ -42,6 +42,9 @@ class TABSDatabaseFreeSpaceManager {
   void ReleasePage(int32_t page_no);
   bool IsMapPage(int32_t page_no) const { return geometry_.IsMapPage(page_no); }
   bool IsPageUsed(int32_t page_no);
+  // Marks a page in use that the maps call free (a repair keeps a page it found in the
+  // file); a page already in use is left as it is. Answers whether the maps changed.
+  bool MarkPageUsed(int32_t page_no);
   const TABSMapGeometry& Geometry() const { return geometry_; }
 
   // Set by the connection layer while it repairs the database.

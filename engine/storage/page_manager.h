@@ -85,6 +85,11 @@ class TABSPageManager {
   // Handles of the session that are alive.
   int32_t HeldPageCount(int32_t session) const;
 
+  // Marks a page in use in the variant's free-space bookkeeping when it is not (a repair
+  // keeps a page it found); not a slot of the table above. Variants without such
+  // bookkeeping have nothing to do.
+  virtual void MarkPageUsed(int32_t page_no) { (void)page_no; }
+
  protected:
   using SessionPages = TABSSessionPages;
 

@@ -86,6 +86,9 @@ class Inspector {
 
   bool IsMapPage(int32_t page_no) const { return geometry_->IsMapPage(page_no); }
 
+  // Whether tables are walked in full (check) or only counted (info).
+  bool FullCheck = false;
+
   // Reads a page the way the engine reads it for use, decrypting it and testing its
   // checksum; answers the code and text of the engine's error, code 0 when it is sound.
   std::pair<int32_t, std::string> ReadChecked(int32_t page_no) {
@@ -212,29 +215,12 @@ void check_metadata(Inspector& in, const std::string& table, const TABSTableMeta
   }
   for (int32_t i = 0; i < m.Indexes.Count(); ++i) {
     const TABSIndexDef* index = m.Indexes.Item(i);
-    bool fields_found = true;
     for (const TABSIndexColumn& c : index->Columns) {
       if (fields.Find(c.FieldName) != nullptr) continue;
-      fields_found = false;
       in.Problem(format("table '%s': index '%s' names a missing field '%s'", table.c_str(), index->Name.c_str(),
                         c.FieldName.c_str()));
     }
-    if (index->RootPageNo == -1) continue;  // no tree built yet
-    if (index->RootPageNo < 0 || index->RootPageNo >= in.Total()) {
-      in.Problem(format("table '%s': index '%s' has its root outside the file (page %d)", table.c_str(),
-                        index->Name.c_str(), index->RootPageNo));
-      continue;
-    }
-    if (!fields_found) continue;
-    // The tree, page by page, through the engine's own index: every page's layout, the
-    // chains of every level and the order of the keys.
-    try {
-      TABSBTreeRecordIndex tree(&in.Pages(), &fields, nullptr);
-      tree.Open(*index);
-      tree.CheckIntegrity(kSystemSession);
-    } catch (const VODIDivodavir& e) {
-      in.Problem(format("table '%s': index '%s' is damaged: %s", table.c_str(), index->Name.c_str(), e.what()));
-    }
+    // Its root and tree are walked with the table's storage (CheckTableStorage).
   }
   TABSConstraintDefs copy;
   try {
@@ -243,6 +229,22 @@ void check_metadata(Inspector& in, const std::string& table, const TABSTableMeta
   } catch (const VODIDivodavir& e) {
     in.Problem(format("table '%s': a constraint does not resolve: %s", table.c_str(), e.what()));
   }
+}
+
+// The table's record pages, RecordPageIndex and indexes, through the engine's walk; its
+// problems join the file's, and the pages it reached are claimed like any chain's.
+void walk_storage(Inspector& in, TableInfo& t) {
+  try {
+    t.Storage = CheckTableStorage(in.Pages(), kSystemSession, t.Entry, *t.Metadata, !in.FullCheck);
+    t.HasStorage = true;
+  } catch (const VODIDivodavir& e) {
+    in.Problem(format("the storage of table '%s' cannot be walked: %s", t.Entry.TableName.c_str(), e.what()));
+    return;
+  }
+  for (std::string& p : t.Storage.Problems) in.Problem(std::move(p));
+  t.Storage.Problems.clear();
+  in.Claim("the storage of table '" + t.Entry.TableName + "'",
+           std::vector<int32_t>(t.Storage.PagesReached.begin(), t.Storage.PagesReached.end()), true);
 }
 
 // Reads one table's files: its metadata (decoded by the engine), its most-updated file and
@@ -259,6 +261,7 @@ TableInfo read_table(Inspector& in, const TABSTableListEntry& entry, int32_t max
       ReadTableMetadataFile(in.Pages(), kSystemSession, entry.MetadataStartPageNo, *m);
       check_metadata(in, name, *m);
       t.Metadata = std::move(m);
+      walk_storage(in, t);
     } catch (const VODIDivodavir& e) {
       t.MetadataError = e.what();
       in.Problem(format("the metadata of table '%s' cannot be read: %s", name.c_str(), e.what()));
@@ -366,6 +369,7 @@ DatabaseInfo ReadDatabaseInfo(const std::string& file_name, const TABSPassword& 
 
 std::vector<std::string> CheckDatabase(const std::string& file_name, const TABSPassword& password) {
   Inspector in(file_name, password);
+  in.FullCheck = true;
   TABSDiskPageManager& pages = in.Pages();
   const TABSMainHeader& h = pages.MainHeader();
   if (in.NeedsRepair()) {
@@ -422,6 +426,16 @@ std::vector<std::string> CheckDatabase(const std::string& file_name, const TABSP
   const Catalog catalog = read_catalog(in);
   std::set<int32_t> table_ids;
   for (const TableInfo& t : catalog.Tables) table_ids.insert(t.Entry.ObjectID);
+  // Unreached record and index pages are told only when every table could be walked (a
+  // table whose walk failed leaves its pages unreached) and no BLOB store is in the file
+  // (its pages are index pages too and are not walked yet).
+  bool all_tables_walked = true;
+  bool blob_fields = false;
+  for (const TableInfo& t : catalog.Tables) {
+    if (!t.HasStorage) all_tables_walked = false;
+    for (int32_t i = 0; t.Metadata && i < t.Metadata->Fields.Count(); ++i)
+      if (IsBlobBaseType(t.Metadata->Fields.Item(i)->BaseType)) blob_fields = true;
+  }
 
   // Every page in use: its signature, type, checksum and owner.
   const auto& owners = in.Owners();
@@ -452,6 +466,8 @@ std::vector<std::string> CheckDatabase(const std::string& file_name, const TABSP
     }
     if (type == ptTableRecord && !table_ids.count(page_header::OwnerObjectID(header)))
       in.Problem(format("record page %d belongs to no table (owner %d)", n, page_header::OwnerObjectID(header)));
+    else if (all_tables_walked && (type == ptTableRecord || (type == ptTableIndex && !blob_fields)))
+      in.Problem(format("page %d (%s) is marked in use but no table reaches it", n, Inspector::type_name(type).c_str()));
     const auto [code, text] = in.ReadChecked(n);
     if (code == 30446)
       in.Problem(

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/database/table_storage_check.h"
 #include "engine/storage/encryption.h"
 #include "engine/database/table_list.h"
 #include "engine/table/table_metadata.h"
@@ -17,6 +18,9 @@ struct TableInfo {
   TABSTableListEntry Entry;
   std::unique_ptr<TABSTableMetadata> Metadata;  // null when it could not be read
   std::string MetadataError;
+  // Rows and pages of the table's storage (filled when its metadata could be read).
+  bool HasStorage = false;
+  TABSTableStorageReport Storage;
 };
 
 struct DatabaseInfo {

@@ -17,6 +17,9 @@
 #include "engine/base/engine_error.h"
 #include "engine/database/disk_database_data.h"
 #include "engine/database/table_locks_file.h"
+#include "engine/table/cursor.h"
+#include "engine/table/session.h"
+#include "engine/table/table_data.h"
 #include "engine/table/table_metadata.h"
 #include "tests/engine/test_support.h"
 
@@ -577,6 +580,132 @@ TEST_F(LockFixture, KilledProcessLeavesItsLocksReleased) {
   EXPECT_TRUE(db.LockManager().LockTable(s, ltExclusive, *file, kOnce));
   EXPECT_FALSE(db.LockManager().IsRecordLocked(s, *file, 4, 4));
   db.LockManager().UnlockTable(s, ltExclusive, *file);
+  db.Disconnect(s);
+}
+
+// A connection with a cursor on "T" for the change-lock tests.
+struct Writer {
+  Writer(TABSDiskDatabaseData& db) : db(db), session(db.Connect({})), cursor(&session, "T") { cursor.Open(db); }
+  ~Writer() {
+    cursor.Close();
+    db.Disconnect(session.SessionID);
+  }
+  int32_t Insert(int32_t a) {
+    cursor.NewRecord();
+    TABSVariant v;
+    v.SetAsInteger(a);
+    cursor.TableData()->FieldManager().Layout().SetFieldValue(0, v, cursor.CurrentRecord);
+    return cursor.PostInsert();
+  }
+  int32_t s() const { return session.SessionID; }
+  TABSDiskDatabaseData& db;
+  TABSBaseSession session;
+  TABSCursor cursor;
+};
+
+TEST_F(LockFixture, AChangeOutsideATransactionTakesAndReleasesTheWriteLock) {
+  TABSDiskDatabaseData db(name_);
+  db.WriteLockAttempts = kOnce;
+  Writer a(db), b(db);
+  auto file = LockFile(db);
+  TABSDatabaseTableLockManager& m = db.LockManager();
+  ASSERT_EQ(a.Insert(1), roOK);
+  EXPECT_FALSE(m.HoldsLock(a.s(), ltWrite, *file)) << "the commit let the write lock go";
+  // Another session's pending transaction keeps every post out (types 3 and 4 clash).
+  ASSERT_TRUE(m.LockTable(b.s(), ltTransaction, *file, kOnce));
+  EXPECT_EQ(CodeOf([&] { a.Insert(2); }), 20217);
+  EXPECT_FALSE(m.HoldsLock(a.s(), ltWrite, *file));
+  m.UnlockTable(b.s(), ltTransaction, *file);
+  // So does a read of another process in progress.
+  int held[2], done[2];
+  ASSERT_EQ(pipe(held), 0);
+  ASSERT_EQ(pipe(done), 0);
+  int refused = 0;
+  const int status = RunChild(
+      [&](TABSDiskDatabaseData& other) {
+        const int32_t s = other.Connect({});
+        auto f = LockFile(other);
+        const char c = other.LockManager().LockTable(s, ltRead, *f, kOnce) ? '1' : '0';
+        if (write(held[1], &c, 1) != 1 || c != '1') return 1;
+        char go = 0;
+        if (read(done[0], &go, 1) != 1) return 2;
+        other.LockManager().UnlockTable(s, ltRead, *f);
+        f->CloseFile();
+        other.Disconnect(s);
+        return 0;
+      },
+      [&] {
+        char c = 0;
+        if (read(held[0], &c, 1) == 1 && c == '1') refused = CodeOf([&] { a.Insert(3); });
+        const char go = 'g';
+        (void)!write(done[1], &go, 1);
+      });
+  for (int fd : {held[0], held[1], done[0], done[1]}) close(fd);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(refused, 20217);
+  ASSERT_EQ(a.Insert(4), roOK);
+  EXPECT_EQ(a.cursor.TableData()->GetRecordCount(a.s()), 2);
+  for (const int32_t s : {a.s(), b.s()})
+    for (const int32_t type : {ltRead, ltTransaction, ltWrite}) EXPECT_FALSE(m.HoldsLock(s, type, *file)) << s << type;
+}
+
+TEST_F(LockFixture, ATransactionKeepsItsLockUntilCommitOrRollback) {
+  TABSDiskDatabaseData db(name_);
+  db.WriteLockAttempts = kOnce;
+  const int32_t keeper = db.Connect({});
+  auto file = LockFile(db);
+  TABSDatabaseTableLockManager& m = db.LockManager();
+  for (const bool commit : {true, false}) {
+    SCOPED_TRACE(commit ? "commit" : "rollback");
+    Writer a(db), b(db);
+    a.session.InTransaction = true;
+    ASSERT_EQ(a.Insert(10), roOK);
+    ASSERT_EQ(a.Insert(11), roOK);
+    EXPECT_EQ(m.LockCount(a.s(), ltTransaction, *file), 1);
+    EXPECT_FALSE(m.HoldsLock(a.s(), ltWrite, *file));
+    // Another session's post waits for the transaction.
+    EXPECT_EQ(CodeOf([&] { b.Insert(20); }), 20217);
+    b.session.InTransaction = true;
+    EXPECT_EQ(CodeOf([&] { b.Insert(21); }), 20217);
+    b.session.InTransaction = false;
+    a.session.InTransaction = false;
+    if (commit)
+      db.CommitSession(a.s());
+    else
+      db.RollbackSession(a.s());
+    EXPECT_FALSE(m.HoldsLock(a.s(), ltTransaction, *file));
+    EXPECT_FALSE(m.HoldsLock(a.s(), ltWrite, *file));
+    ASSERT_EQ(b.Insert(22), roOK);
+    for (const int32_t s : {a.s(), b.s()})
+      for (const int32_t type : {ltRead, ltTransaction, ltWrite}) EXPECT_FALSE(m.HoldsLock(s, type, *file));
+  }
+  {
+    Writer c(db);
+    EXPECT_EQ(c.cursor.TableData()->GetRecordCount(c.s()), 4) << "two committed, two posts alone";
+  }
+  file->CloseFile();
+  file.reset();
+  m.CheckNoLocks();
+  db.Disconnect(keeper);
+}
+
+TEST_F(LockFixture, ATransactionLockOutlivesTheCursorThatTookIt) {
+  TABSDiskDatabaseData db(name_);
+  const int32_t s = db.Connect({});
+  TABSBaseSession session(s);
+  {
+    TABSCursor cursor(&session, "T");
+    cursor.Open(db);
+    session.InTransaction = true;
+    cursor.NewRecord();
+    ASSERT_EQ(cursor.PostInsert(), roOK);
+    cursor.Close();
+    // The table object goes with its last cursor; the lock stays with the session.
+    db.CloseTableData(db.FindTableData("T"));
+  }
+  session.InTransaction = false;
+  db.CommitSession(s);
+  db.LockManager().CheckNoLocks();
   db.Disconnect(s);
 }
 

@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "engine/database/disk_database_data.h"
+#include "engine/base/little_endian.h"
 #include "engine/storage/encryption.h"
+#include "engine/table/btree_page_index.h"
 #include "engine/table/table_metadata.h"
 #include "tests/engine/test_support.h"
+#include "tools/dadoveri/table_transfer.h"
 
 namespace dadoveri {
 namespace {
@@ -34,13 +37,15 @@ std::string quote(const std::string& s) {
 
 class ToolTest : public ::testing::Test {
  protected:
-  Result Run(const std::vector<std::string>& args) {
+  // `input`: a file to give the tool as its standard input.
+  Result Run(const std::vector<std::string>& args, const std::string& input = "") {
     // A sanitizer finding must not pass for the tool's own exit status 1.
     std::string command = "ASAN_OPTIONS=exitcode=86 UBSAN_OPTIONS=halt_on_error=1:exitcode=87 " +
                           quote(DADOVERI_TOOL_PATH);
     for (const auto& a : args) command += " " + quote(a);
     const std::string out = folder_.File("stdout"), err = folder_.File("stderr");
     command += " >" + quote(out) + " 2>" + quote(err);
+    if (!input.empty()) command += " <" + quote(input);
     const int raw = std::system(command.c_str());
     Result r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -269,6 +274,162 @@ TEST_F(ToolTest, BadArgumentsGiveUsageAndStatusTwo) {
     EXPECT_NE(r.out.find("Usage: dadoveri"), std::string::npos);
   }
   EXPECT_FALSE(std::filesystem::exists(f));
+}
+
+std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+
+constexpr const char* kColumns =
+    "Id INTEGER, Word STRING(12), Wide WIDESTRING(20), Value FLOAT, Day DATE, Flag BOOLEAN, At DATETIME";
+
+TEST_F(ToolTest, ImportAndExportRoundTripEveryFieldForm) {
+  const std::string file = File("words.dat");
+  ASSERT_EQ(Run({"create", file, "--page-size", "1024"}).status, 0);
+  // Escapes, text of both kinds, NULLs (empty fields), extreme and fractional numbers.
+  const std::string rows =
+      "1\ttab\\there\t\u0641\u0627\u0631\u0633\u06CC\t0.1\t2024-02-29\ttrue\t2024-02-29 23:59:59.123\n"
+      "2\tline\\nbreak\tback\\\\slash\t-1.5e+300\t0001-01-01\tfalse\t1999-12-31 00:00:00\n"
+      "3\t\t\t\t\t\t\n"
+      "-2147483648\tcaf\u00E9\t\U0001F600x\t12\t9999-12-31\ttrue\t2000-01-01 12:00:00\n";
+  const std::string in = File("rows.tsv");
+  WriteWholeFile(in, Bytes(rows));
+  Result r = Run({"import", file, "Words", "--columns", kColumns, "--primary-key", "Id", "--index", "Word"}, in);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("4 rows imported into new table 'Words'"), std::string::npos) << r.out;
+  r = Run({"export", file, "Words"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, rows);
+
+  // Into the existing table, with the fields in the text's order named.
+  WriteWholeFile(in, Bytes("hello\t7\n"));
+  r = Run({"import", file, "Words", "--columns", "Word STRING(12), Id INTEGER"}, in);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("1 rows imported into existing table 'Words'"), std::string::npos) << r.out;
+  r = Run({"export", file, "Words"});
+  EXPECT_EQ(r.out, rows + "7\thello\t\t\t\t\t\n");
+
+  r = Run({"info", file, "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"rows\": 5, \"record_pages\": 1, \"blob_pages\": 0, \"index_pages\": 2"), std::string::npos)
+      << r.out;
+  r = Run({"check", file});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+}
+
+TEST_F(ToolTest, ABadRowStopsTheImportWithItsLineNumber) {
+  const std::string file = File("bad.dat");
+  ASSERT_EQ(Run({"create", file}).status, 0);
+  const std::string good = "1\tone\tx\t1\t2020-01-01\ttrue\t2020-01-01 00:00:00\n";
+  struct Case {
+    const char* row;
+    const char* message;
+  } cases[] = {
+      {"2\ttwo\tx\t1\t2020-01-01\ttrue\n", "line 2: the row has 6 fields, 7 are expected"},
+      {"x2\ttwo\tx\t1\t2020-01-01\ttrue\t\n", "line 2: field 'Id': 'x2' is not a whole number"},
+      {"2147483648\ttwo\tx\t1\t2020-01-01\ttrue\t\n", "line 2: field 'Id': 2147483648 is out of the type's range"},
+      {"2\tthirteen char\tx\t1\t2020-01-01\ttrue\t\n", "line 2: field 'Word': the text has 13 characters"},
+      {"2\ttwo\tx\t1\t2020-02-30\ttrue\t\n", "line 2: field 'Day': '2020-02-30' is not a date"},
+      {"2\ttwo\tx\tnan\t2020-01-01\ttrue\t\n", "line 2: field 'Value': 'nan' is not a number"},
+      {"2\ttwo\tx\t1\t2020-01-01\tyes\t\n", "line 2: field 'Flag': 'yes' is not true or false"},
+      {"2\ttwo\\q\tx\t1\t2020-01-01\ttrue\t\n", "line 2: unknown escape \\q"},
+      {"2\t\xFF\tx\t1\t2020-01-01\ttrue\t\n", "line 2: field 'Word': the text is not valid UTF-8"},
+      {"2\t\u0641\tx\t1\t2020-01-01\ttrue\t\n", "line 2: field 'Word': the text has a character that code page"},
+      {"1\ttwo\tx\t1\t2020-01-01\ttrue\t\n", "line 2: the row is refused"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.row);
+    std::remove(file.c_str());
+    ASSERT_EQ(Run({"create", file}).status, 0);
+    const std::string in = File("rows.tsv");
+    WriteWholeFile(in, Bytes(good + c.row + good));
+    const Result r = Run({"import", file, "T", "--columns", kColumns, "--primary-key", "Id"}, in);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    // The batch the bad row belongs to is not kept; the table the import made is.
+    const Result out = Run({"export", file, "T"});
+    EXPECT_EQ(out.status, 0) << out.err;
+    EXPECT_EQ(out.out, "");
+  }
+  const std::vector<std::vector<std::string>> usage_errors = {
+      {"import", file},
+      {"export", file},
+      {"import", file, "T", "--compression", "LZMA"},
+      {"import", file, "T", "--compression", "ZLIB:10"},
+      {"export", file, "T", "--columns", "A INTEGER"},
+  };
+  for (const auto& args : usage_errors) {
+    const Result r = Run(args);
+    EXPECT_EQ(r.status, 2) << args.size();
+    EXPECT_NE(r.err.find("Usage: dadoveri"), std::string::npos) << r.err;
+  }
+  struct Refusal {
+    std::vector<std::string> args;
+    const char* message;
+  } refusals[] = {
+      {{"import", file, "New"}, "give --columns to create it"},
+      {{"import", file, "New", "--columns", "A STRING"}, "needs a size"},
+      {{"import", file, "New", "--columns", "A INTEGER(4)"}, "takes no size"},
+      {{"import", file, "New", "--columns", "A NUMBERISH"}, "unknown type 'NUMBERISH'"},
+      {{"import", file, "New", "--columns", "A INTEGER, a FLOAT"}, "named twice"},
+      {{"import", file, "New", "--columns", "A INTEGER", "--index", "B"}, "'B' is not one of the columns"},
+      {{"export", file, "Missing"}, "table 'Missing' does not exist"},
+  };
+  const std::string empty = File("empty.tsv");
+  WriteWholeFile(empty, {});
+  for (const Refusal& c : refusals) {
+    const Result r = Run(c.args, empty);
+    EXPECT_EQ(r.status, 1) << c.message;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(ToolTest, CheckFindsDamagedRecordAndIndexPages) {
+  const std::string file = File("pages.dat");
+  const std::string in = File("rows.tsv");
+  std::string rows;
+  for (int i = 1; i <= 60; ++i) rows += std::to_string(i) + "\tword" + std::to_string(i) + "\n";
+  WriteWholeFile(in, Bytes(rows));
+  struct Case {
+    const char* what;
+    // The page to damage (from the table's metadata) and the data byte and mask to flip.
+    std::function<int32_t(const TABSTableMetadata&)> page;
+    size_t data_offset;
+    uint8_t mask;
+    const char* expected;
+  } cases[] = {
+      {"a record's presence bit", [](const TABSTableMetadata& m) {
+         return LoadLE<int32_t>(reinterpret_cast<const uint8_t*>(m.StorageSections.data()));
+       }, 0, 0x01, "the RecordPageIndex"},
+      {"the entry count of an index page", [](const TABSTableMetadata& m) { return m.Indexes.Find("IX_Word")->RootPageNo; },
+       14, 0x01, "index 'IX_Word'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::remove(file.c_str());
+    ASSERT_EQ(Run({"create", file}).status, 0);
+    ASSERT_EQ(Run({"import", file, "T", "--columns", "Id INTEGER, Word STRING(10)", "--index", "Word"}, in).status, 0);
+    ASSERT_EQ(Run({"check", file}).status, 0);
+    int32_t page = -1;
+    {
+      TABSDiskDatabaseData db(file);
+      const int32_t s = db.Connect({});
+      TABSTableMetadata m;
+      db.ReadTableMetadata(s, "T", m);
+      page = c.page(m);
+      if (std::string(c.what) == "a record's presence bit") {
+        // The first record page the RecordPageIndex lists.
+        TABSBTreeRecordPageIndex index(db.PageManager(), 1);
+        index.SetRoot(page);
+        page = index.First(kSystemSession);
+      }
+      db.Disconnect(s);
+    }
+    ASSERT_GT(page, 0);
+    Patch(file, PageOffset(page) + 40 + c.data_offset, c.mask);
+    const Result r = Run({"check", file});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("table 'T'"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(c.expected), std::string::npos) << r.out;
+  }
 }
 
 }  // namespace

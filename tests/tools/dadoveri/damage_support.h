@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -17,6 +18,9 @@
 #include "engine/base/engine_error.h"
 #include "engine/database/disk_database_data.h"
 #include "engine/table/btree_record_index.h"
+#include "engine/table/cursor.h"
+#include "engine/table/session.h"
+#include "engine/table/table_data.h"
 #include "engine/table/table_metadata.h"
 #include "tools/dadoveri/database_survey.h"
 
@@ -132,7 +136,8 @@ inline std::vector<uint8_t> SampleRecord(const TABSTableMetadata& m, int32_t i) 
   return record;
 }
 
-// The rows of both sample tables, as BuildSampleDatabase puts them in every index.
+// The rows of both sample tables under made-up record identifiers (BuildSampleDatabase
+// answers the identifiers the engine gave them).
 inline SampleBook SampleRows(int32_t dictionary_rows, int32_t flashcard_rows) {
   TABSTableMetadata dictionary, flashcard;
   SampleTables(dictionary, flashcard);
@@ -148,7 +153,10 @@ inline SampleBook SampleRows(int32_t dictionary_rows, int32_t flashcard_rows) {
   return book;
 }
 
-// Makes the sample database: both tables with their rows in every index, committed.
+// Makes the sample database: both tables with their rows stored through the engine (in
+// record pages and every index), committed. The rows go in without the constraint
+// checks a cursor's post makes (some Word values are NULL on purpose). The book holds
+// each row under the record identifier it was stored with.
 inline SampleBook BuildSampleDatabase(const std::string& file, const TABSPassword& password, uint16_t page_size,
                                       int32_t dictionary_rows, int32_t flashcard_rows) {
   TABSDiskDatabaseData db(file);
@@ -159,19 +167,31 @@ inline SampleBook BuildSampleDatabase(const std::string& file, const TABSPasswor
   TABSConnectOptions options;
   options.Password = password;
   options.Exclusive = true;
-  const int32_t s = db.Connect(options);
-  SampleBook book = SampleRows(dictionary_rows, flashcard_rows);
+  TABSBaseSession session(db.Connect(options));
+  const int32_t s = session.SessionID;
+  SampleBook book;
   TABSTableMetadata dictionary, flashcard;
   SampleTables(dictionary, flashcard);
-  const std::pair<const char*, TABSTableMetadata*> tables[] = {{"Dictionary", &dictionary},
-                                                               {"Flashcard", &flashcard}};
-  for (const auto& [name, m] : tables) {
-    const TABSTableListEntry entry = db.CreateTable(s, name, *m);
-    for (int32_t i = 0; i < m->Indexes.Count(); ++i) {
-      TABSBTreeRecordIndex index(&db.DiskPageManager(), &m->Fields, &book[name]);
-      index.Create(s, true, *m->Indexes.Item(i));
+  const std::tuple<const char*, TABSTableMetadata*, int32_t> tables[] = {{"Dictionary", &dictionary, dictionary_rows},
+                                                                         {"Flashcard", &flashcard, flashcard_rows}};
+  for (const auto& [name, m, rows] : tables) {
+    TABSTableMetadata definitions;
+    definitions.Fields.Assign(m->Fields);
+    definitions.Indexes.Assign(m->Indexes);
+    definitions.Constraints.Assign(m->Constraints);
+    db.CreateTable(s, name, definitions);
+    SampleRecords& records = book[name];
+    records.SetReadSize(m->Fields.MemoryRecordSize());
+    TABSCursor cursor(&session, name);
+    cursor.Open(db);
+    session.InTransaction = true;
+    for (int32_t i = 0; i < rows; ++i) {
+      std::vector<uint8_t> record = SampleRecord(*m, i);
+      std::memcpy(cursor.CurrentRecord, record.data(), record.size());
+      if (!cursor.TableData()->InsertRecord(&cursor)) throw std::runtime_error("sample row not stored");
+      records.Add(cursor.Position, std::move(record));
     }
-    WriteTableMetadataFile(db.DiskPageManager(), s, entry.MetadataStartPageNo, *m);
+    session.InTransaction = false;
     db.CommitSession(s);
   }
   db.Disconnect(s);

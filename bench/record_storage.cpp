@@ -1,0 +1,259 @@
+// Record storage of file tables next to SQLite on a file, in the same run and with the same
+// rows: an INTEGER primary key, a STRING(12), a WIDESTRING(40) (and, with the MEMO switch
+// below, a MEMO of about 200 bytes), inserted in one transaction and then read back in a
+// full scan that reads every field. Both sides flush the file at the commit: the engine
+// with its commit barriers (DurableCommits), SQLite with synchronous=FULL in its default
+// rollback-journal mode. The engine runs plain and with Rijndael_128 page encryption.
+//
+// DADOVERI_BENCH_ROWS sets the row count (default 1 000 000).
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "engine/database/disk_database_data.h"
+#include "engine/table/cursor.h"
+#include "engine/table/session.h"
+#include "engine/table/table_data.h"
+#include "engine/table/table_metadata.h"
+
+// The MEMO column needs BLOB storage of file tables; set to 1 to run the variants with it
+// (both sides get the column).
+#ifndef RECORD_STORAGE_WITH_MEMO
+#define RECORD_STORAGE_WITH_MEMO 0
+#endif
+
+namespace dadoveri {
+namespace {
+
+int64_t row_count() {
+  const char* v = std::getenv("DADOVERI_BENCH_ROWS");
+  return v ? std::max<int64_t>(1, std::atoll(v)) : 1000000;
+}
+
+std::string temp_name(const std::string& stem) {
+  return (std::filesystem::temp_directory_path() / ("dadoveri-bench-" + std::to_string(getpid()) + "-" + stem)).string();
+}
+
+// Row i: the same text on both sides.
+std::string word_of(int64_t i) { return "w" + std::to_string(i * 7919 % 100000000); }
+std::u16string wide_of(int64_t i) {
+  std::u16string s = u"\u0648\u0627\u0698\u0647 ";
+  for (const char c : std::to_string(i)) s.push_back(static_cast<char16_t>(c));
+  s.resize(30, u'\u06CC');
+  return s;
+}
+std::string wide_utf8_of(int64_t i) {
+  std::string s = "\xD9\x88\xD8\xA7\xDA\x98\xD9\x87 " + std::to_string(i);
+  size_t units = 5 + std::to_string(i).size();
+  for (; units < 30; ++units) s += "\xDB\x8C";
+  return s;
+}
+std::string memo_of(int64_t i) {
+  std::string s = "memo " + std::to_string(i) + " ";
+  while (s.size() < 200) s += "lorem ipsum dolor sit amet ";
+  s.resize(200);
+  return s;
+}
+
+TABSPassword password_for(bool encrypted) {
+  return encrypted ? TABSPassword{"41736285", caRijndael_128} : TABSPassword{};
+}
+
+void make_table(TABSDiskDatabaseData& db, int32_t s, bool memo) {
+  TABSTableMetadata m;
+  const char* names[] = {"Id", "Word", "Wide", "Memo"};
+  const TABSColumnType types[] = {ctInteger, ctString, ctWideString, ctMemo};
+  const int32_t sizes[] = {0, 12, 40, 0};
+  for (int i = 0; i < (memo ? 4 : 3); ++i) {
+    TABSFieldDef* f = m.Fields.AddFieldDef();
+    f->Name = names[i];
+    f->SetType(types[i], sizes[i]);
+  }
+  TABSIndexDef* pk = m.Indexes.AddIndexDef();
+  pk->Name = "PK";
+  pk->Primary = pk->Unique = true;
+  TABSIndexDefs::BuildColumns(*pk, {"Id"}, {"ASC"}, {""});
+  m.Constraints.AddConstraint(DeriveConstraintFromIndex(*pk));
+  db.CreateTable(s, "Rows", m);
+}
+
+// Creates the file and inserts the rows in one transaction; the commit flushes.
+void engine_insert(const std::string& file, bool encrypted, bool memo, int64_t rows) {
+  std::filesystem::remove(file);
+  TABSDiskDatabaseData db(file);
+  db.CreateSettings.Password = password_for(encrypted);
+  db.CreateDatabase();
+  TABSConnectOptions options;
+  options.Password = password_for(encrypted);
+  TABSBaseSession session(db.Connect(options));
+  make_table(db, session.SessionID, memo);
+  {
+    TABSCursor cursor(&session, "Rows");
+    cursor.Open(db);
+    const TABSRecordLayout& layout = cursor.TableData()->FieldManager().Layout();
+    session.InTransaction = true;
+    TABSVariant id, word, wide, note;
+    for (int64_t i = 0; i < rows; ++i) {
+      cursor.NewRecord();
+      id.SetAsInteger(static_cast<int32_t>(i));
+      word.SetAsString(word_of(i));
+      wide.SetAsWideString(wide_of(i));
+      layout.SetFieldValue(0, id, cursor.CurrentRecord);
+      layout.SetFieldValue(1, word, cursor.CurrentRecord);
+      layout.SetFieldValue(2, wide, cursor.CurrentRecord);
+      if (memo) {
+        note.SetAsString(memo_of(i));
+        layout.SetFieldValue(3, note, cursor.CurrentRecord);
+      }
+      if (cursor.PostInsert() != roOK) throw std::runtime_error("insert failed");
+    }
+    session.InTransaction = false;
+    db.CommitSession(session.SessionID, true);
+  }
+  db.Disconnect(session.SessionID);
+}
+
+// Reads every field of every row; answers a sum so that nothing is optimised away.
+int64_t engine_scan(const std::string& file, bool encrypted, bool memo) {
+  TABSDiskDatabaseData db(file);
+  TABSConnectOptions options;
+  options.Password = password_for(encrypted);
+  TABSBaseSession session(db.Connect(options));
+  int64_t sum = 0;
+  {
+    TABSCursor cursor(&session, "Rows");
+    cursor.Open(db);
+    const TABSRecordLayout& layout = cursor.TableData()->FieldManager().Layout();
+    TABSVariant v;
+    cursor.GoToBegin();
+    while (cursor.Step(grmNext) == grrFound) {
+      layout.GetFieldValue(0, cursor.CurrentRecord, v, false);
+      sum += v.GetAsInteger();
+      layout.GetFieldValue(1, cursor.CurrentRecord, v, false);
+      sum += static_cast<int64_t>(v.GetAsString().size());
+      layout.GetFieldValue(2, cursor.CurrentRecord, v, false);
+      sum += static_cast<int64_t>(v.GetAsWideString().size());
+      if (memo) {
+        layout.GetFieldValue(3, cursor.CurrentRecord, v, false);
+        sum += static_cast<int64_t>(v.GetAsString().size());
+      }
+    }
+  }
+  db.Disconnect(session.SessionID);
+  return sum;
+}
+
+void check(int rc, sqlite3* db, int expected = SQLITE_OK) {
+  if (rc != expected) throw std::runtime_error(std::string("sqlite: ") + sqlite3_errmsg(db));
+}
+
+void sqlite_insert(const std::string& file, bool memo, int64_t rows) {
+  std::filesystem::remove(file);
+  sqlite3* db = nullptr;
+  check(sqlite3_open(file.c_str(), &db), db);
+  check(sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr), db);
+  check(sqlite3_exec(db,
+                     memo ? "CREATE TABLE Rows(Id INTEGER PRIMARY KEY, Word TEXT, Wide TEXT, Memo TEXT)"
+                          : "CREATE TABLE Rows(Id INTEGER PRIMARY KEY, Word TEXT, Wide TEXT)",
+                     nullptr, nullptr, nullptr),
+        db);
+  check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db);
+  sqlite3_stmt* insert = nullptr;
+  check(sqlite3_prepare_v2(db, memo ? "INSERT INTO Rows VALUES(?, ?, ?, ?)" : "INSERT INTO Rows VALUES(?, ?, ?)", -1,
+                           &insert, nullptr),
+        db);
+  for (int64_t i = 0; i < rows; ++i) {
+    const std::string word = word_of(i), wide = wide_utf8_of(i);
+    sqlite3_bind_int64(insert, 1, i);
+    sqlite3_bind_text(insert, 2, word.data(), static_cast<int>(word.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(insert, 3, wide.data(), static_cast<int>(wide.size()), SQLITE_TRANSIENT);
+    std::string note;
+    if (memo) {
+      note = memo_of(i);
+      sqlite3_bind_text(insert, 4, note.data(), static_cast<int>(note.size()), SQLITE_TRANSIENT);
+    }
+    check(sqlite3_step(insert), db, SQLITE_DONE);
+    sqlite3_reset(insert);
+  }
+  sqlite3_finalize(insert);
+  check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db);
+  sqlite3_close(db);
+}
+
+int64_t sqlite_scan(const std::string& file, bool memo) {
+  sqlite3* db = nullptr;
+  check(sqlite3_open(file.c_str(), &db), db);
+  sqlite3_stmt* select = nullptr;
+  check(sqlite3_prepare_v2(db, "SELECT * FROM Rows", -1, &select, nullptr), db);
+  int64_t sum = 0;
+  while (sqlite3_step(select) == SQLITE_ROW) {
+    sum += sqlite3_column_int64(select, 0);
+    sum += sqlite3_column_bytes(select, 1);
+    sum += sqlite3_column_bytes(select, 2);
+    if (memo) sum += sqlite3_column_bytes(select, 3);
+  }
+  sqlite3_finalize(select);
+  sqlite3_close(db);
+  return sum;
+}
+
+// Arguments: 0 engine plain, 1 engine Rijndael_128, 2 SQLite; with MEMO or without.
+void label(benchmark::State& state, int side, bool memo) {
+  static const char* const names[] = {"dadoveri plain", "dadoveri Rijndael_128", "sqlite synchronous=FULL"};
+  state.SetLabel(std::string(names[side]) + (memo ? ", with MEMO" : ", no MEMO"));
+}
+
+void BM_InsertOneTransaction(benchmark::State& state) {
+  const int side = static_cast<int>(state.range(0));
+  const bool memo = state.range(1) != 0;
+  const int64_t rows = row_count();
+  const std::string file = temp_name("insert-" + std::to_string(side) + ".dat");
+  for (auto _ : state) {
+    if (side == 2)
+      sqlite_insert(file, memo, rows);
+    else
+      engine_insert(file, side == 1, memo, rows);
+  }
+  state.counters["file_MB"] = static_cast<double>(std::filesystem::file_size(file)) / 1e6;
+  std::filesystem::remove(file);
+  label(state, side, memo);
+  state.SetItemsProcessed(state.iterations() * rows);
+}
+
+void BM_FullScan(benchmark::State& state) {
+  const int side = static_cast<int>(state.range(0));
+  const bool memo = state.range(1) != 0;
+  const int64_t rows = row_count();
+  const std::string file = temp_name("scan-" + std::to_string(side) + ".dat");
+  if (side == 2)
+    sqlite_insert(file, memo, rows);
+  else
+    engine_insert(file, side == 1, memo, rows);
+  int64_t sum = 0;
+  for (auto _ : state) {
+    sum = side == 2 ? sqlite_scan(file, memo) : engine_scan(file, side == 1, memo);
+    benchmark::DoNotOptimize(sum);
+  }
+  std::filesystem::remove(file);
+  label(state, side, memo);
+  state.SetItemsProcessed(state.iterations() * rows);
+}
+
+void arguments(benchmark::internal::Benchmark* b) {
+  for (int memo = 0; memo <= RECORD_STORAGE_WITH_MEMO; ++memo)
+    for (int side = 0; side < 3; ++side) b->Args({side, memo});
+}
+
+BENCHMARK(BM_InsertOneTransaction)->Apply(arguments)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FullScan)->Apply(arguments)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace dadoveri
+
+BENCHMARK_MAIN();

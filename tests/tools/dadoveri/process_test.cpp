@@ -1,0 +1,356 @@
+// Processes on one file: a bulk insert killed at random moments keeps every row whose
+// commit ended and none whose commit never began, and the file stays sound; two processes
+// in multi-user mode inserting into one table see each other's committed rows.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/base/engine_error.h"
+#include "engine/database/disk_database_data.h"
+#include "engine/database/disk_table_data.h"
+#include "engine/table/cursor.h"
+#include "engine/table/date_time.h"
+#include "engine/table/session.h"
+#include "engine/table/table_data.h"
+#include "engine/table/table_metadata.h"
+#include "tests/engine/test_support.h"
+#include "tools/dadoveri/database_survey.h"
+
+namespace dadoveri {
+namespace {
+
+using testing::TempFolder;
+
+// The row with identifier `id`: every field follows from it, so a reader can tell a row
+// that is there with its exact values.
+struct Values {
+  int32_t id;
+  std::string word;
+  std::u16string wide;
+  double value;
+  int32_t day;
+};
+
+Values RowOf(int32_t id) {
+  Values v;
+  v.id = id;
+  v.word = "w" + std::to_string(id * 7919 % 100000);
+  v.wide = u"\u0641\u0627" + std::u16string(static_cast<size_t>(id % 9), u'\u06A9');
+  v.value = id * 0.25 - 3;
+  v.day = 730000 + id % 4000;
+  return v;
+}
+
+void CreateTable(const std::string& file, const std::string& name) {
+  TABSDiskDatabaseData db(file);
+  const int32_t s = db.Connect({});
+  TABSTableMetadata m;
+  const char* names[] = {"Id", "Word", "Wide", "Value", "Day"};
+  const TABSColumnType types[] = {ctInteger, ctString, ctWideString, ctFloat, ctDate};
+  const int32_t sizes[] = {0, 12, 20, 0, 0};
+  for (int i = 0; i < 5; ++i) {
+    TABSFieldDef* f = m.Fields.AddFieldDef();
+    f->Name = names[i];
+    f->SetType(types[i], sizes[i]);
+  }
+  TABSIndexDef* pk = m.Indexes.AddIndexDef();
+  pk->Name = "PK";
+  pk->Primary = pk->Unique = true;
+  TABSIndexDefs::BuildColumns(*pk, {"Id"}, {"ASC"}, {""});
+  m.Constraints.AddConstraint(DeriveConstraintFromIndex(*pk));
+  TABSIndexDef* by_word = m.Indexes.AddIndexDef();
+  by_word->Name = "ByWord";
+  TABSIndexDefs::BuildColumns(*by_word, {"Word"}, {"ASC"}, {""});
+  db.CreateTable(s, name, m);
+  db.Disconnect(s);
+}
+
+// A connection with a cursor on one table.
+class Client {
+ public:
+  Client(const std::string& file, const std::string& table, bool durable = true) : db_(file) {
+    TABSConnectOptions options;
+    options.DurableCommits = durable;
+    session_ = std::make_unique<TABSBaseSession>(db_.Connect(options));
+    cursor_ = std::make_unique<TABSCursor>(session_.get(), table);
+    cursor_->Open(db_);
+  }
+  ~Client() {
+    cursor_.reset();
+    db_.Disconnect(session_->SessionID);
+  }
+  int32_t Insert(int32_t id) {
+    const Values v = RowOf(id);
+    const TABSRecordLayout& layout = cursor_->TableData()->FieldManager().Layout();
+    cursor_->NewRecord();
+    TABSVariant key, word, wide, value, day;
+    key.SetAsInteger(v.id);
+    word.SetAsString(v.word);
+    wide.SetAsWideString(v.wide);
+    value.SetAsFloat(v.value);
+    day.SetAsDate(v.day);
+    const TABSVariant* values[] = {&key, &word, &wide, &value, &day};
+    for (int32_t f = 0; f < 5; ++f) layout.SetFieldValue(f, *values[f], cursor_->CurrentRecord);
+    return cursor_->PostInsert();
+  }
+  // Every row in storage order: identifier → whether its values are exactly RowOf's.
+  std::map<int32_t, bool> Rows() {
+    std::map<int32_t, bool> rows;
+    const TABSRecordLayout& layout = cursor_->TableData()->FieldManager().Layout();
+    cursor_->GoToBegin();
+    while (cursor_->Step(grmNext) == grrFound) {
+      TABSVariant values[5];
+      for (int32_t f = 0; f < 5; ++f) layout.GetFieldValue(f, cursor_->CurrentRecord, values[f]);
+      const Values want = RowOf(values[0].GetAsInteger());
+      const bool exact = values[1].GetAsString() == want.word && values[2].GetAsWideString() == want.wide &&
+                         values[3].GetAsFloat() == want.value && values[4].GetAsDate() == want.day;
+      rows[want.id] = exact;
+    }
+    return rows;
+  }
+  int64_t Count() { return cursor_->TableData()->GetRecordCount(session_->SessionID); }
+  TABSDiskDatabaseData& db() { return db_; }
+  TABSBaseSession& session() { return *session_; }
+
+ private:
+  TABSDiskDatabaseData db_;
+  std::unique_ptr<TABSBaseSession> session_;
+  std::unique_ptr<TABSCursor> cursor_;
+};
+
+void WriteLine(int fd, const std::string& line) {
+  const std::string text = line + "\n";
+  (void)!write(fd, text.data(), text.size());
+}
+
+// The bulk writer: from `first` on, alternately 50 rows committed one by one and a
+// transaction of 1000 rows; before each commit it writes "S first last", after it
+// "E first last".
+[[noreturn]] void BulkWriter(const std::string& file, int32_t first, int fd) {
+  int status = 0;
+  try {
+    Client c(file, "Bulk");
+    for (int32_t id = first, round = 0;; ++round) {
+      if (round % 2 == 0) {
+        for (int k = 0; k < 50; ++k, ++id) {
+          WriteLine(fd, "S " + std::to_string(id) + " " + std::to_string(id));
+          if (c.Insert(id) != roOK) _exit(3);
+          WriteLine(fd, "E " + std::to_string(id) + " " + std::to_string(id));
+        }
+      } else {
+        c.session().InTransaction = true;
+        for (int k = 0; k < 1000; ++k)
+          if (c.Insert(id + k) != roOK) _exit(4);
+        c.session().InTransaction = false;
+        WriteLine(fd, "S " + std::to_string(id) + " " + std::to_string(id + 999));
+        c.db().CommitSession(c.session().SessionID);
+        WriteLine(fd, "E " + std::to_string(id) + " " + std::to_string(id + 999));
+        id += 1000;
+      }
+    }
+  } catch (...) {
+    status = 5;
+  }
+  _exit(status);
+}
+
+TEST(Processes, KilledBulkInsertKeepsEveryCommittedRow) {
+  TempFolder folder;
+  const std::string file = folder.File("bulk.dat");
+  {
+    TABSDiskDatabaseData maker(file);
+    maker.CreateDatabase();
+  }
+  CreateTable(file, "Bulk");
+  std::mt19937 rng(20261210);
+  std::map<int32_t, bool> expected_present;  // id → the row must be there
+  int32_t next_id = 1;
+  int repairs = 0;
+  for (int run = 0; run < 6; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      close(fds[0]);
+      BulkWriter(file, next_id, fds[1]);
+    }
+    close(fds[1]);
+    // Kill after a random number of reported lines, at a random moment after it.
+    const int lines_before_kill = static_cast<int>(rng() % 200);
+    FILE* in = fdopen(fds[0], "r");
+    ASSERT_NE(in, nullptr);
+    struct Range {
+      int32_t first, last;
+      bool ended;
+    };
+    std::vector<Range> ranges;
+    char kind = 0;
+    int32_t first = 0, last = 0;
+    for (int n = 0; n < lines_before_kill && std::fscanf(in, " %c %d %d", &kind, &first, &last) == 3; ++n) {
+      if (kind == 'S') ranges.push_back({first, last, false});
+      else if (!ranges.empty()) ranges.back().ended = true;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(rng() % 20000));
+    kill(pid, SIGKILL);
+    // What the child reported up to its death.
+    while (std::fscanf(in, " %c %d %d", &kind, &first, &last) == 3) {
+      if (kind == 'S') ranges.push_back({first, last, false});
+      else if (!ranges.empty()) ranges.back().ended = true;
+    }
+    std::fclose(in);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped by itself with " << WEXITSTATUS(status);
+
+    bool needs_repair = false;
+    std::map<int32_t, bool> rows;
+    {
+      TABSDiskDatabaseData db(file);
+      const int32_t s = db.Connect({});
+      needs_repair = db.NeedsRepair();
+      if (needs_repair) {
+        // The repair open rebuilds what an interrupted commit left behind.
+        ++repairs;
+        db.DiskPageManager().FreeSpace().Repairing = true;
+        TABSDiskTableData table(&db, "Bulk");
+        table.OpenTable(s, true);
+      }
+      db.Disconnect(s);
+    }
+    {
+      Client c(file, "Bulk");
+      rows = c.Rows();
+      EXPECT_EQ(c.Count(), static_cast<int64_t>(rows.size()));
+    }
+    for (const Range& r : ranges) {
+      if (!r.ended) continue;
+      for (int32_t id = r.first; id <= r.last; ++id) expected_present[id] = true;
+    }
+    // Every row of a finished commit, with its exact values.
+    for (const auto& [id, must] : expected_present) {
+      const auto it = rows.find(id);
+      ASSERT_TRUE(it != rows.end()) << "row " << id << " of a finished commit is missing";
+      EXPECT_TRUE(it->second) << "row " << id << " has other values";
+    }
+    // A commit that began but did not end is there whole or not at all; nothing later.
+    int32_t started_last = next_id - 1;
+    for (const Range& r : ranges) started_last = std::max(started_last, r.last);
+    if (!ranges.empty() && !ranges.back().ended) {
+      const Range& open = ranges.back();
+      int32_t found = 0;
+      for (int32_t id = open.first; id <= open.last; ++id) found += rows.count(id) ? 1 : 0;
+      EXPECT_TRUE(found == 0 || found == open.last - open.first + 1) << found << " rows of an unfinished commit";
+      if (found) {
+        for (int32_t id = open.first; id <= open.last; ++id) expected_present[id] = true;
+      }
+    }
+    for (const auto& [id, exact] : rows)
+      EXPECT_TRUE(expected_present.count(id)) << "row " << id << " belongs to a commit that never began";
+    // Without a repair flag the file is sound.
+    if (!needs_repair) {
+      const std::vector<std::string> problems = tool::CheckDatabase(file, {});
+      std::string text;
+      for (const auto& p : problems) text += p + "\n";
+      EXPECT_TRUE(problems.empty()) << text;
+    }
+    next_id = started_last + 1;
+    if (::testing::Test::HasFailure()) return;
+  }
+  std::printf("[ bulk     ] %zu rows kept, %d repair opens\n", expected_present.size(), repairs);
+}
+
+// Reads one byte from `fd`; false at end of file.
+bool Await(int fd) {
+  char c = 0;
+  return read(fd, &c, 1) == 1;
+}
+void Signal(int fd) { (void)!write(fd, "x", 1); }
+
+TEST(Processes, TwoWritersSeeEachOthersCommittedRows) {
+  TempFolder folder;
+  const std::string file = folder.File("shared.dat");
+  {
+    TABSDiskDatabaseData maker(file);
+    maker.CreateDatabase();
+  }
+  CreateTable(file, "Shared");
+  constexpr int kRounds = 10;
+  constexpr int kFreeRows = 150;
+  int to_child[2], to_parent[2];
+  ASSERT_EQ(pipe(to_child), 0);
+  ASSERT_EQ(pipe(to_parent), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    // Odd identifiers; each turn begins by reading what the other process committed.
+    close(to_child[1]);
+    close(to_parent[0]);
+    int status = 0;
+    try {
+      Client c(file, "Shared");
+      for (int round = 0; round < kRounds && status == 0; ++round) {
+        if (!Await(to_child[0])) status = 10;
+        else if (c.Count() != 2 * round + 1 || c.Rows().size() != static_cast<size_t>(2 * round + 1)) status = 11;
+        else if (c.Insert(2 * round + 1) != roOK) status = 12;
+        Signal(to_parent[1]);
+      }
+      // Then both insert at once.
+      if (status == 0 && !Await(to_child[0])) status = 17;
+      for (int k = 0; k < kFreeRows && status == 0; ++k)
+        if (c.Insert(1001 + 2 * k) != roOK) status = 13;
+      Signal(to_parent[1]);
+      if (status == 0 && !Await(to_child[0])) status = 14;
+      if (status == 0 && c.Count() != 2 * kRounds + 2 * kFreeRows) status = 15;
+    } catch (...) {
+      status = 16;
+    }
+    _exit(status);
+  }
+  close(to_child[0]);
+  close(to_parent[1]);
+  {
+    Client c(file, "Shared");
+    for (int round = 0; round < kRounds; ++round) {
+      EXPECT_EQ(c.Count(), 2 * round);
+      ASSERT_EQ(c.Insert(2 * round), roOK);
+      Signal(to_child[1]);
+      ASSERT_TRUE(Await(to_parent[0]));
+      // The other process's row is there at the next read.
+      const std::map<int32_t, bool> rows = c.Rows();
+      ASSERT_EQ(rows.size(), static_cast<size_t>(2 * round + 2));
+      EXPECT_TRUE(rows.count(2 * round + 1));
+      EXPECT_TRUE(rows.at(2 * round + 1)) << "values of the other process's row";
+    }
+    Signal(to_child[1]);
+    for (int k = 0; k < kFreeRows; ++k) ASSERT_EQ(c.Insert(1000 + 2 * k), roOK);
+    ASSERT_TRUE(Await(to_parent[0]));
+    Signal(to_child[1]);
+    const std::map<int32_t, bool> rows = c.Rows();
+    EXPECT_EQ(rows.size(), static_cast<size_t>(2 * kRounds + 2 * kFreeRows));
+    for (const auto& [id, exact] : rows) EXPECT_TRUE(exact) << id;
+  }
+  close(to_child[1]);
+  close(to_parent[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(tool::CheckDatabase(file, {}).empty());
+}
+
+}  // namespace
+}  // namespace dadoveri

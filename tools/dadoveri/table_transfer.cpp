@@ -1,0 +1,514 @@
+#include "tools/dadoveri/table_transfer.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <istream>
+#include <limits>
+#include <memory>
+#include <ostream>
+
+#include "engine/base/engine_error.h"
+#include "engine/base/utf8.h"
+#include "engine/database/disk_database_data.h"
+#include "engine/platform/code_page.h"
+#include "engine/table/cursor.h"
+#include "engine/table/date_time.h"
+#include "engine/table/session.h"
+#include "engine/table/table_data.h"
+#include "engine/table/table_metadata.h"
+#include "engine/table/variant.h"
+
+namespace dadoveri::tool {
+
+namespace {
+
+std::string trim(const std::string& s) {
+  const size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return {};
+  const size_t e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+
+bool same_text(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
+
+// Types whose declaration carries a size.
+bool sized(TABSColumnType t) { return IsStringColumnType(t) && t != ctGuid; }
+
+// Types the text form covers.
+bool transferable(TABSColumnType t) { return !IsBytesColumnType(t) && t != ctGuid; }
+
+// UTF-8 to UTF-16; false on a malformed sequence.
+bool utf8_to_utf16(const std::string& in, std::u16string& out) {
+  out.clear();
+  for (size_t i = 0; i < in.size();) {
+    const auto c = static_cast<unsigned char>(in[i]);
+    uint32_t cp = 0;
+    int more = 0;
+    if (c < 0x80) {
+      cp = c;
+    } else if ((c & 0xE0) == 0xC0) {
+      cp = c & 0x1F;
+      more = 1;
+    } else if ((c & 0xF0) == 0xE0) {
+      cp = c & 0x0F;
+      more = 2;
+    } else if ((c & 0xF8) == 0xF0) {
+      cp = c & 0x07;
+      more = 3;
+    } else {
+      return false;
+    }
+    if (i + static_cast<size_t>(more) >= in.size() && more > 0) return false;
+    for (int k = 1; k <= more; ++k) {
+      const auto d = static_cast<unsigned char>(in[i + static_cast<size_t>(k)]);
+      if ((d & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (d & 0x3F);
+    }
+    // Overlong forms, surrogates and values past Unicode are refused.
+    static constexpr uint32_t kLowest[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < kLowest[more] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += static_cast<size_t>(more) + 1;
+  }
+  return true;
+}
+
+// Splits a line into fields and undoes the escapes; `null` marks "\N" fields.
+std::vector<std::string> split_fields(const std::string& line, std::vector<bool>& null, int64_t line_no) {
+  std::vector<std::string> fields(1);
+  null.assign(1, false);
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == '\t') {
+      fields.emplace_back();
+      null.push_back(false);
+      continue;
+    }
+    if (c != '\\') {
+      fields.back() += c;
+      continue;
+    }
+    if (i + 1 >= line.size()) throw TransferError("a backslash ends the line", line_no);
+    const char e = line[++i];
+    switch (e) {
+      case 't': fields.back() += '\t'; break;
+      case 'n': fields.back() += '\n'; break;
+      case 'r': fields.back() += '\r'; break;
+      case '\\': fields.back() += '\\'; break;
+      case 'N':
+        if (!fields.back().empty() || (i + 1 < line.size() && line[i + 1] != '\t'))
+          throw TransferError("\\N must be a field of its own", line_no);
+        null.back() = true;
+        break;
+      default: throw TransferError(std::string("unknown escape \\") + e, line_no);
+    }
+  }
+  return fields;
+}
+
+std::string escape(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\\': out += "\\\\"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string format_date(int32_t day_number) {
+  int y = 0, m = 0, d = 0;
+  DecodeDayNumber(day_number, y, m, d);
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", y, m, d);
+  return buffer;
+}
+
+std::string format_time(int32_t msecs) {
+  char buffer[24];
+  const int ms = msecs % 1000, s = msecs / 1000 % 60, m = msecs / 60000 % 60, h = msecs / 3600000;
+  if (ms)
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", h, m, s, ms);
+  else
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", h, m, s);
+  return buffer;
+}
+
+// The value of one field from its text; raises TransferError with what is wrong.
+TABSVariant parse_value(const TABSFieldDef& field, const std::string& text, int64_t line_no) {
+  const std::string& name = field.Name;
+  auto bad = [&](const std::string& why) -> TransferError {
+    return TransferError("field '" + name + "': " + why, line_no);
+  };
+  TABSVariant v;
+  const TABSBaseType b = field.BaseType;
+  if (IsIntegerBaseType(b) || b == btLargeint) {
+    int64_t x = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), x);
+    if (ec != std::errc() || end != text.data() + text.size()) throw bad("'" + text + "' is not a whole number");
+    int64_t low = std::numeric_limits<int64_t>::min(), high = std::numeric_limits<int64_t>::max();
+    switch (b) {
+      case btShortint: low = -128, high = 127; break;
+      case btSmallint: low = -32768, high = 32767; break;
+      case btInteger: low = std::numeric_limits<int32_t>::min(), high = std::numeric_limits<int32_t>::max(); break;
+      case btByte: low = 0, high = 255; break;
+      case btWord: low = 0, high = 65535; break;
+      case btCardinal: low = 0, high = std::numeric_limits<uint32_t>::max(); break;
+      default: break;
+    }
+    if (x < low || x > high) throw bad(text + " is out of the type's range " + std::to_string(low) + " to " + std::to_string(high));
+    v.SetAsLargeint(x);
+    return v;
+  }
+  if (IsFloatBaseType(b) || b == btCurrency) {
+    char* end = nullptr;
+    const double x = std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(x) || std::isspace(static_cast<unsigned char>(text[0])))
+      throw bad("'" + text + "' is not a number");
+    if (b == btCurrency)
+      v.SetAsCurrency(x);
+    else
+      v.SetAsFloat(x);
+    return v;
+  }
+  switch (b) {
+    case btLogical:
+      if (same_text(text, "true") || text == "1") v.SetAsLogical(true);
+      else if (same_text(text, "false") || text == "0") v.SetAsLogical(false);
+      else throw bad("'" + text + "' is not true or false");
+      return v;
+    case btDate: {
+      const auto d = ParseEngineDate(text);
+      if (!d) throw bad("'" + text + "' is not a date (YYYY-MM-DD)");
+      v.SetAsDate(*d);
+      return v;
+    }
+    case btTime: {
+      const auto t = ParseEngineTime(text);
+      if (!t) throw bad("'" + text + "' is not a time (HH:MM:SS)");
+      v.SetAsTime(*t);
+      return v;
+    }
+    case btDateTime: {
+      const auto t = ParseEngineDateTime(text);
+      if (!t) throw bad("'" + text + "' is not a date and time (YYYY-MM-DD HH:MM:SS)");
+      v.SetAsDateTime(*t);
+      return v;
+    }
+    default: break;
+  }
+  std::u16string wide;
+  if (!utf8_to_utf16(text, wide)) throw bad("the text is not valid UTF-8");
+  if (b == btWideChar || b == btWideString || b == btWideMemo) {
+    if (IsWideStringBaseType(b) && static_cast<int64_t>(wide.size()) > field.Size)
+      throw bad("the text has " + std::to_string(wide.size()) + " characters, the field holds " + std::to_string(field.Size));
+    v.SetAsWideString(wide);
+    return v;
+  }
+  const TCodePage& page = AnsiCodePage();
+  for (const char16_t unit : wide)
+    if (!page.Contains(unit))
+      throw bad("the text has a character that code page " + std::to_string(page.Number()) + " does not hold");
+  const std::string ansi = page.ToAnsi(wide);
+  if (IsAnsiStringBaseType(b) && static_cast<int64_t>(ansi.size()) > field.Size)
+    throw bad("the text has " + std::to_string(ansi.size()) + " characters, the field holds " + std::to_string(field.Size));
+  v.SetAsString(ansi);
+  return v;
+}
+
+std::string value_text(const TABSFieldDef& field, const TABSVariant& v) {
+  const TABSBaseType b = field.BaseType;
+  if (IsIntegerBaseType(b) || b == btLargeint) return std::to_string(v.GetAsLargeint());
+  if (IsFloatBaseType(b) || b == btCurrency) {
+    char buffer[40];
+    const double x = b == btCurrency ? v.GetAsCurrency() : v.GetAsFloat();
+    // The shortest form that reads back to the same double.
+    for (int digits = 1; digits <= 17; ++digits) {
+      std::snprintf(buffer, sizeof buffer, "%.*g", digits, x);
+      if (std::strtod(buffer, nullptr) == x) break;
+    }
+    return buffer;
+  }
+  switch (b) {
+    case btLogical: return v.GetAsLogical() ? "true" : "false";
+    case btDate: return format_date(v.GetAsDate());
+    case btTime: return format_time(v.GetAsTime());
+    case btDateTime: {
+      const TABSDateTime t = v.GetAsDateTime();
+      return format_date(t.Date) + " " + format_time(t.Time);
+    }
+    default: break;
+  }
+  if (b == btWideChar || b == btWideString || b == btWideMemo) return escape(Utf16ToUtf8(v.GetAsWideString()));
+  return escape(Utf16ToUtf8(AnsiCodePage().ToWide(v.GetAsString())));
+}
+
+// One connection with its engine session; disconnects on every path.
+class Connection {
+ public:
+  Connection(const std::string& file, const TABSPassword& password) : db_(file) {
+    TABSConnectOptions options;
+    options.Password = password;
+    session_ = std::make_unique<TABSBaseSession>(db_.Connect(options));
+  }
+  ~Connection() {
+    try {
+      if (session_->InTransaction) {
+        session_->InTransaction = false;
+        db_.RollbackSession(session_->SessionID);
+      }
+      db_.Disconnect(session_->SessionID);
+    } catch (...) {
+    }
+  }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  TABSDiskDatabaseData& db() { return db_; }
+  TABSBaseSession& session() { return *session_; }
+
+ private:
+  TABSDiskDatabaseData db_;
+  std::unique_ptr<TABSBaseSession> session_;
+};
+
+void require_writable(Connection& c) {
+  if (c.db().ReadOnly()) throw TransferError("the file is open read-only (another process holds it in single-user mode)");
+}
+
+}  // namespace
+
+std::vector<ColumnSpec> ParseColumns(const std::string& text) {
+  std::vector<ColumnSpec> columns;
+  size_t start = 0;
+  while (start <= text.size()) {
+    // Commas inside the parentheses of a size do not separate columns.
+    size_t end = start;
+    int depth = 0;
+    while (end < text.size() && (text[end] != ',' || depth > 0)) {
+      if (text[end] == '(') ++depth;
+      if (text[end] == ')') --depth;
+      ++end;
+    }
+    const std::string part = trim(text.substr(start, end - start));
+    start = end + 1;
+    if (part.empty()) throw TransferError("--columns: an empty column in '" + text + "'");
+    const size_t blank = part.find_first_of(" \t");
+    if (blank == std::string::npos) throw TransferError("--columns: '" + part + "' has no type");
+    ColumnSpec c;
+    c.Name = part.substr(0, blank);
+    std::string type = trim(part.substr(blank));
+    std::optional<int32_t> size;
+    if (const size_t open = type.find('('); open != std::string::npos) {
+      const size_t close = type.find(')', open);
+      if (close == std::string::npos || trim(type.substr(close + 1)) != "")
+        throw TransferError("--columns: '" + part + "' has a malformed size");
+      const std::string digits = trim(type.substr(open + 1, close - open - 1));
+      int32_t n = 0;
+      const auto [p, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+      if (ec != std::errc() || p != digits.data() + digits.size() || n <= 0)
+        throw TransferError("--columns: '" + part + "' needs a positive size");
+      size = n;
+      type = trim(type.substr(0, open));
+    }
+    const TSQLFieldType* found = FindSQLFieldType(type);
+    if (!found) throw TransferError("--columns: unknown type '" + type + "' of column '" + c.Name + "'");
+    c.Type = found->ColumnType;
+    if (!transferable(c.Type)) throw TransferError("--columns: type '" + type + "' cannot be imported from text");
+    if (sized(c.Type)) {
+      if (!size) throw TransferError("--columns: column '" + c.Name + "' of type " + type + " needs a size, as " + type + "(20)");
+      c.Size = *size;
+    } else if (size) {
+      throw TransferError("--columns: type " + type + " of column '" + c.Name + "' takes no size");
+    }
+    for (const ColumnSpec& other : columns)
+      if (same_text(other.Name, c.Name)) throw TransferError("--columns: column '" + c.Name + "' is named twice");
+    columns.push_back(std::move(c));
+    if (end >= text.size()) break;
+  }
+  return columns;
+}
+
+ImportOutcome ImportRows(const std::string& file, const TABSPassword& password, const ImportSettings& settings,
+                         std::istream& in) {
+  std::vector<ColumnSpec> columns;
+  if (!settings.Columns.empty()) columns = ParseColumns(settings.Columns);
+  Connection c(file, password);
+  require_writable(c);
+  const int32_t s = c.session().SessionID;
+  ImportOutcome outcome;
+  if (!c.db().TableExists(settings.Table)) {
+    if (columns.empty()) throw TransferError("table '" + settings.Table + "' does not exist: give --columns to create it");
+    TABSTableMetadata m;
+    for (const ColumnSpec& col : columns) {
+      TABSFieldDef* f = m.Fields.AddFieldDef();
+      f->Name = col.Name;
+      f->SetType(col.Type, col.Size);
+      if (IsBlobColumnType(col.Type) && settings.Compression != 0) {
+        f->BlobCompressionAlgorithm = settings.Compression;
+        f->BlobCompressionMode = settings.CompressionMode;
+      }
+    }
+    m.Fields.RecomputeOffsets();
+    auto require_field = [&](const std::string& name, const char* option) {
+      if (m.Fields.Find(name) == nullptr)
+        throw TransferError(std::string(option) + ": '" + name + "' is not one of the columns");
+    };
+    if (!settings.PrimaryKey.empty()) {
+      require_field(settings.PrimaryKey, "--primary-key");
+      TABSIndexDef* pk = m.Indexes.AddIndexDef();
+      pk->Name = "PK_" + settings.PrimaryKey;
+      pk->Primary = pk->Unique = true;
+      TABSIndexDefs::BuildColumns(*pk, {settings.PrimaryKey}, {"ASC"}, {""});
+      m.Constraints.AddConstraint(DeriveConstraintFromIndex(*pk));
+    }
+    for (const std::string& field : settings.Indexes) {
+      require_field(field, "--index");
+      TABSIndexDef* index = m.Indexes.AddIndexDef();
+      index->Name = "IX_" + field;
+      TABSIndexDefs::BuildColumns(*index, {field}, {"ASC"}, {""});
+    }
+    c.db().CreateTable(s, settings.Table, m);
+    outcome.Created = true;
+  } else if (!settings.PrimaryKey.empty() || !settings.Indexes.empty() || settings.Compression != 0) {
+    throw TransferError("table '" + settings.Table +
+                        "' exists already: --primary-key, --index and --compression apply only to a new table");
+  }
+
+  TABSCursor cursor(&c.session(), settings.Table);
+  cursor.Open(c.db());
+  TABSTableData& table = *cursor.TableData();
+  const TABSFieldDefs& defs = table.FieldDefs();
+  // The field each text column fills.
+  std::vector<int32_t> targets;
+  if (columns.empty()) {
+    for (int32_t i = 0; i < defs.Count(); ++i) {
+      if (!transferable(defs.Item(i)->ColumnType))
+        throw TransferError("field '" + defs.Item(i)->Name + "' of table '" + settings.Table +
+                            "' has a type that cannot be imported from text");
+      targets.push_back(i);
+    }
+  } else {
+    for (const ColumnSpec& col : columns) {
+      const int32_t no = defs.IndexOf(col.Name);
+      if (no < 0) throw TransferError("table '" + settings.Table + "' has no field '" + col.Name + "'");
+      targets.push_back(no);
+    }
+  }
+  const TABSRecordLayout& layout = table.FieldManager().Layout();
+
+  int64_t pending = 0;
+  auto begin = [&] { c.session().InTransaction = true; };
+  auto commit = [&] {
+    c.session().InTransaction = false;
+    c.db().CommitSession(s, true);
+    outcome.Rows += pending;
+    pending = 0;
+    if (settings.Progress) settings.Progress(outcome.Rows);
+  };
+  auto fail = [&](const TransferError& e) -> TransferError {
+    c.session().InTransaction = false;
+    c.db().RollbackSession(s);
+    return TransferError(std::string(e.what()) + " (" + std::to_string(outcome.Rows) +
+                             " rows before it were imported; the rows after the last commit were not)",
+                         e.line);
+  };
+  begin();
+  std::string line;
+  std::vector<bool> nulls;
+  int64_t line_no = 0;
+  while (std::getline(in, line)) {
+    ++line_no;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    try {
+      std::vector<std::string> fields = split_fields(line, nulls, line_no);
+      if (fields.size() != targets.size())
+        throw TransferError("the row has " + std::to_string(fields.size()) + " fields, " +
+                                std::to_string(targets.size()) + " are expected",
+                            line_no);
+      cursor.NewRecord();
+      for (size_t k = 0; k < fields.size(); ++k) {
+        const int32_t no = targets[k];
+        if (nulls[k] || fields[k].empty()) {
+          layout.SetNull(no, cursor.CurrentRecord);
+          continue;
+        }
+        const TABSVariant value = parse_value(*defs.Item(no), fields[k], line_no);
+        try {
+          // The generic field setter: BLOB and MEMO values go the same way.
+          layout.SetFieldValue(no, value, cursor.CurrentRecord);
+        } catch (const VODIDivodavir& e) {
+          throw TransferError("field '" + defs.Item(no)->Name + "': " + e.what(), line_no);
+        }
+      }
+      int32_t result = roInsertFailed;
+      try {
+        result = cursor.PostInsert();
+      } catch (const VODIDivodavir& e) {
+        throw TransferError(std::string("the row is refused: ") + e.what(), line_no);
+      }
+      if (result == roConstraintFailed) throw TransferError("the row is refused: " + cursor.LastMessage, line_no);
+      if (result != roOK) throw TransferError("the row could not be inserted (outcome " + std::to_string(result) + ")", line_no);
+    } catch (const TransferError& e) {
+      throw fail(e);
+    }
+    if (++pending >= settings.RowsPerCommit) {
+      commit();
+      begin();
+    }
+  }
+  commit();
+  return outcome;
+}
+
+int64_t ExportRows(const std::string& file, const TABSPassword& password, const std::string& table_name,
+                   std::ostream& out) {
+  Connection c(file, password);
+  if (!c.db().TableExists(table_name)) throw TransferError("table '" + table_name + "' does not exist");
+  TABSCursor cursor(&c.session(), table_name);
+  cursor.Open(c.db());
+  TABSTableData& table = *cursor.TableData();
+  const TABSFieldDefs& defs = table.FieldDefs();
+  const TABSRecordLayout& layout = table.FieldManager().Layout();
+  for (int32_t i = 0; i < defs.Count(); ++i)
+    if (!transferable(defs.Item(i)->ColumnType))
+      throw TransferError("field '" + defs.Item(i)->Name + "' has a type that cannot be exported as text");
+  int64_t rows = 0;
+  std::string line;
+  cursor.GoToBegin();
+  while (cursor.Step(grmNext) == grrFound) {
+    line.clear();
+    for (int32_t i = 0; i < defs.Count(); ++i) {
+      if (i) line += '\t';
+      if (layout.IsNull(i, cursor.CurrentRecord)) continue;
+      TABSVariant v;
+      layout.GetFieldValue(i, cursor.CurrentRecord, v);
+      if (!v.IsNull()) line += value_text(*defs.Item(i), v);
+    }
+    line += '\n';
+    out << line;
+    ++rows;
+  }
+  out.flush();
+  if (!out) throw TransferError("the rows could not be written");
+  return rows;
+}
+
+}  // namespace dadoveri::tool
