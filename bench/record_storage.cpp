@@ -3,7 +3,10 @@
 // below, a MEMO of about 200 bytes), inserted in one transaction and then read back in a
 // full scan that reads every field. Both sides flush the file at the commit: the engine
 // with its commit barriers (DurableCommits), SQLite with synchronous=FULL in its default
-// rollback-journal mode. The engine runs plain and with Rijndael_128 page encryption.
+// rollback-journal mode. The engine runs plain and with Rijndael_128 page encryption, each
+// in a multi-user connection (a table lock and a header reread around every step, as the
+// file format asks when other processes may share the file) and in an exclusive one (no
+// other process; no byte locks).
 //
 // DADOVERI_BENCH_ROWS sets the row count (default 1 000 000).
 #include <benchmark/benchmark.h>
@@ -84,13 +87,14 @@ void make_table(TABSDiskDatabaseData& db, int32_t s, bool memo) {
 }
 
 // Creates the file and inserts the rows in one transaction; the commit flushes.
-void engine_insert(const std::string& file, bool encrypted, bool memo, int64_t rows) {
+void engine_insert(const std::string& file, bool encrypted, bool exclusive, bool memo, int64_t rows) {
   std::filesystem::remove(file);
   TABSDiskDatabaseData db(file);
   db.CreateSettings.Password = password_for(encrypted);
   db.CreateDatabase();
   TABSConnectOptions options;
   options.Password = password_for(encrypted);
+  options.Exclusive = exclusive;
   TABSBaseSession session(db.Connect(options));
   make_table(db, session.SessionID, memo);
   {
@@ -120,10 +124,11 @@ void engine_insert(const std::string& file, bool encrypted, bool memo, int64_t r
 }
 
 // Reads every field of every row; answers a sum so that nothing is optimised away.
-int64_t engine_scan(const std::string& file, bool encrypted, bool memo) {
+int64_t engine_scan(const std::string& file, bool encrypted, bool exclusive, bool memo) {
   TABSDiskDatabaseData db(file);
   TABSConnectOptions options;
   options.Password = password_for(encrypted);
+  options.Exclusive = exclusive;
   TABSBaseSession session(db.Connect(options));
   int64_t sum = 0;
   {
@@ -203,51 +208,58 @@ int64_t sqlite_scan(const std::string& file, bool memo) {
   return sum;
 }
 
-// Arguments: 0 engine plain, 1 engine Rijndael_128, 2 SQLite; with MEMO or without.
-void label(benchmark::State& state, int side, bool memo) {
-  static const char* const names[] = {"dadoveri plain", "dadoveri Rijndael_128", "sqlite synchronous=FULL"};
-  state.SetLabel(std::string(names[side]) + (memo ? ", with MEMO" : ", no MEMO"));
+// Sides: 0 and 1 the engine plain and with Rijndael_128 in a multi-user connection, 2 and 3
+// the same in an exclusive one, 4 SQLite; the second argument adds the MEMO column.
+struct Side {
+  const char* name;
+  bool sqlite, encrypted, exclusive;
+};
+constexpr Side kSides[] = {
+    {"dadoveri plain, multi-user", false, false, false},
+    {"dadoveri Rijndael_128, multi-user", false, true, false},
+    {"dadoveri plain, exclusive", false, false, true},
+    {"dadoveri Rijndael_128, exclusive", false, true, true},
+    {"sqlite synchronous=FULL", true, false, false},
+};
+
+void insert_rows(const Side& side, const std::string& file, bool memo, int64_t rows) {
+  if (side.sqlite)
+    sqlite_insert(file, memo, rows);
+  else
+    engine_insert(file, side.encrypted, side.exclusive, memo, rows);
 }
 
 void BM_InsertOneTransaction(benchmark::State& state) {
-  const int side = static_cast<int>(state.range(0));
+  const Side& side = kSides[state.range(0)];
   const bool memo = state.range(1) != 0;
   const int64_t rows = row_count();
-  const std::string file = temp_name("insert-" + std::to_string(side) + ".dat");
-  for (auto _ : state) {
-    if (side == 2)
-      sqlite_insert(file, memo, rows);
-    else
-      engine_insert(file, side == 1, memo, rows);
-  }
+  const std::string file = temp_name("insert-" + std::to_string(state.range(0)) + ".dat");
+  for (auto _ : state) insert_rows(side, file, memo, rows);
   state.counters["file_MB"] = static_cast<double>(std::filesystem::file_size(file)) / 1e6;
   std::filesystem::remove(file);
-  label(state, side, memo);
+  state.SetLabel(std::string(side.name) + (memo ? ", with MEMO" : ", no MEMO"));
   state.SetItemsProcessed(state.iterations() * rows);
 }
 
 void BM_FullScan(benchmark::State& state) {
-  const int side = static_cast<int>(state.range(0));
+  const Side& side = kSides[state.range(0)];
   const bool memo = state.range(1) != 0;
   const int64_t rows = row_count();
-  const std::string file = temp_name("scan-" + std::to_string(side) + ".dat");
-  if (side == 2)
-    sqlite_insert(file, memo, rows);
-  else
-    engine_insert(file, side == 1, memo, rows);
+  const std::string file = temp_name("scan-" + std::to_string(state.range(0)) + ".dat");
+  insert_rows(side, file, memo, rows);
   int64_t sum = 0;
   for (auto _ : state) {
-    sum = side == 2 ? sqlite_scan(file, memo) : engine_scan(file, side == 1, memo);
+    sum = side.sqlite ? sqlite_scan(file, memo) : engine_scan(file, side.encrypted, side.exclusive, memo);
     benchmark::DoNotOptimize(sum);
   }
   std::filesystem::remove(file);
-  label(state, side, memo);
+  state.SetLabel(std::string(side.name) + (memo ? ", with MEMO" : ", no MEMO"));
   state.SetItemsProcessed(state.iterations() * rows);
 }
 
 void arguments(benchmark::internal::Benchmark* b) {
   for (int memo = 0; memo <= RECORD_STORAGE_WITH_MEMO; ++memo)
-    for (int side = 0; side < 3; ++side) b->Args({side, memo});
+    for (int side = 0; side < 5; ++side) b->Args({side, memo});
 }
 
 BENCHMARK(BM_InsertOneTransaction)->Apply(arguments)->Iterations(1)->Unit(benchmark::kMillisecond);
