@@ -133,6 +133,8 @@ class TABSTemporaryTableData : public TABSTableData {
   void save_blob(int32_t session, int32_t field_no, const TABSBlobValue& value, uint8_t* field) override;
   bool has_stored_blob(const uint8_t* field) const override;
   void free_all_blobs(int32_t) override { blobs_.reset(); }
+
+ public:
   TABSTemporaryRecordManager& Records() { return static_cast<TABSTemporaryRecordManager&>(*record_manager_); }
 
  private:
