@@ -113,7 +113,8 @@ void CheckBlobStorage(TABSDiskTableData& table, int32_t session, std::vector<std
           const int32_t counted = index.Find(session, page_no);
           TABSPageHandle page = blobs->BlobPage(session, page_no);
           TABSSmallBlobPage view(page);
-          if (view.UsedBytes() != counted)
+          if (view.Damaged()) problem(at + ": a value overruns the page after " + std::to_string(view.Count()) + " values");
+          else if (view.UsedBytes() != counted)
             problem(at + ": the BLOB index counts " + std::to_string(counted) + " bytes in use, the page holds " +
                     std::to_string(view.UsedBytes()));
           for (const TABSSmallBlobPage::Entry& e : view.Entries())

@@ -60,9 +60,12 @@ TABSSmallBlobPage::TABSSmallBlobPage(TABSPageHandle& page)
   int64_t offset = 2;
   entries_.reserve(static_cast<size_t>(std::min(count, data_size_ / kBlobHeaderSize)));
   for (int32_t i = 0; i < count; ++i) {
-    if (offset + kBlobHeaderSize > data_size_) RaiseError(20162);
-    const TABSBlobHeader h = TABSBlobHeader::Load(data + offset);
-    if (h.StoredSize < 0 || h.StoredSize > data_size_ - offset - kBlobHeaderSize) RaiseError(20162);
+    const TABSBlobHeader h =
+        offset + kBlobHeaderSize <= data_size_ ? TABSBlobHeader::Load(data + offset) : TABSBlobHeader{0, 0, -1, 0};
+    if (h.StoredSize < 0 || h.StoredSize > data_size_ - offset - kBlobHeaderSize) {
+      damaged_ = true;
+      break;
+    }
     entries_.push_back(Entry{static_cast<int32_t>(offset), h.BlobID, h.StoredSize});
     offset += kBlobHeaderSize + h.StoredSize;
   }
@@ -81,6 +84,7 @@ const TABSSmallBlobPage::Entry* TABSSmallBlobPage::Find(int16_t id) const {
 }
 
 int16_t TABSSmallBlobPage::Add(const TABSBlobHeader& header, const uint8_t* bytes, int32_t size_in_index) {
+  if (damaged_) RaiseError(20162);
   const int32_t offset = EndOffset();
   const int64_t size = kBlobHeaderSize + header.StoredSize;
   if (offset + size > data_size_) RaiseError(20290, Count(), offset, size, data_size_, size_in_index);
@@ -102,6 +106,7 @@ int16_t TABSSmallBlobPage::Add(const TABSBlobHeader& header, const uint8_t* byte
 }
 
 void TABSSmallBlobPage::Remove(int16_t id) {
+  if (damaged_) RaiseError(20162);
   const auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.BlobID == id; });
   if (it == entries_.end()) RaiseError(20171);
   const int32_t size = kBlobHeaderSize + static_cast<int32_t>(it->StoredSize);
@@ -301,7 +306,7 @@ void TABSDiskBlobManager::read_small(int32_t session, const TABSBlobReference& r
   TABSPageHandle page = BlobPage(session, ref.PageNo);
   TABSSmallBlobPage view(page);
   const TABSSmallBlobPage::Entry* entry = view.Find(ref.BlobID);
-  if (!entry) RaiseError(20171);
+  if (!entry) RaiseError(view.Damaged() ? 20162 : 20171);
   const TABSBlobHeader h = TABSBlobHeader::Load(page.Data() + entry->Offset);
   if (h.UncompressedSize < 0 || h.BlockCount < 0) RaiseError(20162);
   value.BlockCount = h.BlockCount;

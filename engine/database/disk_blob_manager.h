@@ -66,8 +66,9 @@ struct TABSPageListDescriptor {
   int32_t Count = 0;
 };
 
-// The view of a small-value page held through a handle. Construction walks the values and
-// refuses a count or a value that overruns the data area (20162).
+// The view of a small-value page held through a handle. Construction walks the values up
+// to the first one that overruns the data area: the values before it stay readable, the
+// page is marked damaged, and changing it is refused (20162).
 class TABSSmallBlobPage {
  public:
   struct Entry {
@@ -79,6 +80,8 @@ class TABSSmallBlobPage {
   explicit TABSSmallBlobPage(TABSPageHandle& page);
 
   int32_t Count() const { return static_cast<int32_t>(entries_.size()); }
+  // Whether the stored count or a value's size does not fit the page.
+  bool Damaged() const { return damaged_; }
   const std::vector<Entry>& Entries() const { return entries_; }
   // Offset past the last value.
   int32_t EndOffset() const;
@@ -96,6 +99,7 @@ class TABSSmallBlobPage {
   TABSPageHandle& page_;
   int32_t data_size_;
   std::vector<Entry> entries_;
+  bool damaged_ = false;
 };
 
 class TABSDiskBlobManager {

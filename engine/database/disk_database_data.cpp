@@ -319,6 +319,8 @@ void TABSDiskDatabaseData::DropBlobStore(int32_t session, int32_t table_object_i
     records.Setup();
     TABSMetaReader again(metadata.StorageSections);
     records.LoadSection(again);
+    // The count lives in the header block; the page index has it too.
+    records.RecordCount = records.PageIndex().TotalCount(session);
     std::vector<uint8_t> record(static_cast<size_t>(layout.MemoryRecordSize()));
     TABSRecordGetRequest request;
     request.Mode = grmNext;
