@@ -234,6 +234,53 @@ TEST_F(BlobFile, EmptyAndDropLeaveNoBlobPage) {
   EXPECT_EQ(BlobPagesOf(id), 0);
 }
 
+TEST_F(BlobFile, IdOf255ReadsEitherWay) {
+  Insert(c(), s(), 1, std::string(100, 's'));
+  Insert(c(), s(), 2, std::string(static_cast<size_t>(3 * ds()), 'L'));
+  const TABSBlobReference small = ref_of(1), large = ref_of(2);
+  int32_t offset = 0;
+  {
+    TABSPageHandle page = data().Blobs()->BlobPage(s(), small.PageNo);
+    offset = TABSSmallBlobPage(page).Find(small.BlobID)->Offset;
+  }
+  Patch(small.PageNo, [&](uint8_t* d) { StoreLE<int16_t>(d + offset, kAmbiguousBlobID); });
+  TABSDiskBlobManager& blobs = *data().Blobs();
+  const TABSBlobReference refs[] = {{small.PageNo, kAmbiguousBlobID}, {large.PageNo, kAmbiguousBlobID}};
+  const std::string values[] = {std::string(100, 's'), std::string(static_cast<size_t>(3 * ds()), 'L')};
+  for (int i = 0; i < 2; ++i) {
+    TABSBlobValue value;
+    blobs.Read(s(), refs[i], value);
+    EXPECT_TRUE(std::string(value.Stored.begin(), value.Stored.end()) == values[i]) << i;
+    EXPECT_EQ(blobs.IsLarge(s(), refs[i]), i == 1);
+  }
+  for (const TABSBlobReference& ref : refs) blobs.Delete(s(), ref);
+  db_->DiskPageManager().CommitPages(s());
+  EXPECT_EQ(BlobPagesOf(data().ObjectID()), 0);
+}
+
+TEST_F(BlobFile, RestructureKeepsTheBlobIndex) {
+  Insert(c(), s(), 1, "raw 1", "memo 1");
+  const int32_t page = ref_of(1, "Z").PageNo;
+  data().RenameField("Z", "Memo");
+  TABSIndexDef index;
+  index.Name = "ByRaw";
+  index.Columns = {{"Code", true}};
+  data().AddIndex(&c(), index);
+  Disconnect();
+  Connect();
+  cursor_ = std::make_unique<TABSCursor>(session_.get(), "M");
+  cursor_->Open(*db_);
+  c().NewRecord();
+  Fields(c()).SetInt("Code", 2);
+  SetBlob(c(), s(), "Memo", "memo 2");
+  ASSERT_EQ(c().PostInsert(), roOK);
+  // The BLOB index still knows the page with room.
+  EXPECT_EQ(ref_of(2, "Memo").PageNo, page);
+  ASSERT_TRUE(Seek(c(), 1));
+  EXPECT_EQ(GetBlob(c(), s(), "Memo"), "memo 1");
+  EXPECT_TRUE(Check().empty());
+}
+
 TEST_F(BlobFile, CopiedRecordGetsItsOwnValue) {
   Insert(c(), s(), 1, std::string(3000, 'x'), "shared memo");
   ASSERT_TRUE(Seek(c(), 1));
