@@ -281,6 +281,26 @@ TEST_F(BlobFile, RestructureKeepsTheBlobIndex) {
   EXPECT_TRUE(Check().empty());
 }
 
+TEST_F(BlobFile, FieldStreamEditsTheStoredValue) {
+  Insert(c(), s(), 1, "", "head ");
+  ASSERT_TRUE(Seek(c(), 1));
+  ASSERT_EQ(c().BeginEdit(), roOK);
+  const int32_t z = data().FieldDefs().IndexOf("Z");
+  std::unique_ptr<TABSBlobFieldStream> stream = data().OpenBlobStream(s(), z, c().CurrentRecord, false);
+  stream->Value().Seek(0, TABSSeekOrigin::End);
+  const std::string tail(2500, 't');
+  stream->Value().Write(tail.data(), static_cast<int64_t>(tail.size()));
+  data().StoreBlob(s(), c().CurrentRecord, *stream);
+  // Until the record is posted the buffer reads its change, the stored record the old value.
+  EXPECT_EQ(GetBlob(c(), s(), "Z"), "head " + tail);
+  EXPECT_EQ(GetBlob(c(), s(), "Z", c().RecordBeforeEdit), "head ");
+  ASSERT_EQ(c().PostEdit(), roOK);
+  EXPECT_EQ(data().BlobCache().Count(), 0u);
+  ASSERT_TRUE(Seek(c(), 1));
+  EXPECT_EQ(GetBlob(c(), s(), "Z"), "head " + tail);
+  EXPECT_TRUE(Check().empty());
+}
+
 TEST_F(BlobFile, CopiedRecordGetsItsOwnValue) {
   Insert(c(), s(), 1, std::string(3000, 'x'), "shared memo");
   ASSERT_TRUE(Seek(c(), 1));
