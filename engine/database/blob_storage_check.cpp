@@ -11,6 +11,8 @@
 #include "engine/storage/page_manager.h"
 #include "engine/storage/stream.h"
 #include "engine/table/column_type.h"
+#include "engine/table/cursor.h"
+#include "engine/table/session.h"
 
 namespace dadoveri {
 
@@ -44,7 +46,10 @@ void read_through(const TABSBlobValue& value, const TABSFieldDef& field) {
 }  // namespace
 
 void CheckBlobStorage(TABSDiskTableData& table, std::vector<std::string>& problems) {
-  CheckBlobStorage(table, kSystemSession, problems);
+  // Records are read under a session's table lock: the database's own session has none.
+  const std::vector<TABSCursor*>& cursors = table.Cursors();
+  if (cursors.empty() || !cursors.front()->Session) RaiseError(10009);
+  CheckBlobStorage(table, cursors.front()->Session->SessionID, problems);
 }
 
 void CheckBlobStorage(TABSDiskTableData& table, int32_t session, std::vector<std::string>& problems) {

@@ -16,7 +16,8 @@ class TABSDiskTableData;
 
 // Reads in `session` what that session sees; the table must be open.
 void CheckBlobStorage(TABSDiskTableData& table, int32_t session, std::vector<std::string>& problems);
-// The same in the database's own session.
+// The same in the session of the table's first open cursor ("Nil pointer occured", 10009,
+// when no cursor has it open).
 void CheckBlobStorage(TABSDiskTableData& table, std::vector<std::string>& problems);
 
 }  // namespace dadoveri
