@@ -148,10 +148,10 @@ TABSPageHandle TABSDiskBlobManager::new_page(int32_t session) {
   return page;
 }
 
-int32_t TABSDiskBlobManager::expected_page_count(int64_t stored_size) const {
+int64_t TABSDiskBlobManager::expected_page_count(int64_t stored_size) const {
   const int64_t first = data_size_ - kLargeBlobDataOffset;
   if (stored_size <= first) return 1;
-  return static_cast<int32_t>(1 + (stored_size - first + data_size_ - 1) / data_size_);
+  return 1 + (stored_size - first + data_size_ - 1) / data_size_;
 }
 
 void TABSDiskBlobManager::DropIndex(int32_t session) {
@@ -260,7 +260,7 @@ TABSDiskBlobManager::LargeLayout TABSDiskBlobManager::ReadLargeLayout(int32_t se
   const TABSPageListDescriptor& list = layout.List;
   // The sizes must describe a large value that the file can hold: the count of pages
   // follows from L, and no more pages than the file has.
-  if (size < 0 || IsSmall(size) || list.Count != expected_page_count(size) ||
+  if (size < 0 || size > (int64_t{1} << 56) || IsSmall(size) || list.Count != expected_page_count(size) ||
       list.Count > pages_->GetTotalPageCount() || list.Offset >= data_size_ || list.PageNo <= 0 ||
       layout.Header.UncompressedSize < 0 || layout.Header.BlockCount < 0)
     RaiseError(20162);

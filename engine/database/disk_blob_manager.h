@@ -155,7 +155,7 @@ class TABSDiskBlobManager {
   // Whether an id-255 reference reads as large first: the first page's descriptor count n
   // and header L satisfy (n − 2) × DS < L < n × DS.
   bool large_first(int32_t session, int32_t page_no);
-  int32_t expected_page_count(int64_t stored_size) const;
+  int64_t expected_page_count(int64_t stored_size) const;
 
   TABSPageManager* pages_;
   int32_t object_id_;
