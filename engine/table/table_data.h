@@ -169,7 +169,9 @@ class TABSTableData : public TABSIndexRecordSource {
   // The value of an open field stream becomes the record buffer's change of that field,
   // stored when the record is inserted or updated; an empty value makes the field NULL.
   virtual void StoreBlob(int32_t session, void* memory_record, TABSBlobFieldStream& stream);  // 23
-  // Deletes the stored value of one field of a record; the field becomes NULL.
+  // Deletes the stored value of one field of a record; the field becomes NULL. For records
+  // that are going: a record being edited clears a field by writing an empty value, which
+  // frees the old one only once the record is written.
   virtual void FreeBlob(int32_t session, int32_t field_no, void* memory_record);              // 24
   // Every BLOB field of a record, through slot 24.
   virtual void FreeBlobs(int32_t session, void* memory_record);                              // 25

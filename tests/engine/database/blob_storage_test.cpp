@@ -301,6 +301,12 @@ TEST_F(BlobFile, FieldStreamEditsTheStoredValue) {
   EXPECT_TRUE(Check().empty());
 }
 
+TEST_F(BlobFile, BlockSizeZeroIsRefused) {
+  data().FieldDefs().Item(2)->BlobBlockSize = 0;
+  c().NewRecord();
+  EXPECT_EQ(CodeOf([&] { data().OpenBlobStream(s(), 2, c().CurrentRecord, true); }), 20149);
+}
+
 TEST_F(BlobFile, CopiedRecordGetsItsOwnValue) {
   Insert(c(), s(), 1, std::string(3000, 'x'), "shared memo");
   ASSERT_TRUE(Seek(c(), 1));
