@@ -314,6 +314,58 @@ TABSTableListEntry TABSDiskDatabaseData::CreateTable(int32_t session, const std:
   return table.CreateInFile(session, metadata);
 }
 
+void TABSDiskDatabaseData::DropBlobStore(int32_t session, int32_t table_object_id, const TABSTableMetadata& metadata) {
+  const TABSRecordLayout layout = metadata.Fields.RecordLayout();
+  std::vector<int32_t> blob_fields;
+  for (int32_t i = 0; i < layout.FieldCount(); ++i)
+    if (IsBlobBaseType(layout.Field(i).BaseType)) blob_fields.push_back(i);
+  if (blob_fields.empty()) return;
+  TABSMetaReader sections(metadata.StorageSections);
+  const int32_t record_root = sections.ReadInt32();
+  TABSDiskBlobManager blobs(pages_.get(), table_object_id);
+  if (metadata.StorageSections.size() >= sections.Position() + 4) blobs.SetIndexRoot(sections.ReadInt32());
+  std::exception_ptr failure;
+  // Large values are found through the records that reference them; the small-value pages
+  // are all in the BLOB index and go with it, whatever they hold.
+  if (record_root >= 0 && RecordsPerPage(pages_->DataSize(), layout.StoredRecordSize()) > 0) {
+    TABSDiskRecordManager records(pages_.get(), &layout, table_object_id);
+    records.Setup();
+    TABSMetaReader again(metadata.StorageSections);
+    records.LoadSection(again);
+    // The count lives in the header block; the page index has it too.
+    records.RecordCount = records.PageIndex().TotalCount(session);
+    std::vector<uint8_t> record(static_cast<size_t>(layout.MemoryRecordSize()));
+    TABSRecordGetRequest request;
+    request.Mode = grmNext;
+    request.GoToFirst = true;
+    request.RecordBuffer = record.data();
+    try {
+      for (records.GetRecord(session, request); request.Result == grrFound; records.GetRecord(session, request)) {
+        for (int32_t f : blob_fields) {
+          if (layout.IsNull(f, record.data())) continue;
+          const TABSBlobReference ref =
+              TABSBlobReference::Load(record.data() + layout.Field(f).MemoryOffset);
+          if (!ref.HasValue()) continue;
+          try {
+            if (blobs.IsLarge(session, ref)) blobs.Delete(session, ref);
+          } catch (...) {
+            if (!failure) failure = std::current_exception();
+          }
+        }
+      }
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (blobs.IndexRoot() >= 0) {
+    TABSBTreeBlobPageIndex& index = blobs.Index();
+    for (int32_t page = index.First(session); page >= 0; page = index.Next(session, page))
+      pages_->FreePage(session, page);
+    blobs.DropIndex(session);
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
 void TABSDiskDatabaseData::DropTable(int32_t session, const std::string& table_name) {
   std::lock_guard guard(lock_);
   require_open();
@@ -334,7 +386,7 @@ void TABSDiskDatabaseData::DropTable(int32_t session, const std::string& table_n
   attempt([&] {
     TABSTableMetadata metadata;
     ReadTableMetadataFile(*pages_, session, entry.MetadataStartPageNo, metadata);
-    // BLOB data of file tables has no store yet; indexes, then the record pages.
+    // Indexes, then the BLOB values, then the record pages.
     for (int32_t i = 0; i < metadata.Indexes.Count(); ++i) {
       const TABSIndexDef* definition = metadata.Indexes.Item(i);
       if (definition->Temporary || definition->RootPageNo < 0) continue;
@@ -346,6 +398,7 @@ void TABSDiskDatabaseData::DropTable(int32_t session, const std::string& table_n
     }
     TABSMetaReader sections(metadata.StorageSections);
     const int32_t root = sections.ReadInt32();
+    attempt([&] { DropBlobStore(session, entry.ObjectID, metadata); });
     if (root < 0) return;
     const int32_t per_page = RecordsPerPage(pages_->DataSize(), metadata.Fields.StoredRecordSize());
     TABSBTreeRecordPageIndex pages_index(pages_.get(), std::max(per_page, 1));

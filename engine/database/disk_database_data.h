@@ -120,6 +120,9 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   // passed on.
   TABSTableListEntry CreateTable(int32_t session, const std::string& table_name, TABSTableMetadata& metadata);
   void DropTable(int32_t session, const std::string& table_name);
+  // Frees every BLOB page of a table being dropped: its large values (found through its
+  // records), its small-value pages and its BLOB index.
+  void DropBlobStore(int32_t session, int32_t table_object_id, const TABSTableMetadata& metadata);
   void RenameTable(int32_t session, const std::string& old_name, const std::string& new_name);
   void ReadTableMetadata(int32_t session, const std::string& table_name, TABSTableMetadata& metadata);
 

@@ -513,8 +513,8 @@ void TABSDiskTableData::write_metadata(int32_t session) {
   m.Constraints.Assign(constraint_manager_->ConstraintDefs);
   TABSMetaWriter sections;
   Records().SaveSection(sections);
-  // The BLOB store's section follows; BLOB storage of file tables writes none yet and
-  // keeps what it found.
+  // The BLOB store's section follows: the BLOB index root in a table with BLOB fields.
+  if (field_manager_->CheckBlobFields()) sections.WriteInt32(blobs_->IndexRoot());
   m.StorageSections = sections.Bytes() + blob_section_;
   WriteTableMetadataFile(*pages_, session, metadata_page_, m);
   structure_changed_ = false;
@@ -532,6 +532,7 @@ void TABSDiskTableData::build_managers() {
   index_manager_ = std::make_unique<TABSBaseIndexManager>(this, pages_, TemporaryPages());
   constraint_manager_ = std::make_unique<TABSBaseConstraintManager>();
   CreateRecordManager();
+  blobs_ = std::make_unique<TABSDiskBlobManager>(pages_, object_id_, Records().Repairing || Records().OldFormat);
 }
 
 void TABSDiskTableData::load(int32_t session, const TABSTableListEntry& entry, bool repair) {
@@ -550,7 +551,8 @@ void TABSDiskTableData::load(int32_t session, const TABSTableListEntry& entry, b
   constraint_manager_->ConstraintDefs.Assign(m.Constraints);
   TABSMetaReader sections(m.StorageSections);
   Records().LoadSection(sections);
-  // The BLOB store's section is carried as it was until BLOB storage reads it.
+  const bool has_blobs = field_manager_->CheckBlobFields();
+  if (has_blobs && m.StorageSections.size() >= sections.Position() + 4) blobs_->SetIndexRoot(sections.ReadInt32());
   blob_section_ = m.StorageSections.substr(sections.Position());
   bool rebuild = false;
   bool header_lost = false;
@@ -617,6 +619,7 @@ void TABSDiskTableData::OpenTable(int32_t session, bool repair) {
   } catch (...) {
     record_manager_.reset();
     index_manager_.reset();
+    blobs_.reset();
     try {
       pages.UnlockTables();
     } catch (...) {
@@ -751,6 +754,7 @@ TABSTableListEntry TABSDiskTableData::CreateInFile(int32_t session, TABSTableMet
     constraint_manager_->ConstraintDefs.Assign(metadata.Constraints);
     write_header(session);
     Records().CreatePageIndex(session);
+    if (field_manager_->CheckBlobFields()) blobs_->CreateIndex(session);
     index_manager_->CreateAllIndexes(session);
     write_metadata(session);
     list.Add(session, entry);
@@ -759,6 +763,7 @@ TABSTableListEntry TABSDiskTableData::CreateInFile(int32_t session, TABSTableMet
   } catch (...) {
     index_manager_.reset();
     record_manager_.reset();
+    blobs_.reset();
     pages_->RollbackPages(session);
     list.Reload(session);
     throw;
@@ -1054,6 +1059,61 @@ int64_t TABSDiskTableData::GetRecordNoInStorageOrder(TABSCursor* cursor) {
 int64_t TABSDiskTableData::LastAutoincValue(TABSCursor* cursor, int32_t field_no) {
   std::lock_guard guard(database_->Lock());
   return field_manager_->GetLastAutoincValueInSession(cursor->Session, field_no);
+}
+
+// ---- BLOB fields ----
+
+bool TABSDiskTableData::ReadBlobData(int32_t session, int32_t field_no, const void* memory_record,
+                                     TABSBlobValue& value) {
+  std::lock_guard guard(database_->Lock());
+  Access access(*this, session);
+  access.Require(20215);
+  return TABSTableData::ReadBlobData(session, field_no, memory_record, value);
+}
+
+bool TABSDiskTableData::has_stored_blob(const uint8_t* field) const {
+  return TABSBlobReference::Load(field).HasValue();
+}
+
+void TABSDiskTableData::clear_blob_reference(uint8_t* field) const {
+  TABSBlobReference{}.Store(field);
+}
+
+bool TABSDiskTableData::load_blob(int32_t session, int32_t, const uint8_t* field, TABSBlobValue& value) {
+  const TABSBlobReference ref = TABSBlobReference::Load(field);
+  if (!ref.HasValue()) return false;
+  blobs_->Read(session, ref, value);
+  return true;
+}
+
+void TABSDiskTableData::save_blob(int32_t session, int32_t, const TABSBlobValue& value, uint8_t* field) {
+  if (blobs_->IndexRoot() < 0 && blobs_->IsSmall(static_cast<int64_t>(value.Stored.size()))) {
+    // A table made before it had a BLOB index gets one in its own committed step, so that
+    // no session's rollback can leave the metadata naming a page it took back.
+    blobs_->CreateIndex(kSystemSession);
+    try {
+      write_metadata(kSystemSession);
+      pages_->CommitPages(kSystemSession);
+    } catch (...) {
+      pages_->RollbackPages(kSystemSession);
+      blobs_->SetIndexRoot(-1);
+      throw;
+    }
+  }
+  const TABSBlobReference ref = blobs_->Store(session, value);
+  clear_blob_reference(field);
+  ref.Store(field);
+}
+
+void TABSDiskTableData::delete_blob(int32_t session, int32_t, uint8_t* field) {
+  const TABSBlobReference ref = TABSBlobReference::Load(field);
+  if (ref.HasValue()) blobs_->Delete(session, ref);
+  clear_blob_reference(field);
+}
+
+void TABSDiskTableData::free_all_blobs(int32_t session) {
+  TABSTableData::free_all_blobs(session);
+  blobs_->EmptyIndex(session);
 }
 
 }  // namespace dadoveri

@@ -7,15 +7,16 @@
 // slots: a presence bitmap of ceil(n / 8) bytes, then n stored records. A record's
 // identifier is (page number, slot) for its whole life.
 //
+// BLOB values of the table's records live on its BLOB pages through TABSDiskBlobManager;
+// the BLOB store's metadata section (the BLOB index root) follows the record store's in
+// tables that have BLOB fields.
+//
 // In a multi-user file every change (insert, update, delete, empty) takes the table's
 // write lock (type 4) outside a transaction, or its transaction lock (type 3) inside one,
 // which the transaction keeps until the registry's CommitSession or RollbackSession
 // releases it. A change outside a transaction is committed through CommitSession too.
 // The cursor layer holds the database lock around a change, so the lock is waited for
 // with that lock held: another session of the same process cannot let go meanwhile.
-//
-// Seam left for later work: BLOB fields of file tables (FreeBlob and the BLOB store's
-// metadata section, carried unchanged).
 #pragma once
 
 #include <cstdint>
@@ -24,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/database/disk_blob_manager.h"
 #include "engine/storage/page_handle.h"
 #include "engine/table/btree_page_index.h"
 #include "engine/table/table_data.h"
@@ -217,12 +219,25 @@ class TABSDiskTableData : public TABSTableData {
 
   int32_t ObjectID() const { return object_id_; }
   TABSDiskRecordManager& Records() { return static_cast<TABSDiskRecordManager&>(*record_manager_); }
+  // The BLOB store; null before the table is opened.
+  TABSDiskBlobManager* Blobs() { return blobs_.get(); }
+  // Reads a BLOB value under the multi-user wrapper.
+  bool ReadBlobData(int32_t session, int32_t field_no, const void* memory_record, TABSBlobValue& value) override;
 
   // The header block of a table: autoincrement counters, then the record store's header.
   static std::string SaveHeaderBlock(const TABSBaseFieldManager& fields, const TABSDiskRecordManager& records);
 
  protected:
   TABSPageManager* TemporaryPages() override;
+
+  // The reference is the stored one: (PageNo, id), (-1, -1) for none.
+  bool load_blob(int32_t session, int32_t field_no, const uint8_t* field, TABSBlobValue& value) override;
+  void save_blob(int32_t session, int32_t field_no, const TABSBlobValue& value, uint8_t* field) override;
+  void delete_blob(int32_t session, int32_t field_no, uint8_t* field) override;
+  bool has_stored_blob(const uint8_t* field) const override;
+  void clear_blob_reference(uint8_t* field) const override;
+  // Record by record, then the BLOB index is emptied.
+  void free_all_blobs(int32_t session) override;
 
  private:
   void load(int32_t session, const TABSTableListEntry& entry, bool repair);
@@ -243,7 +258,10 @@ class TABSDiskTableData : public TABSTableData {
   int32_t most_updated_page_ = -1;
   int32_t locks_page_ = -1;
   bool structure_changed_ = false;
+  // What follows the BLOB index root in the BLOB store's section (all of the section in a
+  // table without BLOB fields), carried as it was.
   std::string blob_section_;
+  std::unique_ptr<TABSDiskBlobManager> blobs_;
   // In a multi-user file, an operation on the table runs under the session's shared read
   // lock, with the header block read again (the counters other processes committed) and
   // the table pushed as the session's current table, so that cached pages are trusted

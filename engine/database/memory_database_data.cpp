@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "engine/base/engine_error.h"
+#include "engine/base/little_endian.h"
 #include "engine/table/cursor.h"
 #include "engine/table/session.h"
 
@@ -163,14 +164,33 @@ void TABSMemoryTableData::RollbackChanges(int32_t session, bool) { pages_->Rollb
 
 void TABSMemoryTableData::free_storage(int32_t session) {
   drop_all_indexes(session);
-  if (record_manager_) {
-    std::vector<uint8_t> record(static_cast<size_t>(MemoryRecordSize()));
-    TABSRecordID id;
-    for (bool first = true; ReadNextRecord(session, id, first, record.data()); first = false)
-      FreeBlobs(session, record.data());
-    record_manager_->Empty(session);
-  }
+  if (record_manager_) record_manager_->Empty(session);
+  blocks_.clear();
+  blob_cache_.Clear();
   pages_->CommitPages(session);
+}
+
+bool TABSMemoryTableData::has_stored_blob(const uint8_t* field) const { return LoadLE<int32_t>(field) > 0; }
+
+bool TABSMemoryTableData::load_blob(int32_t, int32_t, const uint8_t* field, TABSBlobValue& value) {
+  const auto it = blocks_.find(LoadLE<int32_t>(field));
+  if (it == blocks_.end()) RaiseError(20162);
+  value = it->second;
+  return true;
+}
+
+void TABSMemoryTableData::save_blob(int32_t, int32_t, const TABSBlobValue& value, uint8_t* field) {
+  do {
+    next_block_ = next_block_ == INT32_MAX ? 1 : next_block_ + 1;
+  } while (blocks_.count(next_block_));
+  blocks_[next_block_] = value;
+  clear_blob_reference(field);
+  StoreLE(field, next_block_);
+}
+
+void TABSMemoryTableData::delete_blob(int32_t, int32_t, uint8_t* field) {
+  blocks_.erase(LoadLE<int32_t>(field));
+  clear_blob_reference(field);
 }
 
 void TABSMemoryTableData::CreateTable(TABSCursor* cursor, const TABSFieldDefs& fields, const TABSIndexDefs& indexes,

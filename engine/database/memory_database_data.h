@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -79,10 +80,26 @@ class TABSMemoryTableData : public TABSTableData {
 
   bool MemoryOnly() const { return true; }
   TABSMemoryRecordManager& Records() { return static_cast<TABSMemoryRecordManager&>(*record_manager_); }
+  // BLOB values held for the table's records.
+  size_t BlobBlockCount() const { return blocks_.size(); }
 
  protected:
-  // Frees the table's storage: the index pages and the records.
+  // Frees the table's storage: the index pages, the records and their BLOB values.
   void free_storage(int32_t session);
+
+  // A BLOB field's reference is the number of its value's block (signed 32-bit, 0 for
+  // none) in the table's block list rather than the block's address: a reference that
+  // outlives its block then names nothing instead of freed memory.
+  bool load_blob(int32_t session, int32_t field_no, const uint8_t* field, TABSBlobValue& value) override;
+  void save_blob(int32_t session, int32_t field_no, const TABSBlobValue& value, uint8_t* field) override;
+  void delete_blob(int32_t session, int32_t field_no, uint8_t* field) override;
+  bool has_stored_blob(const uint8_t* field) const override;
+  int32_t zero_block_size_code() const override { return 10420; }
+  void free_all_blobs(int32_t) override { blocks_.clear(); }
+
+ private:
+  std::map<int32_t, TABSBlobValue> blocks_;
+  int32_t next_block_ = 0;
 };
 
 class TABSMemoryDatabaseData : public TABSDatabaseData {

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "engine/base/engine_error.h"
+#include "engine/base/little_endian.h"
 #include "engine/base/memory_manager.h"
 #include "engine/table/cursor.h"
 #include "engine/table/session.h"
@@ -276,7 +277,58 @@ void TABSTemporaryTableData::RollbackChanges(int32_t session, bool) { pages_->Ro
 void TABSTemporaryTableData::free_storage(int32_t session) {
   drop_all_indexes(session);
   if (record_manager_) record_manager_->Empty(session);
+  blobs_.reset();
+  blob_cache_.Clear();
   pages_->CommitPages(session);
+}
+
+namespace {
+constexpr int kTemporaryBlobHeaderSize = 24;
+int64_t temporary_blob_position(const uint8_t* field) {
+  return static_cast<int64_t>(LoadLE<uint32_t>(field)) + (static_cast<int64_t>(LoadLE<uint16_t>(field + 4)) << 32) - 1;
+}
+}  // namespace
+
+bool TABSTemporaryTableData::has_stored_blob(const uint8_t* field) const { return temporary_blob_position(field) >= 0; }
+
+bool TABSTemporaryTableData::load_blob(int32_t, int32_t, const uint8_t* field, TABSBlobValue& value) {
+  const int64_t position = temporary_blob_position(field);
+  const int64_t size = blobs_ ? blobs_->GetSize() : 0;
+  uint8_t header[kTemporaryBlobHeaderSize];
+  // Every size read back is checked against the stream before it is used.
+  if (position < 0 || position + kTemporaryBlobHeaderSize > size || !blobs_->SetPosition(position) ||
+      blobs_->Read(header, kTemporaryBlobHeaderSize) != kTemporaryBlobHeaderSize)
+    RaiseError(20162);
+  value.BlockCount = LoadLE<int64_t>(header);
+  value.UncompressedSize = LoadLE<int64_t>(header + 8);
+  const int64_t stored = LoadLE<int64_t>(header + 16);
+  if (value.BlockCount < 0 || value.UncompressedSize < 0 || stored < 0 ||
+      stored > size - position - kTemporaryBlobHeaderSize)
+    RaiseError(20162);
+  value.Stored.resize(static_cast<size_t>(stored));
+  if (blobs_->Read(value.Stored.data(), stored) != stored) RaiseError(10117, position, size, stored, 0);
+  return true;
+}
+
+void TABSTemporaryTableData::save_blob(int32_t, int32_t, const TABSBlobValue& value, uint8_t* field) {
+  if (!blobs_) {
+    if (MemoryOnly) blobs_ = std::make_unique<TABSMemoryStream>();
+    else blobs_ = std::make_unique<TABSTemporaryStream>(false);
+  }
+  const int64_t position = blobs_->GetSize();
+  if (position + 1 >= (int64_t{1} << 48)) RaiseError(10125);
+  uint8_t header[kTemporaryBlobHeaderSize];
+  StoreLE(header, value.BlockCount);
+  StoreLE(header + 8, value.UncompressedSize);
+  StoreLE(header + 16, static_cast<int64_t>(value.Stored.size()));
+  const auto stored = static_cast<int64_t>(value.Stored.size());
+  if (!blobs_->SetPosition(position) || blobs_->Write(header, kTemporaryBlobHeaderSize) != kTemporaryBlobHeaderSize ||
+      (stored > 0 && blobs_->Write(value.Stored.data(), stored) != stored))
+    RaiseError(10125);
+  const int64_t reference = position + 1;
+  clear_blob_reference(field);
+  StoreLE(field, static_cast<uint32_t>(reference & 0xFFFFFFFF));
+  StoreLE(field + 4, static_cast<uint16_t>(reference >> 32));
 }
 
 void TABSTemporaryTableData::CreateTable(TABSCursor* cursor, const TABSFieldDefs& fields, const TABSIndexDefs& indexes,

@@ -13,6 +13,7 @@
 #include "engine/database/memory_page_manager.h"
 #include "engine/platform/temporary_file.h"
 #include "engine/table/database_data.h"
+#include "engine/storage/stream.h"
 #include "engine/table/table_data.h"
 
 namespace dadoveri {
@@ -119,10 +120,27 @@ class TABSTemporaryTableData : public TABSTableData {
   // Set before the table is created: records, BLOB data and the table's stream stay in
   // memory, however large the table grows.
   bool MemoryOnly = false;
+  // Bytes of the table's BLOB stream.
+  int64_t BlobStreamSize() const { return blobs_ ? blobs_->GetSize() : 0; }
+
+ protected:
+  // Every BLOB value of the table is appended to one stream (in memory while memory-only,
+  // else moving to a temporary file once it outgrows 1 MB): a 24-byte header (block count,
+  // uncompressed size, stored byte count; signed 64-bit each) and the stored bytes. A
+  // field's reference is the header's position + 1 in 48 bits (0: none). Values are
+  // never freed one by one: the table only grows; emptying or dropping it drops them all.
+  bool load_blob(int32_t session, int32_t field_no, const uint8_t* field, TABSBlobValue& value) override;
+  void save_blob(int32_t session, int32_t field_no, const TABSBlobValue& value, uint8_t* field) override;
+  bool has_stored_blob(const uint8_t* field) const override;
+  void free_all_blobs(int32_t) override { blobs_.reset(); }
+
+ public:
   TABSTemporaryRecordManager& Records() { return static_cast<TABSTemporaryRecordManager&>(*record_manager_); }
 
  private:
   void free_storage(int32_t session);
+
+  std::unique_ptr<TABSStream> blobs_;
 };
 
 class TABSTemporaryDatabaseData : public TABSDatabaseData {

@@ -1,6 +1,7 @@
 #include "engine/table/table_data.h"
 
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 
 #include "engine/base/engine_error.h"
@@ -344,18 +345,215 @@ void TABSTableData::FreeBlobs(int32_t session, void* memory_record) {
     if (IsBlobBaseType(field_defs_.Item(i)->BaseType)) FreeBlob(session, i, memory_record);
 }
 
+// ---- BLOB fields ----
+
+bool TABSTableData::IsBlobField(int32_t field_no) const {
+  return field_no >= 0 && field_no < field_defs_.Count() && IsBlobBaseType(field_defs_.Item(field_no)->BaseType);
+}
+
+uint8_t* TABSTableData::blob_field(int32_t field_no, void* record) const {
+  if (!field_manager_ || !IsBlobField(field_no)) RaiseError(20162);
+  return static_cast<uint8_t*>(record) + field_manager_->Layout().Field(field_no).MemoryOffset;
+}
+
+const uint8_t* TABSTableData::blob_field(int32_t field_no, const void* record) const {
+  return blob_field(field_no, const_cast<void*>(record));
+}
+
+bool TABSTableData::load_blob(int32_t, int32_t, const uint8_t*, TABSBlobValue&) { return false; }
+
+void TABSTableData::save_blob(int32_t, int32_t, const TABSBlobValue&, uint8_t*) { RaiseError(30036); }
+
+void TABSTableData::delete_blob(int32_t, int32_t, uint8_t* field) { clear_blob_reference(field); }
+
+bool TABSTableData::has_stored_blob(const uint8_t*) const { return false; }
+
+void TABSTableData::clear_blob_reference(uint8_t* field) const { std::memset(field, 0, kBlobReferenceSize); }
+
+void TABSTableData::ReleaseRecordExtras(void* memory_record) {
+  if (!memory_record || !field_manager_) return;
+  for (int32_t i = 0; i < field_defs_.Count(); ++i) {
+    if (!IsBlobField(i)) continue;
+    uint8_t* field = blob_field(i, memory_record);
+    blob_cache_.Release(BlobHandleOf(field));
+    SetBlobHandle(field, 0);
+  }
+}
+
+void TABSTableData::FreeBlob(int32_t session, int32_t field_no, void* memory_record) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
+  uint8_t* field = blob_field(field_no, memory_record);
+  const TABSRecordLayout& layout = field_manager_->Layout();
+  if (!layout.IsNull(field_no, memory_record) && has_stored_blob(field)) delete_blob(session, field_no, field);
+  clear_blob_reference(field);
+  layout.SetNull(field_no, memory_record);
+}
+
+bool TABSTableData::ReadBlobData(int32_t session, int32_t field_no, const void* memory_record,
+                                 TABSBlobValue& value) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
+  const uint8_t* field = blob_field(field_no, memory_record);
+  if (const TABSBlobCache::Entry* entry = blob_cache_.Find(BlobHandleOf(field)); entry && entry->Changed) {
+    value = entry->Value;
+    return value.UncompressedSize != 0;
+  }
+  value = TABSBlobValue{};
+  if (field_manager_->Layout().IsNull(field_no, memory_record) || !has_stored_blob(field)) return false;
+  return load_blob(session, field_no, field, value);
+}
+
+void TABSTableData::WriteBlobData(int32_t, int32_t field_no, void* memory_record, TABSBlobValue value) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
+  uint8_t* field = blob_field(field_no, memory_record);
+  const TABSRecordLayout& layout = field_manager_->Layout();
+  if (value.UncompressedSize < 0 || value.BlockCount < 0) RaiseError(20248);
+  const bool empty = value.UncompressedSize == 0;
+  if (TABSBlobCache::Entry* entry = blob_cache_.Find(BlobHandleOf(field))) {
+    entry->Value = std::move(value);
+    entry->Changed = true;
+  } else {
+    SetBlobHandle(field, blob_cache_.Add(std::move(value), true));
+  }
+  if (empty) layout.SetNull(field_no, memory_record);
+  else layout.ClearNull(field_no, memory_record);
+}
+
+void TABSTableData::FreeBlobData(int32_t field_no, void* memory_record) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
+  uint8_t* field = blob_field(field_no, memory_record);
+  blob_cache_.Release(BlobHandleOf(field));
+  SetBlobHandle(field, 0);
+}
+
+void TABSTableData::StoreBlob(int32_t session, void* memory_record, TABSBlobFieldStream& stream) {
+  WriteBlobData(session, stream.FieldNo(), memory_record, stream.StoredValue());
+}
+
+TABSCompressedStreamParams TABSTableData::blob_params(int32_t field_no) const {
+  const TABSFieldDef& def = *field_defs_.Item(field_no);
+  if (def.BlobBlockSize == 0) RaiseError(zero_block_size_code());
+  TABSCompressedStreamParams params;
+  params.BlockSize = def.BlobBlockSize;
+  params.CompressionAlgorithm = def.BlobCompressionAlgorithm;
+  params.CompressionMode = def.BlobCompressionMode;
+  return params;
+}
+
+std::unique_ptr<TABSBlobFieldStream> TABSTableData::OpenBlobStream(int32_t session, int32_t field_no,
+                                                                   const void* memory_record, bool new_value) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
+  blob_field(field_no, memory_record);
+  const TABSCompressedStreamParams params = blob_params(field_no);
+  TABSBlobValue value;
+  const bool present = !new_value && ReadBlobData(session, field_no, memory_record, value);
+  return std::make_unique<TABSBlobFieldStream>(field_no, params, present ? &value : nullptr, false);
+}
+
+bool TABSTableData::GetBlobValue(int32_t session, int32_t field_no, const void* memory_record,
+                                 std::vector<uint8_t>& value) {
+  std::lock_guard guard(database_->Lock());
+  require_managers();
+  value.clear();
+  TABSBlobValue stored;
+  if (!ReadBlobData(session, field_no, memory_record, stored)) return false;
+  TABSBlobFieldStream stream(field_no, blob_params(field_no), &stored, false);
+  value = stream.ReadAll();
+  return true;
+}
+
+void TABSTableData::SetBlobValue(int32_t session, int32_t field_no, void* memory_record, const void* data,
+                                 int64_t size) {
+  std::unique_ptr<TABSBlobFieldStream> stream = OpenBlobStream(session, field_no, memory_record, true);
+  if (size > 0 && stream->Value().Write(data, size) != size) RaiseError(10097, 0, 0, 0, size);
+  StoreBlob(session, memory_record, *stream);
+}
+
+void TABSTableData::write_blobs(int32_t session, uint8_t* record, const uint8_t* old_record,
+                                std::vector<int32_t>& stored, std::vector<uint32_t>& handles) {
+  const TABSRecordLayout& layout = field_manager_->Layout();
+  for (int32_t i = 0; i < field_defs_.Count(); ++i) {
+    if (!IsBlobField(i)) continue;
+    uint8_t* field = blob_field(i, record);
+    const uint32_t handle = BlobHandleOf(field);
+    if (handle != 0) handles.push_back(handle);
+    SetBlobHandle(field, 0);
+    const TABSBlobCache::Entry* entry = blob_cache_.Find(handle);
+    if (entry && entry->Changed) {
+      if (entry->Value.UncompressedSize == 0) {
+        clear_blob_reference(field);
+        layout.SetNull(i, record);
+      } else {
+        save_blob(session, i, entry->Value, field);
+        layout.ClearNull(i, record);
+        stored.push_back(i);
+      }
+      continue;
+    }
+    if (layout.IsNull(i, record) || !has_stored_blob(field)) {
+      clear_blob_reference(field);
+      layout.SetNull(i, record);
+      continue;
+    }
+    // A reference this record does not own already (a copied buffer) would leave one value
+    // referenced twice, and the first delete would pull it from under the other record:
+    // such a value is stored again as the record's own copy.
+    if (old_record && !layout.IsNull(i, old_record) &&
+        std::memcmp(blob_field(i, old_record), field, kBlobReferenceSize) == 0)
+      continue;
+    TABSBlobValue value;
+    if (!load_blob(session, i, field, value) || value.UncompressedSize == 0) {
+      clear_blob_reference(field);
+      layout.SetNull(i, record);
+      continue;
+    }
+    save_blob(session, i, value, field);
+    stored.push_back(i);
+  }
+}
+
+void TABSTableData::undo_blobs(int32_t session, uint8_t* record, const std::vector<int32_t>& stored) {
+  for (int32_t i : stored) {
+    try {
+      delete_blob(session, i, blob_field(i, record));
+    } catch (...) {
+      // The session's rollback, where there is one, takes the value back with the pages.
+    }
+  }
+}
+
+void TABSTableData::free_replaced_blobs(int32_t session, const uint8_t* old_record, const uint8_t* new_record) {
+  const TABSRecordLayout& layout = field_manager_->Layout();
+  std::vector<uint8_t> old_field(10);
+  for (int32_t i = 0; i < field_defs_.Count(); ++i) {
+    if (!IsBlobField(i) || layout.IsNull(i, old_record)) continue;
+    const uint8_t* before = blob_field(i, old_record);
+    if (!has_stored_blob(before)) continue;
+    if (!layout.IsNull(i, new_record) && std::memcmp(before, blob_field(i, new_record), kBlobReferenceSize) == 0)
+      continue;
+    std::memcpy(old_field.data(), before, old_field.size());
+    delete_blob(session, i, old_field.data());
+  }
+}
+
+void TABSTableData::free_all_blobs(int32_t session) {
+  std::vector<uint8_t> record(static_cast<size_t>(MemoryRecordSize()));
+  TABSRecordID id;
+  for (bool first = true; ReadNextRecord(session, id, first, record.data()); first = false)
+    FreeBlobs(session, record.data());
+}
+
 void TABSTableData::EmptyTable(TABSCursor* cursor) {
   std::lock_guard guard(database_->Lock());
   require_managers();
   const int32_t session = session_of(cursor);
   field_manager_->ResetAutoincCounters();
   index_manager_->EmptyAll(session);
-  if (field_manager_->CheckBlobFields()) {
-    std::vector<uint8_t> record(static_cast<size_t>(MemoryRecordSize()));
-    TABSRecordID id;
-    for (bool first = true; ReadNextRecord(session, id, first, record.data()); first = false)
-      FreeBlobs(session, record.data());
-  }
+  if (field_manager_->CheckBlobFields()) free_all_blobs(session);
   record_manager_->Empty(session);
   for (TABSCursor* c : cursors_) {
     c->Bitmap.Invalidate();
@@ -396,16 +594,42 @@ bool TABSTableData::InsertRecord(TABSCursor* cursor) {
   const int32_t session = session_of(cursor);
   if (!cursor->CurrentRecord) RaiseError(10011);
   TABSRecordID id;
+  // The BLOB values go first so that the record is stored with their references. On a
+  // failure they are freed and the buffer gets its pending changes back for another try.
+  const bool blobs = field_manager_->CheckBlobFields();
+  std::vector<uint8_t> before;
+  std::vector<int32_t> stored;
+  std::vector<uint32_t> handles;
+  // `written`: the record step was done. A record kept in pages inside a transaction then
+  // stays as it is until the session rolls back, and so do the values it references.
+  auto undo = [&](bool written) {
+    if (!blobs || (written && record_manager_->RecordsInPages() && in_transaction(cursor))) return;
+    undo_blobs(session, cursor->CurrentRecord, stored);
+    std::memcpy(cursor->CurrentRecord, before.data(), before.size());
+  };
+  if (blobs) {
+    before.assign(cursor->CurrentRecord, cursor->CurrentRecord + MemoryRecordSize());
+    try {
+      write_blobs(session, cursor->CurrentRecord, nullptr, stored, handles);
+    } catch (...) {
+      undo(false);
+      RollbackChanges(session, in_transaction(cursor));
+      throw;
+    }
+  }
   if (!record_manager_->InsertRecord(session, cursor->CurrentRecord, id)) {
+    undo(false);
     RollbackChanges(session, in_transaction(cursor));
     return false;
   }
   try {
     index_manager_->InsertRecord(session, cursor->CurrentRecord, id);
   } catch (...) {
+    undo(true);
     abandon(cursor, kInsertStep, id, nullptr);
     throw;
   }
+  for (uint32_t handle : handles) blob_cache_.Release(handle);
   cursor->Position = id;
   keep_bitmap(cursor, id, cursor->CurrentRecord);
   cursor->AtBegin = cursor->AtEnd = false;
@@ -421,19 +645,42 @@ bool TABSTableData::UpdateRecord(TABSCursor* cursor) {
   const TABSRecordID id = cursor->Position;
   std::vector<uint8_t> old_record(static_cast<size_t>(MemoryRecordSize()));
   if (!ReadRecord(session, id, old_record.data())) return false;
+  // New BLOB values are stored before the record; the old ones it no longer references
+  // are freed only once the record is overwritten, so a failed update leaves the stored
+  // record with every value it references. A failure frees the new values and gives the
+  // buffer its pending changes back.
+  const bool blobs = field_manager_->CheckBlobFields();
+  std::vector<uint8_t> before;
+  std::vector<int32_t> new_blobs;
+  std::vector<uint32_t> handles;
+  // `written`: the record step was done. A record kept in pages inside a transaction then
+  // stays as it is until the session rolls back, and so do the values it references.
+  auto undo = [&](bool written) {
+    if (!blobs || (written && record_manager_->RecordsInPages() && in_transaction(cursor))) return;
+    undo_blobs(session, cursor->CurrentRecord, new_blobs);
+    std::memcpy(cursor->CurrentRecord, before.data(), before.size());
+  };
   bool stored = false;
   try {
+    if (blobs) {
+      before.assign(cursor->CurrentRecord, cursor->CurrentRecord + MemoryRecordSize());
+      write_blobs(session, cursor->CurrentRecord, old_record.data(), new_blobs, handles);
+    }
     index_manager_->UpdateRecord(session, old_record.data(), cursor->CurrentRecord, id, false);
     if (!record_manager_->UpdateRecord(session, cursor->CurrentRecord, id)) {
+      undo(false);
       abandon(cursor, kUpdateStep, id, nullptr);
       return false;
     }
     stored = true;
     index_manager_->UpdateRecord(session, old_record.data(), cursor->CurrentRecord, id, true);
+    if (blobs) free_replaced_blobs(session, old_record.data(), cursor->CurrentRecord);
   } catch (...) {
+    undo(stored);
     abandon(cursor, kUpdateStep, id, stored ? old_record.data() : nullptr);
     throw;
   }
+  for (uint32_t handle : handles) blob_cache_.Release(handle);
   keep_bitmap(cursor, id, cursor->CurrentRecord);
   CommitChanges(session, in_transaction(cursor));
   return true;
@@ -468,7 +715,6 @@ bool TABSTableData::DeleteRecord(TABSCursor* cursor) {
   const TABSRecordID id = cursor->Position;
   std::vector<uint8_t> record(static_cast<size_t>(MemoryRecordSize()));
   if (!ReadRecord(session, id, record.data())) return false;
-  FreeBlobs(session, record.data());
   // Where the cursor goes: the next record in its order, else the prior one, else the
   // beginning.
   std::vector<uint8_t> scratch(record.size());
@@ -490,6 +736,9 @@ bool TABSTableData::DeleteRecord(TABSCursor* cursor) {
       abandon(cursor, kDeleteStep, id, nullptr);
       return false;
     }
+    // The record's BLOB values go once the record is gone: freed before, a refused delete
+    // would leave a record whose references name freed values.
+    FreeBlobs(session, record.data());
   } catch (...) {
     abandon(cursor, kDeleteStep, id, nullptr);
     throw;

@@ -7,9 +7,14 @@
 //
 // Every entry point runs under the recursive lock of the table's database registry.
 //
+// BLOB fields: a cursor opens a field's stream (slot 26), reads or writes the value, and
+// hands a changed value back (slot 23); the change waits in the table's BLOB cache (see
+// blob_field.h) and is stored with the record by insert and update, which also free the
+// values a record no longer references once the record itself is written. Storage
+// variants keep the values through load_blob, save_blob and delete_blob.
+//
 // Seams left for later work, by slot: 20–22, 33 and 34 (cursor navigation, locate, find
-// key, record numbers) belong to the cursor; 23, 24 and 26–29 (BLOB streams and raw BLOB
-// data) to BLOB storage.
+// key, record numbers) belong to the cursor.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/table/blob_field.h"
 #include "engine/table/btree_record_index.h"
 #include "engine/table/btree_record_source.h"
 #include "engine/table/constraint_def.h"
@@ -158,11 +164,27 @@ class TABSTableData : public TABSIndexRecordSource {
   virtual int64_t GetRecordCount(int32_t session);                                           // 16
   virtual int64_t RecordOrdinal(const TABSRecordID& id) = 0;                                 // 17
   virtual TABSRecordID RecordIDOfOrdinal(int64_t ordinal) = 0;                               // 18
-  virtual void ReleaseRecordExtras(void* /*memory_record*/) {}                               // 19
-  // The BLOB data of one field of a record (BLOB storage fills it in).
-  virtual void FreeBlob(int32_t /*session*/, int32_t /*field_no*/, void* /*memory_record*/) {}  // 24
+  // Releases the BLOB cache entries of a record buffer whose changes are abandoned.
+  virtual void ReleaseRecordExtras(void* memory_record);                                     // 19
+  // The value of an open field stream becomes the record buffer's change of that field,
+  // stored when the record is inserted or updated; an empty value makes the field NULL.
+  virtual void StoreBlob(int32_t session, void* memory_record, TABSBlobFieldStream& stream);  // 23
+  // Deletes the stored value of one field of a record; the field becomes NULL. For records
+  // that are going: a record being edited clears a field by writing an empty value, which
+  // frees the old one only once the record is written.
+  virtual void FreeBlob(int32_t session, int32_t field_no, void* memory_record);              // 24
   // Every BLOB field of a record, through slot 24.
   virtual void FreeBlobs(int32_t session, void* memory_record);                              // 25
+  // Opens a field's stream over its value (the buffer's change when there is one), or
+  // over a new empty value. A BlobBlockSize of 0 is refused (20149; 10420 in memory).
+  virtual std::unique_ptr<TABSBlobFieldStream> OpenBlobStream(int32_t session, int32_t field_no,
+                                                              const void* memory_record, bool new_value);  // 26
+  // The field's value in stored form; false when the field is NULL.
+  virtual bool ReadBlobData(int32_t session, int32_t field_no, const void* memory_record, TABSBlobValue& value);  // 27
+  // A value in stored form becomes the buffer's change of the field.
+  virtual void WriteBlobData(int32_t session, int32_t field_no, void* memory_record, TABSBlobValue value);  // 28
+  // Drops the buffer's change of one field (the stored value stays).
+  virtual void FreeBlobData(int32_t field_no, void* memory_record);                          // 29
   // The common algorithms; answer false when the record manager refuses.
   virtual bool InsertRecord(TABSCursor* cursor);                                             // 30
   virtual bool DeleteRecord(TABSCursor* cursor);                                             // 31
@@ -190,6 +212,13 @@ class TABSTableData : public TABSIndexRecordSource {
   // Returns its ObjectID. Outside a transaction a failure rolls the session's changes back.
   int32_t FindOrBuildIndex(TABSCursor* cursor, const std::vector<std::string>& field_names,
                            const std::vector<std::string>& directions, const std::vector<std::string>& cases);
+
+  // The whole uncompressed value of a BLOB field (false when NULL), and a new value for
+  // it in a record buffer, compressed as the field says and stored with the record.
+  bool GetBlobValue(int32_t session, int32_t field_no, const void* memory_record, std::vector<uint8_t>& value);
+  void SetBlobValue(int32_t session, int32_t field_no, void* memory_record, const void* data, int64_t size);
+  TABSBlobCache& BlobCache() { return blob_cache_; }
+  bool IsBlobField(int32_t field_no) const;
 
   // A plain step from the cursor's position: through the active index when there is one,
   // else through the record manager. The cursor does not move; the record found (result
@@ -231,6 +260,37 @@ class TABSTableData : public TABSIndexRecordSource {
   void mark_dropped();
   // Sets a valid bitmap bit of the cursor for a record.
   void keep_bitmap(TABSCursor* cursor, const TABSRecordID& id, const void* record);
+
+  // The storage variant's BLOB store. `field` points at the field's ten bytes in a memory
+  // record; the first six are the variant's reference. load_blob answers false when the
+  // reference names no value; save_blob stores a value (its size is not 0) and writes the
+  // reference; delete_blob frees the value and empties the reference.
+  virtual bool load_blob(int32_t session, int32_t field_no, const uint8_t* field, TABSBlobValue& value);
+  virtual void save_blob(int32_t session, int32_t field_no, const TABSBlobValue& value, uint8_t* field);
+  virtual void delete_blob(int32_t session, int32_t field_no, uint8_t* field);
+  // Whether the reference names a stored value, and the reference of none.
+  virtual bool has_stored_blob(const uint8_t* field) const;
+  virtual void clear_blob_reference(uint8_t* field) const;
+  // The code that refuses a BlobBlockSize of 0 when a stream is opened.
+  virtual int32_t zero_block_size_code() const { return 20149; }
+  // Frees the BLOB data of every record (empty table): by default record by record.
+  virtual void free_all_blobs(int32_t session);
+  // Stores the changed BLOB fields of a record about to be written and copies values it
+  // shares with another record (`old_record`: the record's stored image on update, null on
+  // insert); the fields stored here come back in `stored` for undo_blobs. Cache handles
+  // are cleared in the record and collected in `handles`.
+  void write_blobs(int32_t session, uint8_t* record, const uint8_t* old_record, std::vector<int32_t>& stored,
+                   std::vector<uint32_t>& handles);
+  // Frees the values write_blobs stored after the operation failed; never raises.
+  void undo_blobs(int32_t session, uint8_t* record, const std::vector<int32_t>& stored);
+  // After an update: frees the old record's values the new record no longer references.
+  void free_replaced_blobs(int32_t session, const uint8_t* old_record, const uint8_t* new_record);
+  uint8_t* blob_field(int32_t field_no, void* record) const;
+  // The stream parameters of a field (the variant's code for a BlobBlockSize of 0).
+  TABSCompressedStreamParams blob_params(int32_t field_no) const;
+  const uint8_t* blob_field(int32_t field_no, const void* record) const;
+
+  TABSBlobCache blob_cache_;
 
   TABSDatabaseData* database_;
   std::string table_name_;
