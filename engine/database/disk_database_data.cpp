@@ -41,7 +41,15 @@ class TablesLockScope {
 
 TABSDiskDatabaseData::TABSDiskDatabaseData(std::string file_name) : file_name_(std::move(file_name)) {}
 
-TABSDiskDatabaseData::~TABSDiskDatabaseData() { close_quietly(); }
+TABSDiskDatabaseData::~TABSDiskDatabaseData() {
+  // Table objects still open (a cursor whose open failed half-way leaves one) talk to this
+  // registry as they go: free them while it is still whole, before the file closes.
+  try {
+    CloseAllTables();
+  } catch (...) {
+  }
+  close_quietly();
+}
 
 std::shared_ptr<TABSDiskDatabaseData> TABSDiskDatabaseData::Attach(const std::string& file_name) {
   return TABSDatabaseList::Instance().AttachFile(file_name);

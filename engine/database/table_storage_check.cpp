@@ -12,6 +12,7 @@
 #include "engine/storage/internal_file.h"
 #include "engine/storage/page.h"
 #include "engine/storage/page_manager.h"
+#include "engine/table/column_type.h"
 #include "engine/table/btree.h"
 #include "engine/table/btree_page_index.h"
 #include "engine/table/btree_record_index.h"
@@ -266,8 +267,22 @@ TABSTableStorageReport CheckTableStorage(TABSPageManager& pages, int32_t session
     }
   }
 
-  // BLOB storage of the table: its walk is added here, with its pages counted in
-  // report.BlobPages and reached in report.PagesReached (CheckBlobStorage).
+  // The BLOB index (the table's small-value pages with their bytes in use) follows the
+  // RecordPageIndex root in the storage sections of a table with BLOB fields. Its tree
+  // pages count as BLOB pages; the values themselves are checked through an open table
+  // (CheckBlobStorage), which needs records read under a session.
+  bool has_blobs = false;
+  for (int32_t i = 0; i < metadata.Fields.Count(); ++i)
+    if (IsBlobBaseType(metadata.Fields.Item(i)->BaseType)) has_blobs = true;
+  if (has_blobs && metadata.StorageSections.size() >= 8) {
+    const int32_t blob_root = LoadLE<int32_t>(reinterpret_cast<const uint8_t*>(metadata.StorageSections.data()) + 4);
+    const std::string what = format("table '%s': the BLOB index", table);
+    ProblemList problems(out, max_problems_per_structure);
+    if (blob_root >= pages.GetTotalPageCount())
+      problems.Add(what, format("%s has its root outside the file (page %d)", what.c_str(), blob_root));
+    else if (blob_root >= 0)
+      report.BlobPages += count_tree_pages(pages, session, blob_root, 2, what, report.PagesReached, problems);
+  }
   return report;
 }
 

@@ -2,15 +2,21 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <set>
 #include <utility>
 
 #include "engine/base/engine_error.h"
+#include "engine/database/blob_storage_check.h"
+#include "engine/database/disk_database_data.h"
+#include "engine/database/disk_table_data.h"
 #include "engine/database/system_directory.h"
 #include "engine/storage/disk_page_manager.h"
 #include "engine/storage/internal_file.h"
 #include "engine/storage/page.h"
 #include "engine/table/btree_record_index.h"
+#include "engine/table/cursor.h"
+#include "engine/table/session.h"
 
 namespace dadoveri::tool {
 
@@ -206,6 +212,12 @@ struct Catalog {
   std::vector<TableInfo> Tables;
 };
 
+bool has_blob_fields(const TABSTableMetadata& m) {
+  for (int32_t i = 0; i < m.Fields.Count(); ++i)
+    if (IsBlobBaseType(m.Fields.Item(i)->BaseType)) return true;
+  return false;
+}
+
 void check_metadata(Inspector& in, const std::string& table, const TABSTableMetadata& m) {
   const TABSFieldDefs& fields = m.Fields;
   for (int32_t i = 0; i < fields.Count(); ++i) {
@@ -347,6 +359,7 @@ DatabaseInfo ReadDatabaseInfo(const std::string& file_name, const TABSPassword& 
   info.NextObjectID = read_next_object_id(in.Pages());
 
   std::vector<int32_t> counts(ptTableIndex + 2, 0);  // the last one counts free pages
+  std::map<int32_t, int64_t> blob_pages_by_owner;
   uint8_t header[kPageHeaderSize];
   for (int32_t n = 0; n < in.PagesInFile(); ++n) {
     if (!in.IsMapPage(n) && !in.PfsUsed(n)) {
@@ -356,6 +369,7 @@ DatabaseInfo ReadDatabaseInfo(const std::string& file_name, const TABSPassword& 
     if (!in.ReadHeader(n, header)) continue;
     const uint16_t type = page_header::PageType(header);
     if (type <= ptTableIndex) ++counts[type];
+    if (type == ptTableBlob) ++blob_pages_by_owner[page_header::OwnerObjectID(header)];
   }
   for (uint16_t t = 0; t <= ptTableIndex; ++t)
     if (counts[t] > 0) info.PagesByType.emplace_back(std::string(PageTypeName(t)), counts[t]);
@@ -364,10 +378,16 @@ DatabaseInfo ReadDatabaseInfo(const std::string& file_name, const TABSPassword& 
   Catalog catalog = read_catalog(in);
   info.MaxConnections = catalog.MaxConnections;
   info.Tables = std::move(catalog.Tables);
+  // BLOB pages: the BLOB index's tree (counted by the walk) and the value pages the table owns.
+  for (TableInfo& t : info.Tables) t.Storage.BlobPages += blob_pages_by_owner[t.Entry.ObjectID];
   return info;
 }
 
-std::vector<std::string> CheckDatabase(const std::string& file_name, const TABSPassword& password) {
+namespace {
+
+// The page survey of CheckDatabase; names the tables that have BLOB fields.
+std::vector<std::string> survey_pages(const std::string& file_name, const TABSPassword& password,
+                                      std::vector<std::string>& blob_tables) {
   Inspector in(file_name, password);
   in.FullCheck = true;
   TABSDiskPageManager& pages = in.Pages();
@@ -427,14 +447,12 @@ std::vector<std::string> CheckDatabase(const std::string& file_name, const TABSP
   std::set<int32_t> table_ids;
   for (const TableInfo& t : catalog.Tables) table_ids.insert(t.Entry.ObjectID);
   // Unreached record and index pages are told only when every table could be walked (a
-  // table whose walk failed leaves its pages unreached) and no BLOB store is in the file
-  // (its pages are index pages too and are not walked yet).
+  // table whose walk failed leaves its pages unreached). BLOB pages that no value uses
+  // are told by the BLOB value pass after this survey.
   bool all_tables_walked = true;
-  bool blob_fields = false;
   for (const TableInfo& t : catalog.Tables) {
     if (!t.HasStorage) all_tables_walked = false;
-    for (int32_t i = 0; t.Metadata && i < t.Metadata->Fields.Count(); ++i)
-      if (IsBlobBaseType(t.Metadata->Fields.Item(i)->BaseType)) blob_fields = true;
+    if (t.Metadata && has_blob_fields(*t.Metadata)) blob_tables.push_back(t.Entry.TableName);
   }
 
   // Every page in use: its signature, type, checksum and owner.
@@ -466,7 +484,7 @@ std::vector<std::string> CheckDatabase(const std::string& file_name, const TABSP
     }
     if (type == ptTableRecord && !table_ids.count(page_header::OwnerObjectID(header)))
       in.Problem(format("record page %d belongs to no table (owner %d)", n, page_header::OwnerObjectID(header)));
-    else if (all_tables_walked && (type == ptTableRecord || (type == ptTableIndex && !blob_fields)))
+    else if (all_tables_walked && (type == ptTableRecord || type == ptTableIndex))
       in.Problem(format("page %d (%s) is marked in use but no table reaches it", n, Inspector::type_name(type).c_str()));
     const auto [code, text] = in.ReadChecked(n);
     if (code == 30446)
@@ -476,6 +494,47 @@ std::vector<std::string> CheckDatabase(const std::string& file_name, const TABSP
       in.Problem(format("page %d (%s) cannot be read: %s", n, Inspector::type_name(type).c_str(), text.c_str()));
   }
   return in.Problems();
+}
+
+// The BLOB values of each table that has BLOB fields, read through the engine: each value
+// reads back with every block's size and checksum, is referenced once, and every BLOB page
+// of the table holds a value. Runs after the page survey has closed its own view of the
+// file, read-only, so that the survey's file handle and the engine's never overlap.
+void check_blob_values(const std::string& file_name, const TABSPassword& password,
+                       const std::vector<std::string>& blob_tables, std::vector<std::string>& problems) {
+  TABSDiskDatabaseData db(file_name);
+  TABSConnectOptions options;
+  options.Password = password;
+  options.ReadOnly = true;
+  try {
+    TABSBaseSession session(db.Connect(options));
+    for (const std::string& name : blob_tables) {
+      try {
+        TABSCursor cursor(&session, name);
+        cursor.Open(db);
+        CheckBlobStorage(static_cast<TABSDiskTableData&>(*cursor.TableData()), session.SessionID, problems);
+        cursor.Close();
+      } catch (const VODIDivodavir& e) {
+        problems.push_back(format("the BLOB values of table '%s' cannot be checked: %s", name.c_str(), e.what()));
+      }
+    }
+    db.Disconnect(session.SessionID);
+  } catch (const VODIDivodavir& e) {
+    problems.push_back(std::string("the BLOB values cannot be checked: ") + e.what());
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> CheckDatabase(const std::string& file_name, const TABSPassword& password) {
+  std::vector<std::string> blob_tables;
+  std::vector<std::string> problems = survey_pages(file_name, password, blob_tables);
+  // A file that needs repair would be repaired by the engine's open: leave it as it is.
+  const bool needs_repair = std::any_of(problems.begin(), problems.end(), [](const std::string& p) {
+    return p.find("needs repair") != std::string::npos;
+  });
+  if (!blob_tables.empty() && !needs_repair) check_blob_values(file_name, password, blob_tables, problems);
+  return problems;
 }
 
 }  // namespace dadoveri::tool

@@ -261,12 +261,30 @@ std::string value_text(const TABSFieldDef& field, const TABSVariant& v) {
   return escape(Utf16ToUtf8(AnsiCodePage().ToWide(v.GetAsString())));
 }
 
-// MEMO and BLOB values of file tables live in BLOB storage, which file tables do not have
-// yet: the record keeps only a reference, so a value set through the record layout would
-// be cut to the reference's bytes. Until BLOB storage lands such values are refused (NULLs
-// pass); then this answers true and the values go through the same field setter as every
-// other field.
-constexpr bool kBlobValuesStored = false;
+// MEMO and BLOB values live in the table's BLOB storage; the record holds a reference.
+// They go through the table's BLOB value calls as bytes: a MEMO as its code-page text, a
+// WIDEMEMO as UTF-16LE, a BLOB as the bytes of its field text (UTF-8 as it stands).
+std::string blob_bytes(const TABSFieldDef& field, const std::string& text, int64_t line_no) {
+  if (field.BaseType == btBlob) return text;
+  const TABSVariant v = parse_value(field, text, line_no);
+  if (field.BaseType != btWideMemo) return v.GetAsString();
+  const std::u16string wide = v.GetAsWideString();
+  std::string bytes(wide.size() * 2, '\0');
+  for (size_t i = 0; i < wide.size(); ++i) {
+    bytes[2 * i] = static_cast<char>(wide[i] & 0xFF);
+    bytes[2 * i + 1] = static_cast<char>(wide[i] >> 8);
+  }
+  return bytes;
+}
+
+std::string blob_text(const TABSFieldDef& field, const std::vector<uint8_t>& bytes) {
+  if (field.BaseType == btBlob) return escape(std::string(bytes.begin(), bytes.end()));
+  if (field.BaseType != btWideMemo) return escape(Utf16ToUtf8(AnsiCodePage().ToWide(std::string(bytes.begin(), bytes.end()))));
+  std::u16string wide(bytes.size() / 2, u'\0');
+  for (size_t i = 0; i < wide.size(); ++i)
+    wide[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  return escape(Utf16ToUtf8(wide));
+}
 
 // One connection with its engine session; disconnects on every path.
 class Connection {
@@ -457,13 +475,17 @@ ImportOutcome ImportRows(const std::string& file, const TABSPassword& password, 
           layout.SetNull(no, cursor.CurrentRecord);
           continue;
         }
-        if (!kBlobValuesStored && IsBlobBaseType(defs.Item(no)->BaseType))
-          throw TransferError("field '" + defs.Item(no)->Name +
-                                  "': MEMO and BLOB values cannot be stored in file tables yet (only NULL)",
-                              line_no);
+        if (IsBlobBaseType(defs.Item(no)->BaseType)) {
+          const std::string bytes = blob_bytes(*defs.Item(no), fields[k], line_no);
+          try {
+            table.SetBlobValue(s, no, cursor.CurrentRecord, bytes.data(), static_cast<int64_t>(bytes.size()));
+          } catch (const VODIDivodavir& e) {
+            throw TransferError("field '" + defs.Item(no)->Name + "': " + e.what(), line_no);
+          }
+          continue;
+        }
         const TABSVariant value = parse_value(*defs.Item(no), fields[k], line_no);
         try {
-          // The generic field setter: BLOB and MEMO values go the same way.
           layout.SetFieldValue(no, value, cursor.CurrentRecord);
         } catch (const VODIDivodavir& e) {
           throw TransferError("field '" + defs.Item(no)->Name + "': " + e.what(), line_no);
@@ -509,8 +531,11 @@ int64_t ExportRows(const std::string& file, const TABSPassword& password, const 
     for (int32_t i = 0; i < defs.Count(); ++i) {
       if (i) line += '\t';
       if (layout.IsNull(i, cursor.CurrentRecord)) continue;
-      if (!kBlobValuesStored && IsBlobBaseType(defs.Item(i)->BaseType))
-        throw TransferError("field '" + defs.Item(i)->Name + "': MEMO and BLOB values cannot be read from file tables yet");
+      if (IsBlobBaseType(defs.Item(i)->BaseType)) {
+        std::vector<uint8_t> bytes;
+        if (table.GetBlobValue(c.session().SessionID, i, cursor.CurrentRecord, bytes)) line += blob_text(*defs.Item(i), bytes);
+        continue;
+      }
       TABSVariant v;
       layout.GetFieldValue(i, cursor.CurrentRecord, v);
       if (!v.IsNull()) line += value_text(*defs.Item(i), v);
