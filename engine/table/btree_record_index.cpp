@@ -476,6 +476,7 @@ bool stored_text_is_cut(const TABSRecordKeyPart& part, const uint8_t* value) {
 TABSIndexRange::TABSIndexRange(TABSBTreeRecordIndex& index, const TABSIndexKeyCondition* first,
                                const TABSIndexKeyCondition* second)
     : index_(index) {
+  index_.require_open();
   if (first) add(*first);
   if (second) add(*second);
   entry_.resize(static_cast<size_t>(index_.Tree().LeafEntrySize()));
@@ -516,11 +517,14 @@ void TABSIndexRange::add(const TABSIndexKeyCondition& key) {
       condition.Prefixes[static_cast<size_t>(k - 1)] = static_cast<int32_t>(prefix.size());
     }
   }
-  conditions_.push_back(condition);
+  condition.PageKey.resize(keys.PageKeySize());
+  keys.BuildPageKey(key.KeyRecord, condition.PageKey.data());
+  conditions_.push_back(std::move(condition));
+  const Condition& added = conditions_.back();
   const int32_t kind = key.Kind;
   const bool bounds_below = kind == ickEqual || kind == ickGreater || kind == ickGreaterOrEqual;
   const bool bounds_above = kind == ickEqual || kind == ickLess || kind == ickLessOrEqual;
-  if (condition.PrefixPart < 0) {
+  if (added.PrefixPart < 0) {
     // Whole values: the condition's own key is the bound.
     if (bounds_below) new_side(true, key, k, kind != ickGreater);
     if (bounds_above) new_side(false, key, k, kind != ickLess);
@@ -581,7 +585,6 @@ bool TABSIndexRange::seek_side(int32_t session, const Side& side, bool lower, TA
 
 bool TABSIndexRange::Seek(int32_t session, bool forward, TABSKeyPath& path) {
   TABSBTree& tree = index_.Tree();
-  if (index_.Tree().RootPageNo() < 0) RaiseError(20119);
   const auto& near_sides = forward ? lower_ : upper_;
   bool found;
   if (near_sides.empty()) {
@@ -616,12 +619,10 @@ bool TABSIndexRange::Step(int32_t session, bool forward, TABSKeyPath& path) {
 TABSIndexEntryTest TABSIndexRange::Test(int32_t session, const TABSKeyPath& path) {
   TABSRecordKeyRef& keys = index_.KeyRef();
   index_.Tree().ReadLeafEntry(session, path, entry_.data());
-  std::vector<uint8_t> key(keys.PageKeySize());
   TABSIndexEntryTest result = ietIn;
   for (const Condition& condition : conditions_) {
-    keys.BuildPageKey(condition.Key.KeyRecord, key.data());
     TABSBTreeTarget target;
-    target.Key = key.data();
+    target.Key = condition.PageKey.data();
     target.Record = condition.Key.KeyRecord;
     target.PartCount = condition.PartCount;
     target.PrefixLengths = condition.Prefixes.data();

@@ -124,6 +124,7 @@ class TABSIndexRange {
     int32_t PartCount = 0;
     std::vector<int32_t> Prefixes;  // the prefix length of the partial part, -1 elsewhere
     int32_t PrefixPart = -1;        // the partial part, -1 when none
+    std::vector<uint8_t> PageKey;   // the key as entries store it
   };
   void add(const TABSIndexKeyCondition& condition);
   Side& new_side(bool lower, const TABSIndexKeyCondition& condition, int32_t part_count, bool inclusive);
@@ -254,6 +255,7 @@ class TABSBTreeRecordIndex final : public TABSIndex {
   int32_t RootPageNo() const { return definition_.RootPageNo; }
 
  private:
+  friend class TABSIndexRange;
   void build_key_ref();
   void require_open() const;
   // A target over a memory record: its page key into key_, all parts or the first k.
