@@ -49,10 +49,12 @@ enum TABSIndexConditionKind : int32_t {
   ickNone = 0, ickEqual = 1, ickLess = 2, ickGreater = 3, ickLessOrEqual = 4, ickGreaterOrEqual = 5,
 };
 
-// A key condition on an index (the seam where search conditions will hand their keys to
-// the index): a memory record holding the key values in the index fields,
-// the number of leading key parts used, and whether the text value of the last part used
-// is a prefix (entries beginning with it compare equal).
+// A key condition on an index (what a scan search condition hands the index, see
+// ToIndexKeyCondition): a memory record holding the key values in the index fields, the
+// number of leading key parts used, and whether the text value of the last part used is a
+// prefix: the condition then compares only that many first characters of the entry's
+// text (so entries beginning with it compare equal), which in a collation selects no
+// contiguous run of entries (TABSIndexRange).
 struct TABSIndexKeyCondition {
   int32_t Kind = ickNone;
   const void* KeyRecord = nullptr;
