@@ -591,22 +591,19 @@ bool TABSIndexRange::Seek(int32_t session, bool forward, TABSKeyPath& path) {
     found = forward ? tree.First(session, path) : tree.Last(session, path);
   } else {
     found = seek_side(session, *near_sides[0], forward, path);
-    // The tightest of the near sides: move on while the entry lies outside one of them
-    // (each move only goes further in the direction).
-    for (bool moved = found; moved && found;) {
-      moved = false;
+    // The tightest of the near sides: seek each one the entry lies outside of. In a sound
+    // tree each such seek only goes further in the direction, so the entry stays inside
+    // the sides seeked before; one pass does, and the check below holds a damaged tree to
+    // that too.
+    for (size_t i = 1; found && i < near_sides.size(); ++i) {
       tree.ReadLeafEntry(session, path, entry_.data());
-      for (const auto& side : near_sides)
-        if (entry_vs_side(session, *side, forward, entry_.data()) != 0) {
-          found = seek_side(session, *side, forward, path);
-          moved = true;
-          break;
-        }
+      if (entry_vs_side(session, *near_sides[i], forward, entry_.data()) != 0)
+        found = seek_side(session, *near_sides[i], forward, path);
     }
   }
   if (!found) return false;
   tree.ReadLeafEntry(session, path, entry_.data());
-  return inside(session, entry_.data(), !forward, forward);
+  return inside(session, entry_.data(), true, true);
 }
 
 bool TABSIndexRange::Step(int32_t session, bool forward, TABSKeyPath& path) {
