@@ -364,15 +364,18 @@ void TABSTableData::EmptyTable(TABSCursor* cursor) {
   CommitChanges(session, in_transaction(cursor));
 }
 
-void TABSTableData::keep_bitmap(TABSCursor* cursor, const TABSRecordID& id, const void* record) {
+void TABSTableData::keep_bitmap(TABSCursor* cursor, const TABSRecordID& id, const void* record,
+                               bool was_current) {
   TABSRecordBitmap& bitmap = cursor->Bitmap;
   if (!bitmap.Built) return;
-  if (bitmap.IndexOrder) {
-    // Index ordinals of other records move with the change.
+  if (bitmap.IndexOrder || cursor->HasDistinctNavigation()) {
+    // Index ordinals of other records move with the change, and a run's first record may
+    // change: only a rebuild is right.
     bitmap.Invalidate();
     return;
   }
   bitmap.Bits.SetBit(RecordOrdinal(id), cursor->RecordPassesRestrictions(record));
+  if (was_current) bitmap.ChangeCounter = record_manager_->ChangeCounter;
 }
 
 void TABSTableData::abandon(TABSCursor* cursor, int step, const TABSRecordID& id, const void* old_record) {
@@ -396,6 +399,7 @@ bool TABSTableData::InsertRecord(TABSCursor* cursor) {
   const int32_t session = session_of(cursor);
   if (!cursor->CurrentRecord) RaiseError(10011);
   TABSRecordID id;
+  const bool bitmap_was_current = cursor->Bitmap.IsCurrent(record_manager_->ChangeCounter);
   if (!record_manager_->InsertRecord(session, cursor->CurrentRecord, id)) {
     RollbackChanges(session, in_transaction(cursor));
     return false;
@@ -406,9 +410,8 @@ bool TABSTableData::InsertRecord(TABSCursor* cursor) {
     abandon(cursor, kInsertStep, id, nullptr);
     throw;
   }
-  cursor->Position = id;
-  keep_bitmap(cursor, id, cursor->CurrentRecord);
-  cursor->AtBegin = cursor->AtEnd = false;
+  land(cursor, id, cursor->CurrentRecord);
+  keep_bitmap(cursor, id, cursor->CurrentRecord, bitmap_was_current);
   CommitChanges(session, in_transaction(cursor));
   return true;
 }
@@ -421,6 +424,7 @@ bool TABSTableData::UpdateRecord(TABSCursor* cursor) {
   const TABSRecordID id = cursor->Position;
   std::vector<uint8_t> old_record(static_cast<size_t>(MemoryRecordSize()));
   if (!ReadRecord(session, id, old_record.data())) return false;
+  const bool bitmap_was_current = cursor->Bitmap.IsCurrent(record_manager_->ChangeCounter);
   bool stored = false;
   try {
     index_manager_->UpdateRecord(session, old_record.data(), cursor->CurrentRecord, id, false);
@@ -434,7 +438,8 @@ bool TABSTableData::UpdateRecord(TABSCursor* cursor) {
     abandon(cursor, kUpdateStep, id, stored ? old_record.data() : nullptr);
     throw;
   }
-  keep_bitmap(cursor, id, cursor->CurrentRecord);
+  land(cursor, id, cursor->CurrentRecord);
+  keep_bitmap(cursor, id, cursor->CurrentRecord, bitmap_was_current);
   CommitChanges(session, in_transaction(cursor));
   return true;
 }
@@ -482,8 +487,10 @@ bool TABSTableData::DeleteRecord(TABSCursor* cursor) {
     step.RecordBuffer = scratch.data();
     PlainStep(cursor, step);
   }
-  const bool bitmap_was_current =
-      cursor->Bitmap.IsCurrent(record_manager_->ChangeCounter) && !cursor->HasDistinctNavigation();
+  // Only a storage-order bitmap survives a delete: index ordinals of the entries after
+  // the deleted one shift, so an index-order bitmap must be rebuilt.
+  const bool bitmap_was_current = cursor->Bitmap.IsCurrent(record_manager_->ChangeCounter) &&
+                                  !cursor->Bitmap.IndexOrder && !cursor->HasDistinctNavigation();
   try {
     index_manager_->DeleteRecord(session, record.data(), id);
     if (!record_manager_->DeleteRecord(session, id)) {
@@ -505,8 +512,7 @@ bool TABSTableData::DeleteRecord(TABSCursor* cursor) {
     }
   }
   if (step.Result == grrFound) {
-    cursor->Position = step.RecordID;
-    cursor->AtBegin = cursor->AtEnd = false;
+    land(cursor, step.RecordID, scratch.data());
   } else {
     cursor->GoToBegin();
   }

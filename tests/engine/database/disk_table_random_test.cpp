@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "engine/database/local_cursor.h"
 #include "engine/database/disk_database_data.h"
 #include "engine/database/disk_table_data.h"
 #include "engine/table/session.h"
@@ -66,7 +67,7 @@ class RandomDiskTable : public ::testing::TestWithParam<std::tuple<uint16_t, boo
   void reopen() {
     disconnect();
     connect();
-    cursor_ = std::make_unique<TABSCursor>(session_.get(), "T");
+    cursor_ = std::make_unique<TABSLocalCursor>(session_.get(), "T");
     cursor_->Open(*db_);
   }
   int32_t s() const { return session_->SessionID; }
