@@ -285,7 +285,7 @@ class TABSTableData : public TABSIndexRecordSource {
   int32_t plain_step(TABSCursor* cursor, int32_t session, bool forward);
   int32_t bitmap_step(TABSCursor* cursor, int32_t session, bool forward);
   int32_t search_step(TABSCursor* cursor, int32_t session, bool forward);
-  int64_t bitmap_bit_of_position(TABSCursor* cursor, int32_t session);
+  int64_t bitmap_bit_of_position(TABSCursor* cursor, int32_t session, bool* exact = nullptr);
   bool record_of_bit(TABSCursor* cursor, int32_t session, int64_t bit, TABSRecordID& id, void* record);
 
   TABSDatabaseData* database_;

@@ -233,13 +233,20 @@ int32_t TABSTableData::plain_step(TABSCursor* cursor, int32_t session, bool forw
   return request.Result;
 }
 
-int64_t TABSTableData::bitmap_bit_of_position(TABSCursor* cursor, int32_t session) {
+int64_t TABSTableData::bitmap_bit_of_position(TABSCursor* cursor, int32_t session, bool* exact) {
+  if (exact) *exact = true;
   if (!cursor->Bitmap.IndexOrder) return RecordOrdinal(cursor->Position);
   if (!position_key(cursor, session)) return -1;
   TABSBTreeRecordIndex& index = *index_manager_->OpenIndex(cursor->ActiveIndexID);
   const PositionTarget t(index, cursor->PositionKey.data(), cursor->Position);
   TABSKeyPath path;
-  if (!index.Tree().Seek(session, t.target, false, path)) return -1;
+  // The position's entry, or (when another cursor deleted the record) the entry that
+  // follows where it was.
+  if (!index.Tree().Seek(session, t.target, false, path)) {
+    if (exact) *exact = false;
+    return cursor->Bitmap.Bits.Size();
+  }
+  if (exact) *exact = index.RecordIDAt(session, path) == cursor->Position;
   return index.IndexOrdinal(path);
 }
 
@@ -264,8 +271,11 @@ int32_t TABSTableData::bitmap_step(TABSCursor* cursor, int32_t session, bool for
   if (forward ? cursor->AtBegin : cursor->AtEnd) {
     from = forward ? -1 : bits.Size();
   } else {
-    from = bitmap_bit_of_position(cursor, session);
+    bool exact = true;
+    from = bitmap_bit_of_position(cursor, session, &exact);
     if (from < 0) return search_step(cursor, session, forward);
+    // Past a deleted position's place, `from` is already the entry after it.
+    if (!exact && forward) --from;
   }
   const int64_t bit = forward ? bits.NextSetBit(from + 1) : bits.PriorSetBit(from - 1);
   if (bit < 0) return forward ? grrEndReached : grrBeginReached;

@@ -327,8 +327,23 @@ class Differential {
   }
 
   // The cursor answered a record: it must be `expected`, with its stored bytes.
+  std::string Show(const uint8_t* r) {
+    std::string out;
+    for (const char* name : {"K", "X", "S", "T"}) {
+      TABSVariant v;
+      layout().GetFieldValue(no(name), r, v);
+      out += std::string(name) + "=" + (v.IsNull() ? "null" : v.GetAsString()) + " ";
+    }
+    return out;
+  }
   void ExpectOn(const ModelRecord* expected) {
     ASSERT_NE(expected, nullptr);
+    const TABSSearchPlanInfo& p = c_.LastSearchPlan;
+    SCOPED_TRACE("plan " + std::to_string(p.Plan) + " index " + std::to_string(p.IndexID) + " kinds " +
+                 std::to_string(p.LowerKind) + "/" + std::to_string(p.UpperKind) + " shortcut " +
+                 std::to_string(p.Shortcut) + " conds " + std::to_string(p.IndexConditionCount));
+    SCOPED_TRACE("got " + Show(c_.CurrentRecord) + " expected " + Show(expected->bytes.data()) + " from " +
+                 (current_ ? Show(current_->bytes.data()) : std::string("end")));
     EXPECT_EQ(c_.Position.PageNo, expected->id.PageNo);
     EXPECT_EQ(c_.Position.SlotNo, expected->id.SlotNo);
     EXPECT_TRUE(std::equal(expected->bytes.begin(), expected->bytes.end(), c_.CurrentRecord));
