@@ -663,13 +663,18 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
   // What remains to test per record: the index conditions the plan does not bound (those
   // of filters are left to the filter itself), and the filters without the nodes the
   // plan answers.
+  // An index whose keys cut long texts cannot place a bound by its stored keys alone
+  // (entries that differ only behind the cut compare by their records): its range is
+  // walked whole and the bounds are tested per record.
+  const bool loose_bounds =
+      plan_index != -1 && index_manager_->OpenIndex(plan_index)->KeyRef().HasTruncatedParts();
   std::vector<const Cond*> tests;
   std::vector<const void*> covered;
   for (const Cond& c : kept) {
-    if (plan_index != -1 && (&c == lower || &c == upper)) continue;
+    if (plan_index != -1 && !loose_bounds && (&c == lower || &c == upper)) continue;
     if (!c.from_expression) tests.push_back(&c);
   }
-  if (plan_index != -1) {
+  if (plan_index != -1 && !loose_bounds) {
     if (lower) add_covers(covered, lower->covers);
     if (upper) add_covers(covered, upper->covers);
   }
@@ -760,8 +765,10 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
   TABSRecordID ignored;
   const TABSIndexKeyCondition lower_key = key_condition(lower);
   const TABSIndexKeyCondition upper_key = key_condition(upper);
-  const bool in_range = (lower ? index.Search(session, true, &lower_key, ignored, &lo) : index.First(session, lo)) &&
-                        (upper ? index.Search(session, false, &upper_key, ignored, &hi) : index.Last(session, hi)) &&
+  const bool in_range = (lower && !loose_bounds ? index.Search(session, true, &lower_key, ignored, &lo)
+                                               : index.First(session, lo)) &&
+                        (upper && !loose_bounds ? index.Search(session, false, &upper_key, ignored, &hi)
+                                               : index.Last(session, hi)) &&
                         index.CompareKeyPaths(lo, hi) <= 0;
   if (!in_range) {
     if (request.Fill) finish_bitmap();
