@@ -4,7 +4,9 @@
 #include <unicode/udat.h>
 #include <unicode/unum.h>
 #include <unicode/uset.h>
+#include <unicode/uchar.h>
 #include <unicode/ustring.h>
+#include <unicode/utf16.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -146,6 +148,12 @@ void TUserLocale::build_ascii_ranks() {
   bool ok = U_SUCCESS(status);
   for (int c = 0x20; ok && c < 0x7F; ++c) ok = !uset_contains(expansions, c);
   UChar text[64];
+  for (int32_t i = 0; U_SUCCESS(status) && i < uset_getItemCount(contractions); ++i) {
+    UChar32 start, end;
+    UErrorCode item_status = U_ZERO_ERROR;
+    const int32_t len = uset_getItem(contractions, i, &start, &end, text, 64, &item_status);
+    if (len >= 2 && U_SUCCESS(item_status)) contractions_.emplace_back(reinterpret_cast<const char16_t*>(text), len);
+  }
   for (int32_t i = 0; ok && i < uset_getItemCount(contractions); ++i) {
     UChar32 start, end;
     status = U_ZERO_ERROR;
@@ -263,6 +271,87 @@ std::string TUserLocale::SortKey(std::u16string_view text, bool case_insensitive
     key += static_cast<char>(unit & 0xFF);
   }
   return key;
+}
+
+int32_t TUserLocale::contraction_tail(std::u16string_view text) const {
+  int32_t longest = 0;
+  for (const std::u16string& c : contractions_) {
+    // A proper beginning of the contraction that ends the text.
+    for (size_t j = std::min(c.size() - 1, text.size()); j > static_cast<size_t>(longest); --j)
+      if (text.substr(text.size() - j) == std::u16string_view(c).substr(0, j)) {
+        longest = static_cast<int32_t>(j);
+        break;
+      }
+  }
+  return longest;
+}
+
+int32_t TUserLocale::PrefixSortKeyBounds(std::u16string_view prefix, bool case_insensitive, std::string& lower,
+                                         std::string& upper) const {
+  lower.clear();
+  upper.clear();
+  std::u16string text(prefix);
+  if (case_insensitive) text = FoldCase(text);
+  int32_t used = static_cast<int32_t>(prefix.size());
+  // Leave out the characters whose weights may depend on what follows them: the start of
+  // a contraction that could go on past the prefix, and trailing combining marks (which
+  // can join a contraction with a starter before them or be reordered with marks after).
+  for (;;) {
+    if (text.empty()) break;
+    const size_t before = text.size();
+    while (!text.empty()) {
+      UChar32 last;
+      size_t start = text.size() - 1;
+      if (U16_IS_TRAIL(text[start]) && start > 0 && U16_IS_LEAD(text[start - 1])) --start;
+      last = start + 1 < text.size() ? U16_GET_SUPPLEMENTARY(text[start], text[start + 1]) : text[start];
+      if (u_getCombiningClass(last) == 0) break;
+      text.resize(start);
+    }
+    if (const int32_t tail = contraction_tail(text); tail > 0) text.resize(text.size() - static_cast<size_t>(tail));
+    if (text.size() == before) break;
+  }
+  if (text.empty()) return 0;
+  if (text.size() != (case_insensitive ? FoldCase(prefix).size() : prefix.size())) {
+    // Some characters were left out: count the prefix characters still in (folding keeps
+    // whole characters, so the folded text of the first k characters is a prefix of it).
+    used = 0;
+    for (int32_t k = 1; k <= static_cast<int32_t>(prefix.size()); ++k) {
+      const std::u16string part = case_insensitive ? FoldCase(prefix.substr(0, static_cast<size_t>(k)))
+                                                   : std::u16string(prefix.substr(0, static_cast<size_t>(k)));
+      if (part.size() > text.size()) break;
+      used = k;
+    }
+    if (used == 0) return 0;
+  }
+  std::vector<uint8_t> key(64 + 4 * text.size());
+  int32_t n = ucol_getSortKey(collator_, text.data(), static_cast<int32_t>(text.size()), key.data(),
+                              static_cast<int32_t>(key.size()));
+  if (n > static_cast<int32_t>(key.size())) {
+    key.resize(static_cast<size_t>(n));
+    n = ucol_getSortKey(collator_, text.data(), static_cast<int32_t>(text.size()), key.data(), n);
+  }
+  auto bound = [&](UColBoundMode mode, std::string& out) {
+    std::vector<uint8_t> b(static_cast<size_t>(n) + 8);
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t m = ucol_getBound(key.data(), n, mode, 1, b.data(), static_cast<int32_t>(b.size()), &status);
+    if (status == U_BUFFER_OVERFLOW_ERROR || m > static_cast<int32_t>(b.size())) {
+      b.resize(static_cast<size_t>(m));
+      status = U_ZERO_ERROR;
+      m = ucol_getBound(key.data(), n, mode, 1, b.data(), m, &status);
+    }
+    if (U_FAILURE(status)) return false;
+    // The bound's own terminating zero byte stays out: a bound that is a beginning of a
+    // sort key is below it.
+    if (m > 0 && b[static_cast<size_t>(m) - 1] == 0) --m;
+    out.assign(reinterpret_cast<const char*>(b.data()), static_cast<size_t>(m));
+    return true;
+  };
+  if (!bound(UCOL_BOUND_LOWER, lower) || !bound(UCOL_BOUND_UPPER_LONG, upper)) {
+    lower.clear();
+    upper.clear();
+    return 0;
+  }
+  return used;
 }
 
 std::u16string TUserLocale::UpperCase(std::u16string_view text) const { return map_case(text, name_, true); }

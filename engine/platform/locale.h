@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 struct UCollator;
 
@@ -68,6 +69,18 @@ class TUserLocale {
   // texts), for keys that are compared many times.
   std::string SortKey(std::u16string_view text, bool case_insensitive) const;
 
+  // Bounds in SortKey's order that enclose every text beginning with `prefix` (identical
+  // characters; with `case_insensitive`, characters equal after case folding): `lower` is
+  // below and `upper` above the sort key of each such text. The bounds hold the primary
+  // weights of the prefix only, so they also enclose texts that merely sort alike (other
+  // case, accents), which the caller tests itself. Where a contraction of the locale can
+  // join the prefix's last characters with what follows them (Czech "ch" after a prefix
+  // ending in "c"), or the prefix ends in a combining mark, those characters are left out
+  // of the bounds, which only widens them. Answers the number of prefix characters the
+  // bounds use; 0 means no bound (every text qualifies), `lower` and `upper` then empty.
+  int32_t PrefixSortKeyBounds(std::u16string_view prefix, bool case_insensitive, std::string& lower,
+                              std::string& upper) const;
+
   std::u16string UpperCase(std::u16string_view text) const;
   std::u16string LowerCase(std::u16string_view text) const;
   // Full case folding (locale-independent), as used by case-insensitive comparison.
@@ -80,6 +93,9 @@ class TUserLocale {
 
  private:
   void build_ascii_ranks();
+  // Whether some contraction of the locale begins with the last characters of `text` and
+  // goes on past its end (answers how many of its characters it takes, 0 when none).
+  int32_t contraction_tail(std::u16string_view text) const;
   template <typename Char>
   static unsigned raw_unit(Char c) {
     return static_cast<unsigned>(static_cast<std::make_unsigned_t<Char>>(c));
@@ -135,6 +151,8 @@ class TUserLocale {
   uint8_t tertiary_rank_[128] = {};
   char decimal_separator_ = '.';
   std::string short_date_pattern_;
+  // The locale's contractions (strings of two or more code units that collate as one).
+  std::vector<std::u16string> contractions_;
 };
 
 // The process's user locale, read from the environment on first use.

@@ -303,7 +303,11 @@ void TABSExprNodeComparison::AddSearchCondition(const TABSExprRecordSource* curs
   condition.CaseInsensitive = case_insensitive_ || mapped;
   condition.KeyBuffer.clear();
   fill_key(f, cursor, const_cast<TABSExprNode*>(v)->GetValue(), condition);
-  const bool covers = IndexCoversNode() && (!IsStringBaseType(f->Info().BaseType) || [&] {
+  // A prefix of text is bounded in the index by the collation's primary-level bounds of
+  // the prefix (TABSIndexRange), which also enclose texts that merely sort alike: such a
+  // range is never exact, so the comparison is still evaluated on each record it yields.
+  const bool text = IsStringBaseType(f->Info().BaseType);
+  const bool covers = IndexCoversNode() && !(partial_ && text) && (!text || [&] {
     auto c = dynamic_cast<const TABSExprNodeConst*>(v);
     return c == nullptr || c->Value().IsNull() || c->Value().StringLength() < index.Columns[0].MaxIndexedSize;
   }());
@@ -321,7 +325,10 @@ void TABSExprNodeComparison::ExtendSearchCondition(const TABSExprRecordSource* c
   const auto c = dynamic_cast<const TABSExprNodeConst*>(v);
   const bool short_key = !IsStringBaseType(f->Info().BaseType) || c == nullptr || c->Value().IsNull() ||
                          c->Value().StringLength() < index.Columns[static_cast<size_t>(column)].MaxIndexedSize;
-  if (IndexCoversNode() && short_key) condition.CoveredNodes.push_back(this);
+  // A prefix never extends a condition (TABSExpression::ExtendSearchCondition); were it to,
+  // its range would not be exact.
+  if (IndexCoversNode() && short_key && !(partial_ && IsStringBaseType(f->Info().BaseType)))
+    condition.CoveredNodes.push_back(this);
 }
 
 bool TABSExprNodeComparison::IsJoinEquality(TABSExprRecordSource* left, TABSExprRecordSource* right) const {

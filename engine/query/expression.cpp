@@ -272,8 +272,9 @@ void TABSExpression::AddSearchConditions(const TABSIndexDefs& index_defs, TABSSc
 bool TABSExpression::ExtendSearchCondition(const TABSIndexDef& index, TABSScanSearchCondition& condition) {
   const int32_t column = condition.KeyFieldCount;
   if (cursor_ == nullptr || column < 1 || column >= index.ColumnCount()) return false;
-  // Only a run of equalities extends: a range or a prefix on an earlier column leaves no
-  // single key range for the later ones.
+  // Only a run of whole-valued equalities extends: a range or a prefix on an earlier
+  // column leaves no single key range for the later ones, and a partial condition's prefix
+  // must stay on its last column.
   if (condition.Kind != sckEqual || condition.Partial) return false;
   for (TABSExprNode* n : candidates()) {
     auto cmp = dynamic_cast<TABSExprNodeComparison*>(n);

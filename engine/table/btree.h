@@ -58,6 +58,10 @@ struct TABSKeyPath {
 // different depths or pages are refused with "Invalid index key path" (20051, 20052).
 int CompareKeyPaths(const TABSKeyPath& a, const TABSKeyPath& b);
 
+// A bound for the last key part a target compares, which the key reference interprets (a
+// collation bound of a text prefix for record keys).
+struct TABSKeyBound;
+
 // What a search, an insertion or a deletion compares entries with.
 struct TABSBTreeTarget {
   const uint8_t* Key = nullptr;     // a page key
@@ -66,6 +70,7 @@ struct TABSBTreeTarget {
   TABSRecordID RecordID;
   int32_t PartCount = -1;           // key parts compared; -1 for all
   const int32_t* PrefixLengths = nullptr;  // per part: -1 or a prefix length for text
+  const TABSKeyBound* Bound = nullptr;     // when set, the last part compared is this bound
 };
 
 // A key comparison that cannot be decided without the entry's record (a tie on a cut

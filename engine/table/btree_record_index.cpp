@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "engine/base/engine_error.h"
+#include "engine/platform/code_page.h"
+#include "engine/platform/locale.h"
 #include "engine/table/field_def.h"
 
 namespace dadoveri {
@@ -233,31 +235,6 @@ void TABSBTreeRecordIndex::ReduceToDistinctKeys(int32_t session, TABSRecordBitma
   } while (tree_->Next(session, path));
 }
 
-std::vector<int32_t> TABSBTreeRecordIndex::prefix_lengths(const TABSIndexKeyCondition& condition) const {
-  std::vector<int32_t> result(static_cast<size_t>(key_ref_->PartCount()), -1);
-  if (!condition.Partial) return result;
-  // Only the last part used is a prefix: entries that begin with a value of an earlier
-  // part are not contiguous in the index once later parts follow.
-  const int32_t count = condition.KeyFieldCount < 0 || condition.KeyFieldCount > key_ref_->PartCount()
-                            ? key_ref_->PartCount()
-                            : condition.KeyFieldCount;
-  const uint8_t* record = static_cast<const uint8_t*>(condition.KeyRecord);
-  if (count > 0) {
-    const int32_t i = count - 1;
-    const TABSRecordKeyPart& part = key_ref_->Part(i);
-    if (!IsStringBaseType(part.BaseType)) return result;
-    const uint8_t* v = record + part.MemoryOffset;
-    int32_t n = 0;
-    if (IsWideStringBaseType(part.BaseType)) {
-      while (2 * n + 1 < part.MemoryDataSize && (v[2 * n] | v[2 * n + 1]) != 0) ++n;
-    } else {
-      while (n < part.MemoryDataSize && v[n] != 0) ++n;
-    }
-    result[static_cast<size_t>(i)] = n;
-  }
-  return result;
-}
-
 bool TABSBTreeRecordIndex::Search(int32_t session, bool forward, const TABSIndexKeyCondition* condition,
                                   TABSRecordID& id, TABSKeyPath* path_out) {
   require_open();
@@ -268,11 +245,20 @@ bool TABSBTreeRecordIndex::Search(int32_t session, bool forward, const TABSIndex
   if (kind < ickNone || kind > ickGreaterOrEqual || (kind != ickNone && !condition->KeyRecord)) RaiseError(20078);
   if (kind == ickNone) {
     found = forward ? tree_->First(session, path) : tree_->Last(session, path);
+  } else if (condition->Partial) {
+    // The texts a prefix accepts need not be contiguous: walk the range that encloses
+    // them to the first entry that qualifies.
+    TABSIndexRange range(*this, condition);
+    for (found = range.Seek(session, forward, path); found; found = range.Step(session, forward, path)) {
+      const TABSIndexEntryTest test = range.Test(session, path);
+      if (test == ietIn) break;
+      if (test == ietNeedsRecord) {
+        fetch(session, RecordIDAt(session, path), record_.data());
+        if (range.Accepts(record_.data())) break;
+      }
+    }
   } else {
-    std::vector<int32_t> prefixes;
-    if (condition->Partial) prefixes = prefix_lengths(*condition);
-    const TABSBTreeTarget target =
-        target_of(condition->KeyRecord, condition->KeyFieldCount, prefixes.empty() ? nullptr : prefixes.data());
+    const TABSBTreeTarget target = target_of(condition->KeyRecord, condition->KeyFieldCount);
     // Position of the entry against the key: -1 lower, 0 equal, 1 higher.
     auto entry_vs_key = [&](const TABSKeyPath& p) {
       tree_->ReadLeafEntry(session, p, entry_.data());
@@ -333,15 +319,9 @@ int TABSBTreeRecordIndex::BoundSide(int32_t kind) {
 
 int64_t TABSBTreeRecordIndex::ApproximateCountBetween(int32_t session, const TABSIndexKeyCondition& a,
                                                       const TABSIndexKeyCondition& b, int64_t total) {
-  const bool a_lower = BoundSide(a.Kind) <= BoundSide(b.Kind);
-  const TABSIndexKeyCondition& lower = a_lower ? a : b;
-  const TABSIndexKeyCondition& upper = a_lower ? b : a;
-  TABSKeyPath low, high;
-  TABSRecordID id;
-  if (!Search(session, true, &lower, id, &low) || !Search(session, false, &upper, id, &high)) return 0;
-  const double span = ApproximatePosition(high) - ApproximatePosition(low);
-  const int64_t n = static_cast<int64_t>(std::llround(span * static_cast<double>(total)));
-  return std::clamp<int64_t>(n, 0, total);
+  require_open();
+  TABSIndexRange range(*this, &a, &b);
+  return range.ApproximateCount(session, total);
 }
 
 bool TABSBTreeRecordIndex::IsUnique(int32_t session, const void* record) {
@@ -442,6 +422,247 @@ int64_t TABSBTreeRecordIndex::CheckIntegrity(int32_t session) {
 int64_t TABSBTreeRecordIndex::Count(int32_t session) {
   require_open();
   return tree_->Count(session);
+}
+
+}  // namespace dadoveri
+
+namespace dadoveri {
+
+// ---------------------------------------------------------------------------------------
+// Index ranges
+
+namespace {
+
+bool kind_accepts(int32_t kind, int entry_vs_key) {
+  switch (kind) {
+    case ickEqual: return entry_vs_key == 0;
+    case ickLess: return entry_vs_key < 0;
+    case ickGreater: return entry_vs_key > 0;
+    case ickLessOrEqual: return entry_vs_key <= 0;
+    case ickGreaterOrEqual: return entry_vs_key >= 0;
+    default: return true;
+  }
+}
+
+// The text of a string value of a memory record or key, up to its terminator.
+std::u16string text_of(const TABSRecordKeyPart& part, const uint8_t* value, int32_t size) {
+  std::u16string text;
+  if (IsWideStringBaseType(part.BaseType)) {
+    for (int32_t i = 0; 2 * i + 1 < size; ++i) {
+      const char16_t unit = static_cast<char16_t>(value[2 * i] | (value[2 * i + 1] << 8));
+      if (unit == 0) break;
+      text += unit;
+    }
+  } else {
+    const TCodePage& page = AnsiCodePage();
+    for (int32_t i = 0; i < size && value[i] != 0; ++i) text += page.ToWide(value[i]);
+  }
+  return text;
+}
+
+// Whether the stored value of a cut part fills every stored byte (the text may go on).
+bool stored_text_is_cut(const TABSRecordKeyPart& part, const uint8_t* value) {
+  if (!part.Truncated) return false;
+  if (IsWideStringBaseType(part.BaseType)) {
+    for (int32_t i = 0; i < part.StoredChars; ++i)
+      if (value[2 * i] == 0 && value[2 * i + 1] == 0) return false;
+    return true;
+  }
+  return std::memchr(value, 0, static_cast<size_t>(part.StoredBytes)) == nullptr;
+}
+
+}  // namespace
+
+TABSIndexRange::TABSIndexRange(TABSBTreeRecordIndex& index, const TABSIndexKeyCondition* first,
+                               const TABSIndexKeyCondition* second)
+    : index_(index) {
+  index_.require_open();
+  if (first) add(*first);
+  if (second) add(*second);
+  entry_.resize(static_cast<size_t>(index_.Tree().LeafEntrySize()));
+}
+
+TABSIndexRange::Side& TABSIndexRange::new_side(bool lower, const TABSIndexKeyCondition& condition, int32_t part_count,
+                                               bool inclusive) {
+  TABSRecordKeyRef& keys = index_.KeyRef();
+  auto side = std::make_unique<Side>();
+  side->Key.resize(keys.PageKeySize());
+  keys.BuildPageKey(condition.KeyRecord, side->Key.data());
+  side->Target.Key = side->Key.data();
+  side->Target.Record = condition.KeyRecord;
+  side->Target.PartCount = part_count;
+  side->Inclusive = inclusive;
+  Side& result = *side;
+  (lower ? lower_ : upper_).push_back(std::move(side));
+  return result;
+}
+
+void TABSIndexRange::add(const TABSIndexKeyCondition& key) {
+  if (key.Kind < ickEqual || key.Kind > ickGreaterOrEqual || !key.KeyRecord) RaiseError(20078);
+  TABSRecordKeyRef& keys = index_.KeyRef();
+  Condition condition;
+  condition.Key = key;
+  condition.PartCount = key.KeyFieldCount < 0 || key.KeyFieldCount > keys.PartCount() ? keys.PartCount()
+                                                                                        : key.KeyFieldCount;
+  const int32_t k = condition.PartCount;
+  condition.Prefixes.assign(static_cast<size_t>(keys.PartCount()), -1);
+  const uint8_t* record = static_cast<const uint8_t*>(key.KeyRecord);
+  std::u16string prefix;
+  if (key.Partial && k > 0) {
+    const TABSRecordKeyPart& part = keys.Part(k - 1);
+    const bool null = (record[part.FieldNo / 8] >> (part.FieldNo % 8)) & 1;
+    if (IsStringBaseType(part.BaseType) && !null) {
+      prefix = text_of(part, record + part.MemoryOffset, part.MemoryDataSize);
+      condition.PrefixPart = k - 1;
+      condition.Prefixes[static_cast<size_t>(k - 1)] = static_cast<int32_t>(prefix.size());
+    }
+  }
+  condition.PageKey.resize(keys.PageKeySize());
+  keys.BuildPageKey(key.KeyRecord, condition.PageKey.data());
+  conditions_.push_back(std::move(condition));
+  const Condition& added = conditions_.back();
+  const int32_t kind = key.Kind;
+  const bool bounds_below = kind == ickEqual || kind == ickGreater || kind == ickGreaterOrEqual;
+  const bool bounds_above = kind == ickEqual || kind == ickLess || kind == ickLessOrEqual;
+  if (added.PrefixPart < 0) {
+    // Whole values: the condition's own key is the bound.
+    if (bounds_below) new_side(true, key, k, kind != ickGreater);
+    if (bounds_above) new_side(false, key, k, kind != ickLess);
+    return;
+  }
+  exact_ = false;
+  // The earlier fields bound the range whatever the prefix.
+  if (kind != ickEqual) {
+    if (k > 1) new_side(bounds_below, key, k - 1, true);
+    return;
+  }
+  const TABSRecordKeyPart& part = keys.Part(k - 1);
+  // A cut stored key keeps only the beginning of the prefix: bound by what it keeps.
+  if (part.Truncated && static_cast<int32_t>(prefix.size()) > part.StoredChars)
+    prefix.resize(static_cast<size_t>(part.StoredChars));
+  std::string low, high;
+  if (UserLocale().PrefixSortKeyBounds(prefix, part.CaseInsensitive, low, high) == 0) {
+    if (k > 1) {
+      new_side(true, key, k - 1, true);
+      new_side(false, key, k - 1, true);
+    }
+    return;
+  }
+  // In index order a descending part puts the texts' upper bound first.
+  for (const bool lower : {true, false}) {
+    Side& side = new_side(lower, key, k, true);
+    side.Bound = std::make_unique<TABSKeyBound>();
+    side.Bound->SortKey = lower != part.Descending ? low : high;
+    side.Target.Bound = side.Bound.get();
+  }
+}
+
+int TABSIndexRange::entry_vs_side(int32_t session, const Side& side, bool lower, const uint8_t* entry) {
+  TABSRecordKeyRef& keys = index_.KeyRef();
+  const TABSRecordID id = LoadRecordID(entry + keys.PageKeySize());
+  const int c = keys.ComparePageKeys(session, side.Target, entry, &id);  // target against entry
+  if (lower) return (side.Inclusive ? c <= 0 : c < 0) ? 0 : -1;
+  return (side.Inclusive ? c >= 0 : c > 0) ? 0 : 1;
+}
+
+bool TABSIndexRange::inside(int32_t session, const uint8_t* entry, bool check_lower, bool check_upper) {
+  if (check_lower)
+    for (const auto& side : lower_)
+      if (entry_vs_side(session, *side, true, entry) != 0) return false;
+  if (check_upper)
+    for (const auto& side : upper_)
+      if (entry_vs_side(session, *side, false, entry) != 0) return false;
+  return true;
+}
+
+bool TABSIndexRange::seek_side(int32_t session, const Side& side, bool lower, TABSKeyPath& path) {
+  TABSBTree& tree = index_.Tree();
+  if (lower) return tree.Seek(session, side.Target, !side.Inclusive, path);
+  // The last entry not above the side: the one before the first entry above it.
+  if (tree.Seek(session, side.Target, side.Inclusive, path)) return tree.Prior(session, path);
+  return tree.Last(session, path);
+}
+
+bool TABSIndexRange::Seek(int32_t session, bool forward, TABSKeyPath& path) {
+  TABSBTree& tree = index_.Tree();
+  const auto& near_sides = forward ? lower_ : upper_;
+  bool found;
+  if (near_sides.empty()) {
+    found = forward ? tree.First(session, path) : tree.Last(session, path);
+  } else {
+    found = seek_side(session, *near_sides[0], forward, path);
+    // The tightest of the near sides: move on while the entry lies outside one of them
+    // (each move only goes further in the direction).
+    for (bool moved = found; moved && found;) {
+      moved = false;
+      tree.ReadLeafEntry(session, path, entry_.data());
+      for (const auto& side : near_sides)
+        if (entry_vs_side(session, *side, forward, entry_.data()) != 0) {
+          found = seek_side(session, *side, forward, path);
+          moved = true;
+          break;
+        }
+    }
+  }
+  if (!found) return false;
+  tree.ReadLeafEntry(session, path, entry_.data());
+  return inside(session, entry_.data(), !forward, forward);
+}
+
+bool TABSIndexRange::Step(int32_t session, bool forward, TABSKeyPath& path) {
+  TABSBTree& tree = index_.Tree();
+  if (!(forward ? tree.Next(session, path) : tree.Prior(session, path))) return false;
+  tree.ReadLeafEntry(session, path, entry_.data());
+  return inside(session, entry_.data(), !forward, forward);
+}
+
+TABSIndexEntryTest TABSIndexRange::Test(int32_t session, const TABSKeyPath& path) {
+  TABSRecordKeyRef& keys = index_.KeyRef();
+  index_.Tree().ReadLeafEntry(session, path, entry_.data());
+  TABSIndexEntryTest result = ietIn;
+  for (const Condition& condition : conditions_) {
+    TABSBTreeTarget target;
+    target.Key = condition.PageKey.data();
+    target.Record = condition.Key.KeyRecord;
+    target.PartCount = condition.PartCount;
+    target.PrefixLengths = condition.Prefixes.data();
+    int c = keys.ComparePageKeys(session, target, entry_.data(), nullptr);
+    if (c != kCompareNeedsEntry && condition.PrefixPart >= 0 && condition.Key.Kind != ickEqual) {
+      // A prefix longer than a cut stored text: the cut text does not tell how the
+      // record's first characters order against the prefix.
+      const TABSRecordKeyPart& part = keys.Part(condition.PrefixPart);
+      const int32_t n = condition.Prefixes[static_cast<size_t>(condition.PrefixPart)];
+      const uint8_t* stored = entry_.data() + part.PageOffset;
+      if (n > part.StoredChars && stored[0] == 0 && stored_text_is_cut(part, stored + 1)) c = kCompareNeedsEntry;
+    }
+    if (c == kCompareNeedsEntry) {
+      result = ietNeedsRecord;
+      continue;
+    }
+    if (!kind_accepts(condition.Key.Kind, -c)) return ietOut;
+  }
+  return result;
+}
+
+bool TABSIndexRange::Accepts(const void* record) const {
+  const TABSRecordKeyRef& keys = index_.KeyRef();
+  for (const Condition& condition : conditions_) {
+    const int c = keys.CompareRecords(record, condition.Key.KeyRecord, condition.PartCount, condition.Prefixes.data());
+    if (!kind_accepts(condition.Key.Kind, c)) return false;
+  }
+  return true;
+}
+
+TABSRecordID TABSIndexRange::RecordIDAt(int32_t session, const TABSKeyPath& path) {
+  return index_.RecordIDAt(session, path);
+}
+
+int64_t TABSIndexRange::ApproximateCount(int32_t session, int64_t total) {
+  TABSKeyPath low, high;
+  if (!Seek(session, true, low) || !Seek(session, false, high)) return 0;
+  const double span = TABSBTree::ApproximatePosition(high) - TABSBTree::ApproximatePosition(low);
+  const int64_t n = static_cast<int64_t>(std::llround(span * static_cast<double>(total)));
+  return std::clamp<int64_t>(n, 0, total);
 }
 
 }  // namespace dadoveri

@@ -60,6 +60,87 @@ struct TABSIndexKeyCondition {
   bool Partial = false;
 };
 
+// An index entry tested against conditions on its stored key alone.
+enum TABSIndexEntryTest : uint8_t {
+  ietIn = 0,           // the entry satisfies every condition
+  ietOut = 1,          // it fails one
+  ietNeedsRecord = 2,  // the stored key is cut where a condition looks: the record decides
+};
+
+class TABSBTreeRecordIndex;
+
+// A range of one B-tree record index given by up to two conditions (in any order; an
+// equality bounds both sides), whole or partial, for the table's range scans and costs.
+//
+// Scan bounds: entries outside them satisfy no condition; entries inside them may still
+// fail one, so a scan tests each entry (Test, then Accepts on the record when the stored
+// key cannot tell). Whole-valued conditions give exact bounds. A partial condition (the
+// text of its last field is a prefix) is bounded by the collation's primary-level bounds
+// of the prefix: under a tertiary collation the texts beginning with a prefix are not
+// contiguous in an index ("aBa" lies between "aba" and "abz"), so the bounds enclose them
+// together with texts that only sort alike. A partial "before"/"after" condition bounds
+// only its earlier fields (the texts whose first n characters come before a prefix form
+// no range of an index either). The bounds of a partial condition are never exact.
+//
+// Texts longer than a column's MaxIndexedSize are cut in the stored keys: the bounds then
+// use the stored part of the prefix, and Test answers ietNeedsRecord for entries the cut
+// key cannot decide.
+//
+// The range borrows the conditions' key records and the index; both must outlive it.
+class TABSIndexRange {
+ public:
+  TABSIndexRange(TABSBTreeRecordIndex& index, const TABSIndexKeyCondition* first,
+                 const TABSIndexKeyCondition* second = nullptr);
+
+  // Positions `path` on the first entry (forward) or the last (backward) inside the scan
+  // bounds; false when there is none.
+  bool Seek(int32_t session, bool forward, TABSKeyPath& path);
+  // Moves `path` to the next (forward) or prior entry; false when the index ends or the
+  // entry there lies outside the bounds (the path is then unspecified).
+  bool Step(int32_t session, bool forward, TABSKeyPath& path);
+  // The entry at `path` against every condition, on its stored key.
+  TABSIndexEntryTest Test(int32_t session, const TABSKeyPath& path);
+  // A memory record against every condition (its full values).
+  bool Accepts(const void* record) const;
+  // The record identifier of the entry at `path`.
+  TABSRecordID RecordIDAt(int32_t session, const TABSKeyPath& path);
+  // The approximate number of entries inside the bounds: the distance between the
+  // positions of the first and the last entry inside them times `total`; 0 when empty.
+  int64_t ApproximateCount(int32_t session, int64_t total);
+  // Whether every entry inside the bounds satisfies every condition (no partial text
+  // condition).
+  bool Exact() const { return exact_; }
+
+ private:
+  struct Side {
+    TABSBTreeTarget Target;
+    std::vector<uint8_t> Key;
+    std::vector<int32_t> Prefixes;
+    std::unique_ptr<TABSKeyBound> Bound;
+    bool Inclusive = true;
+  };
+  struct Condition {
+    TABSIndexKeyCondition Key;
+    int32_t PartCount = 0;
+    std::vector<int32_t> Prefixes;  // the prefix length of the partial part, -1 elsewhere
+    int32_t PrefixPart = -1;        // the partial part, -1 when none
+    std::vector<uint8_t> PageKey;   // the key as entries store it
+  };
+  void add(const TABSIndexKeyCondition& condition);
+  Side& new_side(bool lower, const TABSIndexKeyCondition& condition, int32_t part_count, bool inclusive);
+  // The entry at `path` against a side: -1 below it, 0 inside, 1 above it (lower sides
+  // answer -1 or 0, upper ones 0 or 1).
+  int entry_vs_side(int32_t session, const Side& side, bool lower, const uint8_t* entry);
+  bool inside(int32_t session, const uint8_t* entry, bool check_lower, bool check_upper);
+  bool seek_side(int32_t session, const Side& side, bool lower, TABSKeyPath& path);
+
+  TABSBTreeRecordIndex& index_;
+  std::vector<Condition> conditions_;
+  std::vector<std::unique_ptr<Side>> lower_, upper_;
+  std::vector<uint8_t> entry_;
+  bool exact_ = true;
+};
+
 class TABSIndex {
  public:
   TABSIndex() = default;
@@ -133,10 +214,15 @@ class TABSBTreeRecordIndex final : public TABSIndex {
     return std::make_unique<TABSIndexPositionCache>();
   }
   void FreePositionCache(std::unique_ptr<TABSIndexPositionCache>& cache) override { cache.reset(); }
+  // The first (forward) or last entry that satisfies the condition (any entry when none
+  // is given). A partial condition walks its TABSIndexRange, reading records where a cut
+  // key cannot tell.
   bool Search(int32_t session, bool forward, const TABSIndexKeyCondition* condition, TABSRecordID& id,
               TABSKeyPath* path = nullptr) override;
   int CompareRecords(const void* a, const void* b, int32_t k) override;
   int BoundSide(int32_t kind) override;
+  // The approximate number of entries inside the bounds of both conditions (the
+  // TABSIndexRange of the two).
   int64_t ApproximateCountBetween(int32_t session, const TABSIndexKeyCondition& a, const TABSIndexKeyCondition& b,
                                   int64_t total) override;
   bool IsUnique(int32_t session, const void* record) override;
@@ -163,11 +249,13 @@ class TABSBTreeRecordIndex final : public TABSIndex {
   int64_t Count(int32_t session);
 
   TABSRecordKeyRef& KeyRef() { return *key_ref_; }
+  const TABSRecordKeyRef& KeyRef() const { return *key_ref_; }
   TABSBTree& Tree() { return *tree_; }
   // The definition the index writes its root page into (the caller's copy at create).
   int32_t RootPageNo() const { return definition_.RootPageNo; }
 
  private:
+  friend class TABSIndexRange;
   void build_key_ref();
   void require_open() const;
   // A target over a memory record: its page key into key_, all parts or the first k.
@@ -175,7 +263,6 @@ class TABSBTreeRecordIndex final : public TABSIndex {
   bool keys_differ(const void* a, const void* b);
   void fetch(int32_t session, const TABSRecordID& id, void* buffer);
   void fill_cache(TABSIndexGetRecordRequest& request, const TABSKeyPath& path, const TABSRecordID& id);
-  std::vector<int32_t> prefix_lengths(const TABSIndexKeyCondition& condition) const;
 
   TABSPageManager* pages_;
   const TABSFieldDefs* fields_;

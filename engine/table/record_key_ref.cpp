@@ -5,6 +5,8 @@
 
 #include "engine/base/engine_error.h"
 #include "engine/base/little_endian.h"
+#include "engine/platform/code_page.h"
+#include "engine/platform/locale.h"
 #include "engine/table/comparison.h"
 
 namespace dadoveri {
@@ -153,6 +155,28 @@ int TABSRecordKeyRef::compare_part_values(int32_t part_no, const uint8_t* a, boo
   return part.Descending ? -order : order;
 }
 
+int TABSRecordKeyRef::compare_bound(const TABSRecordKeyPart& part, const TABSKeyBound& bound, const uint8_t* value,
+                                    bool null, int32_t size) const {
+  int order = 1;  // NULL lies below every bound
+  if (!null) {
+    std::u16string text;
+    if (IsWideStringBaseType(part.BaseType)) {
+      for (int32_t i = 0; 2 * i + 1 < size; ++i) {
+        const char16_t unit = static_cast<char16_t>(value[2 * i] | (value[2 * i + 1] << 8));
+        if (unit == 0) break;
+        text += unit;
+      }
+    } else {
+      const TCodePage& page = AnsiCodePage();
+      for (int32_t i = 0; i < size && value[i] != 0; ++i) text += page.ToWide(value[i]);
+    }
+    const std::string key = UserLocale().SortKey(text, part.CaseInsensitive);
+    const int c = bound.SortKey.compare(key);
+    order = c < 0 ? -1 : 1;  // a bound is never equal to a text's sort key
+  }
+  return part.Descending ? -order : order;
+}
+
 bool TABSRecordKeyRef::fills_prefix(const TABSRecordKeyPart& part, const uint8_t* value) const {
   if (IsWideStringBaseType(part.BaseType)) {
     for (int32_t i = 0; i < part.StoredChars; ++i)
@@ -170,6 +194,8 @@ int TABSRecordKeyRef::ComparePageKeys(int32_t session, const TABSBTreeTarget& ta
     const TABSRecordKeyPart& part = parts_[static_cast<size_t>(i)];
     const uint8_t* a = target.Key + part.PageOffset;
     const uint8_t* b = entry_key + part.PageOffset;
+    if (target.Bound && i == count - 1)
+      return compare_bound(part, *target.Bound, b + 1, b[0] != 0, part.PagePartSize - 1);
     const int32_t prefix = target.PrefixLengths ? target.PrefixLengths[i] : -1;
     int c = compare_part_values(i, a + 1, a[0] != 0, part.PagePartSize - 1, b + 1, b[0] != 0, part.PagePartSize - 1,
                                 prefix);

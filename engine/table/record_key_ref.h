@@ -22,6 +22,14 @@
 
 namespace dadoveri {
 
+// A bound on a text part in the collation's sort-key order (TUserLocale::SortKey of the
+// part's text, case-folded for a case-insensitive column): a target whose last compared
+// part has this bound compares there as the bound against the entry's text, which is
+// never equal to it. Descending parts reverse the answer as for values; NULL lies below.
+struct TABSKeyBound {
+  std::string SortKey;
+};
+
 // One key column as an index definition gives it.
 struct TABSKeyColumn {
   std::string FieldName;
@@ -83,6 +91,9 @@ class TABSRecordKeyRef final : public TABSBTreeKeyRef {
   bool is_null(const void* record, int32_t field_no) const;
   int compare_part_values(int32_t part_no, const uint8_t* a, bool a_null, int32_t a_size, const uint8_t* b,
                           bool b_null, int32_t b_size, int32_t prefix) const;
+  // The bound against a stored text value: -1 bound lower, 1 bound higher.
+  int compare_bound(const TABSRecordKeyPart& part, const TABSKeyBound& bound, const uint8_t* value, bool null,
+                    int32_t size) const;
   // Whether the stored bytes of a cut part are all text (the value may go on).
   bool fills_prefix(const TABSRecordKeyPart& part, const uint8_t* value) const;
 

@@ -8,8 +8,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
+
+#include "engine/table/btree_record_index.h"
 
 namespace dadoveri {
 
@@ -75,5 +78,49 @@ class TABSScanSearchConditionArray {
  private:
   std::vector<TABSScanSearchCondition> items_;
 };
+
+// ---------------------------------------------------------------------------------------
+// Merging two index conditions of one index.
+//
+// The table's search routine and the helpers below rely on these declarations; change
+// them only together with their callers.
+
+// What survives a merge of two index conditions of one index: one of them (it stands for
+// both), both (they stay as an interval) or none (no key can satisfy both).
+enum TABSScanMergeResult : uint8_t { smrFirst, smrSecond, smrBoth, smrNone };
+
+// Compares the keys of two conditions over their first `field_count` key fields in the
+// index's order: negative, zero or positive as the first key is before, equal to or after
+// the second. Whole values only (no prefixes).
+using TABSScanKeyCompare =
+    std::function<int(const TABSScanSearchCondition&, const TABSScanSearchCondition&, int32_t field_count)>;
+
+// Merges `second` (a new condition) into `first` (one kept for the same index). The
+// survivor may be changed in place: a "before or equal" and an "after or equal" with one
+// key become an equality. An equality merges with a strict inequality only when the
+// equality uses at least as many key fields (otherwise: both).
+//
+// A partial condition accepts every key that begins with its text: an interval of keys,
+// not one point, and in a collation not even a contiguous one. So a merge that involves a
+// partial condition whose prefix part is compared (the shorter condition, or either one
+// when both use the same field count) keeps both, never answers none and never keeps a
+// survivor that does not imply the other, except for two identical conditions (one stays)
+// and a partial "before or equal" with the identical partial "after or equal" (one
+// partial equality).
+TABSScanMergeResult MergeScanSearchConditions(TABSScanSearchCondition& first, TABSScanSearchCondition& second,
+                                              const TABSScanKeyCompare& compare);
+
+// Compares the keys of two conditions of `index` over their first `field_count` fields in
+// the index's order (descending columns reversed, case-insensitive columns without case,
+// NULL first): a TABSScanKeyCompare for that index.
+int CompareScanConditionKeys(TABSBTreeRecordIndex& index, const TABSScanSearchCondition& a,
+                             const TABSScanSearchCondition& b, int32_t field_count);
+// The same over a key reference (the index's KeyRef()).
+int CompareScanConditionKeys(const TABSRecordKeyRef& keys, const TABSScanSearchCondition& a,
+                             const TABSScanSearchCondition& b, int32_t field_count);
+
+// The index's view of an index condition: kind, key record, field count and partial flag.
+// The key record is borrowed from the condition's key buffer.
+TABSIndexKeyCondition ToIndexKeyCondition(const TABSScanSearchCondition& condition);
 
 }  // namespace dadoveri

@@ -953,7 +953,11 @@ struct OfferCase {
 TEST(ExpressionIndexUse, WhichIndexesAreOfferedAndWhatTheyCover) {
   auto words = MakeIndexedWords();
   const OfferCase cases[] = {
-      {u"Eng = 'abc*'", true, {{"ix_eng", 1, 1, true}, {"ix_eng_short", 1, 1, false}}},
+      // A prefix's range also holds texts that only sort alike: it covers nothing.
+      {u"Eng = 'abc*'", true, {{"ix_eng", 1, 1, false}, {"ix_eng_short", 1, 1, false}}},
+      {u"Eng < 'abc*'", true, {{"ix_eng", 2, 1, false}, {"ix_eng_short", 2, 1, false}}},
+      {u"Num = 12 AND Eng = 'sam*'", true,
+       {{"ix_eng", 1, 1, false}, {"ix_num", 1, 1, true}, {"ix_num_eng", 1, 1, true}, {"ix_eng_short", 1, 1, false}}},
       {u"Eng = 'abc'", false, {{"ix_eng", 1, 1, true}, {"ix_eng_short", 1, 1, false}}},
       // A strict < keeps NULL keys in its range; a text constant's < is not strict.
       {u"Num < 5", false, {{"ix_num", 2, 1, false}, {"ix_num_eng", 2, 1, false}}},
@@ -976,7 +980,7 @@ TEST(ExpressionIndexUse, WhichIndexesAreOfferedAndWhatTheyCover) {
       {u"NOT (Num = 5)", false, {}},
       {u"Price > 1", false, {}},
       // A key as long as the index keeps of it is not exact.
-      {u"Eng LIKE 'sa%'", false, {{"ix_eng", 1, 1, true}, {"ix_eng_short", 1, 1, false}}},
+      {u"Eng LIKE 'sa%'", false, {{"ix_eng", 1, 1, false}, {"ix_eng_short", 1, 1, false}}},
       {u"Eng = 'abcdefghijklmnopqrstu'", false, {}},
       {u"Eng = 'abcd'", false, {{"ix_eng", 1, 1, true}, {"ix_eng_short", 1, 1, false}}},
   };
