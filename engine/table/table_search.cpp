@@ -52,52 +52,6 @@ bool kind_holds(uint8_t kind, int c) {
   }
 }
 
-enum MergeResult { kFirst, kSecond, kBoth, kNone };
-
-// The merge of two index conditions on one index: which of them implies both (first or
-// second), both kept as an interval, or none when no key satisfies both. `c` compares the
-// first's key with the second's over the smaller key field count. A prefix condition is an
-// interval of keys whose bounds a plain key comparison does not give: it is always kept.
-MergeResult merge_conditions(TABSScanSearchCondition& first, const TABSScanSearchCondition& second, int c) {
-  if (first.Partial || second.Partial) return kBoth;
-  const int32_t l1 = first.KeyFieldCount, l2 = second.KeyFieldCount;
-  const int32_t lmin = std::min(l1, l2), lmax = std::max(l1, l2);
-  const MergeResult longer = l1 >= l2 ? kFirst : kSecond;
-  const MergeResult shorter = l1 <= l2 ? kFirst : kSecond;
-  auto to_equal = [&](MergeResult r) {
-    if (r == kFirst) first.Kind = sckEqual;
-    return r;
-  };
-  switch (first.Kind * 10 + second.Kind) {
-    case 11: return c != 0 ? kNone : longer;
-    case 12: return c < 0 ? kFirst : kNone;
-    case 13: return c > 0 ? kFirst : kNone;
-    case 14: return c < 0 ? kFirst : c == 0 ? (l1 == lmax ? kFirst : kBoth) : kNone;
-    case 15: return c < 0 ? kNone : c == 0 ? (l1 == lmax ? kFirst : kBoth) : kFirst;
-    case 21: return c > 0 ? kSecond : kNone;
-    case 22: return c < 0 ? kFirst : c == 0 ? shorter : kSecond;
-    case 23: return c <= 0 ? kNone : kBoth;
-    case 24: return c <= 0 ? kFirst : kSecond;
-    case 25: return c < 0 ? kNone : c == 0 ? (l1 == lmin ? kNone : kBoth) : kBoth;
-    case 31: return c < 0 ? kSecond : kNone;
-    case 32: return c >= 0 ? kNone : kBoth;
-    case 33: return c > 0 ? kFirst : c == 0 ? shorter : kSecond;
-    case 34: return c > 0 ? kNone : c == 0 ? (l1 == lmin ? kNone : kBoth) : kBoth;
-    case 35: return c >= 0 ? kFirst : kSecond;
-    case 41: return c < 0 ? kNone : c == 0 ? (l2 == lmax ? kSecond : kBoth) : kSecond;
-    case 42: return c < 0 ? kFirst : c == 0 ? kBoth : kSecond;
-    case 43: return c < 0 ? kNone : c == 0 ? (l2 == lmin ? kNone : kBoth) : kBoth;
-    case 44: return c < 0 ? kFirst : c == 0 ? longer : kSecond;
-    case 45: return c < 0 ? kNone : (c == 0 && l1 == l2) ? to_equal(kFirst) : kBoth;
-    case 51: return c > 0 ? kNone : c == 0 ? (l2 == lmax ? kSecond : kBoth) : kSecond;
-    case 52: return c > 0 ? kNone : c == 0 ? (l2 == lmin ? kNone : kBoth) : kBoth;
-    case 53: return c <= 0 ? kSecond : kFirst;
-    case 54: return c > 0 ? kNone : (c == 0 && l1 == l2) ? to_equal(kFirst) : kBoth;
-    case 55: return c > 0 ? kFirst : c == 0 ? longer : kSecond;
-    default: return kBoth;
-  }
-}
-
 TABSIndexKeyCondition key_condition(const Cond* cond) {
   TABSIndexKeyCondition k;
   if (!cond) return k;
@@ -525,26 +479,23 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
   for (int32_t id : index_order) {
     index_manager_->RefreshTemporaryIndex(session, id);
     TABSBTreeRecordIndex& index = *index_manager_->OpenIndex(id);
+    const TABSScanKeyCompare compare = [&index](const TABSScanSearchCondition& a, const TABSScanSearchCondition& b,
+                                                int32_t field_count) {
+      return CompareScanConditionKeys(index, a, b, field_count);
+    };
     std::vector<Cond> mine;
     for (Cond& next : conds) {
       if (next.c.IndexID != id) continue;
       bool absorbed = false;
       for (Cond& k : mine) {
-        const uint8_t a = k.c.Kind, b = next.c.Kind;
-        // An equality merges with a strict inequality only when it has at least as many
-        // key fields.
-        if (a == sckEqual && (b == sckBefore || b == sckAfter) && k.c.KeyFieldCount < next.c.KeyFieldCount) continue;
-        if (b == sckEqual && (a == sckBefore || a == sckAfter) && next.c.KeyFieldCount < k.c.KeyFieldCount) continue;
-        const int32_t lmin = std::min(k.c.KeyFieldCount, next.c.KeyFieldCount);
-        const int c = index.CompareRecords(k.c.KeyBuffer.data(), next.c.KeyBuffer.data(), lmin);
-        const MergeResult r = merge_conditions(k.c, next.c, c);
-        if (r == kNone) {
+        const TABSScanMergeResult r = MergeScanSearchConditions(k.c, next.c, compare);
+        if (r == smrNone) {
           info.Plan = TABSSearchPlanInfo::spContradiction;
           if (request.Fill) finish_bitmap();
           return false;
         }
-        if (r == kBoth) continue;
-        if (r == kSecond) {
+        if (r == smrBoth) continue;
+        if (r == smrSecond) {
           std::vector<const void*> covers = std::move(k.covers);
           const bool both_expression = k.from_expression && next.from_expression;
           k = next;
@@ -565,7 +516,7 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
         const Cond& a = mine[i];
         const Cond& b = mine[j];
         if (a.c.Kind == b.c.Kind && a.c.KeyFieldCount == b.c.KeyFieldCount && a.c.Partial == b.c.Partial &&
-            index.CompareRecords(a.c.KeyBuffer.data(), b.c.KeyBuffer.data(), a.c.KeyFieldCount) == 0) {
+            CompareScanConditionKeys(index, a.c, b.c, a.c.KeyFieldCount) == 0) {
           add_covers(mine[i].covers, b.covers);
           mine[i].from_expression = a.from_expression && b.from_expression;
           mine.erase(mine.begin() + static_cast<std::ptrdiff_t>(j));
@@ -622,8 +573,9 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
       bounds_of(id, lo, hi);
       if (!lo && !hi) continue;
       TABSBTreeRecordIndex& index = *index_manager_->OpenIndex(id);
-      const double n = static_cast<double>(
-          index.ApproximateCountBetween(session, key_condition(lo), key_condition(hi), total));
+      const TABSIndexKeyCondition lk = key_condition(lo), hk = key_condition(hi);
+      TABSIndexRange range(index, lo ? &lk : nullptr, hi && hi != lo ? &hk : nullptr);
+      const double n = static_cast<double>(range.ApproximateCount(session, total));
       const double entry = index.KeyRef().PageKeySize() + 6.0;
       bool others = has_filters || id != active;
       for (const Cond& c : kept)
@@ -663,18 +615,13 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
   // What remains to test per record: the index conditions the plan does not bound (those
   // of filters are left to the filter itself), and the filters without the nodes the
   // plan answers.
-  // An index whose keys cut long texts cannot place a bound by its stored keys alone
-  // (entries that differ only behind the cut compare by their records): its range is
-  // walked whole and the bounds are tested per record.
-  const bool loose_bounds =
-      plan_index != -1 && index_manager_->OpenIndex(plan_index)->KeyRef().HasTruncatedParts();
   std::vector<const Cond*> tests;
   std::vector<const void*> covered;
   for (const Cond& c : kept) {
-    if (plan_index != -1 && !loose_bounds && (&c == lower || &c == upper)) continue;
+    if (plan_index != -1 && (&c == lower || &c == upper)) continue;
     if (!c.from_expression) tests.push_back(&c);
   }
-  if (plan_index != -1 && !loose_bounds) {
+  if (plan_index != -1) {
     if (lower) add_covers(covered, lower->covers);
     if (upper) add_covers(covered, upper->covers);
   }
@@ -762,18 +709,31 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
   }
   TABSBTreeRecordIndex& index = *index_manager_->OpenIndex(plan_index);
   TABSKeyPath lo, hi;
-  TABSRecordID ignored;
   const TABSIndexKeyCondition lower_key = key_condition(lower);
   const TABSIndexKeyCondition upper_key = key_condition(upper);
-  const bool in_range = (lower && !loose_bounds ? index.Search(session, true, &lower_key, ignored, &lo)
-                                               : index.First(session, lo)) &&
-                        (upper && !loose_bounds ? index.Search(session, false, &upper_key, ignored, &hi)
-                                               : index.Last(session, hi)) &&
-                        index.CompareKeyPaths(lo, hi) <= 0;
+  // The range's bounds enclose every entry that may satisfy its conditions; each entry
+  // inside is tested on its stored key, and on its record where the key is cut (or the
+  // bounds are a prefix's, which enclose texts that only sort alike).
+  TABSIndexRange range(index, lower ? &lower_key : nullptr, upper && upper != lower ? &upper_key : nullptr);
+  const bool in_range =
+      range.Seek(session, true, lo) && range.Seek(session, false, hi) && index.CompareKeyPaths(lo, hi) <= 0;
   if (!in_range) {
     if (request.Fill) finish_bitmap();
     return false;
   }
+  // Whether the entry at `path` satisfies the range's conditions; `have` tells whether its
+  // record was read on the way.
+  auto entry_in = [&](const TABSKeyPath& path, const TABSRecordID& id, bool& have) {
+    have = false;
+    switch (range.Test(session, path)) {
+      case ietIn: return true;
+      case ietOut: return false;
+      default:
+        read(id);
+        have = true;
+        return range.Accepts(record);
+    }
+  };
 
   if (plan_index == active) {
     TABSKeyPath path = forward ? lo : hi;
@@ -787,11 +747,14 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
       if (forward ? index.CompareKeyPaths(path, hi) > 0 : index.CompareKeyPaths(path, lo) < 0) break;
       ++info.EntriesVisited;
       const TABSRecordID id = index.RecordIDAt(session, path);
+      bool have = false;
+      if (!entry_in(path, id, have)) continue;
       if (needs_record) {
-        read(id);
+        if (!have) read(id);
+        have = true;
         if (!qualifies(record)) continue;
       }
-      if (!request.Fill) return answer(id, needs_record);
+      if (!request.Fill) return answer(id, have);
       bitmap.Bits.SetBit(index.IndexOrdinal(path), true);
     }
     if (request.Fill) finish_bitmap();
@@ -830,8 +793,10 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
     if (index.CompareKeyPaths(path, hi) > 0) break;
     ++info.EntriesVisited;
     const TABSRecordID id = index.RecordIDAt(session, path);
+    bool have = false;
+    if (!entry_in(path, id, have)) continue;
     if (needs_record || order || !request.Fill) {
-      read(id);
+      if (!have) read(id);
       if (!qualifies(record)) continue;
     }
     TABSKeyPath in_order;
