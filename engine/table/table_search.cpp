@@ -231,10 +231,23 @@ int32_t TABSTableData::bitmap_step(TABSCursor* cursor, int32_t session, bool for
     // Past a deleted position's place, `from` is already the entry after it.
     if (!exact && forward) --from;
   }
-  const int64_t bit = forward ? bits.NextSetBit(from + 1) : bits.PriorSetBit(from - 1);
-  if (bit < 0) return forward ? grrEndReached : grrBeginReached;
+  const bool at_end = forward ? cursor->AtBegin : cursor->AtEnd;
+  const bool distinct = cursor->HasDistinctNavigation() && cursor->IsIndexActive() && !at_end &&
+                        cursor->PositionKeyValid;
+  std::vector<uint8_t> run;
+  if (distinct) run = cursor->PositionKey;
+  int64_t bit = forward ? bits.NextSetBit(from + 1) : bits.PriorSetBit(from - 1);
   TABSRecordID id;
-  if (!record_of_bit(cursor, session, bit, id, cursor->CurrentRecord)) RaiseError(20253);
+  while (true) {
+    if (bit < 0) return forward ? grrEndReached : grrBeginReached;
+    if (!record_of_bit(cursor, session, bit, id, cursor->CurrentRecord)) RaiseError(20253);
+    // A distinct step leaves the current record's run even when the record is not the
+    // run's first (it changed, or a record joined its run before it): as a search would.
+    if (!distinct || index_manager_->OpenIndex(cursor->ActiveIndexID)
+                             ->CompareRecords(cursor->CurrentRecord, run.data(), cursor->DistinctKeyFieldCount) != 0)
+      break;
+    bit = forward ? bits.NextSetBit(bit + 1) : bits.PriorSetBit(bit - 1);
+  }
   land(cursor, id, cursor->CurrentRecord);
   return grrFound;
 }
