@@ -19,6 +19,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/database/local_cursor.h"
 #include "engine/database/disk_database_data.h"
 #include "engine/table/cursor.h"
 #include "engine/table/session.h"
@@ -98,7 +99,7 @@ void engine_insert(const std::string& file, bool encrypted, bool exclusive, bool
   TABSBaseSession session(db.Connect(options));
   make_table(db, session.SessionID, memo);
   {
-    TABSCursor cursor(&session, "Rows");
+    TABSLocalCursor cursor(&session, "Rows");
     cursor.Open(db);
     const TABSRecordLayout& layout = cursor.TableData()->FieldManager().Layout();
     session.InTransaction = true;
@@ -132,7 +133,7 @@ int64_t engine_scan(const std::string& file, bool encrypted, bool exclusive, boo
   TABSBaseSession session(db.Connect(options));
   int64_t sum = 0;
   {
-    TABSCursor cursor(&session, "Rows");
+    TABSLocalCursor cursor(&session, "Rows");
     cursor.Open(db);
     const TABSRecordLayout& layout = cursor.TableData()->FieldManager().Layout();
     TABSVariant v;

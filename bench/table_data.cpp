@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/database/local_cursor.h"
 #include "engine/base/memory_manager.h"
 #include "engine/database/memory_database_data.h"
 #include "engine/database/temporary_database_data.h"
@@ -109,7 +110,7 @@ struct Ours {
     return n;
   }
   TABSBaseSession session{0};
-  TABSCursor cursor;
+  TABSLocalCursor cursor;
 };
 
 struct Sqlite {

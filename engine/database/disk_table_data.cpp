@@ -988,6 +988,48 @@ void TABSDiskTableData::PlainStep(TABSCursor* cursor, TABSRecordGetRequest& requ
   TABSTableData::PlainStep(cursor, request);
 }
 
+int32_t TABSDiskTableData::GetRecord(TABSCursor* cursor, int32_t mode) {
+  std::lock_guard guard(database_->Lock());
+  Access access(*this, session_of(cursor));
+  if (!access.Granted()) return grrNotFound;
+  return TABSTableData::GetRecord(cursor, mode);
+}
+
+bool TABSDiskTableData::Locate(TABSCursor* cursor, TABSCursorFilter* condition) {
+  std::lock_guard guard(database_->Lock());
+  Access access(*this, session_of(cursor));
+  access.Require(20216);
+  return TABSTableData::Locate(cursor, condition);
+}
+
+bool TABSDiskTableData::FindKey(TABSCursor* cursor, int32_t kind) {
+  std::lock_guard guard(database_->Lock());
+  Access access(*this, session_of(cursor));
+  access.Require(20216);
+  return TABSTableData::FindKey(cursor, kind);
+}
+
+void TABSDiskTableData::SetRecordNo(TABSCursor* cursor, int64_t n) {
+  std::lock_guard guard(database_->Lock());
+  Access access(*this, session_of(cursor));
+  access.Require(20216);
+  TABSTableData::SetRecordNo(cursor, n);
+}
+
+int64_t TABSDiskTableData::GetRecordNo(TABSCursor* cursor) {
+  std::lock_guard guard(database_->Lock());
+  Access access(*this, session_of(cursor));
+  access.Require(20216);
+  return TABSTableData::GetRecordNo(cursor);
+}
+
+int64_t TABSDiskTableData::CursorRecordCount(TABSCursor* cursor) {
+  std::lock_guard guard(database_->Lock());
+  Access access(*this, session_of(cursor));
+  access.Require(20216);
+  return TABSTableData::CursorRecordCount(cursor);
+}
+
 bool TABSDiskTableData::InsertRecord(TABSCursor* cursor) {
   std::lock_guard guard(database_->Lock());
   Access access(*this, session_of(cursor));

@@ -187,6 +187,14 @@ class TABSDiskTableData : public TABSTableData {
   bool ReadRecord(int32_t session, const TABSRecordID& id, void* memory_record) override;
   bool ReadNextRecord(int32_t session, TABSRecordID& id, bool from_first, void* memory_record) override;
   void PlainStep(TABSCursor* cursor, TABSRecordGetRequest& request) override;
+  // Navigation reports a refused read lock as no record found; the other services raise
+  // "Table is locked".
+  int32_t GetRecord(TABSCursor* cursor, int32_t mode) override;
+  bool Locate(TABSCursor* cursor, TABSCursorFilter* condition) override;
+  bool FindKey(TABSCursor* cursor, int32_t kind) override;
+  void SetRecordNo(TABSCursor* cursor, int64_t n) override;
+  int64_t GetRecordNo(TABSCursor* cursor) override;
+  int64_t CursorRecordCount(TABSCursor* cursor) override;
   bool InsertRecord(TABSCursor* cursor) override;
   bool UpdateRecord(TABSCursor* cursor) override;
   bool DeleteRecord(TABSCursor* cursor) override;

@@ -4,11 +4,16 @@
 // index), stale once the table's change counter moves past the one it was built at.
 #pragma once
 
+#include <array>
 #include <cstdint>
-#include <vector>
+#include <map>
 
 namespace dadoveri {
 
+// The bits live in blocks of 4096 that exist only while they hold a set bit, so memory
+// follows the set bits: index ordinals are sparse (a path's entry numbers in a base of
+// the page capacity), and a bitmap in index order may span a range far wider than the
+// table. Each block keeps its set-bit count, so rank and n-th bit walk blocks, not words.
 class TABSBitsArray {
  public:
   int64_t Size() const { return size_; }
@@ -29,8 +34,14 @@ class TABSBitsArray {
   int64_t RankOf(int64_t bit) const;
 
  private:
+  static constexpr int64_t kBlockBits = 4096;
+  static constexpr int64_t kBlockWords = kBlockBits / 64;
+  struct Block {
+    std::array<uint64_t, kBlockWords> Words{};
+    int32_t Count = 0;
+  };
   void check(int64_t bit, int32_t code) const;
-  std::vector<uint64_t> words_;
+  std::map<int64_t, Block> blocks_;
   int64_t size_ = 0;
   int64_t set_count_ = 0;
 };

@@ -562,15 +562,18 @@ void TABSTableData::EmptyTable(TABSCursor* cursor) {
   CommitChanges(session, in_transaction(cursor));
 }
 
-void TABSTableData::keep_bitmap(TABSCursor* cursor, const TABSRecordID& id, const void* record) {
+void TABSTableData::keep_bitmap(TABSCursor* cursor, const TABSRecordID& id, const void* record,
+                               bool was_current) {
   TABSRecordBitmap& bitmap = cursor->Bitmap;
   if (!bitmap.Built) return;
-  if (bitmap.IndexOrder) {
-    // Index ordinals of other records move with the change.
+  if (bitmap.IndexOrder || cursor->HasDistinctNavigation()) {
+    // Index ordinals of other records move with the change, and a run's first record may
+    // change: only a rebuild is right.
     bitmap.Invalidate();
     return;
   }
   bitmap.Bits.SetBit(RecordOrdinal(id), cursor->RecordPassesRestrictions(record));
+  if (was_current) bitmap.ChangeCounter = record_manager_->ChangeCounter;
 }
 
 void TABSTableData::abandon(TABSCursor* cursor, int step, const TABSRecordID& id, const void* old_record) {
@@ -617,6 +620,7 @@ bool TABSTableData::InsertRecord(TABSCursor* cursor) {
       throw;
     }
   }
+  const bool bitmap_was_current = cursor->Bitmap.IsCurrent(record_manager_->ChangeCounter);
   if (!record_manager_->InsertRecord(session, cursor->CurrentRecord, id)) {
     undo(false);
     RollbackChanges(session, in_transaction(cursor));
@@ -630,9 +634,8 @@ bool TABSTableData::InsertRecord(TABSCursor* cursor) {
     throw;
   }
   for (uint32_t handle : handles) blob_cache_.Release(handle);
-  cursor->Position = id;
-  keep_bitmap(cursor, id, cursor->CurrentRecord);
-  cursor->AtBegin = cursor->AtEnd = false;
+  land(cursor, id, cursor->CurrentRecord);
+  keep_bitmap(cursor, id, cursor->CurrentRecord, bitmap_was_current);
   CommitChanges(session, in_transaction(cursor));
   return true;
 }
@@ -660,6 +663,7 @@ bool TABSTableData::UpdateRecord(TABSCursor* cursor) {
     undo_blobs(session, cursor->CurrentRecord, new_blobs);
     std::memcpy(cursor->CurrentRecord, before.data(), before.size());
   };
+  const bool bitmap_was_current = cursor->Bitmap.IsCurrent(record_manager_->ChangeCounter);
   bool stored = false;
   try {
     if (blobs) {
@@ -681,7 +685,8 @@ bool TABSTableData::UpdateRecord(TABSCursor* cursor) {
     throw;
   }
   for (uint32_t handle : handles) blob_cache_.Release(handle);
-  keep_bitmap(cursor, id, cursor->CurrentRecord);
+  land(cursor, id, cursor->CurrentRecord);
+  keep_bitmap(cursor, id, cursor->CurrentRecord, bitmap_was_current);
   CommitChanges(session, in_transaction(cursor));
   return true;
 }
@@ -728,8 +733,10 @@ bool TABSTableData::DeleteRecord(TABSCursor* cursor) {
     step.RecordBuffer = scratch.data();
     PlainStep(cursor, step);
   }
-  const bool bitmap_was_current =
-      cursor->Bitmap.IsCurrent(record_manager_->ChangeCounter) && !cursor->HasDistinctNavigation();
+  // Only a storage-order bitmap survives a delete: index ordinals of the entries after
+  // the deleted one shift, so an index-order bitmap must be rebuilt.
+  const bool bitmap_was_current = cursor->Bitmap.IsCurrent(record_manager_->ChangeCounter) &&
+                                  !cursor->Bitmap.IndexOrder && !cursor->HasDistinctNavigation();
   try {
     index_manager_->DeleteRecord(session, record.data(), id);
     if (!record_manager_->DeleteRecord(session, id)) {
@@ -754,8 +761,7 @@ bool TABSTableData::DeleteRecord(TABSCursor* cursor) {
     }
   }
   if (step.Result == grrFound) {
-    cursor->Position = step.RecordID;
-    cursor->AtBegin = cursor->AtEnd = false;
+    land(cursor, step.RecordID, scratch.data());
   } else {
     cursor->GoToBegin();
   }

@@ -13,8 +13,9 @@
 // values a record no longer references once the record itself is written. Storage
 // variants keep the values through load_blob, save_blob and delete_blob.
 //
-// Seams left for later work, by slot: 20–22, 33 and 34 (cursor navigation, locate, find
-// key, record numbers) belong to the cursor.
+// The navigation services of cursors (get record, locate, find key, record counts and
+// numbers) and the one search routine that restricted cursors go through live here too
+// (table_search.cpp).
 #pragma once
 
 #include <cstdint>
@@ -29,10 +30,12 @@
 #include "engine/table/field_def.h"
 #include "engine/table/field_manager.h"
 #include "engine/table/index_def.h"
+#include "engine/table/scan_search_condition.h"
 
 namespace dadoveri {
 
 class TABSCursor;
+class TABSCursorFilter;
 class TABSDatabaseData;
 class TABSPageManager;
 class TABSTableData;
@@ -40,6 +43,25 @@ class TABSTableData;
 // The get request of record managers is the one of indexes: mode, start identifier, begin
 // and end flags, destination buffer, result.
 using TABSRecordGetRequest = TABSIndexGetRecordRequest;
+
+// One call of the search routine: what restricts it besides the cursor, its direction and
+// start, and the record found.
+struct TABSSearchRequest {
+  // A locate condition, evaluated with the cursor's restrictions.
+  TABSCursorFilter* Extra = nullptr;
+  // The key condition of a find key (on the active index).
+  const TABSScanSearchCondition* KeyCondition = nullptr;
+  // Further index conditions of the caller (the run start of a distinct prior step).
+  std::vector<TABSScanSearchCondition> ExtraIndexConditions;
+  // Fill: every qualifying record's bit is set in the cursor's bitmap, which is then built.
+  bool Fill = false;
+  bool Forward = true;
+  // From the beginning (forward) or the end (backward) instead of the cursor's position.
+  bool FromEnd = false;
+  // The record found and where it is read to (a memory record; may be null).
+  TABSRecordID Found;
+  void* RecordBuffer = nullptr;
+};
 
 class TABSBaseRecordManager {
  public:
@@ -166,6 +188,17 @@ class TABSTableData : public TABSIndexRecordSource {
   virtual TABSRecordID RecordIDOfOrdinal(int64_t ordinal) = 0;                               // 18
   // Releases the BLOB cache entries of a record buffer whose changes are abandoned.
   virtual void ReleaseRecordExtras(void* memory_record);                                     // 19
+  // Mode 0 current, 1 next, 2 prior: 0 found, 1 beginning reached, 2 end reached, 3 the
+  // current record is gone or fails the restrictions. The cursor moves and its current
+  // record is read.
+  virtual int32_t GetRecord(TABSCursor* cursor, int32_t mode);                               // 20
+  // The first record in the cursor's order that satisfies `condition` and the cursor's
+  // restrictions ("Nil pointer occured", 10272, without a condition). The cursor moves
+  // there; on failure it stays where it was.
+  virtual bool Locate(TABSCursor* cursor, TABSCursorFilter* condition);                      // 21
+  // The first record whose first k active-index fields compare to the cursor's search key
+  // as `kind` demands (20258 without an active index).
+  virtual bool FindKey(TABSCursor* cursor, int32_t kind);                                    // 22
   // The value of an open field stream becomes the record buffer's change of that field,
   // stored when the record is inserted or updated; an empty value makes the field NULL.
   virtual void StoreBlob(int32_t session, void* memory_record, TABSBlobFieldStream& stream);  // 23
@@ -189,6 +222,10 @@ class TABSTableData : public TABSIndexRecordSource {
   virtual bool InsertRecord(TABSCursor* cursor);                                             // 30
   virtual bool DeleteRecord(TABSCursor* cursor);                                             // 31
   virtual bool UpdateRecord(TABSCursor* cursor);                                             // 32
+  // Record numbers in the cursor's order under its restrictions, 1-based; get answers -1
+  // at an end or on an empty table. Set clamps `n` to the count (below 1: the first).
+  virtual void SetRecordNo(TABSCursor* cursor, int64_t n);                                   // 33
+  virtual int64_t GetRecordNo(TABSCursor* cursor);                                           // 34
   // Storage-order record numbers, 1-based.
   virtual bool SetRecordNoInStorageOrder(TABSCursor* cursor, int64_t n) = 0;                 // 35
   virtual int64_t GetRecordNoInStorageOrder(TABSCursor* cursor) = 0;                         // 36
@@ -219,6 +256,13 @@ class TABSTableData : public TABSIndexRecordSource {
   void SetBlobValue(int32_t session, int32_t field_no, void* memory_record, const void* data, int64_t size);
   TABSBlobCache& BlobCache() { return blob_cache_; }
   bool IsBlobField(int32_t field_no) const;
+  // The records a cursor sees: the bitmap's count when restricted, else the table's.
+  virtual int64_t CursorRecordCount(TABSCursor* cursor);
+  // The one search of restricted cursors (see table_search.cpp). True when a record was
+  // found (not in fill mode); the plan is left in the cursor's LastSearchPlan.
+  bool Search(TABSCursor* cursor, TABSSearchRequest& request);
+  // Brings the cursor's filter bitmap up to date (a fill search when it is stale).
+  void EnsureBitmap(TABSCursor* cursor);
 
   // A plain step from the cursor's position: through the active index when there is one,
   // else through the record manager. The cursor does not move; the record found (result
@@ -231,6 +275,8 @@ class TABSTableData : public TABSIndexRecordSource {
   TABSFieldDefs& FieldDefs() { return field_defs_; }
   TABSBaseFieldManager& FieldManager() { return *field_manager_; }
   TABSBaseIndexManager& IndexManager() { return *index_manager_; }
+  // The managers exist once the table has its definitions.
+  bool HasManagers() const { return index_manager_ && constraint_manager_; }
   TABSBaseConstraintManager& ConstraintManager() { return *constraint_manager_; }
   TABSBaseRecordManager& RecordManager() { return *record_manager_; }
   const std::vector<TABSCursor*>& Cursors() const { return cursors_; }
@@ -258,8 +304,17 @@ class TABSTableData : public TABSIndexRecordSource {
   // After the storage of a dropped table is freed: marks it dropped and moves every
   // cursor still on it to the beginning.
   void mark_dropped();
-  // Sets a valid bitmap bit of the cursor for a record.
-  void keep_bitmap(TABSCursor* cursor, const TABSRecordID& id, const void* record);
+  // Sets a valid bitmap bit of the cursor for a record; `was_current`: the bitmap was
+  // current before the change, and stays so.
+  void keep_bitmap(TABSCursor* cursor, const TABSRecordID& id, const void* record, bool was_current);
+  // Navigation helpers (table_search.cpp).
+  bool position_key(TABSCursor* cursor, int32_t session);
+  void land(TABSCursor* cursor, const TABSRecordID& id, const void* record);
+  int32_t plain_step(TABSCursor* cursor, int32_t session, bool forward);
+  int32_t bitmap_step(TABSCursor* cursor, int32_t session, bool forward);
+  int32_t search_step(TABSCursor* cursor, int32_t session, bool forward);
+  int64_t bitmap_bit_of_position(TABSCursor* cursor, int32_t session, bool* exact = nullptr);
+  bool record_of_bit(TABSCursor* cursor, int32_t session, int64_t bit, TABSRecordID& id, void* record);
 
   // The storage variant's BLOB store. `field` points at the field's ten bytes in a memory
   // record; the first six are the variant's reference. load_blob answers false when the

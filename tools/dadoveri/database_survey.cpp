@@ -6,6 +6,7 @@
 #include <set>
 #include <utility>
 
+#include "engine/database/local_cursor.h"
 #include "engine/base/engine_error.h"
 #include "engine/database/blob_storage_check.h"
 #include "engine/database/disk_database_data.h"
@@ -510,7 +511,7 @@ void check_blob_values(const std::string& file_name, const TABSPassword& passwor
     TABSBaseSession session(db.Connect(options));
     for (const std::string& name : blob_tables) {
       try {
-        TABSCursor cursor(&session, name);
+        TABSLocalCursor cursor(&session, name);
         cursor.Open(db);
         CheckBlobStorage(static_cast<TABSDiskTableData&>(*cursor.TableData()), session.SessionID, problems);
         cursor.Close();

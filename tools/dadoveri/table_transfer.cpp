@@ -9,6 +9,7 @@
 #include <memory>
 #include <ostream>
 
+#include "engine/database/local_cursor.h"
 #include "engine/base/engine_error.h"
 #include "engine/base/utf8.h"
 #include "engine/database/disk_database_data.h"
@@ -417,7 +418,7 @@ ImportOutcome ImportRows(const std::string& file, const TABSPassword& password, 
                         "' exists already: --primary-key, --index and --compression apply only to a new table");
   }
 
-  TABSCursor cursor(&c.session(), settings.Table);
+  TABSLocalCursor cursor(&c.session(), settings.Table);
   cursor.Open(c.db());
   TABSTableData& table = *cursor.TableData();
   const TABSFieldDefs& defs = table.FieldDefs();
@@ -515,7 +516,7 @@ int64_t ExportRows(const std::string& file, const TABSPassword& password, const 
                    std::ostream& out) {
   Connection c(file, password);
   if (!c.db().TableExists(table_name)) throw TransferError("table '" + table_name + "' does not exist");
-  TABSCursor cursor(&c.session(), table_name);
+  TABSLocalCursor cursor(&c.session(), table_name);
   cursor.Open(c.db());
   TABSTableData& table = *cursor.TableData();
   const TABSFieldDefs& defs = table.FieldDefs();

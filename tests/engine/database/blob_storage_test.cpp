@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/database/local_cursor.h"
 #include "engine/base/engine_error.h"
 #include "engine/base/little_endian.h"
 #include "engine/database/blob_storage_check.h"
@@ -81,7 +82,7 @@ class BlobFile : public ::testing::Test {
     maker.CreateSettings.PageSize = 1024;
     maker.CreateDatabase();
     Connect();
-    cursor_ = std::make_unique<TABSCursor>(session_.get(), "M");
+    cursor_ = std::make_unique<TABSLocalCursor>(session_.get(), "M");
     CreateBlobTable(*cursor_, *db_);
   }
   void TearDown() override { Disconnect(); }
@@ -224,7 +225,7 @@ TEST_F(BlobFile, EmptyAndDropLeaveNoBlobPage) {
   // The values stay across a reopen and are freed by the drop.
   Disconnect();
   Connect();
-  cursor_ = std::make_unique<TABSCursor>(session_.get(), "M");
+  cursor_ = std::make_unique<TABSLocalCursor>(session_.get(), "M");
   cursor_->Open(*db_);
   ASSERT_TRUE(Seek(c(), 5));
   EXPECT_EQ(GetBlob(c(), s(), "Z"), "memo");
@@ -268,7 +269,7 @@ TEST_F(BlobFile, RestructureKeepsTheBlobIndex) {
   data().AddIndex(&c(), index);
   Disconnect();
   Connect();
-  cursor_ = std::make_unique<TABSCursor>(session_.get(), "M");
+  cursor_ = std::make_unique<TABSLocalCursor>(session_.get(), "M");
   cursor_->Open(*db_);
   c().NewRecord();
   Fields(c()).SetInt("Code", 2);
@@ -352,7 +353,7 @@ TEST_F(BlobFile, DamagedValuesFailAlone) {
     SCOPED_TRACE(k.what);
     // A table of its own: the damaged value's record after a neighbour on the same page
     // (small) or of the same kind (large).
-    cursor_ = std::make_unique<TABSCursor>(session_.get(), "D" + std::to_string(++code));
+    cursor_ = std::make_unique<TABSLocalCursor>(session_.get(), "D" + std::to_string(++code));
     CreateBlobTable(*cursor_, *db_);
     const int32_t victim = 2, neighbour = 1;
     const std::string noise = BlobBytes(*std::make_unique<std::mt19937>(code), 3 * DS, true);
@@ -415,7 +416,7 @@ class MemoryBlobs : public ::testing::Test {
 
   TABSMemoryDatabaseData db;
   TABSBaseSession session{0};
-  TABSCursor c{&session, "M"};
+  TABSLocalCursor c{&session, "M"};
 };
 
 TEST_F(MemoryBlobs, ValuesFollowInsertUpdateDeleteAndEmpty) {
@@ -481,7 +482,7 @@ TEST(TemporaryBlobs, ValuesComeBackInOrder) {
     SCOPED_TRACE(memory_only ? "memory only" : "with files");
     TABSTemporaryDatabaseData db(memory_only);
     TABSBaseSession session{0};
-    TABSCursor c{&session, "M"};
+    TABSLocalCursor c{&session, "M"};
     c.Temporary = true;
     CreateBlobTable(c, db);
     std::mt19937 rng(11);

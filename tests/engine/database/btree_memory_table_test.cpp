@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/database/local_cursor.h"
 #include "engine/database/memory_database_data.h"
 #include "engine/table/cursor.h"
 #include "engine/table/session.h"
@@ -51,7 +52,7 @@ class MemoryTableBacking final : public testing::IndexBacking {
  private:
   TABSMemoryDatabaseData db_;
   TABSBaseSession session_{testing::S};
-  TABSCursor cursor_;
+  TABSLocalCursor cursor_;
   TABSTableData* table_ = nullptr;
 };
 

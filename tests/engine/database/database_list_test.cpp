@@ -2,6 +2,7 @@
 // by canonical path while held.
 #include <gtest/gtest.h>
 
+#include "engine/database/local_cursor.h"
 #include "engine/database/database_list.h"
 #include "engine/table/session.h"
 #include "tests/engine/database/memory_table_schema.h"
@@ -38,7 +39,7 @@ TEST(DatabaseList, InMemoryTablesLiveInTheSharedDatabaseUntilDropped) {
   memory.GetTableNames(names);
   EXPECT_NE(std::find(names.begin(), names.end(), "ListedTable"), names.end());
   EXPECT_TRUE(memory.TableExists("LISTEDTABLE"));
-  TABSCursor c(&session, "listedtable");
+  TABSLocalCursor c(&session, "listedtable");
   c.Open(memory);
   EXPECT_EQ(c.TableData()->GetRecordCount(0), 1);
   c.TableData()->DropTable(&c, false);

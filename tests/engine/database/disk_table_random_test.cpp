@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "engine/database/blob_storage_check.h"
+#include "engine/database/local_cursor.h"
 #include "engine/database/disk_database_data.h"
 #include "engine/database/disk_table_data.h"
 #include "engine/table/session.h"
@@ -59,7 +60,7 @@ class RandomDiskTable : public ::testing::TestWithParam<std::tuple<uint16_t, boo
     maker.CreateSettings.Password = password_;
     maker.CreateDatabase();
     connect();
-    cursor_ = std::make_unique<TABSCursor>(session_.get(), "T");
+    cursor_ = std::make_unique<TABSLocalCursor>(session_.get(), "T");
     cursor_->Open(*db_);
     TABSFieldDefs fields;
     TABSIndexDefs indexes;
@@ -86,7 +87,7 @@ class RandomDiskTable : public ::testing::TestWithParam<std::tuple<uint16_t, boo
   void reopen() {
     disconnect();
     connect();
-    cursor_ = std::make_unique<TABSCursor>(session_.get(), "T");
+    cursor_ = std::make_unique<TABSLocalCursor>(session_.get(), "T");
     cursor_->Open(*db_);
   }
   int32_t s() const { return session_->SessionID; }

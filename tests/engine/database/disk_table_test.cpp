@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/database/local_cursor.h"
 #include "engine/base/engine_error.h"
 #include "engine/database/disk_database_data.h"
 #include "engine/database/disk_table_data.h"
@@ -65,7 +66,7 @@ class DiskTable {
     return *cursor_;
   }
   TABSCursor& Open(const std::string& name = "T") {
-    cursor_ = std::make_unique<TABSCursor>(session_.get(), name);
+    cursor_ = std::make_unique<TABSLocalCursor>(session_.get(), name);
     cursor_->Open(*db_);
     return *cursor_;
   }
@@ -471,7 +472,7 @@ TEST(DiskTableData, ExclusiveAndSharedOpensTakeTableLocks) {
   t.db().OpenLockAttempts = {2, 1};
   TABSBaseSession other_session(other_session_id);
   auto open = [](TABSBaseSession& session, TABSDatabaseData& db, bool exclusive) {
-    auto c = std::make_unique<TABSCursor>(&session, "T");
+    auto c = std::make_unique<TABSLocalCursor>(&session, "T");
     c->Exclusive = exclusive;
     c->Open(db);
     return c;
@@ -505,7 +506,7 @@ TEST(DiskTableData, RecordChangedByAnotherProcessIsReadAfresh) {
   const int32_t other_session_id = other.Connect({});
   {
     TABSBaseSession other_session(other_session_id);
-    TABSCursor reader(&other_session, "T");
+    TABSLocalCursor reader(&other_session, "T");
     reader.Open(other);
     Fields f(reader);
     reader.Position = id;
@@ -533,7 +534,7 @@ TEST(DiskTableData, ProcessesSeeEachOthersCommittedChanges) {
   other.ReadLockAttempts = {2, 1};
   {
     TABSBaseSession other_session(other_session_id);
-    TABSCursor b(&other_session, "T");
+    TABSLocalCursor b(&other_session, "T");
     b.Open(other);
     TABSTableData& b_data = *b.TableData();
     EXPECT_EQ(b_data.GetRecordCount(other_session_id), 0);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/database/local_cursor.h"
 #include "engine/database/memory_database_data.h"
 #include "engine/table/session.h"
 #include "tests/engine/database/table_fixture.h"
@@ -39,7 +40,7 @@ inline void StandardSchema(TABSFieldDefs& fields, TABSIndexDefs& indexes, TABSCo
 class StandardTable {
  public:
   explicit StandardTable(TABSDatabaseData& db, TABSBaseSession& session, const std::string& name = "T") {
-    cursor = std::make_unique<TABSCursor>(&session, name);
+    cursor = std::make_unique<TABSLocalCursor>(&session, name);
     cursor->Open(db);
     TABSFieldDefs fields;
     TABSIndexDefs indexes;

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <thread>
 
+#include "engine/database/local_cursor.h"
 #include "engine/base/engine_error.h"
 #include "engine/database/memory_database_data.h"
 #include "engine/storage/page_manager.h"
@@ -187,7 +188,7 @@ TEST_F(MemoryTable, NullKeysAndTwoFieldPrimaryKeys) {
   EXPECT_EQ(c.LastNativeError, 30320);
 
   TABSBaseSession s2(0);
-  TABSCursor two(&s2, "Pair");
+  TABSLocalCursor two(&s2, "Pair");
   two.Open(db);
   TABSFieldDefs fields;
   TABSIndexDefs indexes;
@@ -269,7 +270,7 @@ TEST_F(MemoryTable, VanishedFieldsAndUnknownConstraintTypes) {
 TEST_F(MemoryTable, OutcomesWhenAnotherCursorGotThereFirst) {
   InsertCodes({1, 2, 3});
   TABSBaseSession s1(1);
-  TABSCursor other(&s1, "t");  // names compare without regard to case
+  TABSLocalCursor other(&s1, "t");  // names compare without regard to case
   other.Open(db);
   ASSERT_EQ(other.TableData(), &data);
   auto seek_other = [&](int32_t code) {
@@ -395,13 +396,13 @@ TEST_F(MemoryTable, TemporaryIndexesFollowTheTable) {
   EXPECT_EQ(WalkInts(c, "Q"), (std::vector<int64_t>{19, 16, 14}));
   // Another session does not see it.
   TABSBaseSession s1(1);
-  TABSCursor other(&s1, "T");
+  TABSLocalCursor other(&s1, "T");
   other.Open(db);
   EXPECT_NE(data.FindOrBuildIndex(&other, {"Q"}, {"DESC"}, {""}), id);
 }
 
 TEST_F(MemoryTable, DropAndRenameAreRefusedWhileAnotherCursorHasTheTable) {
-  TABSCursor other(&session, "T");
+  TABSLocalCursor other(&session, "T");
   other.Open(db);
   EXPECT_EQ(CodeOf([&] { data.DropTable(&c, false); }), 20017);
   EXPECT_EQ(CodeOf([&] { data.RenameTable(&c, "U"); }), 10150);
@@ -410,7 +411,7 @@ TEST_F(MemoryTable, DropAndRenameAreRefusedWhileAnotherCursorHasTheTable) {
   EXPECT_EQ(db.FindTableData("u"), &data);
   EXPECT_EQ(db.FindTableData("T"), nullptr);
   InsertCodes({1});
-  TABSCursor third(&session, "U");
+  TABSLocalCursor third(&session, "U");
   third.Open(db);
   data.DropTable(&c, true);
   EXPECT_EQ(db.FindTableData("U"), nullptr);
@@ -589,7 +590,7 @@ TEST(MemoryTableThreads, TwoSessionsInsertAndReadOneTable) {
   constexpr int kEach = 300;
   auto work = [&](int32_t session_id) {
     TABSBaseSession session(session_id);
-    TABSCursor c(&session, "T");
+    TABSLocalCursor c(&session, "T");
     c.Open(db);
     for (int i = 0; i < kEach; ++i) {
       const int32_t code = session_id * 100000 + i;

@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/database/local_cursor.h"
 #include "engine/base/engine_error.h"
 #include "engine/database/disk_database_data.h"
 #include "engine/database/table_locks_file.h"
@@ -600,7 +601,7 @@ struct Writer {
   int32_t s() const { return session.SessionID; }
   TABSDiskDatabaseData& db;
   TABSBaseSession session;
-  TABSCursor cursor;
+  TABSLocalCursor cursor;
 };
 
 TEST_F(LockFixture, AChangeOutsideATransactionTakesAndReleasesTheWriteLock) {
@@ -694,7 +695,7 @@ TEST_F(LockFixture, ATransactionLockOutlivesTheCursorThatTookIt) {
   const int32_t s = db.Connect({});
   TABSBaseSession session(s);
   {
-    TABSCursor cursor(&session, "T");
+    TABSLocalCursor cursor(&session, "T");
     cursor.Open(db);
     session.InTransaction = true;
     cursor.NewRecord();

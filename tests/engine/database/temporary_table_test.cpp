@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/database/local_cursor.h"
 #include "engine/base/memory_manager.h"
 #include "engine/database/temporary_database_data.h"
 #include "engine/table/session.h"
@@ -94,7 +95,7 @@ TEST_F(TemporaryTable, SpillsToAFileThatGoesWithTheTable) {
   {
     TABSTemporaryDatabaseData db;
     TABSBaseSession session(0);
-    TABSCursor c(&session, "R");
+    TABSLocalCursor c(&session, "R");
     Create(c, db);
     Append(c, kRecords);
     auto& data = static_cast<TABSTemporaryTableData&>(*c.TableData());
@@ -119,7 +120,7 @@ TEST_F(TemporaryTable, SpillsToAFileThatGoesWithTheTable) {
 TEST_F(TemporaryTable, MemoryOnlyNeverMakesAFile) {
   TABSTemporaryDatabaseData db(true);
   TABSBaseSession session(0);
-  TABSCursor c(&session, "R");
+  TABSLocalCursor c(&session, "R");
   Create(c, db);
   constexpr int32_t kRecords = 30000;
   Append(c, kRecords);
@@ -149,7 +150,7 @@ TEST_F(TemporaryTable, MemoryOnlyNeverMakesAFile) {
 TEST_F(TemporaryTable, RecordsAreOnlyAppended) {
   TABSTemporaryDatabaseData db;
   TABSBaseSession session(0);
-  TABSCursor c(&session, "R");
+  TABSLocalCursor c(&session, "R");
   Create(c, db);
   Append(c, 3);
   c.GoToBegin();

@@ -2,6 +2,7 @@
 // and prior set bits, the n-th set bit and ranks; and the refusals of bits outside.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -65,6 +66,31 @@ TEST(BitsArray, AgreesWithAVectorOfFlags) {
     }
     ASSERT_EQ(bits.NthSetBit(set + 1), -1);
   }
+}
+
+TEST(BitsArray, SparseBitsFarApartKeepRankAndOrder) {
+  // Index ordinals run to the page capacity raised to the tree's depth: bits far apart
+  // must cost memory by the bits set, and rank, n-th bit and neighbours stay right.
+  TABSBitsArray bits;
+  const std::vector<int64_t> set = {5, 4095, 4096, 1'000'000'007, 1'000'000'008, 987'654'321'012};
+  for (int64_t b : set) bits.SetBit(b, true);
+  EXPECT_EQ(bits.SetBitCount(), static_cast<int64_t>(set.size()));
+  std::vector<int64_t> sorted = set;
+  std::sort(sorted.begin(), sorted.end());
+  for (size_t i = 0; i < sorted.size(); ++i) {
+    EXPECT_EQ(bits.NthSetBit(static_cast<int64_t>(i) + 1), sorted[i]);
+    EXPECT_EQ(bits.RankOf(sorted[i]), static_cast<int64_t>(i));
+    EXPECT_EQ(bits.NextSetBit(sorted[i] - 1 < 0 ? 0 : sorted[i]), sorted[i]);
+    if (i > 0) {
+      EXPECT_EQ(bits.PriorSetBit(sorted[i] - 1), sorted[i - 1]);
+      EXPECT_EQ(bits.NextSetBit(sorted[i - 1] + 1), sorted[i]);
+    }
+  }
+  bits.SetBit(1'000'000'007, false);
+  EXPECT_EQ(bits.NextSetBit(4097), 1'000'000'008);
+  bits.SetSize(4096);
+  EXPECT_EQ(bits.SetBitCount(), 2);
+  EXPECT_EQ(bits.NextSetBit(4096), -1);
 }
 
 TEST(BitsArray, BitsOutsideAreRefused) {

@@ -15,6 +15,7 @@
 #include <tuple>
 #include <vector>
 
+#include "engine/database/local_cursor.h"
 #include "engine/base/engine_error.h"
 #include "engine/database/disk_database_data.h"
 #include "engine/table/btree_record_index.h"
@@ -182,7 +183,7 @@ inline SampleBook BuildSampleDatabase(const std::string& file, const TABSPasswor
     db.CreateTable(s, name, definitions);
     SampleRecords& records = book[name];
     records.SetReadSize(m->Fields.MemoryRecordSize());
-    TABSCursor cursor(&session, name);
+    TABSLocalCursor cursor(&session, name);
     cursor.Open(db);
     session.InTransaction = true;
     for (int32_t i = 0; i < rows; ++i) {

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/database/local_cursor.h"
 #include "engine/base/engine_error.h"
 #include "engine/database/disk_database_data.h"
 #include "engine/database/disk_table_data.h"
@@ -84,7 +85,7 @@ class Client {
     TABSConnectOptions options;
     options.DurableCommits = durable;
     session_ = std::make_unique<TABSBaseSession>(db_.Connect(options));
-    cursor_ = std::make_unique<TABSCursor>(session_.get(), table);
+    cursor_ = std::make_unique<TABSLocalCursor>(session_.get(), table);
     cursor_->Open(db_);
   }
   ~Client() {

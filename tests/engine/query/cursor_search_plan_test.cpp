@@ -1,0 +1,160 @@
+// The access paths the search of a restricted cursor chooses, read from the cursor's
+// last plan: which index, which bounds, how many records it read.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/database/local_cursor.h"
+#include "engine/database/memory_database_data.h"
+#include "engine/query/cursor_filter_expression.h"
+#include "engine/table/session.h"
+#include "engine/table/table_data.h"
+#include "tests/engine/database/table_fixture.h"
+#include "tests/engine/test_support.h"
+
+namespace dadoveri {
+namespace {
+
+using testing::AddField;
+
+constexpr int kRecords = 300;
+
+class SearchPlan : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TABSFieldDefs fields;
+    TABSIndexDefs indexes;
+    TABSConstraintDefs constraints;
+    AddField(fields, "Eng", ctString, 20);
+    AddField(fields, "X", ctInteger);
+    AddField(fields, "Y", ctInteger);
+    AddField(fields, "Z", ctInteger);
+    testing::AddIndex(indexes, "IEng", {{"Eng"}});
+    testing::AddIndex(indexes, "IX", {{"X"}});
+    testing::AddIndex(indexes, "UY", {{"Y"}}, true);
+    c.SetFilterFactory(&CursorExpressionFilterFactory());
+    c.Open(db);
+    c.CreateTable(fields, indexes, constraints);
+    testing::Fields f(c);
+    for (int i = 0; i < kRecords; ++i) {
+      c.NewRecord();
+      // One record in ten begins with "abc"; others with "Abc" or other letters.
+      const std::string eng = (i % 10 == 0 ? "abc" : i % 10 == 1 ? "Abc" : "x") + std::to_string(i);
+      f.SetText("Eng", eng);
+      f.SetInt("X", i % 20);
+      f.SetInt("Y", i);
+      f.SetInt("Z", i % 7);
+      ASSERT_EQ(c.PostInsert(), roOK);
+    }
+    c.GoToBegin();
+  }
+  int32_t IndexID(const char* name) { return c.GetIndexDefs().Find(name)->ObjectID; }
+  const TABSSearchPlanInfo& plan() const { return c.LastSearchPlan; }
+
+  TABSMemoryDatabaseData db;
+  TABSBaseSession session{0};
+  TABSLocalCursor c{&session, "P"};
+};
+
+TEST_F(SearchPlan, APrefixFilterReadsOnlyItsIndexRangeUnlessLetterCaseIsIgnored) {
+  c.SetFilter(u"Eng = 'abc*'", false, true);
+  EXPECT_EQ(c.GetRecordCount(), kRecords / 10);
+  EXPECT_EQ(plan().Plan, TABSSearchPlanInfo::spIndexRange);
+  EXPECT_EQ(plan().IndexID, IndexID("IEng"));
+  EXPECT_LE(plan().RecordsRead, kRecords / 10 + 2);
+
+  // Only a case-sensitive index: a filter that ignores case reads every record.
+  c.SetFilter(u"Eng = 'abc*'", true, true);
+  EXPECT_EQ(c.GetRecordCount(), 2 * kRecords / 10);
+  EXPECT_EQ(plan().Plan, TABSSearchPlanInfo::spFullScan);
+  EXPECT_EQ(plan().RecordsRead, kRecords);
+}
+
+TEST_F(SearchPlan, MergedConditionsOfOneIndex) {
+  // Contradictory bounds: nothing is read.
+  c.SetFilter(u"X > 5 AND X < 3", false, false);
+  EXPECT_EQ(c.GetRecord(grmNext), grrEndReached);
+  EXPECT_EQ(plan().Plan, TABSSearchPlanInfo::spContradiction);
+  EXPECT_EQ(plan().RecordsRead, 0);
+  EXPECT_EQ(c.GetRecordCount(), 0);
+
+  // Two bounds on one key make one equality.
+  c.SetFilter(u"X >= 5 AND X <= 5", false, false);
+  c.GoToBegin();
+  ASSERT_EQ(c.GetRecord(grmNext), grrFound);
+  EXPECT_EQ(plan().IndexConditionCount, 1);
+  EXPECT_EQ(plan().IndexID, IndexID("IX"));
+  EXPECT_EQ(plan().LowerKind, sckEqual);
+  EXPECT_EQ(c.GetRecordCount(), kRecords / 20);
+  EXPECT_EQ(plan().RecordsRead, kRecords / 20);
+}
+
+TEST_F(SearchPlan, FindKeyOnAUniqueOneColumnIndexTakesTheShortcut) {
+  c.SetIndexName("UY");
+  c.SetFilter(u"Z >= 0", false, false);
+  std::vector<uint8_t> key(static_cast<size_t>(c.RecordSize));
+  c.InitRecordBuffer(key.data(), false);
+  testing::Fields(c).SetInt("Y", 123, key.data());
+  c.SetSearchKey(key.data(), 1);
+  ASSERT_TRUE(c.FindKey(sckEqual));
+  EXPECT_EQ(testing::Fields(c).Int("Y"), 123);
+  EXPECT_EQ(plan().Shortcut, 1);
+  EXPECT_EQ(plan().RecordsRead, 1);
+}
+
+TEST_F(SearchPlan, ARangeWithAnUnindexedFilterScansOnlyTheRange) {
+  c.SetIndexName("IX");
+  std::vector<uint8_t> low(static_cast<size_t>(c.RecordSize)), high(low.size());
+  c.InitRecordBuffer(low.data(), false);
+  c.InitRecordBuffer(high.data(), false);
+  testing::Fields(c).SetInt("X", 3, low.data());
+  testing::Fields(c).SetInt("X", 4, high.data());
+  c.SetRange(low.data(), high.data(), 1, 1, false, false);
+  c.SetFilter(u"Z = 1", false, false);
+  int64_t expected = 0;
+  for (int i = 0; i < kRecords; ++i) expected += (i % 20 == 3 || i % 20 == 4) && i % 7 == 1;
+  EXPECT_EQ(c.GetRecordCount(), expected);
+  EXPECT_EQ(plan().Plan, TABSSearchPlanInfo::spIndexRange);
+  EXPECT_EQ(plan().IndexID, IndexID("IX"));
+  EXPECT_EQ(plan().RecordsRead, 2 * kRecords / 20);
+}
+
+TEST_F(SearchPlan, BadInputIsRefusedWithItsMessage) {
+  struct Case {
+    const char* what;
+    std::function<void()> call;
+    int32_t code;
+  };
+  const std::vector<Case> cases = {
+      {"key search without an active index", [&] { c.FindKey(sckEqual); }, 20258},
+      {"locate without a condition", [&] { c.TableData()->Locate(&c, nullptr); }, 10272},
+      {"projection lists of two lengths", [&] { c.SetProjection({"X"}, {}); }, 10321},
+      {"empty projection", [&] { c.SetProjection({}, {}); }, 10322},
+      {"projection of a missing field", [&] { c.SetProjection({"Nope"}, {""}); }, 10323},
+      {"visible field outside", [&] { c.ReadField(9, nullptr); }, 10005},
+      {"rename of a missing visible field", [&] { c.TABSCursor::RenameField("Nope", "N"); }, 30345},
+      {"rename onto a taken name", [&] { c.TABSCursor::RenameField("X", "Y"); }, 30346},
+      {"delete of a missing index", [&] { c.DeleteIndex("Nope"); }, 20021},
+      {"second index of one name", [&] {
+         TABSIndexDef d;
+         d.Name = "IX";
+         d.Columns = {{"Z"}};
+         c.AddIndex(d);
+       }, 20022},
+  };
+  for (const Case& k : cases) EXPECT_EQ(testing::CodeOf(k.call), k.code) << k.what;
+}
+
+TEST_F(SearchPlan, ProjectionAliasesAreMadeUnique) {
+  c.SetProjection({"X", "Y", "Z"}, {"Name", "Name", ""});
+  ASSERT_EQ(c.VisibleFields.Count(), 3);
+  EXPECT_EQ(c.VisibleFields.Item(0)->Name, "Name");
+  EXPECT_EQ(c.VisibleFields.Item(1)->Name, "Name_1");
+  EXPECT_EQ(c.VisibleFields.Item(2)->Name, "Z");
+  EXPECT_EQ(c.VisibleFields.Item(1)->TableFieldNo, 2);
+}
+
+}  // namespace
+}  // namespace dadoveri
