@@ -41,7 +41,8 @@ int32_t TABSDatabaseFreeSpaceManager::growth_step() const {
 }
 
 void TABSDatabaseFreeSpaceManager::reload() {
-  pages_.ReadMainHeader();
+  // Every header write of a file open exclusively comes from the header in memory.
+  if (!pages_.Exclusive()) pages_.ReadMainHeader();
   highest_used_ = pages_.MainHeader().HighestUsedPageNo();
   total_ = pages_.MainHeader().TotalPageCount();
 }
@@ -64,13 +65,28 @@ void TABSDatabaseFreeSpaceManager::read_map(int64_t page_no, std::vector<uint8_t
 
 void TABSDatabaseFreeSpaceManager::write_map(int64_t page_no,
                                              const std::vector<uint8_t>& buffer) {
-  // A failed write leaves the file's page unknown: forget the copy first.
-  kept_maps_.erase(page_no);
+  if (pages_.Exclusive()) {
+    kept_maps_[page_no] = buffer;
+    if (std::find(unwritten_maps_.begin(), unwritten_maps_.end(), page_no) == unwritten_maps_.end())
+      unwritten_maps_.push_back(page_no);
+    return;
+  }
   pages_.WriteMapPage(static_cast<int32_t>(page_no), buffer.data());
-  if (pages_.Exclusive()) kept_maps_[page_no] = buffer;
+}
+
+bool TABSDatabaseFreeSpaceManager::FlushMaps() {
+  if (unwritten_maps_.empty()) return false;
+  while (!unwritten_maps_.empty()) {
+    const int64_t page_no = unwritten_maps_.back();
+    const auto kept = kept_maps_.find(page_no);
+    if (kept != kept_maps_.end()) pages_.WriteMapPage(static_cast<int32_t>(page_no), kept->second.data());
+    unwritten_maps_.pop_back();
+  }
+  return true;
 }
 
 void TABSDatabaseFreeSpaceManager::forget_maps_from(int64_t end) {
+  std::erase_if(unwritten_maps_, [end](int64_t page_no) { return page_no >= end; });
   for (auto it = kept_maps_.begin(); it != kept_maps_.end();) {
     if (it->first >= end)
       it = kept_maps_.erase(it);
