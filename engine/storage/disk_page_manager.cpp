@@ -47,12 +47,6 @@ TABSDiskPageManager::TABSDiskPageManager(int32_t capacity)
 TABSDiskPageManager::~TABSDiskPageManager() { close_quietly(); }
 
 void TABSDiskPageManager::close_quietly() {
-  if (free_space_ && file_.IsOpened()) {
-    try {
-      free_space_->FlushMaps();
-    } catch (...) {
-    }
-  }
   free_space_.reset();
   if (file_.IsOpened()) {
     try {
@@ -65,8 +59,6 @@ void TABSDiskPageManager::close_quietly() {
 }
 
 void TABSDiskPageManager::WriteBarrier() {
-  // Map changes kept in memory reach the file before any barrier.
-  if (free_space_) free_space_->FlushMaps();
   if (!commit_barriers_) {
     unsynced_writes_ = true;
     return;
@@ -302,7 +294,6 @@ void TABSDiskPageManager::VerifyPassword(const std::string& password) const {
 
 void TABSDiskPageManager::CloseDatabase() {
   FreeAllPages();
-  if (free_space_ && file_.IsOpened() && !ReadOnly() && free_space_->FlushMaps()) unsynced_writes_ = true;
   // Commits made without barriers reach the medium when the file is closed.
   if (unsynced_writes_ && file_.IsOpened() && !ReadOnly()) file_.SyncData();
   unsynced_writes_ = false;
@@ -452,8 +443,6 @@ void TABSDiskPageManager::CommitPages(int32_t session) {
 // ---- Map pages, size ----------------------------------------------------------------
 
 void TABSDiskPageManager::ReadMapPage(int32_t page_no, uint8_t* buffer) {
-  // Readers outside the free-space manager see the maps as it has them.
-  if (free_space_) free_space_->FlushMaps();
   file_.ReadBufferWithError(buffer, 30426, PageOffset(page_no), PageSize());
 }
 

@@ -65,28 +65,13 @@ void TABSDatabaseFreeSpaceManager::read_map(int64_t page_no, std::vector<uint8_t
 
 void TABSDatabaseFreeSpaceManager::write_map(int64_t page_no,
                                              const std::vector<uint8_t>& buffer) {
-  if (pages_.Exclusive()) {
-    kept_maps_[page_no] = buffer;
-    if (std::find(unwritten_maps_.begin(), unwritten_maps_.end(), page_no) == unwritten_maps_.end())
-      unwritten_maps_.push_back(page_no);
-    return;
-  }
+  // A failed write leaves the file's page unknown: forget the copy first.
+  kept_maps_.erase(page_no);
   pages_.WriteMapPage(static_cast<int32_t>(page_no), buffer.data());
-}
-
-bool TABSDatabaseFreeSpaceManager::FlushMaps() {
-  if (unwritten_maps_.empty()) return false;
-  while (!unwritten_maps_.empty()) {
-    const int64_t page_no = unwritten_maps_.back();
-    const auto kept = kept_maps_.find(page_no);
-    if (kept != kept_maps_.end()) pages_.WriteMapPage(static_cast<int32_t>(page_no), kept->second.data());
-    unwritten_maps_.pop_back();
-  }
-  return true;
+  if (pages_.Exclusive()) kept_maps_[page_no] = buffer;
 }
 
 void TABSDatabaseFreeSpaceManager::forget_maps_from(int64_t end) {
-  std::erase_if(unwritten_maps_, [end](int64_t page_no) { return page_no >= end; });
   for (auto it = kept_maps_.begin(); it != kept_maps_.end();) {
     if (it->first >= end)
       it = kept_maps_.erase(it);

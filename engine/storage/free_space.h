@@ -43,9 +43,6 @@ class TABSDatabaseFreeSpaceManager {
   void ReleasePage(int32_t page_no);
   bool IsMapPage(int32_t page_no) const { return geometry_.IsMapPage(page_no); }
   bool IsPageUsed(int32_t page_no);
-  // Writes the map pages changed in memory only (files open exclusively) to the file;
-  // answers whether there were any.
-  bool FlushMaps();
   // Marks a page in use that the maps call free (a repair keeps a page it found in the
   // file); a page already in use is left as it is. Answers whether the maps changed.
   bool MarkPageUsed(int32_t page_no);
@@ -80,12 +77,10 @@ class TABSDatabaseFreeSpaceManager {
   int32_t total_ = 0;
   std::vector<uint8_t> pfs_;
   std::vector<uint8_t> eam_;
-  // Copies of the map pages, kept only while the file is open exclusively: no other
-  // process can read or change the maps then, so an allocation reads no page.
+  // Copies of the map pages as last read or written, kept only while the file is open
+  // exclusively: no other process can change the maps then, so the copy equals the
+  // file and an allocation reads no page. Written through, so the file never lags.
   std::unordered_map<int64_t, std::vector<uint8_t>> kept_maps_;
-  // Kept map pages changed since they were last written: written before the next
-  // barrier, commit or close, so the file never holds a commit without its map marks.
-  std::vector<int64_t> unwritten_maps_;
 };
 
 }  // namespace dadoveri
