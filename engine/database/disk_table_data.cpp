@@ -199,13 +199,31 @@ void TABSDiskRecordManager::Empty(int32_t session) {
 bool TABSDiskRecordManager::InsertRecord(int32_t session, const void* memory_record, TABSRecordID& id) {
   if (!memory_record) return false;
   try {
-    const int32_t found = page_index_->FindPageWithRoom(session, 1);
     TABSPageHandle page;
-    if (found >= 0) {
-      page = record_page(session, found, ptTableRecord);
-    } else {
-      page = pages_->AddPage(session, ptTableRecord);
-      page_header::SetOwnerObjectID(page.MutableBuffer(), object_id_);
+    // Whether every page the search for room looks at, other than the chosen one, is full.
+    bool others_full = false;
+    bool search = true;
+    if (const int32_t hinted = hinted_page(session); hinted >= 0) {
+      page = record_page(session, hinted, kAnyPageType);
+      const bool valid = PageValid(page);
+      if (valid && TABSSmallRecordPage(page, records_per_page_, stored_size_).RecordCount() < records_per_page_) {
+        others_full = insert_hint_.others_full;
+      } else {
+        page.Release();
+        // The last search found no room and only this page has filled since: a new
+        // page is what the search would come to again.
+        search = !(valid && insert_hint_.others_full);
+      }
+    }
+    if (!page) {
+      const int32_t found = search ? page_index_->FindPageWithRoom(session, 1) : -1;
+      if (found >= 0) {
+        page = record_page(session, found, ptTableRecord);
+      } else {
+        page = pages_->AddPage(session, ptTableRecord);
+        page_header::SetOwnerObjectID(page.MutableBuffer(), object_id_);
+        others_full = true;
+      }
     }
     layout_->MemoryToStored(memory_record, stored_.data());
     TABSSmallRecordPage view(page, records_per_page_, stored_size_);
@@ -216,11 +234,20 @@ bool TABSDiskRecordManager::InsertRecord(int32_t session, const void* memory_rec
     id = TABSRecordID{page_no, static_cast<uint16_t>(slot)};
     ++RecordCount;
     changed();
+    insert_hint_ = InsertHint{session, page_no, ChangeCounter, pages_->RollbackCount(), page_index_->RootPageNo(), others_full};
     return true;
   } catch (const VODIDivodavir&) {
     // The caller rolls the session's pages back.
     return false;
   }
+}
+
+int32_t TABSDiskRecordManager::hinted_page(int32_t session) const {
+  const InsertHint& h = insert_hint_;
+  if (h.page_no < 0 || h.session != session || h.change_counter != ChangeCounter ||
+      h.rollback_count != pages_->RollbackCount() || h.root != page_index_->RootPageNo())
+    return -1;
+  return h.page_no;
 }
 
 bool TABSDiskRecordManager::UpdateRecord(int32_t session, const void* memory_record, const TABSRecordID& id) {

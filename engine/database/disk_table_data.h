@@ -150,6 +150,18 @@ class TABSDiskRecordManager : public TABSBaseRecordManager {
   int32_t stored_size_ = 0;
   std::vector<uint8_t> stored_;
   std::unique_ptr<TABSBTreeRecordPageIndex> page_index_;
+  // The page the last insert went to, while nothing else has touched the table since:
+  // the next insert tries it before searching the page index for room, and goes
+  // straight to a new page when it is full and the search behind it had found none.
+  struct InsertHint {
+    int32_t session = kInvalidSession;
+    int32_t page_no = -1;
+    int32_t change_counter = 0;
+    uint64_t rollback_count = 0;
+    int32_t root = -1;
+    bool others_full = false;
+  } insert_hint_;
+  int32_t hinted_page(int32_t session) const;
 };
 
 class TABSDiskTableData : public TABSTableData {

@@ -93,15 +93,16 @@ bool TABSDiskPageManager::LockHeader() {
     ++header_lock_depth_;
     return true;
   }
+  // A file open exclusively has no other user to keep out: the byte lock is skipped.
   const int64_t offset = base_offset_ + kHeaderLockOffset;
-  if (!RetryAttempts(LockRetry, [&] { return file_.LockByte(1, offset); })) return false;
+  if (!exclusive_ && !RetryAttempts(LockRetry, [&] { return file_.LockByte(1, offset); })) return false;
   header_lock_depth_ = 1;
   return true;
 }
 
 void TABSDiskPageManager::UnlockHeader() {
   if (header_lock_depth_ <= 0) return;
-  if (--header_lock_depth_ == 0 && file_.IsOpened())
+  if (--header_lock_depth_ == 0 && file_.IsOpened() && !exclusive_)
     file_.UnlockByte(1, base_offset_ + kHeaderLockOffset);
 }
 

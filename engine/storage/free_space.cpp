@@ -1,6 +1,7 @@
 #include "engine/storage/free_space.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "engine/base/engine_error.h"
 #include "engine/storage/disk_page_manager.h"
@@ -17,6 +18,11 @@ TABSMapGeometry::TABSMapGeometry(uint16_t page_size, uint16_t pages_per_extent)
 
 bool TABSMapGeometry::IsMapPage(int64_t n) const {
   if (n < 0) return false;
+  // P and M are both multiples of DS, so a map page lies at 0 or 1 past a multiple of
+  // DS: one division settles nearly every page (this runs on every uncached page fetch).
+  const int64_t r = n <= INT32_MAX ? static_cast<int64_t>(static_cast<uint32_t>(n) % static_cast<uint32_t>(DS))
+                                   : n % DS;
+  if (r > 1) return false;
   return n % P == 0 || n % M == 0 || ((n - 1) % P == 0 && (n - 1) % M == 0);
 }
 
@@ -35,21 +41,43 @@ int32_t TABSDatabaseFreeSpaceManager::growth_step() const {
 }
 
 void TABSDatabaseFreeSpaceManager::reload() {
-  pages_.ReadMainHeader();
+  // Every header write of a file open exclusively comes from the header in memory.
+  if (!pages_.Exclusive()) pages_.ReadMainHeader();
   highest_used_ = pages_.MainHeader().HighestUsedPageNo();
   total_ = pages_.MainHeader().TotalPageCount();
 }
 
 void TABSDatabaseFreeSpaceManager::read_map(int64_t page_no, std::vector<uint8_t>& buffer,
                                             uint16_t type, int32_t type_error) {
+  if (pages_.Exclusive()) {
+    const auto kept = kept_maps_.find(page_no);
+    if (kept != kept_maps_.end()) {
+      buffer = kept->second;
+      CheckPageType(page_header::PageType(buffer.data()), type, type_error);
+      return;
+    }
+  }
   buffer.resize(pages_.PageSize());
   pages_.ReadMapPage(static_cast<int32_t>(page_no), buffer.data());
   CheckPageType(page_header::PageType(buffer.data()), type, type_error);
+  if (pages_.Exclusive()) kept_maps_[page_no] = buffer;
 }
 
 void TABSDatabaseFreeSpaceManager::write_map(int64_t page_no,
                                              const std::vector<uint8_t>& buffer) {
+  // A failed write leaves the file's page unknown: forget the copy first.
+  kept_maps_.erase(page_no);
   pages_.WriteMapPage(static_cast<int32_t>(page_no), buffer.data());
+  if (pages_.Exclusive()) kept_maps_[page_no] = buffer;
+}
+
+void TABSDatabaseFreeSpaceManager::forget_maps_from(int64_t end) {
+  for (auto it = kept_maps_.begin(); it != kept_maps_.end();) {
+    if (it->first >= end)
+      it = kept_maps_.erase(it);
+    else
+      ++it;
+  }
 }
 
 void TABSDatabaseFreeSpaceManager::new_map_page(int64_t page_no, uint16_t type) {
@@ -345,6 +373,7 @@ void TABSDatabaseFreeSpaceManager::ReleasePage(int32_t page_no) {
         pages_.MainHeader().SetHighestUsedPageNo(highest_used_);
         pages_.ShrinkFile(cut);
         total_ = pages_.MainHeader().TotalPageCount();
+        forget_maps_from(total_);
         // Map pages cut off with the tail (an EAM page inside a PFS page's range, with
         // an odd extent size) leave their bits behind: clear them, or the next growth
         // would find its new map page already in use.

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 namespace dadoveri {
@@ -67,6 +68,8 @@ class TABSDatabaseFreeSpaceManager {
   void read_map(int64_t page_no, std::vector<uint8_t>& buffer, uint16_t type, int32_t type_error);
   void write_map(int64_t page_no, const std::vector<uint8_t>& buffer);
   void new_map_page(int64_t page_no, uint16_t type);
+  // Drops the kept copies of map pages at or beyond `end` (the file was cut there).
+  void forget_maps_from(int64_t end);
 
   TABSDiskPageManager& pages_;
   TABSMapGeometry geometry_;
@@ -74,6 +77,10 @@ class TABSDatabaseFreeSpaceManager {
   int32_t total_ = 0;
   std::vector<uint8_t> pfs_;
   std::vector<uint8_t> eam_;
+  // Copies of the map pages as last read or written, kept only while the file is open
+  // exclusively: no other process can change the maps then, so the copy equals the
+  // file and an allocation reads no page. Written through, so the file never lags.
+  std::unordered_map<int64_t, std::vector<uint8_t>> kept_maps_;
 };
 
 }  // namespace dadoveri

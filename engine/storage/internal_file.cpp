@@ -219,8 +219,23 @@ void TABSInternalDBTransactedAccessFile::WriteFile(int32_t session, const void* 
     stored = compress_content(algorithm_, mode_, data, static_cast<size_t>(std::max(count, 0)));
   else
     RaiseError(20187);
-  SetSize(session, static_cast<int32_t>(stored.size()));
   const int32_t ds = pages_.DataSize();
+  // Content that fits in the first page of a one-page chain (a table's counters block,
+  // rewritten on every change) is written with one page fetch.
+  if (static_cast<int64_t>(stored.size()) <= ds - kInternalFileHeaderSize) {
+    TABSPageHandle page = pages_.GetPage(session, start_page_no_, true, page_type_);
+    if (page.NextPageNo() == -1) {
+      uint8_t* data = page.MutableData();
+      if (!stored.empty()) std::memcpy(data + kInternalFileHeaderSize, stored.data(), stored.size());
+      data[0] = kInternalFileHeaderSize;
+      StoreLE(data + 1, static_cast<int32_t>(stored.size()));
+      StoreLE(data + 5, count);
+      data[9] = algorithm_;
+      page.MarkDirty();
+      return;
+    }
+  }
+  SetSize(session, static_cast<int32_t>(stored.size()));
   size_t done = 0;
   int32_t offset = kInternalFileHeaderSize;
   for (int32_t no = start_page_no_; no != -1 && done < stored.size(); offset = 0) {

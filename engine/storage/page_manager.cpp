@@ -218,6 +218,7 @@ void TABSPageManager::CommitPages(int32_t session) {
 }
 
 void TABSPageManager::RollbackPages(int32_t session) {
+  ++rollback_count_;
   SessionPages* record = FindSession(session);
   if (!record) return;
   if (record->held > 0) RaiseError(20088);

@@ -84,6 +84,9 @@ class TABSPageManager {
   bool SessionHasChanges(int32_t session) const;
   // Handles of the session that are alive.
   int32_t HeldPageCount(int32_t session) const;
+  // Moves on with every rollback of any session: what a caller learnt about page
+  // contents under one value may be stale under another.
+  uint64_t RollbackCount() const { return rollback_count_; }
 
   // Marks a page in use in the variant's free-space bookkeeping when it is not (a repair
   // keeps a page it found); not a slot of the table above. Variants without such
@@ -126,6 +129,7 @@ class TABSPageManager {
   int32_t capacity_;
   TABSSortedPageList cache_;
   std::map<int32_t, std::unique_ptr<SessionPages>> sessions_;
+  uint64_t rollback_count_ = 0;
   int32_t last_session_ = kInvalidSession;
   SessionPages* last_record_ = nullptr;
   // Held copies that a commit replaced in the cache; each goes when given back.
