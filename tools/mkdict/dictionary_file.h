@@ -37,10 +37,6 @@ void WriteDictionaryFile(const std::string& file, const std::string& password, c
 // Answers the number of cards kept.
 int64_t ReplaceDictionaryFile(const std::string& out, const std::string& password, const Dictionary& dictionary);
 
-}  // namespace dadoveri::mkdict
-
-namespace dadoveri::mkdict {
-
 // Fixes the engine's collation to the root locale and its code page to Windows-1252 for
 // this process, so the file's index order and bytes do not depend on the user's
 // environment. Must run before the engine first asks for either.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <istream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <random>
