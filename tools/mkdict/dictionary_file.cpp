@@ -81,7 +81,6 @@ void insert_rows(Connection& c, const std::string& table, const std::vector<Row>
   const TABSRecordLayout& layout = cursor.TableData()->FieldManager().Layout();
   c.session().InTransaction = true;
   size_t pending = 0;
-  TABSVariant v;
   for (const Row& row : rows) {
     cursor.NewRecord();
     fill(row, [&](int32_t field, const auto& value) {
@@ -89,6 +88,9 @@ void insert_rows(Connection& c, const std::string& table, const std::vector<Row>
         layout.SetNull(field, cursor.CurrentRecord);
         return;
       }
+      // A fresh value each time: a value keeps the text kind it was first given, so a
+      // wide text set into one that held single-byte text would be cut to the code page.
+      TABSVariant v;
       if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::string>)
         v.SetAsString(value);
       else

@@ -93,7 +93,9 @@ TEST(BuildDictionary, GroupsBothWaysAndSortsAlphabetically) {
   EXPECT_EQ(per, (std::vector<std::u16string>{u"آبادان", u"اپل", u"بی‌قیدی", u"ترک کردن", u"دست کشیدن",
                                               u"دیاربکر", u"رها کردن", u"سیب", u"گورخر"}));
   for (const auto& r : d.Per2En)
-    if (r.Per == u"رها کردن") EXPECT_EQ(r.En, u"abandon (to give up); leave (to abandon)");
+    if (r.Per == u"رها کردن") {
+      EXPECT_EQ(r.En, u"abandon (to give up); leave (to abandon)");
+    }
 }
 
 TEST(SyntheticSenses, AreDistinctDeterministicAndVaried) {
