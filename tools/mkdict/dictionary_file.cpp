@@ -112,6 +112,9 @@ void insert_rows(Connection& c, const std::string& table, const std::vector<Row>
   c.db().CommitSession(c.session().SessionID, true);
 }
 
+void write_tables(const std::string& file, const std::string& password, const FieldSizes& sizes, const Dictionary& d,
+                  const std::vector<Flashcard>& cards);
+
 int32_t longest(int32_t so_far, size_t length) { return std::max(so_far, static_cast<int32_t>(length)); }
 
 }  // namespace
@@ -153,12 +156,30 @@ void WriteDictionaryFile(const std::string& file, const std::string& password, c
                          const std::vector<Flashcard>& cards) {
   std::error_code ec;
   if (std::filesystem::exists(file, ec)) throw std::runtime_error("'" + file + "' exists already");
-  {
-    TABSDiskDatabaseData db(file);
-    db.CreateSettings.Password.Password = password;
-    db.CreateDatabase();
-  }
   const FieldSizes sizes = SizesFor(d, cards);
+  // The smallest page that holds a record of every table: the fields are as long as the
+  // longest value, so a long meaning asks for a larger page.
+  for (uint16_t page_size = 4096;; page_size = static_cast<uint16_t>(page_size * 2)) {
+    {
+      TABSDiskDatabaseData db(file);
+      db.CreateSettings.PageSize = page_size;
+      db.CreateSettings.Password.Password = password;
+      db.CreateDatabase();
+    }
+    try {
+      write_tables(file, password, sizes, d, cards);
+      return;
+    } catch (const VODIDivodavir& e) {
+      if (e.NativeError != 20174 || page_size >= 32768) throw;
+      std::filesystem::remove(file, ec);
+    }
+  }
+}
+
+namespace {
+
+void write_tables(const std::string& file, const std::string& password, const FieldSizes& sizes, const Dictionary& d,
+                  const std::vector<Flashcard>& cards) {
   // Commits without the disk waits: the file is new and is only renamed into place after
   // it is closed, which syncs it once.
   Connection c(file, password, false);
@@ -178,6 +199,8 @@ void WriteDictionaryFile(const std::string& file, const std::string& password, c
     set(1, r.Meaning);
   });
 }
+
+}  // namespace
 
 int64_t ReplaceDictionaryFile(const std::string& out, const std::string& password, const Dictionary& d) {
   namespace fs = std::filesystem;

@@ -317,10 +317,10 @@ std::vector<Sense> SyntheticSenses(int64_t count, uint64_t seed) {
     s.Headword = word;
     s.Gloss = "sense " + std::to_string(senses.size() % 97);
     s.Line = static_cast<int64_t>(senses.size()) + 1;
-    const size_t translations = 1 + pick(3);
+    const size_t translations = 1 + pick(2);
     for (size_t t = 0; t < translations; ++t) {
       std::u16string p;
-      const size_t letters = 2 + pick(6);
+      const size_t letters = 4 + pick(5);
       for (size_t i = 0; i < letters; ++i) p += kPersian[pick(std::size(kPersian))];
       s.Translations.push_back(p);
     }

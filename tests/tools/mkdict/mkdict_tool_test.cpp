@@ -228,6 +228,26 @@ TEST_F(MkdictTool, RebuildKeepsCardsAndAnUnreadableTargetIsLeftAlone) {
   EXPECT_FALSE(std::filesystem::exists(out + ".new"));
 }
 
+TEST_F(MkdictTool, LongMeaningsGetALargerPageAndAreNotCut) {
+  // Some 800 translations of one sense: a meaning of about 6 000 characters, larger than a
+  // record of the default page can hold.
+  std::string line = "many {n} (a long meaning) :: ";
+  const char* const letters[] = {"ب", "پ", "ت", "س", "ج", "د", "ر", "ز"};
+  for (int i = 0; i < 800; ++i) {
+    if (i) line += ", ";
+    for (int k = 0, n = i; k < 4; ++k, n /= 8) line += letters[n % 8];
+  }
+  const std::string list = Fixture(line + "\nfew {n} :: کم\n"), out = File("data.dat");
+  const Result r = Mkdict({list, out});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::ifstream in(list);
+  const auto [eng, per] = ExpectFileHolds(out, ParseWordList(in).Senses, {});
+  ASSERT_EQ(eng.size(), 2u);
+  EXPECT_GT(eng[1][1].size(), 4000u);
+  EXPECT_EQ(per.size(), 801u);
+  ExpectCheckPasses(out);
+}
+
 TEST_F(MkdictTool, RefusesBadArguments) {
   const std::vector<std::vector<std::string>> cases = {
       {}, {"only-one"}, {"a", "b", "c"}, {"a", "b", "--password"}, {"--synthetic", "0", "x"}, {"--synthetic", "5"},
