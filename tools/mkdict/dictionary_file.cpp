@@ -8,6 +8,7 @@
 #include <system_error>
 #include <type_traits>
 
+#include "engine/database/local_cursor.h"
 #include "engine/base/engine_error.h"
 #include "engine/database/disk_database_data.h"
 #include "engine/table/cursor.h"
@@ -76,7 +77,7 @@ void create_table(Connection& c, const std::string& name, const std::vector<Colu
 template <typename Row, typename Fill>
 void insert_rows(Connection& c, const std::string& table, const std::vector<Row>& rows, Fill fill) {
   constexpr size_t kRowsPerCommit = 20000;
-  TABSCursor cursor(&c.session(), table);
+  TABSLocalCursor cursor(&c.session(), table);
   cursor.Open(c.db());
   const TABSRecordLayout& layout = cursor.TableData()->FieldManager().Layout();
   c.session().InTransaction = true;
@@ -123,7 +124,7 @@ std::vector<Flashcard> ReadFlashcards(const std::string& file, const std::string
   Connection c(file, password);
   // Reads through the table cursor's plain storage-order steps; the rows are few and the
   // cursor's navigation is the one place to follow if it changes.
-  TABSCursor cursor(&c.session(), "flashcard");
+  TABSLocalCursor cursor(&c.session(), "flashcard");
   cursor.Open(c.db());
   const TABSFieldDefs& defs = cursor.TableData()->FieldDefs();
   const TABSRecordLayout& layout = cursor.TableData()->FieldManager().Layout();

@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 
+#include "engine/database/local_cursor.h"
 #include "engine/database/disk_database_data.h"
 #include "engine/platform/code_page.h"
 #include "engine/table/cursor.h"
@@ -73,7 +74,7 @@ class MkdictTool : public ::testing::Test {
     TABSBaseSession session(db.Connect(options));
     std::vector<Row> rows;
     {
-      TABSCursor cursor(&session, table);
+      TABSLocalCursor cursor(&session, table);
       cursor.Open(db);
       const TABSFieldDefs& defs = cursor.TableData()->FieldDefs();
       const TABSRecordLayout& layout = cursor.TableData()->FieldManager().Layout();
@@ -103,7 +104,7 @@ class MkdictTool : public ::testing::Test {
     options.Password.Password = kDefaultPassword;
     TABSBaseSession session(db.Connect(options));
     {
-      TABSCursor cursor(&session, "flashcard");
+      TABSLocalCursor cursor(&session, "flashcard");
       cursor.Open(db);
       const TABSRecordLayout& layout = cursor.TableData()->FieldManager().Layout();
       session.InTransaction = true;
