@@ -1057,35 +1057,39 @@ int64_t TABSDiskTableData::CursorRecordCount(TABSCursor* cursor) {
   return TABSTableData::CursorRecordCount(cursor);
 }
 
+// A change takes the table's write lock before its read lock. The write lock is refused
+// while another session reads; were the read lock taken first, two sessions changing the
+// table at once would each hold a read lock while waiting for the write lock, and each
+// would wait for the other until its attempts ran out.
 bool TABSDiskTableData::InsertRecord(TABSCursor* cursor) {
   std::lock_guard guard(database_->Lock());
+  WriteLock write(*this, session_of(cursor), cursor->Session->InTransaction, 20217);
   Access access(*this, session_of(cursor));
   access.Require(20217);
-  WriteLock write(*this, session_of(cursor), cursor->Session->InTransaction, 20217);
   return TABSTableData::InsertRecord(cursor);
 }
 
 bool TABSDiskTableData::UpdateRecord(TABSCursor* cursor) {
   std::lock_guard guard(database_->Lock());
+  WriteLock write(*this, session_of(cursor), cursor->Session->InTransaction, 20218);
   Access access(*this, session_of(cursor));
   access.Require(20218);
-  WriteLock write(*this, session_of(cursor), cursor->Session->InTransaction, 20218);
   return TABSTableData::UpdateRecord(cursor);
 }
 
 bool TABSDiskTableData::DeleteRecord(TABSCursor* cursor) {
   std::lock_guard guard(database_->Lock());
+  WriteLock write(*this, session_of(cursor), cursor->Session->InTransaction, 20219);
   Access access(*this, session_of(cursor));
   access.Require(20219);
-  WriteLock write(*this, session_of(cursor), cursor->Session->InTransaction, 20219);
   return TABSTableData::DeleteRecord(cursor);
 }
 
 void TABSDiskTableData::EmptyTable(TABSCursor* cursor) {
   std::lock_guard guard(database_->Lock());
+  WriteLock write(*this, session_of(cursor), cursor->Session->InTransaction, 20220);
   Access access(*this, session_of(cursor));
   access.Require(20220);
-  WriteLock write(*this, session_of(cursor), cursor->Session->InTransaction, 20220);
   TABSTableData::EmptyTable(cursor);
 }
 

@@ -5,13 +5,17 @@
 
 #include <algorithm>
 #include <memory>
+#include <chrono>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/database/local_cursor.h"
 #include "engine/base/engine_error.h"
 #include "engine/database/disk_database_data.h"
 #include "engine/database/disk_table_data.h"
+#include "engine/database/table_lock_manager.h"
 #include "engine/database/table_locks_file.h"
 #include "engine/storage/internal_file.h"
 #include "engine/table/session.h"
@@ -576,6 +580,55 @@ TEST(DiskTableData, ProcessesSeeEachOthersCommittedChanges) {
     EXPECT_EQ(b_data.GetRecordCount(other_session_id), 52);
   }
   other.Disconnect(other_session_id);
+}
+
+// A change waiting for the table's write lock while another process reads must not hold
+// a read lock of its own meanwhile: the reader would then wait for it in turn as soon as
+// it wants to write, and the two would block each other until one ran out of attempts.
+// Here the other process reads, the change waits, and the reader then writes: both get
+// through.
+TEST(DiskTableData, AWaitingChangeHoldsNoReadLockThatBlocksAnotherWriter) {
+  struct Case {
+    const char* name;
+    std::function<int32_t(DiskTable&, const TABSRecordID&)> change;
+  };
+  const Case cases[] = {
+      {"insert", [](DiskTable& t, const TABSRecordID&) { return t.Insert(2); }},
+      {"delete", [](DiskTable& t, const TABSRecordID& id) { return t.DeleteAt(id); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DiskTable t;
+    t.Create();
+    ASSERT_EQ(t.Insert(1), roOK);
+    const TABSRecordID id = t.cursor().Position;
+    // Enough attempts that the change outlasts the pause below on a slow machine.
+    t.db().WriteLockAttempts = {250, 20};
+
+    TABSDiskDatabaseData other(t.file());
+    const int32_t o = other.Connect({});
+    {
+      TABSTableLocksFile locks(other.DiskPageManager());
+      locks.OpenFile(other.TableList().Find("T").LocksStartPageNo);
+      TABSDatabaseTableLockManager& m = other.LockManager();
+      ASSERT_TRUE(m.LockTable(o, ltRead, locks, {1, 0}));
+
+      int32_t result = -1;
+      int32_t code = -1;
+      std::thread changer([&] { code = CodeOf([&] { result = c.change(t, id); }); });
+      // Lets the change start waiting; the outcome does not depend on it.
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      const bool written = m.LockTable(o, ltWrite, locks, {500, 20});
+      if (written) m.UnlockTable(o, ltWrite, locks);
+      m.UnlockTable(o, ltRead, locks);
+      changer.join();
+      EXPECT_TRUE(written);
+      EXPECT_EQ(code, 0);
+      EXPECT_EQ(result, roOK);
+      locks.CloseFile();
+    }
+    other.Disconnect(o);
+  }
 }
 
 }  // namespace
