@@ -444,21 +444,6 @@ bool kind_accepts(int32_t kind, int entry_vs_key) {
   }
 }
 
-// The text of a string value of a memory record or key, up to its terminator.
-std::u16string text_of(const TABSRecordKeyPart& part, const uint8_t* value, int32_t size) {
-  std::u16string text;
-  if (IsWideStringBaseType(part.BaseType)) {
-    for (int32_t i = 0; 2 * i + 1 < size; ++i) {
-      const char16_t unit = static_cast<char16_t>(value[2 * i] | (value[2 * i + 1] << 8));
-      if (unit == 0) break;
-      text += unit;
-    }
-  } else {
-    const TCodePage& page = AnsiCodePage();
-    for (int32_t i = 0; i < size && value[i] != 0; ++i) text += page.ToWide(value[i]);
-  }
-  return text;
-}
 
 // Whether the stored value of a cut part fills every stored byte (the text may go on).
 bool stored_text_is_cut(const TABSRecordKeyPart& part, const uint8_t* value) {
@@ -512,7 +497,7 @@ void TABSIndexRange::add(const TABSIndexKeyCondition& key) {
     const TABSRecordKeyPart& part = keys.Part(k - 1);
     const bool null = (record[part.FieldNo / 8] >> (part.FieldNo % 8)) & 1;
     if (IsStringBaseType(part.BaseType) && !null) {
-      prefix = text_of(part, record + part.MemoryOffset, part.MemoryDataSize);
+      prefix = KeyPartText(part, record + part.MemoryOffset, part.MemoryDataSize);
       condition.PrefixPart = k - 1;
       condition.Prefixes[static_cast<size_t>(k - 1)] = static_cast<int32_t>(prefix.size());
     }

@@ -155,22 +155,26 @@ int TABSRecordKeyRef::compare_part_values(int32_t part_no, const uint8_t* a, boo
   return part.Descending ? -order : order;
 }
 
+std::u16string KeyPartText(const TABSRecordKeyPart& part, const uint8_t* value, int32_t size) {
+  std::u16string text;
+  if (IsWideStringBaseType(part.BaseType)) {
+    for (int32_t i = 0; 2 * i + 1 < size; ++i) {
+      const char16_t unit = static_cast<char16_t>(value[2 * i] | (value[2 * i + 1] << 8));
+      if (unit == 0) break;
+      text += unit;
+    }
+  } else {
+    const TCodePage& page = AnsiCodePage();
+    for (int32_t i = 0; i < size && value[i] != 0; ++i) text += page.ToWide(value[i]);
+  }
+  return text;
+}
+
 int TABSRecordKeyRef::compare_bound(const TABSRecordKeyPart& part, const TABSKeyBound& bound, const uint8_t* value,
                                     bool null, int32_t size) const {
   int order = 1;  // NULL lies below every bound
   if (!null) {
-    std::u16string text;
-    if (IsWideStringBaseType(part.BaseType)) {
-      for (int32_t i = 0; 2 * i + 1 < size; ++i) {
-        const char16_t unit = static_cast<char16_t>(value[2 * i] | (value[2 * i + 1] << 8));
-        if (unit == 0) break;
-        text += unit;
-      }
-    } else {
-      const TCodePage& page = AnsiCodePage();
-      for (int32_t i = 0; i < size && value[i] != 0; ++i) text += page.ToWide(value[i]);
-    }
-    const std::string key = UserLocale().SortKey(text, part.CaseInsensitive);
+    const std::string key = UserLocale().SortKey(KeyPartText(part, value, size), part.CaseInsensitive);
     const int c = bound.SortKey.compare(key);
     order = c < 0 ? -1 : 1;  // a bound is never equal to a text's sort key
   }

@@ -54,6 +54,10 @@ struct TABSRecordKeyPart {
   int32_t PageOffset = 0;    // offset of the part in a page key
 };
 
+// The text of a string value of a memory record or key, up to its terminator: UTF-16 for
+// wide strings, the ANSI code page's letters for single-byte ones.
+std::u16string KeyPartText(const TABSRecordKeyPart& part, const uint8_t* value, int32_t size);
+
 class TABSRecordKeyRef final : public TABSBTreeKeyRef {
  public:
   // Refuses a column naming no field ("Cannot find index field '%s'", 20043) and a BLOB
