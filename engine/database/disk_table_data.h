@@ -124,7 +124,8 @@ class TABSDiskRecordManager : public TABSBaseRecordManager {
   // is not below the page data size.
   void RebuildPageIndex(int32_t session, const std::string& table_name);
   // "Invalid table RecordPageIndex or MostUpdated …" (20292) when the index total differs
-  // from RecordCount.
+  // from RecordCount, or an indexed page is not a live record page of the table holding
+  // the count the index gives it.
   void CheckPageIndex(int32_t session);
 
   // Whether a fetched page may be used as a record page of this table. With `Repairing`
