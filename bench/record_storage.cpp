@@ -18,6 +18,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "engine/database/local_cursor.h"
 #include "engine/database/disk_database_data.h"
@@ -97,7 +98,7 @@ void engine_insert(const std::string& file, bool encrypted, bool exclusive, bool
     cursor.Open(db);
     const TABSRecordLayout& layout = cursor.TableData()->FieldManager().Layout();
     session.InTransaction = true;
-    TABSVariant id, word, wide, note;
+    TABSVariant id, word, wide;
     for (int64_t i = 0; i < rows; ++i) {
       cursor.NewRecord();
       id.SetAsInteger(static_cast<int32_t>(i));
@@ -107,8 +108,10 @@ void engine_insert(const std::string& file, bool encrypted, bool exclusive, bool
       layout.SetFieldValue(1, word, cursor.CurrentRecord);
       layout.SetFieldValue(2, wide, cursor.CurrentRecord);
       if (memo) {
-        note.SetAsString(memo_of(i));
-        layout.SetFieldValue(3, note, cursor.CurrentRecord);
+        // A BLOB field takes its bytes through the table.
+        const std::string text = memo_of(i);
+        cursor.TableData()->SetBlobValue(session.SessionID, 3, cursor.CurrentRecord, text.data(),
+                                         static_cast<int64_t>(text.size()));
       }
       if (cursor.PostInsert() != roOK) throw std::runtime_error("insert failed");
     }
@@ -131,6 +134,7 @@ int64_t engine_scan(const std::string& file, bool encrypted, bool exclusive, boo
     cursor.Open(db);
     const TABSRecordLayout& layout = cursor.TableData()->FieldManager().Layout();
     TABSVariant v;
+    std::vector<uint8_t> note;
     cursor.GoToBegin();
     while (cursor.Step(grmNext) == grrFound) {
       layout.GetFieldValue(0, cursor.CurrentRecord, v, false);
@@ -140,8 +144,8 @@ int64_t engine_scan(const std::string& file, bool encrypted, bool exclusive, boo
       layout.GetFieldValue(2, cursor.CurrentRecord, v, false);
       sum += static_cast<int64_t>(v.GetAsWideString().size());
       if (memo) {
-        layout.GetFieldValue(3, cursor.CurrentRecord, v, false);
-        sum += static_cast<int64_t>(v.GetAsString().size());
+        cursor.TableData()->GetBlobValue(session.SessionID, 3, cursor.CurrentRecord, note);
+        sum += static_cast<int64_t>(note.size());
       }
     }
   }
