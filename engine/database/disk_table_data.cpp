@@ -525,9 +525,18 @@ std::string TABSDiskTableData::SaveHeaderBlock(const TABSBaseFieldManager& field
 }
 
 void TABSDiskTableData::write_header(int32_t session) {
+  // Rewritten on every change: the bytes are laid out in a buffer kept for it.
   TABSInternalDBTransactedAccessFile file(*pages_);
   file.OpenFile(most_updated_page_, ptTableMostUpdated);
-  const std::string block = SaveHeaderBlock(*field_manager_, Records());
+  std::string& block = header_block_;
+  field_manager_->SaveAutoincCounters(block);
+  const TABSDiskRecordManager& records = Records();
+  const int32_t tail[2] = {records.TableCounter, static_cast<int32_t>(records.RecordCount)};
+  for (const int32_t v : tail) {
+    uint8_t bytes[4];
+    StoreLE(bytes, v);
+    block.append(reinterpret_cast<const char*>(bytes), 4);
+  }
   file.WriteFile(session, block.data(), static_cast<int32_t>(block.size()));
 }
 
@@ -625,8 +634,9 @@ void TABSDiskTableData::load(int32_t session, const TABSTableListEntry& entry, b
       rebuild = true;
     }
   }
-  if (rebuild) {
-    try {
+  if (!repair) return;
+  try {
+    if (rebuild) {
       Records().RebuildPageIndex(session, table_name_);
       // Counters that could not be read start again from the values in the table, so
       // that no autoincrement value is given out twice.
@@ -634,12 +644,32 @@ void TABSDiskTableData::load(int32_t session, const TABSTableListEntry& entry, b
         field_manager_->ResetAutoincCounters();
         raise_autoinc_counters(session);
       }
-      write_metadata(session);
-      write_header(session);
-      pages_->CommitPages(session);
-    } catch (...) {
-      pages_->RollbackPages(session);
-      throw;
+    }
+    // A commit cut short may have written an index page and not the record page its new
+    // entry points at, or the reverse, while the record store agrees with itself: the
+    // indexes are built again from the records the table holds now.
+    rebuild_indexes(session);
+    write_metadata(session);
+    write_header(session);
+    pages_->CommitPages(session);
+  } catch (...) {
+    pages_->RollbackPages(session);
+    throw;
+  }
+}
+
+void TABSDiskTableData::rebuild_indexes(int32_t session) {
+  TABSIndexDefs& defs = index_manager_->IndexDefs;
+  for (int32_t i = 0; i < defs.Count(); ++i) {
+    TABSIndexDef* definition = defs.Item(i);
+    if (definition->Temporary) continue;
+    TABSBTreeRecordIndex* index = index_manager_->OpenIndex(definition->ObjectID);
+    try {
+      index->Rebuild(session, true);
+    } catch (const VODIDivodavir&) {
+      // A tree too damaged to walk cannot be freed page by page: a new one replaces it.
+      index->Tree().SetRootPageNo(-1);
+      index->Rebuild(session, true);
     }
   }
 }
@@ -948,6 +978,8 @@ TABSDiskTableData::WriteLock::WriteLock(TABSDiskTableData& table, int32_t sessio
   type_ = in_transaction ? ltTransaction : ltWrite;
   if (locks.HoldsLock(session, type_, *t.locks_file_)) return;
   if (!locks.LockTable(session, type_, *t.locks_file_, t.disk_->WriteLockAttempts)) RaiseError(refused_code);
+  // Another process may have committed before the lock was had: the header is read again.
+  t.header_trusted_session_ = kInvalidSession;
   taken_ = !in_transaction;
 }
 
@@ -973,9 +1005,19 @@ TABSDiskTableData::Access::Access(TABSDiskTableData& table, int32_t session) : t
     t.locks_file_ = std::make_unique<TABSTableLocksFile>(t.disk_->DiskPageManager());
     t.locks_file_->OpenFile(t.locks_page_);
   }
-  if (!t.disk_->LockManager().LockTable(session, ltRead, *t.locks_file_, t.disk_->ReadLockAttempts)) {
-    granted_ = false;
-    return;
+  TABSDatabaseTableLockManager& locks = t.disk_->LockManager();
+  // While the session holds the table's write or transaction lock, no other session can
+  // take either, so nobody else can change the table: once the header has been read under
+  // that lock, the counters in memory are the table's and the read lock adds nothing.
+  const bool changes_excluded =
+      locks.HoldsLock(session, ltTransaction, *t.locks_file_) || locks.HoldsLock(session, ltWrite, *t.locks_file_);
+  const bool trusted = changes_excluded && t.header_trusted_session_ == session;
+  if (!trusted) {
+    if (!locks.LockTable(session, ltRead, *t.locks_file_, t.disk_->ReadLockAttempts)) {
+      granted_ = false;
+      return;
+    }
+    read_locked_ = true;
   }
   TABSDiskTablePagesCacheManager& cache = t.disk_->DiskPageManager().TablePagesCache();
   cache.LockTable(session, t.object_id_, false);
@@ -984,9 +1026,13 @@ TABSDiskTableData::Access::Access(TABSDiskTableData& table, int32_t session) : t
   ++t.access_depth_;
   try {
     // Read while the counter is unknown: the header's pages are checked against the file.
-    if (t.read_header(session, true) && t.index_manager_) t.index_manager_->CloseAll();
+    if (!trusted) {
+      if (t.read_header(session, true) && t.index_manager_) t.index_manager_->CloseAll();
+      t.header_trusted_session_ = changes_excluded ? session : kInvalidSession;
+    }
     cache.SetTableCounter(session, t.object_id_, t.Records().TableCounter);
   } catch (...) {
+    t.header_trusted_session_ = kInvalidSession;
     this->~Access();
     throw;
   }
@@ -1001,7 +1047,8 @@ TABSDiskTableData::Access::~Access() {
   cache.PopCurrentTable(session_);
   cache.UnlockTable(session_, table_.object_id_, false);
   try {
-    if (table_.locks_file_) table_.disk_->LockManager().UnlockTable(session_, ltRead, *table_.locks_file_);
+    if (read_locked_ && table_.locks_file_)
+      table_.disk_->LockManager().UnlockTable(session_, ltRead, *table_.locks_file_);
   } catch (const VODIDivodavir&) {
     // Left listed with the session; disconnecting reports it.
   }

@@ -224,7 +224,8 @@ class TABSDiskTableData : public TABSTableData {
   void AfterRollback(int32_t session) override;
 
   // Opens the table from the file; `repair` checks the RecordPageIndex against the
-  // header's RecordCount and rebuilds it when reading or checking fails.
+  // header's RecordCount and the record pages and rebuilds it when reading or checking
+  // fails, then builds the indexes again from the records.
   void OpenTable(int32_t session, bool repair = false);
   // The storage half of creating the table, in `session` under the tables lock: every
   // definition gets a new ObjectID, the constraints their table name, resolved references
@@ -268,6 +269,8 @@ class TABSDiskTableData : public TABSTableData {
   bool read_header(int32_t session, bool keep_higher_counters = false);
   void write_metadata(int32_t session);
   void build_managers();
+  // Builds every stored index again from the table's records (repair).
+  void rebuild_indexes(int32_t session);
   // Raises each autoincrement counter to the highest value found in the table.
   void raise_autoinc_counters(int32_t session);
   // Takes the cursor's table lock in a multi-user file (20208, 20209).
@@ -282,6 +285,8 @@ class TABSDiskTableData : public TABSTableData {
   // What follows the BLOB index root in the BLOB store's section (all of the section in a
   // table without BLOB fields), carried as it was.
   std::string blob_section_;
+  // The header block as last laid out (reused so that a change allocates nothing for it).
+  std::string header_block_;
   std::unique_ptr<TABSDiskBlobManager> blobs_;
   // In a multi-user file, an operation on the table runs under the session's shared read
   // lock, with the header block read again (the counters other processes committed) and
@@ -304,7 +309,11 @@ class TABSDiskTableData : public TABSTableData {
     int32_t session_;
     bool outermost_ = false;
     bool granted_ = true;
+    bool read_locked_ = false;
   };
+  // The session that read the header while holding the table's write or transaction
+  // lock, which it has held since (see Access).
+  int32_t header_trusted_session_ = kInvalidSession;
   int32_t access_depth_ = 0;
 
   // The lock of one change in a multi-user file (see the top of this file); raises

@@ -212,6 +212,24 @@ void TABSInternalDBTransactedAccessFile::WriteFile(int32_t session, const void* 
                                                    int32_t count) {
   require_open("WriteFile");
   const auto* data = static_cast<const uint8_t*>(buffer);
+  const int32_t ds = pages_.DataSize();
+  // Content that fits in the first page of a one-page chain (a table's counters block,
+  // rewritten on every change) is written with one page fetch, and plain content with no
+  // copy on the way.
+  auto write_first_page = [&](const uint8_t* bytes, size_t size) {
+    if (static_cast<int64_t>(size) > ds - kInternalFileHeaderSize) return false;
+    TABSPageHandle page = pages_.GetPage(session, start_page_no_, true, page_type_);
+    if (page.NextPageNo() != -1) return false;
+    uint8_t* target = page.MutableData();
+    if (size > 0) std::memcpy(target + kInternalFileHeaderSize, bytes, size);
+    target[0] = kInternalFileHeaderSize;
+    StoreLE(target + 1, static_cast<int32_t>(size));
+    StoreLE(target + 5, count);
+    target[9] = algorithm_;
+    page.MarkDirty();
+    return true;
+  };
+  if (algorithm_ == acNone && count >= 0 && write_first_page(data, static_cast<size_t>(count))) return;
   std::vector<uint8_t> stored;
   if (algorithm_ == acNone)
     stored.assign(data, data + count);
@@ -219,22 +237,7 @@ void TABSInternalDBTransactedAccessFile::WriteFile(int32_t session, const void* 
     stored = compress_content(algorithm_, mode_, data, static_cast<size_t>(std::max(count, 0)));
   else
     RaiseError(20187);
-  const int32_t ds = pages_.DataSize();
-  // Content that fits in the first page of a one-page chain (a table's counters block,
-  // rewritten on every change) is written with one page fetch.
-  if (static_cast<int64_t>(stored.size()) <= ds - kInternalFileHeaderSize) {
-    TABSPageHandle page = pages_.GetPage(session, start_page_no_, true, page_type_);
-    if (page.NextPageNo() == -1) {
-      uint8_t* data = page.MutableData();
-      if (!stored.empty()) std::memcpy(data + kInternalFileHeaderSize, stored.data(), stored.size());
-      data[0] = kInternalFileHeaderSize;
-      StoreLE(data + 1, static_cast<int32_t>(stored.size()));
-      StoreLE(data + 5, count);
-      data[9] = algorithm_;
-      page.MarkDirty();
-      return;
-    }
-  }
+  if (algorithm_ != acNone && write_first_page(stored.data(), stored.size())) return;
   SetSize(session, static_cast<int32_t>(stored.size()));
   size_t done = 0;
   int32_t offset = kInternalFileHeaderSize;

@@ -152,6 +152,7 @@ void TABSBTree::CheckKeySize() const {
 }
 
 void TABSBTree::CreateRoot(int32_t session) {
+  ++modifications_;
   CheckKeySize();
   TABSBTreePage root(pages_->AddPage(session, ptTableIndex), leaf_link_size_);
   root.Initialize(true, true, KeySize());
@@ -160,6 +161,7 @@ void TABSBTree::CreateRoot(int32_t session) {
 }
 
 void TABSBTree::free_subtree_levels(int32_t session, bool keep_root) {
+  ++modifications_;
   require_root();
   // Level by level from the leftmost page of each level along the chain. A page met twice,
   // on one level or on two, means links that loop.
@@ -249,11 +251,45 @@ int TABSBTree::settle_node_compare(int32_t session, const TABSBTreeTarget& targe
   return c;
 }
 
+bool TABSBTree::at_right_end(const TABSKeyPath& path) {
+  if (path.Depth <= 0) return false;
+  for (int32_t i = 0; i + 1 < path.Depth; ++i)
+    if (path.Levels[i].EntryNo != path.Levels[i].EntryCount - 1) return false;
+  return path.Leaf().EntryCount > 0 && path.Leaf().EntryNo == path.Leaf().EntryCount;
+}
+
+void TABSBTree::remember_right_end(int32_t session, const TABSKeyPath& path) {
+  if (pages_->MultiUser() || !at_right_end(path)) {
+    right_end_.valid = false;
+    return;
+  }
+  right_end_.path = path;
+  right_end_.session = session;
+  right_end_.root = root_page_no_;
+  right_end_.modifications = modifications_;
+  right_end_.rollback_count = pages_->RollbackCount();
+  right_end_.valid = true;
+}
+
 void TABSBTree::descend(int32_t session, const TABSBTreeTarget& target, bool upper, TABSKeyPath& path,
                         uint8_t* entry) {
   require_root();
-  path.Depth = 0;
   const int32_t key_size = KeySize();
+  const RightEnd& end = right_end_;
+  if (end.valid && end.session == session && end.root == root_page_no_ && end.modifications == modifications_ &&
+      end.rollback_count == pages_->RollbackCount() && !pages_->MultiUser()) {
+    const TABSKeyPathLevel& cached = end.path.Leaf();
+    TABSBTreePage page = get(session, cached.PageNo);
+    const int32_t n = page.EntryCount();
+    if (page.IsLeaf() && page.NextPageNo() == -1 && n == cached.EntryCount && n > 0) {
+      const int c = compare_leaf_entry(session, target, page.Entry(n - 1), key_size);
+      if (c > 0 || (c == 0 && upper)) {
+        path = end.path;
+        return;
+      }
+    }
+  }
+  path.Depth = 0;
   int32_t page_no = root_page_no_;
   for (;;) {
     if (path.Depth >= kMaxKeyPathDepth) RaiseError(20078);
@@ -280,6 +316,7 @@ void TABSBTree::descend(int32_t session, const TABSBTreeTarget& target, bool upp
     if (leaf) {
       level.EntryNo = lo;
       if (entry && lo < n) std::memcpy(entry, page.Entry(lo), static_cast<size_t>(page.EntrySize()));
+      if (lo == n && n > 0 && page.NextPageNo() == -1) remember_right_end(session, path);
       return;
     }
     if (n == 0) RaiseError(20087);
@@ -422,21 +459,30 @@ void TABSBTree::Insert(int32_t session, const TABSBTreeTarget& target, const uin
     TABSBTreePage page = get(session, leaf.PageNo);
     if (compare_leaf(session, target, page, leaf.EntryNo - 1) == 0) RaiseError(20078);
   }
-  std::vector<uint8_t> entry(static_cast<size_t>(LeafEntrySize()));
+  std::vector<uint8_t>& entry = scratch_entry_;
+  entry.resize(static_cast<size_t>(LeafEntrySize()));
   std::memcpy(entry.data(), target.Key, KeySize());
   std::memcpy(entry.data() + KeySize(), link, leaf_link_size_);
-  insert_at(session, path, path.Depth - 1, leaf.EntryNo, entry.data());
+  const bool appended = at_right_end(path);
+  if (insert_at(session, path, path.Depth - 1, leaf.EntryNo, entry.data()) && appended) {
+    // Still the end of the last leaf, one entry further on: the next ascending key goes
+    // there too.
+    ++leaf.EntryCount;
+    ++leaf.EntryNo;
+    remember_right_end(session, path);
+  }
 }
 
-void TABSBTree::insert_at(int32_t session, TABSKeyPath& path, int32_t level, int32_t position,
+bool TABSBTree::insert_at(int32_t session, TABSKeyPath& path, int32_t level, int32_t position,
                           const uint8_t* entry) {
+  ++modifications_;
   TABSBTreePage page = get(session, path.Levels[level].PageNo);
   const TABSBTreePageController& ctl = controller(page);
   const int32_t n = page.EntryCount(), size = page.EntrySize();
   if (n < page.Capacity()) {
     ctl.InsertEntry(page, position, entry);
     if (!page.IsLeaf() && position == 0) node_controller_.ClearFirstKey(page);
-    return;
+    return true;
   }
   // The page overflows: gather its entries with the new one and split them in two.
   const int32_t total = n + 1;
@@ -473,7 +519,7 @@ void TABSBTree::insert_at(int32_t session, TABSKeyPath& path, int32_t level, int
     StoreLE<int32_t>(page.Link(1), right.PageNo());
     page.SetEntryCount(2);
     page.MarkDirty();
-    return;
+    return false;
   }
   TABSBTreePage right = add(session, leaf);
   std::memset(page.Entry(0), 0, static_cast<size_t>(n * size));
@@ -496,6 +542,7 @@ void TABSBTree::insert_at(int32_t session, TABSKeyPath& path, int32_t level, int
   page.Release();
   right.Release();
   insert_at(session, path, level - 1, parent_position, separator.data());
+  return false;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -525,6 +572,7 @@ void TABSBTree::unlink_and_free(int32_t session, TABSBTreePage& page) {
 }
 
 void TABSBTree::remove_at(int32_t session, TABSKeyPath& path, int32_t level, int32_t position) {
+  ++modifications_;
   TABSBTreePage page = get(session, path.Levels[level].PageNo);
   const TABSBTreePageController& ctl = controller(page);
   ctl.RemoveEntry(page, position);
@@ -589,6 +637,7 @@ void TABSBTree::remove_at(int32_t session, TABSKeyPath& path, int32_t level, int
 }
 
 void TABSBTree::collapse_root(int32_t session) {
+  ++modifications_;
   // Each round removes one level; a tree never has more levels than a key path holds.
   for (int32_t round = 0;; ++round) {
     TABSBTreePage root = get(session, root_page_no_);

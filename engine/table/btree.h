@@ -184,7 +184,10 @@ class TABSBTree {
   TABSBTree(TABSPageManager* pages, TABSBTreeKeyRef* key_ref, uint16_t leaf_link_size);
 
   int32_t RootPageNo() const { return root_page_no_; }
-  void SetRootPageNo(int32_t page_no) { root_page_no_ = page_no; }
+  void SetRootPageNo(int32_t page_no) {
+    root_page_no_ = page_no;
+    ++modifications_;
+  }
   TABSPageManager* Pages() const { return pages_; }
   TABSBTreeKeyRef* KeyRef() const { return key_ref_; }
   uint16_t KeySize() const { return key_ref_->PageKeySize(); }
@@ -279,7 +282,11 @@ class TABSBTree {
   bool normalize_forward(int32_t session, TABSKeyPath& path);
   bool edge(int32_t session, TABSKeyPath& path, bool last);
 
-  void insert_at(int32_t session, TABSKeyPath& path, int32_t level, int32_t position, const uint8_t* entry);
+  // False when the page at `level` had to split.
+  bool insert_at(int32_t session, TABSKeyPath& path, int32_t level, int32_t position, const uint8_t* entry);
+  // Whether a path leads along the last entry of every node to the end of the last leaf.
+  static bool at_right_end(const TABSKeyPath& path);
+  void remember_right_end(int32_t session, const TABSKeyPath& path);
   void remove_at(int32_t session, TABSKeyPath& path, int32_t level, int32_t position);
   void collapse_root(int32_t session);
   void unlink_and_free(int32_t session, TABSBTreePage& page);
@@ -292,6 +299,22 @@ class TABSBTree {
   TABSBTreeLeafController leaf_controller_;
   TABSBTreeNodeController node_controller_;
   std::vector<uint8_t> scratch_key_;
+  std::vector<uint8_t> scratch_entry_;
+  // Every change of the tree's shape or keys moves this on.
+  uint64_t modifications_ = 0;
+  // The path to the end of the last leaf, as the last descent there found it. Keys that
+  // ascend (a counter, a page number) all go there: while the tree has not changed since,
+  // in the same session and with no rollback between, a target after the last leaf's last
+  // entry takes this path without descending. Not in a multi-user file, whose pages other
+  // processes change.
+  struct RightEnd {
+    TABSKeyPath path;
+    int32_t session = -1;
+    int32_t root = -1;
+    uint64_t modifications = 0;
+    uint64_t rollback_count = 0;
+    bool valid = false;
+  } right_end_;
 };
 
 }  // namespace dadoveri

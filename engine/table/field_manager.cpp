@@ -115,10 +115,15 @@ void TABSBaseFieldManager::ApplyAutoincValues(TABSBaseSession* session, void* me
 
 std::string TABSBaseFieldManager::SaveAutoincCounters() const {
   std::string block;
+  SaveAutoincCounters(block);
+  return block;
+}
+
+void TABSBaseFieldManager::SaveAutoincCounters(std::string& block) const {
+  block.clear();
   const int32_t count = static_cast<int32_t>(last_autoinc_.size());
   block.append(reinterpret_cast<const char*>(&count), 4);
   for (int64_t v : last_autoinc_) block.append(reinterpret_cast<const char*>(&v), 8);
-  return block;
 }
 
 void TABSBaseFieldManager::LoadAutoincCounters(const std::string& block) {

@@ -50,6 +50,8 @@ class TABSBaseFieldManager {
   // The counters' stored form: signed 32-bit count, then one signed 64-bit value per field,
   // little-endian. Loading takes as many values as the block holds and the list has.
   std::string SaveAutoincCounters() const;
+  // The same into `block`, replacing what it held.
+  void SaveAutoincCounters(std::string& block) const;
   void LoadAutoincCounters(const std::string& block);
 
   // True when the table has a BLOB field (10421 for a BLOB field with BlobBlockSize 0 met

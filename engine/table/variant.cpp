@@ -42,13 +42,13 @@ std::string_view ansi_text(const void* data, int32_t size) {
 // Units of a zero-terminated UTF-16 text at any byte address, bounded by `size` bytes.
 std::u16string wide_text(const void* data, int32_t size) {
   const char* p = static_cast<const char*>(data);
-  std::u16string out;
   const int32_t max_units = size >= 0 ? size / 2 : std::numeric_limits<int32_t>::max();
-  for (int32_t i = 0; i < max_units; ++i) {
-    const char16_t unit = load<char16_t>(p + 2 * i);
-    if (unit == 0) break;
-    out += unit;
-  }
+  int32_t n = 0;
+  while (n < max_units && load<char16_t>(p + 2 * n) != 0) ++n;
+  // One allocation for the whole text (this runs for every wide field a record read
+  // hands out).
+  std::u16string out(static_cast<size_t>(n), u'\0');
+  for (int32_t i = 0; i < n; ++i) out[static_cast<size_t>(i)] = load<char16_t>(p + 2 * i);
   return out;
 }
 

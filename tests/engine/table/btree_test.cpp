@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -665,6 +666,68 @@ TEST_F(PageIndexFixture, RecordPageCountsFollowUpdates) {
   EXPECT_EQ(index.Next(S, model.rbegin()->first), -1);
   // A page that is not listed cannot shrink.
   EXPECT_EQ(CodeOf([&] { index.Decrease(S, 5, 1); }), 20111);
+}
+
+// Ascending keys go to the end of the last leaf without a descent while nothing else
+// changed the tree: after a rollback, a removal at the end, or a change by another session,
+// the next ascending key must still land in order.
+TEST_F(PageIndexFixture, AscendingPagesStayOrderedAcrossRollbackRemovalAndOtherSessions) {
+  TABSBTreeRecordPageIndex index(pm.get(), 3);
+  index.Create(S);
+  std::map<int32_t, int32_t> model, committed;
+  auto add = [&](int32_t session, int32_t first, int32_t last) {
+    for (int32_t page = first; page <= last; ++page) {
+      index.Add(session, page, 1);
+      ++model[page];
+    }
+  };
+  auto commit = [&](int32_t session) {
+    pm->CommitPages(session);
+    committed = model;
+  };
+  struct Step {
+    const char* what;
+    std::function<void()> run;
+  };
+  const Step steps[] = {
+      {"ascending pages over several levels", [&] { add(S, 10, 400); commit(S); }},
+      {"pages added again on the same last page", [&] { add(S, 400, 400); add(S, 400, 400); }},
+      {"a rolled-back run, then another",
+       [&] {
+         add(S, 401, 600);
+         pm->RollbackPages(S);
+         model = committed;
+         add(S, 401, 700);
+       }},
+      {"the last pages removed, then pages after the new last",
+       [&] {
+         for (int32_t page = 690; page <= 700; ++page) {
+           index.SetCount(S, page, 0);
+           model.erase(page);
+         }
+         add(S, 695, 695);
+         add(S, 1000, 1050);
+         commit(S);
+       }},
+      {"another session's run, then this one's",
+       [&] {
+         add(S + 1, 1100, 1300);
+         commit(S + 1);
+         add(S, 1301, 1400);
+         commit(S);
+       }},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.run();
+    EXPECT_EQ(index.Tree().CheckIntegrity(S), static_cast<int64_t>(model.size()));
+    std::map<int32_t, int32_t> walked;
+    index.Tree().ForEachEntry(S, [&](const uint8_t* entry) {
+      walked[LoadLE<int32_t>(entry)] = LoadLE<uint16_t>(entry + 4);
+      return true;
+    });
+    EXPECT_EQ(walked, model);
+  }
 }
 
 TEST_F(PageIndexFixture, RoomSearchLooksAtTheLastAndFirstLeavesOnly) {
