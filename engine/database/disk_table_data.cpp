@@ -544,8 +544,11 @@ bool TABSDiskTableData::read_header(int32_t session, bool keep_higher_counters) 
   TABSInternalDBTransactedAccessFile file(*pages_);
   file.OpenFile(most_updated_page_, ptTableMostUpdated);
   const int64_t limit = 4 * (8 * int64_t{field_defs_.Count()} + 8);
-  if (file.GetSize(session) > limit) RaiseError(20164);
+  // Reading is bounded by the pages of the block's chain, so the size is checked on what
+  // was read: asking for it first would fetch and check the same pages twice (this runs
+  // before every step in a multi-user file, each fetch checked against the disk).
   const std::vector<uint8_t> bytes = file.ReadAll(session);
+  if (static_cast<int64_t>(bytes.size()) > limit) RaiseError(20164);
   TABSMetaReader r(bytes.data(), bytes.size());
   const int32_t n = r.ReadInt32();
   if (n < 0 || 4 + int64_t{n} * 8 + 8 > static_cast<int64_t>(bytes.size())) RaiseError(20164);

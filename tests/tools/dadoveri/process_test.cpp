@@ -383,7 +383,12 @@ TEST(Processes, KilledBulkInsertKeepsEveryCommittedRow) {
       const std::vector<std::string> problems = tool::CheckDatabase(file, {});
       std::string text;
       for (const auto& p : problems) {
+        // A page freed earlier (a repair rebuilds the indexes and frees their old pages)
+        // and taken again by the unfinished transaction still carries its freed mark.
         const bool leaked = p.find("is marked in use but has no page signature") != std::string::npos ||
+                            p.find("is marked in use but was freed") != std::string::npos ||
+                            // Taking a page writes its map before the header's highest page.
+                            p.find("is marked in use beyond the highest used page") != std::string::npos ||
                             p.find("is marked in use but no table reaches it") != std::string::npos ||
                             p.find("is marked in use but no structure reaches it") != std::string::npos;
         if (leaked)
