@@ -193,6 +193,13 @@ void TABSExpression::BindRecordBuffer(const void* record, bool outer) {
   root_->Prepare();
 }
 
+void TABSExpression::BindToCursor(TABSExprRecordSource* cursor) {
+  cursor_ = cursor;
+  if (!root_) return;
+  root_->BindToCursor(cursor);
+  root_->Prepare();
+}
+
 void TABSExpression::add_and(std::unique_ptr<TABSExprNode> node) {
   if (!node) return;
   if (!root_ || is_empty_and(root_.get())) {
