@@ -733,7 +733,11 @@ void TABSDDLCreateIndex::Execute(TABSSQLQuery& query, bool, int64_t& rows_affect
 void TABSDDLDropIndex::Parse() {
   Expect();  // DROP
   Expect();  // INDEX
-  read_table(30231);
+  if (IsKeyword(u"MEMORY")) {
+    InMemory = true;
+    Expect();
+  }
+  TableName = ReadName(30231);
   if (Current().kind != tkDot) RaiseTokenExpected(20261, ".");
   Expect();
   IndexName = ReadName(30269);

@@ -193,8 +193,9 @@ void TABSSQLInsert::Parse() {
   RequireToken();
   if (Current().kind == tkOpenParen) {
     TToken after;
-    lexer_.SetPositionAndRead(Position() + 1, after);
-    lexer_.SetPosition(Position());
+    const int32_t open = Position();
+    lexer_.SetPositionAndRead(open + 1, after);
+    SetPosition(open);
     if (!(after.kind == tkKeyword && after.keyword == FindKeyword(u"SELECT"))) {
       Expect();
       for (;;) {
