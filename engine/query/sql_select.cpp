@@ -4,8 +4,12 @@
 #include <algorithm>
 
 #include "engine/base/engine_error.h"
+#include "engine/database/local_cursor.h"
+#include "engine/query/cursor_filter_expression.h"
 #include "engine/query/expr_text.h"
+#include "engine/query/sql_query.h"
 #include "engine/query/sql_statement.h"
+#include "engine/table/database_data.h"
 
 namespace dadoveri {
 
@@ -165,7 +169,107 @@ void TABSSQLUnion::parse_order_by() {
   }
 }
 
-void TABSSQLUnion::Execute(TABSSQLQuery&, bool, int64_t&, bool&) { RaiseError(40802); }
+TABSSQLCursorCommand::~TABSSQLCursorCommand() {
+  if (result_) result_->Close();
+}
+
+TABSCursor* TABSSQLCursorCommand::GetResultCursor() { return result_.get(); }
+
+// A query of one base table runs as a cursor over it; the relational operators take this
+// over as the tree of a single table operator.
+void TABSSQLUnion::Execute(TABSSQLQuery& query, bool live, int64_t& rows_affected, bool& read_only) {
+  rows_affected = 0;
+  read_only = true;
+  if (result_) {
+    result_->Close();
+    result_.reset();
+  }
+  if (!Root || !Root->Select) RaiseError(40802);
+  TABSSQLSelect& s = *Root->Select;
+  const bool one_table = s.From.size() == 1 && !s.From[0]->Subquery && !s.From[0]->Nested &&
+                         s.From[0]->Joins.empty() && s.GroupBy.empty() && !s.Having && !s.Distinct && !s.HasInto &&
+                         s.TopCount < 0 && s.TopStart < 0;
+  if (!one_table) RaiseError(40802);
+  const TABSTableReference& table = *s.From[0];
+  for (const TABSSelectListItem& item : s.SelectList) {
+    if (item.IsExpression) RaiseError(40802);
+    if (!item.TableName.empty() && !ExprSameName(item.TableName, table.Name()) &&
+        !ExprSameName(item.TableName, table.TableName))
+      RaiseError(10341, item.TableName + "." + (item.AllFields ? std::string("*") : item.FieldName), table.Name());
+  }
+  TABSBaseSession* session = nullptr;
+  TABSDatabaseData& database = TargetDatabase(query, table.InMemory, table.DatabaseName, table.Password, session);
+  const bool in_memory = table.InMemory || query.InMemory();
+  if (!database.TableExists(table.TableName)) {
+    std::string inner;
+    try {
+      RaiseError(40804, table.TableName);
+    } catch (const VODIDivodavir& e) {
+      inner = e.what();
+    }
+    RaiseError(10303, table.TableName, in_memory ? 1 : 0, inner);
+  }
+  auto cursor = std::make_unique<TABSLocalCursor>(session, table.TableName);
+  cursor->InMemory = in_memory;
+  cursor->SetFilterFactory(&CursorExpressionFilterFactory());
+  cursor->Open(database);
+  struct CloseOnFailure {
+    std::unique_ptr<TABSLocalCursor>& cursor;
+    ~CloseOnFailure() {
+      if (cursor) cursor->Close();
+    }
+  } guard{cursor};
+  // The select list: the table's fields under their result names.
+  if (!s.AllColumns) {
+    std::vector<std::string> names, aliases;
+    for (const TABSSelectListItem& item : s.SelectList) {
+      if (item.AllFields) {
+        for (int32_t i = 0; i < cursor->TableFields.Count(); ++i) {
+          names.push_back(cursor->TableFields.Item(i)->Name);
+          aliases.push_back(names.back());
+        }
+        continue;
+      }
+      if (cursor->TableFields.IndexOf(item.FieldName) < 0) RaiseError(10305, item.FieldName);
+      names.push_back(item.FieldName);
+      aliases.push_back(item.ColumnName());
+    }
+    cursor->SetProjection(names, aliases);
+  }
+  // WHERE: the cursor's filter.
+  if (s.Where && !s.Where->IsEmpty()) {
+    auto filter = std::make_unique<TABSExpressionCursorFilter>(*cursor);
+    filter->Source().SetAlias(table.Alias);
+    filter->Expression().AddExpression(*s.Where);
+    filter->Expression().BindToCursor(&filter->Source());
+    cursor->SetFilterExpression(std::move(filter));
+  }
+  // ORDER BY: an index on the sort columns, found or built.
+  if (!OrderBy.empty()) {
+    std::vector<std::string> names, directions, cases;
+    for (const TABSSortSpecification& spec : OrderBy) {
+      std::string name;
+      if (spec.ColumnNumber != 0) {
+        if (spec.ColumnNumber < 1 || spec.ColumnNumber > cursor->VisibleFields.Count())
+          RaiseError(20243, spec.ColumnNumber);
+        name = cursor->VisibleFields.Item(spec.ColumnNumber - 1)->Name;
+      } else {
+        const TABSFieldDef* visible = cursor->VisibleFields.Find(spec.FieldName);
+        if (!visible || (!spec.TableName.empty() && !ExprSameName(spec.TableName, table.Name()) &&
+                         !ExprSameName(spec.TableName, table.TableName)))
+          RaiseError(30195, spec.FieldName);
+        name = visible->Name;
+      }
+      names.push_back(name);
+      directions.push_back(spec.Descending ? "DESC" : "ASC");
+      cases.push_back("CASE");
+    }
+    cursor->SetKeyFields(names, directions, cases);
+  }
+  cursor->GoToBegin();
+  read_only = !live;
+  result_ = std::move(cursor);
+}
 
 // ---- query specification ----
 

@@ -24,20 +24,48 @@ int32_t column_after(const TToken& t) {
   return t.column + length;
 }
 
-// A subquery compiled inside an expression. Running it needs the relational operators.
+// A subquery compiled inside an expression, run through its statement: once, since its
+// field references bind to its own tables only.
 class TABSSQLSubquery : public TABSExprSubquery {
  public:
-  explicit TABSSQLSubquery(std::unique_ptr<TABSSQLUnion> query) : query_(std::move(query)) {}
+  TABSSQLSubquery(std::unique_ptr<TABSSQLUnion> statement, TABSSQLQuery* query)
+      : statement_(std::move(statement)), query_(query) {}
   bool IsCorrelated() const override { return false; }
-  int32_t FieldCount() const override { RaiseError(40802); }
-  TABSColumnType FieldType(int32_t) const override { RaiseError(40802); }
-  int32_t FieldSize(int32_t) const override { RaiseError(40802); }
-  void Execute() override { RaiseError(40802); }
-  bool NextRow() override { RaiseError(40802); }
-  void GetFieldValue(int32_t, TABSVariant&) override { RaiseError(40802); }
+  int32_t FieldCount() const override { return result().VisibleFields.Count(); }
+  TABSColumnType FieldType(int32_t field_no) const override { return field(field_no).ColumnType; }
+  int32_t FieldSize(int32_t field_no) const override { return field(field_no).Size; }
+  void Execute() override {
+    run();
+    cursor_->GoToBegin();
+  }
+  bool NextRow() override { return result().GetRecord(grmNext) == grrFound; }
+  void GetFieldValue(int32_t field_no, TABSVariant& value) override {
+    field(field_no);
+    result().GetFieldValue(field_no, false, value);
+  }
 
  private:
-  std::unique_ptr<TABSSQLUnion> query_;
+  void run() const {
+    if (!query_) RaiseError(40802);
+    int64_t rows = 0;
+    bool read_only = true;
+    statement_->Execute(*query_, false, rows, read_only);
+    cursor_ = statement_->GetResultCursor();
+    if (!cursor_) RaiseError(40802);
+  }
+  TABSCursor& result() const {
+    if (!cursor_) run();
+    return *cursor_;
+  }
+  const TABSFieldDef& field(int32_t field_no) const {
+    TABSCursor& c = result();
+    if (field_no < 0 || field_no >= c.VisibleFields.Count()) RaiseError(30024, field_no);
+    return *c.VisibleFields.Item(field_no);
+  }
+
+  std::unique_ptr<TABSSQLUnion> statement_;
+  TABSSQLQuery* query_;
+  mutable TABSCursor* cursor_ = nullptr;
 };
 
 }  // namespace
@@ -242,7 +270,7 @@ std::unique_ptr<TABSExprSubquery> TABSSQLCommand::CompileSubquery(TABSLexer& lex
   std::unique_ptr<TABSSQLUnion> query = ParseQuery(select_position, last_position + 1);
   lexer_.SetPosition(saved);
   read_current();
-  return std::make_unique<TABSSQLSubquery>(std::move(query));
+  return std::make_unique<TABSSQLSubquery>(std::move(query), query_);
 }
 
 TABSColumnType TABSSQLCommand::LastAutoincType(std::string_view table_name, std::string_view field_name,

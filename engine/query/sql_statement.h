@@ -8,8 +8,11 @@
 // of a subquery), so subqueries and derived tables parse with the same classes.
 //
 // Execution: data definition, INSERT … VALUES, UPDATE, DELETE and the transaction
-// statements run against the query's databases through local cursors. Running a SELECT
-// (and so INSERT … SELECT and UPDATE … SET (…) = (SELECT …)) needs the relational
+// statements run against the query's databases through local cursors. A SELECT of one
+// table without joins, grouping, DISTINCT, TOP, INTO or computed columns runs as a cursor
+// over that table: WHERE is its filter (so an index range can answer it), the select
+// list its projection, ORDER BY an index (found or built as a temporary one). Every other
+// SELECT (and so INSERT … SELECT and UPDATE … SET (…) = (SELECT …)) needs the relational
 // operators and raises "SELECT execution needs the relational operators, which are not
 // built yet" until they are.
 #pragma once
@@ -30,6 +33,7 @@ namespace dadoveri {
 class TABSBaseSession;
 class TABSCursor;
 class TABSDatabaseData;
+class TABSLocalCursor;
 class TABSSQLQuery;
 class TABSSQLUnion;
 
@@ -203,7 +207,14 @@ struct TABSSortSpecification {
 class TABSSQLCursorCommand : public TABSSQLCommand {
  public:
   using TABSSQLCommand::TABSSQLCommand;
+  ~TABSSQLCursorCommand() override;
+  TABSCursor* GetResultCursor() override;
+
   std::vector<TABSSortSpecification> OrderBy;
+
+ protected:
+  // The result: for now a cursor over one base table (see TABSSQLUnion::Execute).
+  std::unique_ptr<TABSLocalCursor> result_;
 };
 
 class TABSSQLSelect : public TABSSQLCursorCommand {

@@ -260,13 +260,18 @@ TEST_P(SQLExecution, MemoryTablesBesideTheDatabase) {
 
 TEST_P(SQLExecution, StatementsThatNeedTheRelationalOperators) {
   Run("CREATE TABLE t (a INTEGER)");
-  EXPECT_EQ(Code("SELECT * FROM t"), 40802);
+  for (const char* sql : {"SELECT * FROM t, t u", "SELECT DISTINCT a FROM t", "SELECT a + 1 FROM t",
+                          "SELECT COUNT(*) FROM t", "SELECT TOP 1 * FROM t", "SELECT * FROM t UNION SELECT * FROM t",
+                          "SELECT * INTO u FROM t", "SELECT * FROM (SELECT * FROM t) d"}) {
+    SCOPED_TRACE(sql);
+    EXPECT_EQ(Code(sql), 40802);
+  }
   EXPECT_EQ(Code("INSERT INTO t SELECT * FROM t"), 40803);
   EXPECT_EQ(Code("UPDATE t SET (a) = (SELECT a FROM t)"), 40803);
-  // A subquery inside a condition parses, and fails only when it runs.
-  EXPECT_EQ(Code("DELETE FROM t WHERE a IN (SELECT a FROM t)"), 0);
+  // A subquery that needs them parses, and fails only when it runs.
+  EXPECT_EQ(Code("DELETE FROM t WHERE a IN (SELECT DISTINCT a FROM t)"), 0);
   Run("INSERT INTO t VALUES (1)");
-  EXPECT_EQ(Code("DELETE FROM t WHERE a IN (SELECT a FROM t)"), 40802);
+  EXPECT_EQ(Code("DELETE FROM t WHERE a IN (SELECT DISTINCT a FROM t)"), 40802);
   EXPECT_EQ(db.Rows("t"), (Rows{"1"}));
 }
 
