@@ -239,6 +239,8 @@ void TABSSQLInsert::Parse() {
       Expect();
     }
   } else if (IsKeyword(u"SELECT") || Current().kind == tkOpenParen) {
+    QueryLine = Current().line;
+    QueryColumn = Current().column;
     Query = ParseQuery(Position(), End());
   } else {
     RaiseTokenExpected(20261, "VALUES");
@@ -249,7 +251,22 @@ void TABSSQLInsert::Parse() {
 void TABSSQLInsert::Execute(TABSSQLQuery& query, bool, int64_t& rows_affected, bool& read_only) {
   read_only = true;
   rows_affected = 0;
-  if (Query) RaiseError(40803);
+  // INSERT … SELECT: the query's rows are read whole first, so that a query of the target
+  // table never sees the rows being added.
+  std::vector<std::vector<TABSVariant>> query_rows;
+  if (Query) {
+    int64_t ignored = 0;
+    bool query_read_only = true;
+    Query->Execute(query, false, ignored, query_read_only);
+    TABSCursor* result = Query->GetResultCursor();
+    if (!result) RaiseError(40803);
+    result->GoToBegin();
+    while (result->GetRecord(grmNext) == grrFound) {
+      std::vector<TABSVariant> row(static_cast<size_t>(result->VisibleFields.Count()));
+      for (int32_t i = 0; i < result->VisibleFields.Count(); ++i) result->GetFieldValue(i, false, row[static_cast<size_t>(i)]);
+      query_rows.push_back(std::move(row));
+    }
+  }
   TABSStatementTarget target(query, Target);
   TABSLocalCursor& c = target.Cursor();
   std::vector<int32_t> field_nos;
@@ -257,12 +274,25 @@ void TABSSQLInsert::Execute(TABSSQLQuery& query, bool, int64_t& rows_affected, b
     for (int32_t i = 0; i < c.TableFields.Count(); ++i) field_nos.push_back(i);
     if (!Rows.empty() && Rows[0].size() > field_nos.size())
       RaiseError(20259, static_cast<int32_t>(field_nos.size()), static_cast<int32_t>(Rows[0].size()), 1, 1);
+    if (!Rows.empty()) field_nos.resize(Rows[0].size());
+    if (!query_rows.empty() && query_rows[0].size() < field_nos.size()) field_nos.resize(query_rows[0].size());
   } else {
     for (const std::string& name : Fields) {
       const int32_t no = c.TableFields.IndexOf(name);
       if (no < 0) RaiseError(30197, name);
       field_nos.push_back(no);
     }
+  }
+  for (const auto& row : query_rows) {
+    if (row.size() != field_nos.size())
+      RaiseError(20259, static_cast<int32_t>(field_nos.size()), static_cast<int32_t>(row.size()), QueryLine,
+                 QueryColumn);
+    c.NewRecord();
+    for (size_t i = 0; i < row.size(); ++i) c.SetFieldValue(field_nos[i], true, row[i]);
+    const int32_t outcome = c.PostInsert();
+    if (outcome != roOK) target.RaiseOutcome(outcome);
+    target.Inserted();
+    ++rows_affected;
   }
   for (auto& row : Rows) {
     c.NewRecord();

@@ -11,10 +11,10 @@
 // statements run against the query's databases through local cursors. A SELECT of one
 // table without joins, grouping, DISTINCT, TOP, INTO or computed columns runs as a cursor
 // over that table: WHERE is its filter (so an index range can answer it), the select
-// list its projection, ORDER BY an index (found or built as a temporary one). Every other
-// SELECT (and so INSERT … SELECT and UPDATE … SET (…) = (SELECT …)) needs the relational
-// operators and raises "SELECT execution needs the relational operators, which are not
-// built yet" until they are.
+// list its projection, ORDER BY an index (found or built as a temporary one); INSERT …
+// SELECT reads such a query. Every other SELECT, and UPDATE … SET (…) = (SELECT …), needs
+// the relational operators and raises "SELECT execution needs the relational operators,
+// which are not built yet" until they are.
 #pragma once
 
 #include <cstdint>
@@ -304,6 +304,8 @@ class TABSSQLInsert : public TABSSQLCommand {
   std::vector<std::string> Fields;
   std::vector<std::vector<std::unique_ptr<TABSExpression>>> Rows;
   std::unique_ptr<TABSSQLUnion> Query;
+  // Where the query starts (for the count message).
+  int32_t QueryLine = 0, QueryColumn = 0;
 };
 
 struct TABSSQLAssignment {

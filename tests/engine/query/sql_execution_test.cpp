@@ -157,6 +157,17 @@ TEST_P(SQLExecution, UpdateAndDelete) {
   EXPECT_EQ(Code("UPDATE t SET nofield = 1"), 30197);
 }
 
+TEST_P(SQLExecution, InsertTheRowsOfAQuery) {
+  Run("CREATE TABLE t (a INTEGER, b VARCHAR(10)); INSERT INTO t VALUES (1, 'x'), (2, 'y')");
+  // The query's rows are read before any is added: the table doubles once.
+  EXPECT_EQ(Run("INSERT INTO t SELECT * FROM t"), 2);
+  EXPECT_EQ(db.Rows("t"), (Rows{"1|x", "2|y", "1|x", "2|y"}));
+  Run("CREATE TABLE u (b VARCHAR(10), a INTEGER, c INTEGER)");
+  EXPECT_EQ(Run("INSERT INTO u (a, b) SELECT a, b FROM t WHERE a = 2"), 2);
+  EXPECT_EQ(db.Rows("u"), (Rows{"y|2|NULL", "y|2|NULL"}));
+  EXPECT_EQ(Code("INSERT INTO u (a) SELECT a, b FROM t"), 20259);
+}
+
 TEST_P(SQLExecution, SetValuesReadTheRowAsItWas) {
   Run("CREATE TABLE t (a INTEGER, b INTEGER)");
   Run("INSERT INTO t VALUES (1, 2), (3, 4)");
@@ -188,6 +199,7 @@ TEST_P(SQLExecution, AFailingStatementLeavesNothingBehind) {
       // 1 → 11, 2 → 12, then 3 → 11 again.
       {"an UPDATE breaks the unique key halfway", "UPDATE t SET id = id + 10 - (id / 3) * 2"},
       {"an INSERT breaks NOT NULL at its second row", "INSERT INTO t (id, a) VALUES (20, 1), (21, NULL)"},
+      {"an INSERT … SELECT hits the unique key at its third row", "INSERT INTO t (id, a) SELECT id, a FROM src"},
   };
   for (bool in_transaction : {false, true}) {
     for (const Case& c : cases) {
@@ -195,6 +207,8 @@ TEST_P(SQLExecution, AFailingStatementLeavesNothingBehind) {
       Run("DROP TABLE IF EXISTS t");
       Run("CREATE TABLE t (id INTEGER, a INTEGER NOT NULL, b INTEGER, PRIMARY KEY (id))");
       Run("INSERT INTO t VALUES (1, 1, 1), (2, 2, 2), (3, 3, NULL)");
+      Run("DROP TABLE IF EXISTS src; CREATE TABLE src (id INTEGER, a INTEGER); "
+          "INSERT INTO src VALUES (20, 1), (21, 1), (1, 1)");
       Rows before = db.Rows("t");
       if (in_transaction) {
         Run("START TRANSACTION; INSERT INTO t VALUES (7, 7, 7)");
@@ -266,7 +280,7 @@ TEST_P(SQLExecution, StatementsThatNeedTheRelationalOperators) {
     SCOPED_TRACE(sql);
     EXPECT_EQ(Code(sql), 40802);
   }
-  EXPECT_EQ(Code("INSERT INTO t SELECT * FROM t"), 40803);
+  EXPECT_EQ(Code("INSERT INTO t SELECT DISTINCT * FROM t"), 40802);
   EXPECT_EQ(Code("UPDATE t SET (a) = (SELECT a FROM t)"), 40803);
   // A subquery that needs them parses, and fails only when it runs.
   EXPECT_EQ(Code("DELETE FROM t WHERE a IN (SELECT DISTINCT a FROM t)"), 0);

@@ -68,7 +68,7 @@ TEST(SQLMutation, DamagedStatementsRunOrFailWithAnEngineError) {
   for (const char* seed : kSeeds) {
     SQLTestDatabase db(false);
     const std::vector<std::string> words = split(seed);
-    for (int i = 0; i < 60; ++i) {
+    for (int i = 0; i < 200; ++i) {
       // A fresh pair of tables now and then, as statements drop and change them.
       if (i % 20 == 0) {
         db.Run("DROP TABLE IF EXISTS t; DROP TABLE IF EXISTS u; DROP TABLE IF EXISTS v; DROP TABLE IF EXISTS w");
