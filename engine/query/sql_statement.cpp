@@ -3,6 +3,8 @@
 #include "engine/query/sql_statement.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 
 #include "engine/base/engine_error.h"
 #include "engine/database/local_cursor.h"

@@ -272,6 +272,27 @@ TEST_P(SQLExecution, MemoryTablesBesideTheDatabase) {
   EXPECT_FALSE(db.Query().MemoryDatabase().TableExists("m"));
 }
 
+TEST_P(SQLExecution, TablesOfAnotherDatabaseFile) {
+  testing::TempFolder folder;
+  const std::string file = folder.File("other.dat");
+  {
+    TABSDiskDatabaseData maker(file);
+    maker.CreateDatabase();
+  }
+  const std::string other = "'" + file + "'.x";
+  Run("CREATE TABLE " + other + " (a INTEGER, b VARCHAR(5))");
+  EXPECT_FALSE(HasTable("x"));
+  EXPECT_EQ(Run("INSERT INTO " + other + " PASSWORD 'pw' VALUES (1, 'p'), (2, 'q')"), 2);
+  EXPECT_EQ(Run("UPDATE " + other + " SET b = 'r' WHERE a = 2"), 1);
+  TABSCursor* result = nullptr;
+  db.Processor().SetSQL(testing::Wide("SELECT a, b FROM " + other + " ORDER BY a DESC"));
+  result = db.Processor().Execute();
+  ASSERT_NE(result, nullptr);
+  TABSVariant v;
+  result->GetFieldValue(1, false, v);
+  EXPECT_EQ(v.GetAsString(), "r");
+}
+
 TEST_P(SQLExecution, StatementsThatNeedTheRelationalOperators) {
   Run("CREATE TABLE t (a INTEGER)");
   for (const char* sql : {"SELECT * FROM t, t u", "SELECT DISTINCT a FROM t", "SELECT a + 1 FROM t",
