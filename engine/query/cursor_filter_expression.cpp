@@ -12,7 +12,9 @@ namespace dadoveri {
 
 bool TABSCursorRecordSource::FindField(std::string_view table_name, std::string_view field_name,
                                        TABSExprFieldInfo& info) const {
-  if (!table_name.empty() && !ExprSameName(table_name, cursor_.TableName)) return false;
+  if (!table_name.empty() && !ExprSameName(table_name, cursor_.TableName) &&
+      (alias_.empty() || !ExprSameName(table_name, alias_)))
+    return false;
   TABSTableData* table = cursor_.TableData();
   if (!table) return false;
   const TABSRecordLayout& layout = table->FieldManager().Layout();

@@ -27,9 +27,12 @@ class TABSCursorRecordSource : public TABSExprRecordSource {
   int32_t OwnerSession() const override;
   // The record evaluations read from now on (null: the cursor's current record).
   void SetRecord(const void* record) { record_ = record; }
+  // A second name the table's fields may be qualified with (an SQL table alias).
+  void SetAlias(std::string alias) { alias_ = std::move(alias); }
 
  private:
   TABSCursor& cursor_;
+  std::string alias_;
   const void* record_ = nullptr;
 };
 

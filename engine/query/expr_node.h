@@ -296,6 +296,7 @@ class TABSExprNodeBoolean : public TABSExprNode {
     escape_ = std::move(escape);
     has_escape_ = true;
   }
+  bool HasEscape() const { return has_escape_; }
 
  private:
   const TABSVariant& like();

@@ -193,6 +193,45 @@ void TABSExpression::BindRecordBuffer(const void* record, bool outer) {
   root_->Prepare();
 }
 
+namespace {
+
+// `field LIKE 'text%'` over a text field: the prefix comparison an index can answer, as
+// the parser makes it when it knows the field's type. SQL conditions learn their fields'
+// types only when they are bound, so binding makes it then.
+void rewrite_prefix_likes(std::unique_ptr<TABSExprNode>& n, bool case_insensitive) {
+  for (auto& child : n->Children()) rewrite_prefix_likes(child, case_insensitive);
+  const auto* like = dynamic_cast<const TABSExprNodeBoolean*>(n.get());
+  if (!like || (n->Operator() != opLike && n->Operator() != opNotLike) || like->HasEscape() || n->ChildCount() != 2)
+    return;
+  const auto* field = dynamic_cast<const TABSExprNodeField*>(n->Child(0));
+  auto* pattern = dynamic_cast<TABSExprNodeConst*>(n->Child(1));
+  if (!field || !field->Source() || !IsStringBaseType(field->Info().BaseType)) return;
+  if (!pattern || pattern->Value().IsNull() || !pattern->Value().IsString()) return;
+  const std::u16string text = pattern->Value().GetAsWideString();
+  if (text.size() < 2 || text.back() != u'%' || text.find(u'%') != text.size() - 1 ||
+      text.find(u'_') != std::u16string::npos)
+    return;
+  TABSVariant prefix = ExprTextConstant(std::u16string_view(text).substr(0, text.size() - 1));
+  if (pattern->Value().IsWideString() && !prefix.IsWideString()) prefix.ConvertTo(btWideString);
+  pattern->Constant() = prefix;
+  const bool negated = n->Operator() == opNotLike;
+  std::vector<std::unique_ptr<TABSExprNode>> kids = std::move(n->Children());
+  auto comparison = std::make_unique<TABSExprNodeComparison>(negated ? opNotEqual : opEqual, std::move(kids[0]),
+                                                             std::move(kids[1]), negated, case_insensitive, true);
+  comparison->SetPrefixSide(1);
+  n = std::move(comparison);
+}
+
+}  // namespace
+
+void TABSExpression::BindToCursor(TABSExprRecordSource* cursor) {
+  cursor_ = cursor;
+  if (!root_) return;
+  root_->BindToCursor(cursor);
+  rewrite_prefix_likes(root_, case_insensitive_);
+  root_->Prepare();
+}
+
 void TABSExpression::add_and(std::unique_ptr<TABSExprNode> node) {
   if (!node) return;
   if (!root_ || is_empty_and(root_.get())) {

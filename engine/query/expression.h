@@ -91,6 +91,9 @@ class TABSExpression : public TABSScanExpression {
   // The root field reference's qualifier and name ("Node is not field" otherwise).
   void GetFieldName(std::string& table_name, std::string& field_name) const;
 
+  // SQL on one table: the tree reads `cursor` from now on and, as a cursor filter's
+  // expression, hands that cursor's indexes conditions (AddSearchConditions); prepared again.
+  void BindToCursor(TABSExprRecordSource* cursor);
   // The SQL binding operations, applied to the whole tree.
   void BindToOperators(TABSExprSources sources, TABSExprSources outer = {});
   bool CanEvaluateIn(TABSExprSources sources) const;
