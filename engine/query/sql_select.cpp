@@ -1,5 +1,5 @@
-// SELECT: the query expression (UNION, EXCEPT/MINUS, INTERSECT over query
-// specifications) and the query specification with its select list, table references,
+// SELECT: the query expression (UNION, EXCEPT/MINUS, INTERSECT over SELECT
+// blocks) and one SELECT block with its select list, table references,
 // joins, WHERE, GROUP BY and HAVING; ORDER BY after the whole query.
 #include <algorithm>
 
@@ -26,7 +26,7 @@ void TABSSQLUnion::Parse() {
   Root = parse_query();
   parse_order_by();
   if (SelectCount() > 1) {
-    // INTO belongs to a single query specification.
+    // INTO belongs to a single SELECT block.
     std::vector<const TABSQueryExprNode*> pending{Root.get()};
     while (!pending.empty()) {
       const TABSQueryExprNode* n = pending.back();
@@ -135,24 +135,24 @@ void TABSSQLUnion::parse_order_by() {
   ExpectKeyword(u"BY", 30185);
   for (;;) {
     RequireToken();
-    TABSSortSpecification spec;
+    TABSSortSpecification sort;
     const TToken& t = Current();
     if (t.kind == tkInteger) {
-      spec.ColumnNumber = static_cast<int32_t>(ReadInteger(30190));
+      sort.ColumnNumber = static_cast<int32_t>(ReadInteger(30190));
     } else if (t.kind == tkParameter) {
       if (!t.value || t.value->IsNull()) RaiseFound(30190);
       if (IsIntegerBaseType(t.value->ValueType())) {
-        spec.ColumnNumber = t.value->GetAsInteger();
+        sort.ColumnNumber = t.value->GetAsInteger();
       } else {
-        spec.FieldName = NameText();
+        sort.FieldName = NameText();
       }
       Next();
     } else if (IsName()) {
-      spec.FieldName = ReadName(30190);
+      sort.FieldName = ReadName(30190);
       if (Current().kind == tkDot) {
         Expect();
-        spec.TableName = std::move(spec.FieldName);
-        spec.FieldName = ReadName(30190);
+        sort.TableName = std::move(sort.FieldName);
+        sort.FieldName = ReadName(30190);
       }
     } else {
       RaiseFound(30190);
@@ -160,10 +160,10 @@ void TABSSQLUnion::parse_order_by() {
     if (IsKeyword(u"ASC")) {
       Next();
     } else if (IsKeyword(u"DESC")) {
-      spec.Descending = true;
+      sort.Descending = true;
       Next();
     }
-    OrderBy.push_back(std::move(spec));
+    OrderBy.push_back(std::move(sort));
     if (Current().kind != tkComma) break;
     Expect();
   }
@@ -247,21 +247,21 @@ void TABSSQLUnion::Execute(TABSSQLQuery& query, bool live, int64_t& rows_affecte
   // ORDER BY: an index on the sort columns, found or built.
   if (!OrderBy.empty()) {
     std::vector<std::string> names, directions, cases;
-    for (const TABSSortSpecification& spec : OrderBy) {
+    for (const TABSSortSpecification& sort : OrderBy) {
       std::string name;
-      if (spec.ColumnNumber != 0) {
-        if (spec.ColumnNumber < 1 || spec.ColumnNumber > cursor->VisibleFields.Count())
-          RaiseError(20243, spec.ColumnNumber);
-        name = cursor->VisibleFields.Item(spec.ColumnNumber - 1)->Name;
+      if (sort.ColumnNumber != 0) {
+        if (sort.ColumnNumber < 1 || sort.ColumnNumber > cursor->VisibleFields.Count())
+          RaiseError(20243, sort.ColumnNumber);
+        name = cursor->VisibleFields.Item(sort.ColumnNumber - 1)->Name;
       } else {
-        const TABSFieldDef* visible = cursor->VisibleFields.Find(spec.FieldName);
-        if (!visible || (!spec.TableName.empty() && !ExprSameName(spec.TableName, table.Name()) &&
-                         !ExprSameName(spec.TableName, table.TableName)))
-          RaiseError(30195, spec.FieldName);
+        const TABSFieldDef* visible = cursor->VisibleFields.Find(sort.FieldName);
+        if (!visible || (!sort.TableName.empty() && !ExprSameName(sort.TableName, table.Name()) &&
+                         !ExprSameName(sort.TableName, table.TableName)))
+          RaiseError(30195, sort.FieldName);
         name = visible->Name;
       }
       names.push_back(name);
-      directions.push_back(spec.Descending ? "DESC" : "ASC");
+      directions.push_back(sort.Descending ? "DESC" : "ASC");
       cases.push_back("CASE");
     }
     cursor->SetKeyFields(names, directions, cases);
@@ -271,7 +271,7 @@ void TABSSQLUnion::Execute(TABSSQLQuery& query, bool live, int64_t& rows_affecte
   result_ = std::move(cursor);
 }
 
-// ---- query specification ----
+// ---- SELECT block ----
 
 void TABSSQLSelect::Parse() {
   if (!IsKeyword(u"SELECT")) RaiseTokenExpected(20263, "SELECT");

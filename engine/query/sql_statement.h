@@ -272,7 +272,7 @@ class TABSSQLUnion : public TABSSQLCursorCommand {
   void Execute(TABSSQLQuery& query, bool live, int64_t& rows_affected, bool& read_only) override;
 
   std::unique_ptr<TABSQueryExprNode> Root;
-  // The number of query specifications.
+  // The number of SELECT blocks.
   int32_t SelectCount() const;
 
  private:

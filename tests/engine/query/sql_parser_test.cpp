@@ -31,7 +31,7 @@ struct Parsed {
   }
   TABSSQLSelect& Select(const TABSQueryExprNode* node = nullptr) {
     if (!node) node = As<TABSSQLUnion>().Root.get();
-    if (!node->Select) throw std::runtime_error("not a query specification");
+    if (!node->Select) throw std::runtime_error("not a single SELECT block");
     return *node->Select;
   }
 
@@ -40,7 +40,7 @@ struct Parsed {
   std::unique_ptr<TABSSQLCommand> command;
 };
 
-TEST(SQLParser, QuerySpecification) {
+TEST(SQLParser, SelectBlock) {
   Parsed p(
       "SELECT DISTINCT TOP 10, 20 a, a, b AS x, t.*, a + 1 e FROM t AS q PASSWORD 'pw' "
       "WHERE x > 1 GROUP BY a, q.b HAVING COUNT(*) > 1 ORDER BY 1, q.a DESC, [b] ASC");
