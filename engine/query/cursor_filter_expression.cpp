@@ -57,7 +57,15 @@ const void* TABSCursorRecordSource::CurrentRecord() const {
   return record_ ? record_ : cursor_.CurrentRecord;
 }
 
-bool TABSCursorRecordSource::ReadMemo(int32_t, const void*, std::string&) const { return false; }
+bool TABSCursorRecordSource::ReadMemo(int32_t field_no, const void* record, std::string& bytes) const {
+  bytes.clear();
+  TABSTableData* table = cursor_.TableData();
+  if (!table || !record || !table->IsBlobField(field_no)) return false;
+  // The whole uncompressed value: code-page bytes of a memo, UTF-16LE units of a wide memo.
+  if (!table->GetBlobValue(OwnerSession(), field_no, record, memo_)) return false;
+  bytes.assign(memo_.begin(), memo_.end());
+  return true;
+}
 
 const TABSIndexDefs* TABSCursorRecordSource::IndexDefs() const {
   return cursor_.TableData() ? &cursor_.TableData()->IndexManager().IndexDefs : nullptr;
@@ -81,6 +89,19 @@ bool TABSExpressionCursorFilter::Evaluate(const void* record, std::span<const vo
     const TABSVariant& v = child->GetValue();
     if (v.IsNull() || !v.GetAsLogical()) return false;
   }
+  return true;
+}
+
+bool TABSExpressionCursorFilter::IsCoveredBy(std::span<const void* const> covered) {
+  TABSExprNode* root = expression_.Root();
+  if (!root) return true;
+  auto is_covered = [&](const TABSExprNode* n) {
+    return std::find(covered.begin(), covered.end(), static_cast<const void*>(n)) != covered.end();
+  };
+  if (is_covered(root)) return true;
+  if (root->Operator() != opAnd || root->ChildCount() == 0) return false;
+  for (const auto& child : root->Children())
+    if (!is_covered(child.get())) return false;
   return true;
 }
 

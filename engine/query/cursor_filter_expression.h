@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "engine/query/expr_record_source.h"
 #include "engine/query/expression.h"
@@ -21,7 +22,8 @@ class TABSCursorRecordSource : public TABSExprRecordSource {
   bool FindField(std::string_view table_name, std::string_view field_name, TABSExprFieldInfo& info) const override;
   const TABSRecordLayout& RecordLayout() const override;
   const void* CurrentRecord() const override;
-  // Memo values come with BLOB storage; until then a memo field reads as NULL.
+  // The memo text of `record` from the table's BLOB storage (or the buffer's pending
+  // change of the field).
   bool ReadMemo(int32_t field_no, const void* record, std::string& bytes) const override;
   const TABSIndexDefs* IndexDefs() const override;
   int32_t OwnerSession() const override;
@@ -34,6 +36,8 @@ class TABSCursorRecordSource : public TABSExprRecordSource {
   TABSCursor& cursor_;
   std::string alias_;
   const void* record_ = nullptr;
+  // Reused between evaluations.
+  mutable std::vector<uint8_t> memo_;
 };
 
 class TABSExpressionCursorFilter : public TABSCursorFilter {
@@ -42,6 +46,7 @@ class TABSExpressionCursorFilter : public TABSCursorFilter {
   bool Evaluate(const void* record, std::span<const void* const> covered) override;
   void AddSearchConditions(const TABSIndexDefs& indexes, TABSScanSearchConditionArray& conditions) override;
   TABSScanExpression* ScanExpression() override { return &expression_; }
+  bool IsCoveredBy(std::span<const void* const> covered) override;
 
   TABSCursorRecordSource& Source() { return source_; }
   TABSExpression& Expression() { return expression_; }

@@ -312,6 +312,8 @@ void TABSExprNodeComparison::AddSearchCondition(const TABSExprRecordSource* curs
     return c == nullptr || c->Value().IsNull() || c->Value().StringLength() < index.Columns[0].MaxIndexedSize;
   }());
   if (covers) condition.CoveredNodes.push_back(this);
+  // A prefix equality holds for each entry whose stored key passes the range's prefix test.
+  if (IndexCoversNode() && partial_ && text && sides.op == opEqual) condition.KeyTestedNodes.push_back(this);
 }
 
 void TABSExprNodeComparison::ExtendSearchCondition(const TABSExprRecordSource* cursor, const TABSIndexDef& index,

@@ -482,6 +482,45 @@ TABSIndexRange::Side& TABSIndexRange::new_side(bool lower, const TABSIndexKeyCon
   return result;
 }
 
+namespace {
+
+// The locale's prefix bounds, remembered for the last few prefixes: a cursor's steps under
+// one filter ask for the same bounds again and again.
+int32_t prefix_bounds(const std::u16string& prefix, bool case_insensitive, std::string& low, std::string& high) {
+  struct Entry {
+    std::u16string prefix;
+    bool case_insensitive = false;
+    int32_t used = 0;
+    std::string low, high;
+  };
+  constexpr size_t kEntries = 8;
+  thread_local std::vector<Entry> entries;
+  thread_local size_t next = 0;
+  for (const Entry& e : entries) {
+    if (e.case_insensitive == case_insensitive && e.prefix == prefix) {
+      low = e.low;
+      high = e.high;
+      return e.used;
+    }
+  }
+  Entry e;
+  e.prefix = prefix;
+  e.case_insensitive = case_insensitive;
+  e.used = UserLocale().PrefixSortKeyBounds(prefix, case_insensitive, e.low, e.high);
+  low = e.low;
+  high = e.high;
+  const int32_t used = e.used;
+  if (entries.size() < kEntries) {
+    entries.push_back(std::move(e));
+  } else {
+    entries[next] = std::move(e);
+    next = (next + 1) % kEntries;
+  }
+  return used;
+}
+
+}  // namespace
+
 void TABSIndexRange::add(const TABSIndexKeyCondition& key) {
   if (key.Kind < ickEqual || key.Kind > ickGreaterOrEqual || !key.KeyRecord) RaiseError(20078);
   TABSRecordKeyRef& keys = index_.KeyRef();
@@ -526,7 +565,7 @@ void TABSIndexRange::add(const TABSIndexKeyCondition& key) {
   if (part.Truncated && static_cast<int32_t>(prefix.size()) > part.StoredChars)
     prefix.resize(static_cast<size_t>(part.StoredChars));
   std::string low, high;
-  if (UserLocale().PrefixSortKeyBounds(prefix, part.CaseInsensitive, low, high) == 0) {
+  if (prefix_bounds(prefix, part.CaseInsensitive, low, high) == 0) {
     if (k > 1) {
       new_side(true, key, k - 1, true);
       new_side(false, key, k - 1, true);
@@ -538,6 +577,11 @@ void TABSIndexRange::add(const TABSIndexKeyCondition& key) {
     Side& side = new_side(lower, key, k, true);
     side.Bound = std::make_unique<TABSKeyBound>();
     side.Bound->SortKey = lower != part.Descending ? low : high;
+    side.Bound->BelowPrefixTexts = lower != part.Descending;
+    // The prefix as the part stores it: a code-page byte or a UTF-16LE unit a character.
+    side.Bound->PrefixBytes.assign(reinterpret_cast<const char*>(record + part.MemoryOffset),
+                                   prefix.size() * (IsWideStringBaseType(part.BaseType) ? 2 : 1));
+    side.Bound->HasPrefix = true;
     side.Target.Bound = side.Bound.get();
   }
 }
@@ -558,6 +602,12 @@ bool TABSIndexRange::inside(int32_t session, const uint8_t* entry, bool check_lo
     for (const auto& side : upper_)
       if (entry_vs_side(session, *side, false, entry) != 0) return false;
   return true;
+}
+
+int TABSIndexRange::Where(int32_t session, const TABSKeyPath& path) {
+  index_.Tree().ReadLeafEntry(session, path, entry_.data());
+  if (!inside(session, entry_.data(), true, false)) return -1;
+  return inside(session, entry_.data(), false, true) ? 0 : 1;
 }
 
 bool TABSIndexRange::seek_side(int32_t session, const Side& side, bool lower, TABSKeyPath& path) {

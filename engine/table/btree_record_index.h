@@ -100,6 +100,9 @@ class TABSIndexRange {
   // Moves `path` to the next (forward) or prior entry; false when the index ends or the
   // entry there lies outside the bounds (the path is then unspecified).
   bool Step(int32_t session, bool forward, TABSKeyPath& path);
+  // Where the entry at `path` lies against the scan bounds: -1 below them, 0 inside, 1
+  // above them.
+  int Where(int32_t session, const TABSKeyPath& path);
   // The entry at `path` against every condition, on its stored key.
   TABSIndexEntryTest Test(int32_t session, const TABSKeyPath& path);
   // A memory record against every condition (its full values).

@@ -31,6 +31,9 @@ class TABSCursorFilter {
   virtual void AddSearchConditions(const TABSIndexDefs& indexes, TABSScanSearchConditionArray& conditions) = 0;
   // The identity an expression condition of a scan carries for this filter.
   virtual TABSScanExpression* ScanExpression() = 0;
+  // Whether taking the top-level conjuncts in `covered` as true leaves nothing to
+  // evaluate (the condition then holds without its record being read).
+  virtual bool IsCoveredBy(std::span<const void* const> /*covered*/) { return false; }
 };
 
 class TABSCursorFilterFactory {

@@ -173,7 +173,10 @@ std::u16string KeyPartText(const TABSRecordKeyPart& part, const uint8_t* value, 
 int TABSRecordKeyRef::compare_bound(const TABSRecordKeyPart& part, const TABSKeyBound& bound, const uint8_t* value,
                                     bool null, int32_t size) const {
   int order = 1;  // NULL lies below every bound
-  if (!null) {
+  if (!null && bound.HasPrefix && bound.PrefixBytes.size() <= static_cast<size_t>(size) &&
+      std::memcmp(value, bound.PrefixBytes.data(), bound.PrefixBytes.size()) == 0) {
+    order = bound.BelowPrefixTexts ? -1 : 1;
+  } else if (!null) {
     const std::string key = UserLocale().SortKey(KeyPartText(part, value, size), part.CaseInsensitive);
     const int c = bound.SortKey.compare(key);
     order = c < 0 ? -1 : 1;  // a bound is never equal to a text's sort key

@@ -26,8 +26,16 @@ namespace dadoveri {
 // part's text, case-folded for a case-insensitive column): a target whose last compared
 // part has this bound compares there as the bound against the entry's text, which is
 // never equal to it. Descending parts reverse the answer as for values; NULL lies below.
+//
+// A prefix range's bounds also carry the prefix as stored (the part's value bytes without a
+// terminator) and their side: a stored text that begins with those bytes begins with the
+// prefix, so it lies inside both bounds without its sort key being made.
 struct TABSKeyBound {
   std::string SortKey;
+  std::string PrefixBytes;
+  bool HasPrefix = false;
+  // The bound is the lower one in collation order (below every text with the prefix).
+  bool BelowPrefixTexts = false;
 };
 
 // One key column as an index definition gives it.

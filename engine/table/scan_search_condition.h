@@ -53,6 +53,10 @@ struct TABSScanSearchCondition {
   bool CaseInsensitive = false;
   // The expression nodes the condition stands for (identities only).
   std::vector<const void*> CoveredNodes;
+  // Nodes that hold for an index entry whenever the condition's test on the entry's
+  // stored key answers yes (a text prefix the stored key holds whole), though the range's
+  // bounds do not decide them.
+  std::vector<const void*> KeyTestedNodes;
 
   int32_t KeyBufferSize() const { return static_cast<int32_t>(KeyBuffer.size()); }
   bool IsIndexCondition() const { return IndexID != -1; }

@@ -35,6 +35,8 @@ struct Cond {
   TABSScanSearchCondition c;
   bool from_expression = false;
   std::vector<const void*> covers;
+  // The nodes that hold for an entry whose stored key passes the condition's test.
+  std::vector<const void*> key_tested;
 };
 
 bool is_lower(uint8_t kind) { return kind == sckAfter || kind == sckAfterOrEqual; }
@@ -434,8 +436,11 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
   std::vector<Cond> conds;
   auto add_index_condition = [&](const TABSScanSearchCondition& c, bool from_expression) {
     if (c.IndexID == -1 || c.KeyFieldCount <= 0) RaiseError(10388, c.IndexID, c.KeyFieldCount);
-    Cond cond{c, from_expression, {}};
-    if (from_expression) cond.covers = c.CoveredNodes;
+    Cond cond{c, from_expression, {}, {}};
+    if (from_expression) {
+      cond.covers = c.CoveredNodes;
+      cond.key_tested = c.KeyTestedNodes;
+    }
     conds.push_back(std::move(cond));
   };
   if (request.KeyCondition) {
@@ -508,14 +513,19 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
           return false;
         }
         if (r == smrBoth) continue;
+        // The survivor implies the condition it absorbs: whatever answered the absorbed
+        // one's nodes answers them through the survivor.
         if (r == smrSecond) {
           std::vector<const void*> covers = std::move(k.covers);
+          std::vector<const void*> key_tested = std::move(k.key_tested);
           const bool both_expression = k.from_expression && next.from_expression;
           k = next;
           add_covers(k.covers, covers);
+          add_covers(k.key_tested, key_tested);
           k.from_expression = both_expression;
         } else {
           add_covers(k.covers, next.covers);
+          add_covers(k.key_tested, next.key_tested);
           k.from_expression = k.from_expression && next.from_expression;
         }
         absorbed = true;
@@ -531,6 +541,7 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
         if (a.c.Kind == b.c.Kind && a.c.KeyFieldCount == b.c.KeyFieldCount && a.c.Partial == b.c.Partial &&
             CompareScanConditionKeys(index, a.c, b.c, a.c.KeyFieldCount) == 0) {
           add_covers(mine[i].covers, b.covers);
+          add_covers(mine[i].key_tested, b.key_tested);
           mine[i].from_expression = a.from_expression && b.from_expression;
           mine.erase(mine.begin() + static_cast<std::ptrdiff_t>(j));
         } else {
@@ -639,15 +650,28 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
     if (upper) add_covers(covered, upper->covers);
   }
   const bool needs_record = !tests.empty() || has_filters;
-  auto qualifies = [&](const void* record) {
+  // With the entry's stored key passing the range's test, the nodes the bounds' key tests
+  // answer hold too; where they leave nothing else to evaluate, such an entry qualifies
+  // without its record being read.
+  std::vector<const void*> key_covered = covered;
+  if (plan_index != -1) {
+    if (lower) add_covers(key_covered, lower->key_tested);
+    if (upper) add_covers(key_covered, upper->key_tested);
+  }
+  bool key_decides = plan_index != -1 && key_covered.size() > covered.size() && tests.empty() &&
+                     !cursor->FilterCallback;
+  for (TABSCursorFilter* f : filters)
+    if (key_decides && !f->IsCoveredBy(key_covered)) key_decides = false;
+  auto qualifies_with = [&](const void* record, const std::vector<const void*>& answered) {
     for (const Cond* c : tests) {
       TABSBTreeRecordIndex& index = *index_manager_->OpenIndex(c->c.IndexID);
       if (!kind_holds(c->c.Kind, index.CompareRecords(record, c->c.KeyBuffer.data(), c->c.KeyFieldCount)))
         return false;
     }
-    if (request.Extra && !request.Extra->Evaluate(record, covered)) return false;
-    return cursor->RecordPassesFilters(record, covered);
+    if (request.Extra && !request.Extra->Evaluate(record, answered)) return false;
+    return cursor->RecordPassesFilters(record, answered);
   };
+  auto qualifies = [&](const void* record) { return qualifies_with(record, covered); };
   std::vector<uint8_t> scratch(static_cast<size_t>(MemoryRecordSize()));
   uint8_t* record = scratch.data();
   auto read = [&](const TABSRecordID& id) {
@@ -721,19 +745,14 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
     info.UpperFieldCount = lower ? lower->c.KeyFieldCount : 0;
   }
   TABSBTreeRecordIndex& index = *index_manager_->OpenIndex(plan_index);
-  TABSKeyPath lo, hi;
   const TABSIndexKeyCondition lower_key = key_condition(lower);
   const TABSIndexKeyCondition upper_key = key_condition(upper);
   // The range's bounds enclose every entry that may satisfy its conditions; each entry
   // inside is tested on its stored key, and on its record where the key is cut (or the
   // bounds are a prefix's, which enclose texts that only sort alike).
+  // The walk checks each entry against the bounds as it goes: only the near end is
+  // sought in the tree.
   TABSIndexRange range(index, lower ? &lower_key : nullptr, upper && upper != lower ? &upper_key : nullptr);
-  const bool in_range =
-      range.Seek(session, true, lo) && range.Seek(session, false, hi) && index.CompareKeyPaths(lo, hi) <= 0;
-  if (!in_range) {
-    if (request.Fill) finish_bitmap();
-    return false;
-  }
   // Whether the entry at `path` satisfies the range's conditions; `have` tells whether its
   // record was read on the way.
   auto entry_in = [&](const TABSKeyPath& path, const TABSRecordID& id, bool& have) {
@@ -749,23 +768,34 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
   };
 
   if (plan_index == active) {
-    TABSKeyPath path = forward ? lo : hi;
-    if (!from_end) {
+    TABSKeyPath path;
+    bool more;
+    if (from_end) {
+      more = range.Seek(session, forward, path);
+    } else {
       if (!position_key(cursor, session)) return false;
-      TABSKeyPath beside;
-      if (!seek_beside(index, session, cursor->PositionKey.data(), cursor->Position, forward, beside)) return false;
-      if (forward ? index.CompareKeyPaths(beside, lo) > 0 : index.CompareKeyPaths(beside, hi) < 0) path = beside;
+      more = seek_beside(index, session, cursor->PositionKey.data(), cursor->Position, forward, path);
+      if (more) {
+        // Short of the range's near end the walk starts there; past its far end nothing
+        // is left.
+        const int where = range.Where(session, path);
+        if (where == (forward ? -1 : 1))
+          more = range.Seek(session, forward, path);
+        else if (where != 0)
+          more = false;
+      }
     }
-    for (bool more = true; more; more = forward ? index.Next(session, path) : index.Prior(session, path)) {
-      if (forward ? index.CompareKeyPaths(path, hi) > 0 : index.CompareKeyPaths(path, lo) < 0) break;
+    for (; more; more = range.Step(session, forward, path)) {
       ++info.EntriesVisited;
       const TABSRecordID id = index.RecordIDAt(session, path);
       bool have = false;
       if (!entry_in(path, id, have)) continue;
-      if (needs_record) {
+      // The stored key answered the range's test when no record was read for it.
+      const bool key_in = !have;
+      if (needs_record && !(key_in && key_decides)) {
         if (!have) read(id);
         have = true;
-        if (!qualifies(record)) continue;
+        if (!qualifies_with(record, key_in ? key_covered : covered)) continue;
       }
       if (!request.Fill) return answer(id, have);
       bitmap.Bits.SetBit(index.IndexOrdinal(path), true);
@@ -801,16 +831,21 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
   TABSRecordID best_id;
   TABSKeyPath best_path;
   std::vector<uint8_t> best_record;
-  TABSKeyPath path = lo;
-  for (bool more = true; more; more = index.Next(session, path)) {
-    if (index.CompareKeyPaths(path, hi) > 0) break;
+  bool best_read = false;  // best_record holds the best record (else it is read at the end)
+  TABSKeyPath path;
+  for (bool more = range.Seek(session, true, path); more; more = range.Step(session, true, path)) {
     ++info.EntriesVisited;
     const TABSRecordID id = index.RecordIDAt(session, path);
     bool have = false;
     if (!entry_in(path, id, have)) continue;
-    if (needs_record || order || !request.Fill) {
+    const bool key_in = !have;
+    const bool decided = key_in && key_decides;
+    // Storage order compares identifiers only: an entry its key decides needs no record
+    // unless it turns out the answer.
+    if ((needs_record && !decided) || order || (!request.Fill && !decided)) {
       if (!have) read(id);
-      if (!qualifies(record)) continue;
+      have = true;
+      if (!decided && !qualifies_with(record, key_in ? key_covered : covered)) continue;
     }
     TABSKeyPath in_order;
     if (order && !order->FindRecord(session, id, in_order, record)) RaiseError(20253);
@@ -837,12 +872,14 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
       found = true;
       best_id = id;
       best_path = in_order;
-      best_record = scratch;
+      best_read = have;
+      if (have) best_record = scratch;
     }
     if (single && !build) break;
   }
   if (build) finish_bitmap();
   if (request.Fill || !found) return false;
+  if (!best_read) return answer(best_id, false);
   scratch = best_record;
   record = scratch.data();
   return answer(best_id, true);

@@ -5,6 +5,7 @@
 //   dadoveri check FILE [options]    verify every page and structure
 //   dadoveri import FILE TABLE [options] < rows.tsv   add tab-separated rows to a table
 //   dadoveri export FILE TABLE [options] > rows.tsv   write a table's rows as text
+//   dadoveri filter FILE TABLE FILTER [options]      write the rows a filter accepts
 //
 // Exit status: 0 success, 1 an engine error or problems found, 2 bad arguments.
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <limits>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -45,6 +47,7 @@ const char* const kToolUsage =
     "  check    read every page and structure of a database file and report problems\n"
     "  import   add tab-separated rows from standard input to a table\n"
     "  export   write the rows of a table to standard output as tab-separated text\n"
+    "  filter   write the rows of a table that a filter accepts, or their count or plan\n"
     "\n"
     "Run 'dadoveri COMMAND --help' for the options of a command.\n"
     "Exit status: 0 success, 1 engine error or problems found, 2 bad arguments.\n";
@@ -86,7 +89,8 @@ const char* const kCheckUsage =
     "  --password P   password of an encrypted file\n";
 
 const char* const kImportUsage =
-    "Usage: dadoveri import FILE TABLE [--columns SPEC] [--primary-key FIELD] [--index FIELD]...\n"
+    "Usage: dadoveri import FILE TABLE [--columns SPEC] [--primary-key FIELD]\n"
+    "                                  [--index FIELD[,FIELD]]...\n"
     "                                  [--compression ZLIB|BZIP|PPM[:MODE]] [--password P] < rows.tsv\n"
     "\n"
     "Adds the rows read from standard input to TABLE, creating the table when it is missing.\n"
@@ -97,7 +101,8 @@ const char* const kImportUsage =
     "                        (needed to create the table; for an existing table they name its\n"
     "                        fields, by default all of them in order)\n"
     "  --primary-key FIELD   a new table's primary key\n"
-    "  --index FIELD         an index on FIELD of a new table (may be repeated)\n"
+    "  --index FIELD[,FIELD] an ascending, case-sensitive index on the fields of a new table\n"
+    "                        (may be repeated)\n"
     "  --compression A[:M]   compression of a new table's MEMO and BLOB fields: ZLIB, BZIP or\n"
     "                        PPM, mode M from 1 to 9 (default 5)\n"
     "  --password P          password of an encrypted file\n"
@@ -114,6 +119,24 @@ const char* const kExportUsage =
     "'dadoveri import' reads: one row a line, \\t \\n \\r \\\\ escaped, NULL as an empty field.\n"
     "\n"
     "  --password P   password of an encrypted file\n";
+
+const char* const kFilterUsage =
+    "Usage: dadoveri filter FILE TABLE FILTER [--index NAME] [--case-insensitive] [--no-partial]\n"
+    "                                         [--count] [--limit N] [--explain] [--password P]\n"
+    "\n"
+    "Writes the rows of TABLE that FILTER accepts, in the cursor's order, in the form of\n"
+    "'dadoveri export'. FILTER is a filter expression such as \"Eng = 'ab*' AND Id > 10\" or\n"
+    "\"Notes LIKE '%word%'\".\n"
+    "\n"
+    "  --index NAME         the rows in the order of this index (default: storage order)\n"
+    "  --case-insensitive   text comparisons ignore letter case\n"
+    "  --no-partial         a text ending in '*' is compared as it stands, not as a prefix\n"
+    "  --count              print the number of rows the filter accepts\n"
+    "  --limit N            write at most N rows\n"
+    "  --explain            print the access path the search chose (index range with its bounds\n"
+    "                       or full scan), its estimated cost beside the full scan's and what it\n"
+    "                       read: of the count with --count, else of the search for the first row\n"
+    "  --password P         password of an encrypted file\n";
 
 // Bytes that are not printable become \xNN, so that nothing read from a file can
 // disturb the terminal.
@@ -155,6 +178,15 @@ struct Arguments {
   std::vector<std::string> indexes;
   uint8_t compression = 0;
   uint8_t compression_mode = 0;
+  // filter
+  std::string filter;
+  bool filter_given = false;
+  std::string index;
+  bool case_insensitive = false;
+  bool no_partial = false;
+  bool count = false;
+  int64_t limit = -1;
+  bool explain = false;
 };
 
 
@@ -212,6 +244,7 @@ Arguments parse(int argc, char** argv) {
                       : a.command == "check" ? kCheckUsage
                       : a.command == "import" ? kImportUsage
                       : a.command == "export" ? kExportUsage
+                      : a.command == "filter" ? kFilterUsage
                                              : nullptr;
   if (usage == nullptr) throw UsageError("unknown command '" + printable(a.command) + "'", kToolUsage);
   for (size_t i = 1; i < args.size(); ++i) {
@@ -252,21 +285,40 @@ Arguments parse(int argc, char** argv) {
       a.indexes.push_back(value());
     } else if (arg == "--compression" && a.command == "import") {
       parse_compression(value(), a, usage);
-    } else if (arg.size() > 1 && arg[0] == '-') {
+    } else if (arg == "--index" && a.command == "filter") {
+      a.index = value();
+    } else if (arg == "--case-insensitive" && a.command == "filter") {
+      a.case_insensitive = true;
+    } else if (arg == "--no-partial" && a.command == "filter") {
+      a.no_partial = true;
+    } else if (arg == "--count" && a.command == "filter") {
+      a.count = true;
+    } else if (arg == "--explain" && a.command == "filter") {
+      a.explain = true;
+    } else if (arg == "--limit" && a.command == "filter") {
+      a.limit = parse_number(arg, value(), 0, std::numeric_limits<int>::max(), usage);
+    } else if (arg.size() > 1 && arg[0] == '-' && !(a.command == "filter" && !a.table.empty() && !a.filter_given)) {
+      // A filter text (after TABLE) may begin with a minus sign.
       throw UsageError("unknown option '" + printable(arg) + "' for " + a.command, usage);
     } else if (a.file.empty()) {
       a.file = arg;
-    } else if (a.table.empty() && (a.command == "import" || a.command == "export")) {
+    } else if (a.table.empty() && (a.command == "import" || a.command == "export" || a.command == "filter")) {
       a.table = arg;
+    } else if (!a.filter_given && a.command == "filter") {
+      a.filter = arg;
+      a.filter_given = true;
     } else {
       throw UsageError("unexpected argument '" + printable(arg) + "'", usage);
     }
-    if (inline_value && (arg == "--help" || arg == "--json"))
+    if (inline_value && (arg == "--help" || arg == "--json" || arg == "--case-insensitive" || arg == "--no-partial" ||
+                         arg == "--count" || arg == "--explain"))
       throw UsageError(arg + " takes no value", usage);
   }
   if (a.help) return a;
   if (a.file.empty()) throw UsageError("no FILE given", usage);
-  if ((a.command == "import" || a.command == "export") && a.table.empty()) throw UsageError("no TABLE given", usage);
+  if ((a.command == "import" || a.command == "export" || a.command == "filter") && a.table.empty())
+    throw UsageError("no TABLE given", usage);
+  if (a.command == "filter" && !a.filter_given) throw UsageError("no FILTER given", usage);
   if (a.password && a.password->empty()) throw UsageError("--password needs a non-empty password", usage);
   if (a.cipher && !a.password) throw UsageError("--cipher needs --password", usage);
   return a;
@@ -577,6 +629,26 @@ int run_export(const Arguments& a) {
   }
 }
 
+int run_filter(const Arguments& a) {
+  if (!file_is_there(a.file)) return kExitFailure;
+  FilterSettings settings;
+  settings.Table = a.table;
+  settings.Filter = a.filter;
+  settings.Index = a.index;
+  settings.CaseInsensitive = a.case_insensitive;
+  settings.Partial = !a.no_partial;
+  settings.Count = a.count;
+  settings.Limit = a.limit;
+  settings.Explain = a.explain;
+  try {
+    FilterRows(a.file, password_of(a), settings, std::cout);
+    return kExitOk;
+  } catch (const TransferError& e) {
+    say(printable(e.what()));
+    return kExitFailure;
+  }
+}
+
 int run(int argc, char** argv) {
   Arguments a;
   try {
@@ -591,6 +663,7 @@ int run(int argc, char** argv) {
                : a.command == "check" ? kCheckUsage
                : a.command == "import" ? kImportUsage
                : a.command == "export" ? kExportUsage
+               : a.command == "filter" ? kFilterUsage
                                       : kToolUsage,
                stdout);
     return kExitOk;
@@ -600,6 +673,7 @@ int run(int argc, char** argv) {
     if (a.command == "info") return run_info(a);
     if (a.command == "import") return run_import(a);
     if (a.command == "export") return run_export(a);
+    if (a.command == "filter") return run_filter(a);
     return run_check(a);
   } catch (const VODIDivodavir& e) {
     return report_open_error(a, e);

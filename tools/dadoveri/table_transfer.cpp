@@ -1,5 +1,6 @@
 #include "tools/dadoveri/table_transfer.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "engine/base/utf8.h"
 #include "engine/database/disk_database_data.h"
 #include "engine/platform/code_page.h"
+#include "engine/query/cursor_filter_expression.h"
 #include "engine/table/cursor.h"
 #include "engine/table/date_time.h"
 #include "engine/table/session.h"
@@ -405,11 +407,24 @@ ImportOutcome ImportRows(const std::string& file, const TABSPassword& password, 
       TABSIndexDefs::BuildColumns(*pk, {settings.PrimaryKey}, {"ASC"}, {""});
       m.Constraints.AddConstraint(DeriveConstraintFromIndex(*pk));
     }
-    for (const std::string& field : settings.Indexes) {
-      require_field(field, "--index");
+    // "A" or "A,B": one ascending, case-sensitive index over the fields in that order.
+    for (const std::string& list : settings.Indexes) {
+      std::vector<std::string> fields;
+      std::string name = "IX";
+      for (size_t start = 0; start <= list.size();) {
+        const size_t comma = std::min(list.find(',', start), list.size());
+        const std::string field = trim(list.substr(start, comma - start));
+        if (field.empty()) throw TransferError("--index: an empty field name in '" + list + "'");
+        require_field(field, "--index");
+        fields.push_back(field);
+        name += "_" + field;
+        start = comma + 1;
+      }
+      if (m.Indexes.Find(name) != nullptr) throw TransferError("--index: '" + list + "' is given twice");
       TABSIndexDef* index = m.Indexes.AddIndexDef();
-      index->Name = "IX_" + field;
-      TABSIndexDefs::BuildColumns(*index, {field}, {"ASC"}, {""});
+      index->Name = name;
+      TABSIndexDefs::BuildColumns(*index, fields, std::vector<std::string>(fields.size(), "ASC"),
+                                  std::vector<std::string>(fields.size(), ""));
     }
     c.db().CreateTable(s, settings.Table, m);
     outcome.Created = true;
@@ -512,6 +527,61 @@ ImportOutcome ImportRows(const std::string& file, const TABSPassword& password, 
   return outcome;
 }
 
+namespace {
+
+// The tab-separated text of the cursor's current record (without the line feed).
+void row_text(TABSTableData& table, int32_t session, const uint8_t* record, std::string& line) {
+  const TABSFieldDefs& defs = table.FieldDefs();
+  const TABSRecordLayout& layout = table.FieldManager().Layout();
+  line.clear();
+  for (int32_t i = 0; i < defs.Count(); ++i) {
+    if (i) line += '\t';
+    if (layout.IsNull(i, record)) continue;
+    if (IsBlobBaseType(defs.Item(i)->BaseType)) {
+      std::vector<uint8_t> bytes;
+      if (table.GetBlobValue(session, i, record, bytes)) line += blob_text(*defs.Item(i), bytes);
+      continue;
+    }
+    TABSVariant v;
+    layout.GetFieldValue(i, record, v);
+    if (!v.IsNull()) line += value_text(*defs.Item(i), v);
+  }
+}
+
+void require_exportable(TABSTableData& table) {
+  const TABSFieldDefs& defs = table.FieldDefs();
+  for (int32_t i = 0; i < defs.Count(); ++i)
+    if (!transferable(defs.Item(i)->ColumnType))
+      throw TransferError("field '" + defs.Item(i)->Name + "' has a type that cannot be exported as text");
+}
+
+const char* bound_kind_text(uint8_t kind) {
+  switch (kind) {
+    case sckEqual: return "equal to";
+    case sckBefore: return "before";
+    case sckAfter: return "after";
+    case sckBeforeOrEqual: return "before or equal to";
+    case sckAfterOrEqual: return "after or equal to";
+    default: return "open";
+  }
+}
+
+std::string cost_text(double cost) {
+  if (cost < 0) return "not costed";
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%.1f", cost);
+  return buffer;
+}
+
+std::string index_name_of(TABSCursor& cursor, int32_t id) {
+  const TABSIndexDefs& defs = cursor.GetIndexDefs();
+  for (int32_t i = 0; i < defs.Count(); ++i)
+    if (defs.Item(i)->ObjectID == id) return defs.Item(i)->Name;
+  return "#" + std::to_string(id);
+}
+
+}  // namespace
+
 int64_t ExportRows(const std::string& file, const TABSPassword& password, const std::string& table_name,
                    std::ostream& out) {
   Connection c(file, password);
@@ -519,32 +589,88 @@ int64_t ExportRows(const std::string& file, const TABSPassword& password, const 
   TABSLocalCursor cursor(&c.session(), table_name);
   cursor.Open(c.db());
   TABSTableData& table = *cursor.TableData();
-  const TABSFieldDefs& defs = table.FieldDefs();
-  const TABSRecordLayout& layout = table.FieldManager().Layout();
-  for (int32_t i = 0; i < defs.Count(); ++i)
-    if (!transferable(defs.Item(i)->ColumnType))
-      throw TransferError("field '" + defs.Item(i)->Name + "' has a type that cannot be exported as text");
+  require_exportable(table);
   int64_t rows = 0;
   std::string line;
   cursor.GoToBegin();
   while (cursor.Step(grmNext) == grrFound) {
-    line.clear();
-    for (int32_t i = 0; i < defs.Count(); ++i) {
-      if (i) line += '\t';
-      if (layout.IsNull(i, cursor.CurrentRecord)) continue;
-      if (IsBlobBaseType(defs.Item(i)->BaseType)) {
-        std::vector<uint8_t> bytes;
-        if (table.GetBlobValue(c.session().SessionID, i, cursor.CurrentRecord, bytes)) line += blob_text(*defs.Item(i), bytes);
-        continue;
-      }
-      TABSVariant v;
-      layout.GetFieldValue(i, cursor.CurrentRecord, v);
-      if (!v.IsNull()) line += value_text(*defs.Item(i), v);
-    }
+    row_text(table, c.session().SessionID, cursor.CurrentRecord, line);
     line += '\n';
     out << line;
     ++rows;
   }
+  out.flush();
+  if (!out) throw TransferError("the rows could not be written");
+  return rows;
+}
+
+std::string ExplainPlan(TABSCursor& cursor) {
+  const TABSSearchPlanInfo& p = cursor.LastSearchPlan;
+  std::string text = "order:     ";
+  text += cursor.IsIndexActive() ? "index " + cursor.IndexName : std::string("storage order");
+  text += "\nplan:      ";
+  switch (p.Plan) {
+    case TABSSearchPlanInfo::spNone: text += "no search"; break;
+    case TABSSearchPlanInfo::spContradiction: text += "none: the conditions exclude every record"; break;
+    case TABSSearchPlanInfo::spFullScan: text += "full scan"; break;
+    case TABSSearchPlanInfo::spBitmap: text += "filter bitmap"; break;
+    case TABSSearchPlanInfo::spIndexRange:
+      text += "range of index " + index_name_of(cursor, p.IndexID);
+      text += "\nbounds:    from " + std::string(bound_kind_text(p.LowerKind));
+      if (p.LowerKind) text += " (" + std::to_string(p.LowerFieldCount) + " key field" + (p.LowerFieldCount == 1 ? ")" : "s)");
+      text += ", to " + std::string(bound_kind_text(p.UpperKind));
+      if (p.UpperKind) text += " (" + std::to_string(p.UpperFieldCount) + " key field" + (p.UpperFieldCount == 1 ? ")" : "s)");
+      break;
+  }
+  text += "\n";
+  if (p.Shortcut == 1) text += "chosen:    at once (an equality on a unique one-column index)\n";
+  if (p.Shortcut == 2) text += "chosen:    at once (the one condition on the active index)\n";
+  text += "conditions: " + std::to_string(p.IndexConditionCount) + " on indexes after merging\n";
+  text += "cost:      index range " + cost_text(p.IndexCost) + ", full scan " + cost_text(p.FullScanCost) + "\n";
+  text += "read:      " + std::to_string(p.RecordsRead) + " records, " + std::to_string(p.EntriesVisited) +
+          " index entries\n";
+  return text;
+}
+
+int64_t FilterRows(const std::string& file, const TABSPassword& password, const FilterSettings& settings,
+                   std::ostream& out) {
+  std::u16string text;
+  if (!utf8_to_utf16(settings.Filter, text)) throw TransferError("the filter is not valid UTF-8");
+  Connection c(file, password);
+  if (!c.db().TableExists(settings.Table)) throw TransferError("table '" + settings.Table + "' does not exist");
+  TABSLocalCursor cursor(&c.session(), settings.Table);
+  cursor.SetFilterFactory(&CursorExpressionFilterFactory());
+  cursor.Open(c.db());
+  TABSTableData& table = *cursor.TableData();
+  require_exportable(table);
+  if (!settings.Index.empty()) {
+    if (!cursor.GetIndexDefs().Find(settings.Index))
+      throw TransferError("table '" + settings.Table + "' has no index '" + settings.Index + "'");
+    cursor.SetIndexName(settings.Index);
+  }
+  int64_t rows = 0;
+  try {
+    cursor.SetFilter(text, settings.CaseInsensitive, settings.Partial);
+    cursor.GoToBegin();
+    if (settings.Count) {
+      rows = cursor.GetRecordCount();
+      if (!settings.Explain) out << rows << '\n';
+    } else {
+      std::string line;
+      while ((settings.Limit < 0 || rows < settings.Limit) && cursor.Step(grmNext) == grrFound) {
+        ++rows;
+        // The plan is the one of the first row's search.
+        if (settings.Explain) break;
+        row_text(table, c.session().SessionID, cursor.CurrentRecord, line);
+        line += '\n';
+        out << line;
+      }
+    }
+  } catch (const VODIDivodavir& e) {
+    // The engine's refusal of the filter (or of its evaluation), with its code.
+    throw TransferError(std::string(e.what()) + " (error " + std::to_string(e.NativeError) + ")");
+  }
+  if (settings.Explain) out << ExplainPlan(cursor);
   out.flush();
   if (!out) throw TransferError("the rows could not be written");
   return rows;

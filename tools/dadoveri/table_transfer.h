@@ -21,6 +21,10 @@
 #include "engine/storage/encryption.h"
 #include "engine/table/column_type.h"
 
+namespace dadoveri {
+class TABSCursor;
+}
+
 namespace dadoveri::tool {
 
 // A failure to import or export; `line` is the 1-based input line of a bad row, 0 when
@@ -69,5 +73,32 @@ ImportOutcome ImportRows(const std::string& file, const TABSPassword& password, 
 
 // Writes every row of the table in storage order; answers the number of rows.
 int64_t ExportRows(const std::string& file, const TABSPassword& password, const std::string& table, std::ostream& out);
+
+struct FilterSettings {
+  std::string Table;
+  // The filter text, UTF-8.
+  std::string Filter;
+  // The index whose order the rows come in; empty: storage order.
+  std::string Index;
+  bool CaseInsensitive = false;
+  // Texts ending in '*' select the keys they begin.
+  bool Partial = true;
+  // Write the count of accepted rows instead of the rows.
+  bool Count = false;
+  // At most this many rows; negative: all.
+  int64_t Limit = -1;
+  // Write the plan the search chose (of the count, or of the first row) instead of rows.
+  bool Explain = false;
+};
+
+// Writes the rows of the table a filter accepts, in the cursor's order and in the form
+// of ExportRows; answers the number of rows (or the count). A filter the engine refuses
+// passes as VODIDivodavir.
+int64_t FilterRows(const std::string& file, const TABSPassword& password, const FilterSettings& settings,
+                   std::ostream& out);
+
+// The cursor's last search plan as lines of text: the path, its bounds, its cost beside
+// the full scan's, and what it read.
+std::string ExplainPlan(TABSCursor& cursor);
 
 }  // namespace dadoveri::tool

@@ -4,7 +4,10 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -459,6 +462,191 @@ TEST_F(ToolTest, CheckFindsDamagedRecordAndIndexPages) {
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_NE(r.out.find("table 'T'"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(c.expected), std::string::npos) << r.out;
+  }
+}
+
+// `dadoveri filter` over a table with single-byte and wide text and a memo, imported with
+// one- and two-column indexes: the same rows with and without an index, in storage or
+// index order, counts, limits, the plan, and refusals.
+class FilterCommand : public ToolTest {
+ protected:
+  struct Row {
+    int id;
+    std::string eng, fa, notes;
+    std::string line() const { return std::to_string(id) + "\t" + eng + "\t" + fa + "\t" + notes; }
+  };
+  void SetUp() override {
+    // Words of a, b and c, one in five capitalised; Persian words of seen, gaf, the two
+    // yehs and the two kafs; a memo in one row of three.
+    const char* const persian[] = {"\u0633", "\u06AF", "\u06CC", "\u064A", "\u06A9", "\u0643"};
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t n) {
+      seed = seed * 1103515245u + 12345u;
+      return (seed >> 16) % n;
+    };
+    std::string text;
+    for (int id = 1; id <= 150; ++id) {
+      Row r{id, "", "", ""};
+      const uint32_t length = 1 + next(6);
+      for (uint32_t k = 0; k < length; ++k) r.eng += static_cast<char>('a' + next(3));
+      if (next(5) == 0) r.eng[0] = static_cast<char>(r.eng[0] - 'a' + 'A');
+      for (uint32_t k = 0, n = 1 + next(4); k < n; ++k) r.fa += persian[next(6)];
+      if (id % 3 == 0) r.notes = (next(2) ? "a cat " : "a dog ") + std::to_string(id);
+      rows.push_back(r);
+      text += r.line() + "\n";
+    }
+    file = File("filter.dat");
+    ASSERT_EQ(Run({"create", file}).status, 0);
+    const std::string in = File("filter.tsv");
+    WriteWholeFile(in, Bytes(text));
+    const Result r = Run({"import", file, "W", "--columns", "Id INTEGER, Eng STRING(20), Fa WIDESTRING(20), Notes MEMO",
+                          "--index", "Eng", "--index", "Fa", "--index", "Eng,Id"},
+                         in);
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+
+  Result Filter(const std::string& filter, std::vector<std::string> options = {}) {
+    std::vector<std::string> args{"filter", file, "W", filter};
+    args.insert(args.end(), options.begin(), options.end());
+    return Run(args);
+  }
+  // The rows a predicate accepts, in storage (import) order, as the tool writes them.
+  std::string Expected(const std::function<bool(const Row&)>& accepts) const {
+    std::string out;
+    for (const Row& r : rows)
+      if (accepts(r)) out += r.line() + "\n";
+    return out;
+  }
+  static std::vector<std::string> SortedLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::stringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+  }
+
+  std::string file;
+  std::vector<Row> rows;
+};
+
+TEST_F(FilterCommand, PrefixFiltersGiveTheSameRowsWithAndWithoutAnIndex) {
+  auto starts = [](const std::string& s, const std::string& p) { return s.compare(0, p.size(), p) == 0; };
+  auto lower = [](std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+  };
+  struct Case {
+    std::string filter;
+    std::vector<std::string> options;
+    std::function<bool(const Row&)> accepts;
+  };
+  const std::string yeh = "\u06CC", kaf = "\u06A9";
+  const std::vector<Case> cases = {
+      {"Eng = 'ab*'", {}, [&](const Row& r) { return starts(r.eng, "ab"); }},
+      {"Eng LIKE 'b%'", {}, [&](const Row& r) { return starts(r.eng, "b"); }},
+      {"Eng = 'ab*'", {"--case-insensitive"}, [&](const Row& r) { return starts(lower(r.eng), "ab"); }},
+      {"Eng = 'ab*'", {"--no-partial"}, [&](const Row&) { return false; }},
+      {"Eng = 'ca*' AND Id > 40", {}, [&](const Row& r) { return r.id > 40 && starts(r.eng, "ca"); }},
+      {"Fa = '" + yeh + "*'", {}, [&](const Row& r) { return starts(r.fa, yeh); }},
+      {"Fa LIKE '%" + kaf + "' OR Eng = 'c'", {}, [&](const Row& r) {
+         return r.eng == "c" || (r.fa.size() >= kaf.size() && r.fa.compare(r.fa.size() - kaf.size(), kaf.size(), kaf) == 0);
+       }},
+      {"Notes LIKE '%cat%'", {}, [&](const Row& r) { return r.notes.find("cat") != std::string::npos; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.filter + (c.options.empty() ? "" : " " + c.options[0]));
+    const std::string expected = Expected(c.accepts);
+    // Storage order without an active index.
+    Result r = Filter(c.filter, c.options);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, expected);
+    // Each index's order: the same rows.
+    for (const char* index : {"IX_Eng", "IX_Fa", "IX_Eng_Id"}) {
+      std::vector<std::string> options = c.options;
+      options.insert(options.end(), {"--index", index});
+      r = Filter(c.filter, options);
+      ASSERT_EQ(r.status, 0) << index << ": " << r.err;
+      EXPECT_EQ(SortedLines(r.out), SortedLines(expected)) << index;
+    }
+    r = Filter(c.filter, [&] { auto o = c.options; o.push_back("--count"); return o; }());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, std::to_string(SortedLines(expected).size()) + "\n");
+  }
+  ASSERT_GT(Expected([&](const Row& r) { return starts(r.eng, "ab"); }).size(), 0u);
+
+  // In the order of the two-column index the lower-case "ab" words come sorted, equal
+  // words by Id; every case-sensitive match is lower-case (only first letters are capitals).
+  std::vector<Row> ab;
+  for (const Row& r : rows)
+    if (starts(r.eng, "ab")) ab.push_back(r);
+  std::stable_sort(ab.begin(), ab.end(), [](const Row& a, const Row& b) { return a.eng < b.eng; });
+  std::string ordered;
+  for (const Row& r : ab) ordered += r.line() + "\n";
+  Result r = Filter("Eng = 'ab*'", {"--index", "IX_Eng_Id"});
+  EXPECT_EQ(r.out, ordered);
+
+  // --limit: the first rows of either order.
+  for (const std::vector<std::string>& order : {std::vector<std::string>{}, {"--index", "IX_Eng_Id"}}) {
+    const std::string all = Filter("Eng = 'ab*'", order).out;
+    std::vector<std::string> limited = order;
+    limited.insert(limited.end(), {"--limit", "3"});
+    r = Filter("Eng = 'ab*'", limited);
+    ASSERT_EQ(r.status, 0) << r.err;
+    size_t end = 0;
+    for (int k = 0; k < 3; ++k) end = all.find('\n', end) + 1;
+    EXPECT_EQ(r.out, all.substr(0, end));
+  }
+}
+
+TEST_F(FilterCommand, ExplainNamesTheIndexRangeOrTheFullScan) {
+  Result r = Filter("Eng = 'ab*'", {"--explain"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("range of index IX_Eng"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("full scan "), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("\t"), std::string::npos) << "no rows with the plan: " << r.out;
+
+  r = Filter("Eng = 'ab*'", {"--explain", "--count", "--case-insensitive"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("plan:      full scan"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("read:      150 records"), std::string::npos) << r.out;
+
+  r = Filter("Notes LIKE '%cat%'", {"--explain"});
+  EXPECT_NE(r.out.find("plan:      full scan"), std::string::npos) << r.out;
+
+  r = Filter("Id > 5 AND Id < 3", {"--explain"});
+  EXPECT_NE(r.out.find("the conditions exclude every record"), std::string::npos) << r.out;
+}
+
+TEST_F(FilterCommand, RefusalsExitOneWithTheEngineMessage) {
+  struct Case {
+    std::string filter;
+    std::vector<std::string> options;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"Eng = ", {}, "(error "},
+      {"Nope = 1", {}, "Nope"},
+      {"Eng = 'ab*' AND (Id > 3", {}, "(error "},
+      {"Eng LIKE 5 +", {}, "(error "},
+      {"Eng = 'a*'", {"--index", "Nope"}, "has no index 'Nope'"},
+      {"\xC3(", {}, "not valid UTF-8"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.filter);
+    const Result r = Filter(c.filter, c.options);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  Result r = Run({"filter", file, "Missing", "Id = 1"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"filter", file, "W"}, {"filter", file, "W", "Id = 1", "--limit", "-1"}, {"filter", file, "W", "Id = 1", "more"},
+           {"filter", file, "W", "Id = 1", "--count=yes"}}) {
+    r = Run(args);
+    EXPECT_EQ(r.status, 2) << args.back();
+    EXPECT_NE(r.err.find("Usage: dadoveri filter"), std::string::npos) << r.err;
   }
 }
 
