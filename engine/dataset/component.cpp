@@ -21,9 +21,9 @@ TComponent::~TComponent() {
     other->Notification(this, TOperation::opRemove);
   }
   DestroyComponents();
-  if (owner_) {
-    owner_->remove(this);
-    owner_->Notification(this, TOperation::opRemove);
+  if (TComponent* owner = owner_) {
+    owner->remove(this);
+    owner->Notification(this, TOperation::opRemove);
   }
 }
 

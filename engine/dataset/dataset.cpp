@@ -321,18 +321,13 @@ void TDataSet::get_prior_records() {
 
 void TDataSet::Resync() {
   const int32_t wanted_active = active_record_;
-  if (record_count_ == 0 || !ActiveBuffer()) {
-    ClearBuffers();
-    InternalFirst();
-    get_next_records();
-    bof_ = true;
-    eof_ = record_count_ == 0;
-    DataEvent(TDataEvent::deDataSetChange);
-    return;
+  // Re-read the current row (or, with none, the record the cursor is on); when it is gone
+  // take its neighbour.
+  if (record_count_ > 0 && ActiveBuffer()) {
+    InternalSetToRecord(ActiveBuffer());
+    std::swap(ring_[0], ring_[static_cast<size_t>(active_record_)]);
   }
-  // Re-read the current row; when it is gone take its neighbour.
-  InternalSetToRecord(ActiveBuffer());
-  std::swap(ring_[0], ring_[static_cast<size_t>(active_record_)]);
+  ClearBuffers();
   TGetResult r = GetRecord(ring_[0], TGetMode::gmCurrent, false);
   if (r != TGetResult::grOK) r = GetRecord(ring_[0], TGetMode::gmNext, false);
   if (r != TGetResult::grOK) r = GetRecord(ring_[0], TGetMode::gmPrior, false);
@@ -714,12 +709,11 @@ void TDataSet::DataEvent(TDataEvent event, intptr_t info) {
     default:
       break;
   }
-  if (disable_count_ > 0 && event != TDataEvent::deUpdateState && event != TDataEvent::deCheckBrowseMode &&
-      event != TDataEvent::deUpdateRecord) {
+  // With controls disabled nothing reaches them; EnableControls catches them up.
+  if (disable_count_ > 0) {
     enable_event_pending_ = true;
     return;
   }
-  if (disable_count_ > 0 && event == TDataEvent::deUpdateState) return;
   for (TDataSource* s : std::vector<TDataSource*>(data_sources_)) s->DataEvent(event, info);
 }
 
