@@ -68,7 +68,11 @@ std::string text_of_current_exception() {
 
 }  // namespace
 
-TABSDatabase::TABSDatabase(TComponent* owner) : TComponent(owner) {}
+TABSDatabase::TABSDatabase(TComponent* owner) : TComponent(owner) {
+  // A new component belongs to the default session until told otherwise.
+  session_ = &TABSSessionList::Instance().Default();
+  session_->RegisterDatabase(this);
+}
 
 TABSDatabase::~TABSDatabase() {
   Destroy();

@@ -21,10 +21,13 @@ TABSSessionList::TABSSessionList() {
   // The database list is made first so that it outlives the sessions at process exit.
   TABSDatabaseList::Instance();
   default_.reset(new TABSSession(true));
+  sessions_.push_back(default_.get());
 }
 
 TABSSessionList::~TABSSessionList() {
-  // Engine shutdown: every session goes, the default one last.
+  // Engine shutdown: the default session goes with the list (the others belong to their
+  // owners and are gone by now).
+  sessions_.clear();
   default_.reset();
 }
 
@@ -86,9 +89,9 @@ void TABSSessionList::Remove(TABSSession* session) {
 
 // ---- TABSSession ----
 
+// The default session, made by the list itself.
 TABSSession::TABSSession(bool) {
   session_name_ = kDefaultSessionName;
-  TABSSessionList::Instance().Add(this);
   default_ = true;
 }
 
@@ -120,7 +123,7 @@ TABSSession::~TABSSession() {
   databases_.clear();
   DestroyComponents();
   release_auto_number();
-  TABSSessionList::Instance().Remove(this);
+  if (!default_) TABSSessionList::Instance().Remove(this);
 }
 
 void TABSSession::check_inactive() const {
@@ -193,8 +196,8 @@ void TABSSession::SetActive(bool value) {
     return;
   }
   if (value == active_) return;
-  TABSSessionList& list = TABSSessionList::Instance();
   if (value) {
+    TABSSessionList& list = TABSSessionList::Instance();
     std::lock_guard guard(list.SessionLock());
     if (OnStartup) OnStartup(*this);
     if (session_name_.empty()) DatabaseError(kMsgSessionNameMissing, this);
