@@ -80,7 +80,6 @@ TABSDatabase::~TABSDatabase() {
     Disconnect();
   } catch (...) {
   }
-  for (const Attached& a : std::vector<Attached>(datasets_)) (void)a;
   datasets_.clear();
   leave_session();
 }
@@ -213,7 +212,8 @@ std::shared_ptr<TABSLocalSession> TABSDatabase::make_connection() const {
   c->PageSize = PageSize;
   c->PagesPerExtent = PagesPerExtent;
   c->MaxConnections = MaxConnections;
-  c->ReadOnly = ReadOnly && false;  // ReadOnly is a result of connecting, not a request
+  // ReadOnly is what the engine reports after connecting, not a request.
+  c->ReadOnly = false;
   c->Exclusive = Exclusive;
   c->MultiUser = MultiUser;
   return c;
@@ -337,7 +337,14 @@ void TABSDatabase::close_datasets() {
 }
 
 void TABSDatabase::Disconnect() {
-  if (!Connected()) return;
+  // A dataset closing on the way may hand the database back to the session, which would
+  // disconnect it again: the outer call finishes the work.
+  if (!Connected() || disconnecting_) return;
+  disconnecting_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{disconnecting_};
   if (session_) session_->DatabaseDisconnected(this);
   close_datasets();
   if (handle_shared_) {

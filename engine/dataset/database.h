@@ -134,6 +134,7 @@ class TABSDatabase : public TComponent, public TABSSessionBound {
   bool stored_connected_ = false;
   // Questions suppressed (RepairDatabase connects the database without asking).
   bool quiet_ = false;
+  bool disconnecting_ = false;
 };
 
 }  // namespace dadoveri

@@ -282,6 +282,9 @@ void TABSSession::CloseDatabase(TABSDatabase* database) {
   if (!database) return;
   if (database->ref_count_ > 0) --database->ref_count_;
   if (database->ref_count_ > 0 || database->KeepConnection()) return;
+  // A database that is closing its datasets finishes disconnecting by itself; a
+  // temporary one then waits for the session to deactivate.
+  if (database->disconnecting_) return;
   if (database->Temporary() && !database->Destroying()) {
     delete database;
   } else {

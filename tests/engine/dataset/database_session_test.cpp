@@ -446,6 +446,19 @@ TEST_F(DatabaseFiles, FileNameChangeAndDeactivationCloseDatasets) {
   EXPECT_FALSE(db->Connected());
   db->EndLoading();
   EXPECT_TRUE(db->Connected());
+  // A dataset that hands the database back while it is being closed by it.
+  EXPECT_EQ(Sessions().Default().OpenDatabase("DB1"), db.get());
+  db->SetKeepConnection(false);
+  rows.Open();
+  db->AttachDataSet(&rows);
+  rows.AfterClose = [&](TDataSet&) { Sessions().Default().CloseDatabase(db.get()); };
+  db->Disconnect();
+  EXPECT_FALSE(db->Connected());
+  EXPECT_FALSE(rows.Active());
+  rows.AfterClose = nullptr;
+  db->DetachDataSet(&rows);
+  db->SetKeepConnection(true);
+  db->Connect();
   // Deactivating the session disconnects its databases.
   Sessions().Default().SetActive(false);
   EXPECT_FALSE(db->Connected());
