@@ -69,12 +69,12 @@ TEST(WaitWindow, HasItsWidgetsAndFollowsItsButtons) {
   EXPECT_TRUE(w.ShowTimer->isActive());
   // Past half-way the window does not show any more.
   w.SetProgress(60);
-  emit w.ShowTimer->timeout();
+  while (w.ShowTimer->isActive()) QApplication::processEvents(QEventLoop::AllEvents, 20);
   EXPECT_FALSE(w.isVisible());
   EXPECT_FALSE(w.ShowTimer->isActive());
   w.SetProgress(10);
   w.Start(QStringLiteral("again"));
-  emit w.ShowTimer->timeout();
+  while (w.ShowTimer->isActive()) QApplication::processEvents(QEventLoop::AllEvents, 20);
   EXPECT_TRUE(w.isVisible());
   EXPECT_FALSE(w.Aborted());
   w.btnCancel->click();
