@@ -16,6 +16,7 @@
 #include <string>
 
 #include "app/application.h"
+#include "app/database_prompts.h"
 #include "app/main_window.h"
 
 namespace {
@@ -45,6 +46,8 @@ double MillisecondsSinceProcessStart() {
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   nilvar::InitializeApplication(app);
+  // The database components ask the user through the window's dialogs.
+  nilvar::InstallDatabasePrompts();
 
   nilvar::TForm1 Form1;
   Form1.show();

@@ -189,6 +189,15 @@ VODIDivodavir MakeError(int32_t code, std::span<const ErrorArg> args) {
   return VODIDivodavir(code, ComposeFormatMessage(code, format, args));
 }
 
+std::string MessageText(int32_t code, std::span<const ErrorArg> args) {
+  std::string_view format = MessageForCode(code, static_cast<int>(args.size()));
+  if (format.empty()) format = "Unknown engine error";
+  if (args.empty()) return std::string(format);
+  std::string body;
+  if (!FormatMessage(format, args, body)) body = std::string(format) + " Arguments are invalid!";
+  return body;
+}
+
 void RaiseError(int32_t code) { throw MakeError(code); }
 
 void RaiseErrorArgs(int32_t code, std::initializer_list<ErrorArg> args) {

@@ -27,10 +27,13 @@ class VODIDivodavir : public std::runtime_error {
   int32_t NativeError;
 };
 
-// The host dataset framework's database exception.
+// The dataset layer's database exception. Code names the message's row in the message
+// table (0 when the text comes from elsewhere, as for the outcome errors below).
 class EDatabaseError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit EDatabaseError(const std::string& message, int32_t code = 0) : std::runtime_error(message), Code(code) {}
+
+  int32_t Code;
 };
 
 // Outcome of a record insert, update or delete reported by a cursor (-1 … -13).
@@ -82,6 +85,10 @@ std::string_view MessageForCode(int32_t code, int arg_count = -1);
 // Builds the exception for a code: without arguments the message's text is used as it
 // stands ("%.5d" suffix); with arguments it is a format ("%5d" suffix).
 VODIDivodavir MakeError(int32_t code, std::span<const ErrorArg> args = {});
+
+// The text of a message with its arguments applied, without the native-error suffix
+// (the form database errors of the dataset layer carry).
+std::string MessageText(int32_t code, std::span<const ErrorArg> args = {});
 
 [[noreturn]] void RaiseError(int32_t code);
 [[noreturn]] void RaiseErrorArgs(int32_t code, std::initializer_list<ErrorArg> args);

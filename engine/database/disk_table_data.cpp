@@ -721,7 +721,9 @@ void TABSDiskTableData::OpenTable(int32_t session, bool repair) {
 void TABSDiskTableData::AddCursor(TABSCursor* cursor) {
   std::lock_guard guard(database_->Lock());
   const int32_t session = session_of(cursor);
-  if (!Opened() && !dropped_ && disk_->TableExists(table_name_)) OpenTable(session);
+  // While the file is being repaired, a table checks and if need be rebuilds its page index.
+  if (!Opened() && !dropped_ && disk_->TableExists(table_name_))
+    OpenTable(session, disk_->DiskPageManager().FreeSpace().Repairing);
   if (cursor->Exclusive && !cursors_.empty()) RaiseError(20242, table_name_);
   lock_for(cursor);
   TABSTableData::AddCursor(cursor);
