@@ -13,6 +13,7 @@
 #include "engine/database/local_cursor.h"
 #include "engine/base/engine_error.h"
 #include "engine/base/utf8.h"
+#include "engine/database/disk_connection.h"
 #include "engine/database/disk_database_data.h"
 #include "engine/platform/code_page.h"
 #include "engine/query/cursor_filter_expression.h"
@@ -289,32 +290,16 @@ std::string blob_text(const TABSFieldDef& field, const std::vector<uint8_t>& byt
   return escape(Utf16ToUtf8(wide));
 }
 
-// One connection with its engine session; disconnects on every path.
-class Connection {
+class Connection : public TABSDiskConnection {
  public:
-  Connection(const std::string& file, const TABSPassword& password) : db_(file) {
-    TABSConnectOptions options;
-    options.Password = password;
-    session_ = std::make_unique<TABSBaseSession>(db_.Connect(options));
-  }
-  ~Connection() {
-    try {
-      if (session_->InTransaction) {
-        session_->InTransaction = false;
-        db_.RollbackSession(session_->SessionID);
-      }
-      db_.Disconnect(session_->SessionID);
-    } catch (...) {
-    }
-  }
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
-  TABSDiskDatabaseData& db() { return db_; }
-  TABSBaseSession& session() { return *session_; }
+  Connection(const std::string& file, const TABSPassword& password) : TABSDiskConnection(file, Options(password)) {}
 
  private:
-  TABSDiskDatabaseData db_;
-  std::unique_ptr<TABSBaseSession> session_;
+  static TABSConnectOptions Options(const TABSPassword& password) {
+    TABSConnectOptions options;
+    options.Password = password;
+    return options;
+  }
 };
 
 void require_writable(Connection& c) {

@@ -10,6 +10,7 @@
 
 #include "engine/database/local_cursor.h"
 #include "engine/base/engine_error.h"
+#include "engine/database/disk_connection.h"
 #include "engine/database/disk_database_data.h"
 #include "engine/table/cursor.h"
 #include "engine/table/session.h"
@@ -21,33 +22,19 @@ namespace dadoveri::mkdict {
 
 namespace {
 
-// One connection with its engine session; rolls back and disconnects on every path.
-class Connection {
+// A connection with durable commits by default; the bulk loads of a fresh file turn them off.
+class Connection : public TABSDiskConnection {
  public:
-  Connection(const std::string& file, const std::string& password, bool durable = true) : db_(file) {
+  Connection(const std::string& file, const std::string& password, bool durable = true)
+      : TABSDiskConnection(file, Options(password, durable)) {}
+
+ private:
+  static TABSConnectOptions Options(const std::string& password, bool durable) {
     TABSConnectOptions options;
     options.Password.Password = password;
     options.DurableCommits = durable;
-    session_ = std::make_unique<TABSBaseSession>(db_.Connect(options));
+    return options;
   }
-  ~Connection() {
-    try {
-      if (session_->InTransaction) {
-        session_->InTransaction = false;
-        db_.RollbackSession(session_->SessionID);
-      }
-      db_.Disconnect(session_->SessionID);
-    } catch (...) {
-    }
-  }
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
-  TABSDiskDatabaseData& db() { return db_; }
-  TABSBaseSession& session() { return *session_; }
-
- private:
-  TABSDiskDatabaseData db_;
-  std::unique_ptr<TABSBaseSession> session_;
 };
 
 struct Column {
