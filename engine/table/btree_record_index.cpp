@@ -605,7 +605,7 @@ bool TABSIndexRange::inside(int32_t session, const uint8_t* entry, bool check_lo
 }
 
 int TABSIndexRange::Where(int32_t session, const TABSKeyPath& path) {
-  index_.Tree().ReadLeafEntry(session, path, entry_.data());
+  load(session, path);
   if (!inside(session, entry_.data(), true, false)) return -1;
   return inside(session, entry_.data(), false, true) ? 0 : 1;
 }
@@ -631,26 +631,26 @@ bool TABSIndexRange::Seek(int32_t session, bool forward, TABSKeyPath& path) {
     // the sides seeked before; one pass does, and the check below holds a damaged tree to
     // that too.
     for (size_t i = 1; found && i < near_sides.size(); ++i) {
-      tree.ReadLeafEntry(session, path, entry_.data());
+      load(session, path);
       if (entry_vs_side(session, *near_sides[i], forward, entry_.data()) != 0)
         found = seek_side(session, *near_sides[i], forward, path);
     }
   }
   if (!found) return false;
-  tree.ReadLeafEntry(session, path, entry_.data());
+  load(session, path);
   return inside(session, entry_.data(), true, true);
 }
 
 bool TABSIndexRange::Step(int32_t session, bool forward, TABSKeyPath& path) {
   TABSBTree& tree = index_.Tree();
   if (!(forward ? tree.Next(session, path) : tree.Prior(session, path))) return false;
-  tree.ReadLeafEntry(session, path, entry_.data());
+  load(session, path);
   return inside(session, entry_.data(), !forward, forward);
 }
 
 TABSIndexEntryTest TABSIndexRange::Test(int32_t session, const TABSKeyPath& path) {
   TABSRecordKeyRef& keys = index_.KeyRef();
-  index_.Tree().ReadLeafEntry(session, path, entry_.data());
+  load(session, path);
   TABSIndexEntryTest result = ietIn;
   for (const Condition& condition : conditions_) {
     TABSBTreeTarget target;
@@ -686,7 +686,20 @@ bool TABSIndexRange::Accepts(const void* record) const {
 }
 
 TABSRecordID TABSIndexRange::RecordIDAt(int32_t session, const TABSKeyPath& path) {
-  return index_.RecordIDAt(session, path);
+  load(session, path);
+  return LoadRecordID(entry_.data() + index_.KeyRef().PageKeySize());
+}
+
+void TABSIndexRange::load(int32_t session, const TABSKeyPath& path) {
+  // A walk asks for the entry it has just stepped onto several times (bounds, conditions,
+  // record identifier): it is copied out of its page once.
+  if (entry_valid_ && !path.IsEmpty() && path.Leaf().PageNo == entry_page_ && path.Leaf().EntryNo == entry_no_)
+    return;
+  entry_valid_ = false;
+  index_.Tree().ReadLeafEntry(session, path, entry_.data());
+  entry_page_ = path.Leaf().PageNo;
+  entry_no_ = path.Leaf().EntryNo;
+  entry_valid_ = true;
 }
 
 int64_t TABSIndexRange::ApproximateCount(int32_t session, int64_t total) {

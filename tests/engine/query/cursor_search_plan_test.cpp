@@ -2,6 +2,7 @@
 // last plan: which index, which bounds, how many records it read.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -70,6 +71,47 @@ TEST_F(SearchPlan, APrefixFilterReadsOnlyItsIndexRangeUnlessLetterCaseIsIgnored)
   EXPECT_EQ(c.GetRecordCount(), 2 * kRecords / 10);
   EXPECT_EQ(plan().Plan, TABSSearchPlanInfo::spFullScan);
   EXPECT_EQ(plan().RecordsRead, kRecords);
+}
+
+// In storage order a step stops at the first qualifying record, while a range of another
+// index is walked whole: a range holding most of the table loses to the walk, a sparse one
+// or a count keeps the index, and so does a range that leaves other conditions to test.
+TEST_F(SearchPlan, AStorageOrderStepWalksTheTableWhenTheRangeHoldsMuchOfIt) {
+  struct Case {
+    const char16_t* filter;
+    bool full_scan;  // for the first step from the beginning
+    int64_t count;
+  };
+  int64_t x_and_z = 0;
+  for (int i = 0; i < kRecords; ++i) x_and_z += i % 10 >= 2 && i % 7 == 1;
+  const Case cases[] = {
+      {u"Eng = 'x*'", true, kRecords * 8 / 10},
+      {u"Eng = 'abc*'", false, kRecords / 10},
+      {u"Eng = 'x*' AND Z = 1", false, x_and_z},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string(k.filter, k.filter + std::char_traits<char16_t>::length(k.filter)));
+    c.SetFilter(k.filter, false, true);
+    c.GoToBegin();
+    ASSERT_EQ(c.GetRecord(grmNext), grrFound);
+    if (k.full_scan) {
+      EXPECT_EQ(plan().Plan, TABSSearchPlanInfo::spFullScan);
+      EXPECT_EQ(testing::Fields(c).Text("Eng"), "x2");
+      EXPECT_EQ(plan().RecordsRead, 3);
+    } else {
+      EXPECT_EQ(plan().Plan, TABSSearchPlanInfo::spIndexRange);
+      EXPECT_EQ(plan().IndexID, IndexID("IEng"));
+    }
+    // Every qualifying record, once, in storage order.
+    std::vector<int64_t> ys;
+    c.GoToBegin();
+    while (c.GetRecord(grmNext) == grrFound) ys.push_back(*testing::Fields(c).Int("Y"));
+    EXPECT_EQ(static_cast<int64_t>(ys.size()), k.count);
+    EXPECT_TRUE(std::is_sorted(ys.begin(), ys.end()));
+    // A count meets every qualifying record either way: the range of the index.
+    EXPECT_EQ(c.GetRecordCount(), k.count);
+    EXPECT_EQ(plan().Plan, TABSSearchPlanInfo::spIndexRange);
+  }
 }
 
 TEST_F(SearchPlan, MergedConditionsOfOneIndex) {
