@@ -88,8 +88,7 @@ class TABSBTreeRecordIndex;
 // use the stored part of the prefix, and Test answers ietNeedsRecord for entries the cut
 // key cannot decide.
 //
-// The range borrows the conditions' key records and the index; both must outlive it, and
-// the index must not change while the range is used (it keeps the entry it read last).
+// The range borrows the conditions' key records and the index; both must outlive it.
 class TABSIndexRange {
  public:
   TABSIndexRange(TABSBTreeRecordIndex& index, const TABSIndexKeyCondition* first,
@@ -143,13 +142,7 @@ class TABSIndexRange {
   TABSBTreeRecordIndex& index_;
   std::vector<Condition> conditions_;
   std::vector<std::unique_ptr<Side>> lower_, upper_;
-  // Copies the entry at `path` into entry_, unless it is the one already there.
-  void load(int32_t session, const TABSKeyPath& path);
-
   std::vector<uint8_t> entry_;
-  int32_t entry_page_ = -1;
-  int32_t entry_no_ = -1;
-  bool entry_valid_ = false;
   bool exact_ = true;
 };
 
