@@ -591,6 +591,7 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
     const double page = std::max<double>(1.0, pages_ ? pages_->DataSize() : 4096);
     const double record_size = MemoryRecordSize();
     double best = -1;
+    double best_count = 0;  // the candidate's estimated entries
     for (int32_t id : index_order) {
       const Cond* lo;
       const Cond* hi;
@@ -609,6 +610,7 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
       if (id != active) cost += n * entry / page;
       if (cost < static_cast<double>(total) && (best < 0 || cost < best)) {
         best = cost;
+        best_count = n;
         plan_index = id;
         lower = lo;
         upper = hi;
@@ -631,7 +633,32 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
                             : static_cast<double>(total);
       remaining = forward ? total - at : at;
     }
-    const double full = active == -1 ? remaining * record_size / page : remaining;
+    double full = active == -1 ? remaining * record_size / page : remaining;
+    // A step in storage order stops at the first qualifying record, while a range of
+    // another index is walked whole (it builds the bitmap on the way). When the
+    // candidate's range says how dense the qualifying records are (its bounds answer every
+    // condition), the storage-order walk is costed for what it is expected to read: the
+    // records up to the next qualifying one, for a screenful of steps. A range that holds
+    // a large share of the table then loses to the walk; a sparse one keeps winning.
+    if (!request.Fill && active == -1 && plan_index != -1 && plan_index != active && !cursor->FilterCallback) {
+      bool answered = true;
+      std::vector<const void*> bound_nodes;
+      for (const Cond& c : kept) {
+        if (c.c.IndexID == plan_index && (&c == lower || &c == upper)) {
+          add_covers(bound_nodes, c.covers);
+          add_covers(bound_nodes, c.key_tested);
+        } else {
+          answered = false;
+        }
+      }
+      for (TABSCursorFilter* f : filters)
+        if (answered && !f->IsCoveredBy(bound_nodes)) answered = false;
+      if (answered) {
+        constexpr double kScreenSteps = 20;
+        const double expected = remaining / (best_count + 1) * kScreenSteps;
+        full = std::min(full, expected * record_size / page);
+      }
+    }
     info.FullScanCost = full;
     if (plan_index != -1 && full < best) plan_index = -1;
   }
@@ -787,7 +814,7 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
     }
     for (; more; more = range.Step(session, forward, path)) {
       ++info.EntriesVisited;
-      const TABSRecordID id = index.RecordIDAt(session, path);
+      const TABSRecordID id = range.RecordIDAt(session, path);
       bool have = false;
       if (!entry_in(path, id, have)) continue;
       // The stored key answered the range's test when no record was read for it.
@@ -835,7 +862,7 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
   TABSKeyPath path;
   for (bool more = range.Seek(session, true, path); more; more = range.Step(session, true, path)) {
     ++info.EntriesVisited;
-    const TABSRecordID id = index.RecordIDAt(session, path);
+    const TABSRecordID id = range.RecordIDAt(session, path);
     bool have = false;
     if (!entry_in(path, id, have)) continue;
     const bool key_in = !have;

@@ -72,6 +72,51 @@ TEST_F(SearchPlan, APrefixFilterReadsOnlyItsIndexRangeUnlessLetterCaseIsIgnored)
   EXPECT_EQ(plan().RecordsRead, kRecords);
 }
 
+// In storage order a step stops at the first qualifying record, while a range of another
+// index is walked whole: a range holding a large share of the table loses to the walk
+// (a count, which meets every record anyway, keeps the index), a sparse one keeps the
+// index, and so does a range that leaves another condition to test per record.
+TEST_F(SearchPlan, AStorageOrderStepWalksTheTableWhenTheRangeHoldsMuchOfIt) {
+  struct Case {
+    const char16_t* filter;
+    const char* prefix;
+    int z;  // the record's Z must be this, or -1
+    bool step_walks;  // the first step from the beginning walks the table
+  };
+  const Case cases[] = {
+      {u"Eng = 'abc*'", "abc", -1, true},
+      {u"Eng = 'abc1*'", "abc1", -1, false},
+      {u"Eng = 'abc*' AND Z = 1", "abc", 1, false},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.prefix + std::string(k.z >= 0 ? " and Z" : ""));
+    std::vector<int64_t> expected;  // the qualifying Y values in storage order
+    for (int i = 0; i < kRecords; ++i) {
+      const std::string eng = (i % 10 == 0 ? "abc" : i % 10 == 1 ? "Abc" : "x") + std::to_string(i);
+      if (eng.rfind(k.prefix, 0) == 0 && (k.z < 0 || i % 7 == k.z)) expected.push_back(i);
+    }
+    ASSERT_FALSE(expected.empty());
+    c.SetFilter(k.filter, false, true);
+    c.GoToBegin();
+    ASSERT_EQ(c.GetRecord(grmNext), grrFound);
+    EXPECT_EQ(testing::Fields(c).Int("Y"), expected[0]);
+    if (k.step_walks) {
+      EXPECT_EQ(plan().Plan, TABSSearchPlanInfo::spFullScan);
+      EXPECT_EQ(plan().RecordsRead, expected[0] + 1);
+    } else {
+      EXPECT_EQ(plan().Plan, TABSSearchPlanInfo::spIndexRange);
+      EXPECT_EQ(plan().IndexID, IndexID("IEng"));
+    }
+    // Every qualifying record, once, in storage order.
+    std::vector<int64_t> ys{*testing::Fields(c).Int("Y")};
+    while (c.GetRecord(grmNext) == grrFound) ys.push_back(*testing::Fields(c).Int("Y"));
+    EXPECT_EQ(ys, expected);
+    c.SetFilter(k.filter, false, true);
+    EXPECT_EQ(c.GetRecordCount(), static_cast<int64_t>(expected.size()));
+    EXPECT_EQ(plan().Plan, TABSSearchPlanInfo::spIndexRange);
+  }
+}
+
 TEST_F(SearchPlan, MergedConditionsOfOneIndex) {
   // Contradictory bounds: nothing is read.
   c.SetFilter(u"X > 5 AND X < 3", false, false);

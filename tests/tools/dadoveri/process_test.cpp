@@ -1,6 +1,7 @@
 // Processes on one file: a bulk insert killed at random moments keeps every row whose
 // commit ended and none whose commit never began, and the file stays sound; two processes
-// in multi-user mode inserting into one table see each other's committed rows.
+// in multi-user mode inserting into one table see each other's committed rows; three
+// cursors of one process walk a table that another process changes under them.
 #include <cstdlib>
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,11 +27,13 @@
 #include "engine/storage/prologue.h"
 #include "engine/database/disk_database_data.h"
 #include "engine/database/disk_table_data.h"
+#include "engine/query/cursor_filter_expression.h"
 #include "engine/table/cursor.h"
 #include "engine/table/date_time.h"
 #include "engine/table/session.h"
 #include "engine/table/table_data.h"
 #include "engine/table/table_metadata.h"
+#include "tests/engine/database/table_fixture.h"
 #include "tests/engine/test_support.h"
 #include "tools/dadoveri/database_survey.h"
 
@@ -479,6 +483,204 @@ TEST(Processes, TwoWritersSeeEachOthersCommittedRows) {
   close(to_parent[0]);
   int status = 0;
   waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(tool::CheckDatabase(file, {}).empty());
+}
+
+// The other process's side of the walk below: it reads one change a line ("I k x",
+// "U k x", "D k"), makes it in its own connection (each change committed alone) and
+// answers with a byte once the change is in the file.
+[[noreturn]] void ChangingWriter(const std::string& file, int in_fd, int out_fd) {
+  int status = 0;
+  try {
+    TABSDiskDatabaseData db(file);
+    TABSConnectOptions options;
+    options.DurableCommits = false;
+    TABSBaseSession session(db.Connect(options));
+    {
+      TABSLocalCursor w(&session, "Walked");
+      w.Open(db);
+      testing::Fields f(w);
+      FILE* in = fdopen(in_fd, "r");
+      char op = 0;
+      int k = 0, x = 0;
+      while (status == 0 && std::fscanf(in, " %c %d", &op, &k) == 2) {
+        if (op != 'D' && std::fscanf(in, " %d", &x) != 1) status = 20;
+        if (op == 'I') {
+          w.NewRecord();
+          f.SetInt("K", k);
+          f.SetInt("X", x);
+          if (w.PostInsert() != roOK) status = 21;
+        } else {
+          w.GoToBegin();
+          bool found = false;
+          while (!found && w.GetRecord(grmNext) == grrFound) found = f.Int("K") == k;
+          if (!found) {
+            status = 22;
+          } else if (op == 'D') {
+            if (w.DeleteCurrent() != roOK) status = 23;
+          } else {
+            if (w.BeginEdit() != roOK) status = 24;
+            f.SetInt("X", x);
+            if (status == 0 && w.PostEdit() != roOK) status = 25;
+          }
+        }
+        Signal(out_fd);
+      }
+      std::fclose(in);
+    }
+    db.Disconnect(session.SessionID);
+  } catch (...) {
+    status = 26;
+  }
+  _exit(status);
+}
+
+// Three cursors of one table walk it while another process inserts, updates and deletes
+// records, the cursors' current records included: a range on an active index, storage
+// order with a built filter bitmap, and distinct navigation. A record that stays unchanged
+// and qualifying for the whole walk is met exactly once, no record twice (unless the other
+// process changed it), and counts follow every change.
+TEST(Processes, ThreeCursorsWalkWhileAnotherProcessChangesTheTable) {
+  TempFolder folder;
+  const std::string file = folder.File("walked.dat");
+  {
+    TABSDiskDatabaseData maker(file);
+    maker.CreateDatabase();
+    const int32_t s = maker.Connect({});
+    TABSTableMetadata m;
+    testing::AddField(m.Fields, "K", ctInteger);
+    testing::AddField(m.Fields, "X", ctInteger);
+    TABSIndexDef* ix = m.Indexes.AddIndexDef();
+    ix->Name = "IX";
+    TABSIndexDefs::BuildColumns(*ix, {"X"}, {"ASC"}, {""});
+    maker.CreateTable(s, "Walked", m);
+    maker.Disconnect(s);
+  }
+  int to_child[2], to_parent[2];
+  ASSERT_EQ(pipe(to_child), 0);
+  ASSERT_EQ(pipe(to_parent), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    close(to_child[1]);
+    close(to_parent[0]);
+    ChangingWriter(file, to_child[0], to_parent[1]);
+  }
+  close(to_child[0]);
+  close(to_parent[1]);
+  std::mt19937 rng(13);
+  std::map<int64_t, int64_t> model;  // K -> X
+  int32_t next_k = 0;
+  // One change made by the other process, waited for.
+  auto change = [&](const std::string& line) {
+    WriteLine(to_child[1], line);
+    return Await(to_parent[0]);
+  };
+  auto insert = [&] {
+    const int32_t x = static_cast<int32_t>(rng() % 20);
+    if (!change("I " + std::to_string(next_k) + " " + std::to_string(x))) return false;
+    model[next_k++] = x;
+    return true;
+  };
+  for (int i = 0; i < 60; ++i) ASSERT_TRUE(insert());
+  {
+    TABSDiskDatabaseData db(file);
+    TABSBaseSession session(db.Connect({}));
+    {
+      TABSLocalCursor range(&session, "Walked"), filtered(&session, "Walked"), distinct(&session, "Walked");
+      for (TABSLocalCursor* c : {&range, &filtered, &distinct}) {
+        c->SetFilterFactory(&CursorExpressionFilterFactory());
+        c->Open(db);
+      }
+      testing::Fields rf(range);
+      range.SetIndexName("IX");
+      std::vector<uint8_t> low(static_cast<size_t>(range.RecordSize)), high(low.size());
+      range.InitRecordBuffer(low.data(), false);
+      range.InitRecordBuffer(high.data(), false);
+      rf.SetInt("X", 5, low.data());
+      rf.SetInt("X", 14, high.data());
+      range.SetRange(low.data(), high.data(), 1, 1, false, false);
+      filtered.SetFilter(u"X >= 10", false, false);
+      distinct.SetIndexName("IX");
+      distinct.SetDistinctKeyFieldCount(1);
+
+      auto qualifies = [&](TABSLocalCursor* c, int64_t x) {
+        return c == &range ? x >= 5 && x <= 14 : c == &filtered ? x >= 10 : true;
+      };
+      auto count_of = [&](TABSLocalCursor* c) {
+        std::set<int64_t> xs;
+        int64_t n = 0;
+        for (const auto& [k, x] : model) {
+          if (!qualifies(c, x)) continue;
+          ++n;
+          xs.insert(x);
+        }
+        return c == &distinct ? static_cast<int64_t>(xs.size()) : n;
+      };
+
+      for (int round = 0; round < 3; ++round) {
+        for (TABSLocalCursor* c : {&range, &filtered, &distinct}) {
+          SCOPED_TRACE("round " + std::to_string(round) + " cursor " +
+                       std::to_string(c == &range ? 0 : c == &filtered ? 1 : 2));
+          ASSERT_EQ(c->GetRecordCount(), count_of(c));  // builds the bitmap
+          const std::map<int64_t, int64_t> before = model;
+          std::set<int64_t> changed, seen_k;
+          int64_t prev_x = -1;
+          c->GoToBegin();
+          testing::Fields cf(*c);
+          while (c->GetRecord(grmNext) == grrFound) {
+            const int64_t k = *cf.Int("K"), x = *cf.Int("X");
+            if (!seen_k.insert(k).second) {
+              EXPECT_TRUE(changed.count(k)) << "twice: " << k;
+            }
+            // In index order the walk never goes back, and distinct steps leave each run.
+            if (c != &filtered && prev_x >= 0) {
+              if (c == &distinct) {
+                EXPECT_GT(x, prev_x);
+              } else {
+                EXPECT_GE(x, prev_x);
+              }
+            }
+            prev_x = x;
+            EXPECT_TRUE(qualifies(c, x));
+            // The other process changes something, often the record the cursor is on.
+            const uint32_t what = rng() % 4;
+            if (what == 0) {
+              ASSERT_TRUE(insert());
+              changed.insert(next_k - 1);
+            } else if (what <= 2 && !model.empty()) {
+              const int64_t target =
+                  rng() % 2 == 0 ? k : std::next(model.begin(), static_cast<long>(rng() % model.size()))->first;
+              if (!model.count(target)) continue;
+              changed.insert(target);
+              if (what == 1) {
+                ASSERT_TRUE(change("D " + std::to_string(target)));
+                model.erase(target);
+              } else {
+                const int32_t nx = static_cast<int32_t>(rng() % 20);
+                ASSERT_TRUE(change("U " + std::to_string(target) + " " + std::to_string(nx)));
+                model[target] = nx;
+              }
+            }
+            EXPECT_EQ(c->GetRecordCount(), count_of(c));
+          }
+          if (c == &distinct) continue;  // a run's first record may change under the walk
+          for (const auto& [k, x] : before) {
+            if (!changed.count(k) && qualifies(c, x)) {
+              EXPECT_TRUE(seen_k.count(k)) << "skipped: " << k;
+            }
+          }
+        }
+      }
+    }
+    db.Disconnect(session.SessionID);
+  }
+  close(to_child[1]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  close(to_parent[0]);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_TRUE(tool::CheckDatabase(file, {}).empty());
