@@ -458,39 +458,13 @@ bool stored_text_is_cut(const TABSRecordKeyPart& part, const uint8_t* value) {
 
 }  // namespace
 
-namespace {
-
-// A range's entry buffer holds the entry it read last and, after it, where that entry
-// is: its leaf page and entry number, or -1 while the buffer holds none.
-constexpr size_t kEntryPlace = 2 * sizeof(int32_t);
-
-void load_entry(TABSBTree& tree, int32_t session, const TABSKeyPath& path, std::vector<uint8_t>& entry) {
-  // A walk asks for the entry it has just stepped onto several times (bounds, conditions,
-  // record identifier): it is copied out of its page once. The range only reads, and
-  // the index does not change while a search uses it.
-  uint8_t* place = entry.data() + entry.size() - kEntryPlace;
-  int32_t at[2];
-  std::memcpy(at, place, kEntryPlace);
-  if (!path.IsEmpty() && at[0] >= 0 && path.Leaf().PageNo == at[0] && path.Leaf().EntryNo == at[1]) return;
-  at[0] = -1;
-  std::memcpy(place, at, kEntryPlace);
-  tree.ReadLeafEntry(session, path, entry.data());
-  at[0] = path.Leaf().PageNo;
-  at[1] = path.Leaf().EntryNo;
-  std::memcpy(place, at, kEntryPlace);
-}
-
-}  // namespace
-
 TABSIndexRange::TABSIndexRange(TABSBTreeRecordIndex& index, const TABSIndexKeyCondition* first,
                                const TABSIndexKeyCondition* second)
     : index_(index) {
   index_.require_open();
   if (first) add(*first);
   if (second) add(*second);
-  entry_.resize(static_cast<size_t>(index_.Tree().LeafEntrySize()) + kEntryPlace);
-  const int32_t none[2] = {-1, -1};
-  std::memcpy(entry_.data() + entry_.size() - kEntryPlace, none, kEntryPlace);
+  entry_.resize(static_cast<size_t>(index_.Tree().LeafEntrySize()));
 }
 
 TABSIndexRange::Side& TABSIndexRange::new_side(bool lower, const TABSIndexKeyCondition& condition, int32_t part_count,
@@ -630,8 +604,20 @@ bool TABSIndexRange::inside(int32_t session, const uint8_t* entry, bool check_lo
   return true;
 }
 
+void TABSIndexRange::load_entry(int32_t session, const TABSKeyPath& path) {
+  // A walk asks for the entry it has just stepped onto several times (bounds, conditions,
+  // record identifier): it is copied out of its page once. The range only reads, and the
+  // index does not change while a search uses it.
+  if (!path.IsEmpty() && entry_page_ >= 0 && path.Leaf().PageNo == entry_page_ && path.Leaf().EntryNo == entry_no_)
+    return;
+  entry_page_ = -1;
+  index_.Tree().ReadLeafEntry(session, path, entry_.data());
+  entry_page_ = path.Leaf().PageNo;
+  entry_no_ = path.Leaf().EntryNo;
+}
+
 int TABSIndexRange::Where(int32_t session, const TABSKeyPath& path) {
-  load_entry(index_.Tree(), session, path, entry_);
+  load_entry(session, path);
   if (!inside(session, entry_.data(), true, false)) return -1;
   return inside(session, entry_.data(), false, true) ? 0 : 1;
 }
@@ -657,26 +643,26 @@ bool TABSIndexRange::Seek(int32_t session, bool forward, TABSKeyPath& path) {
     // the sides seeked before; one pass does, and the check below holds a damaged tree to
     // that too.
     for (size_t i = 1; found && i < near_sides.size(); ++i) {
-      load_entry(index_.Tree(), session, path, entry_);
+      load_entry(session, path);
       if (entry_vs_side(session, *near_sides[i], forward, entry_.data()) != 0)
         found = seek_side(session, *near_sides[i], forward, path);
     }
   }
   if (!found) return false;
-  load_entry(index_.Tree(), session, path, entry_);
+  load_entry(session, path);
   return inside(session, entry_.data(), true, true);
 }
 
 bool TABSIndexRange::Step(int32_t session, bool forward, TABSKeyPath& path) {
   TABSBTree& tree = index_.Tree();
   if (!(forward ? tree.Next(session, path) : tree.Prior(session, path))) return false;
-  load_entry(index_.Tree(), session, path, entry_);
+  load_entry(session, path);
   return inside(session, entry_.data(), !forward, forward);
 }
 
 TABSIndexEntryTest TABSIndexRange::Test(int32_t session, const TABSKeyPath& path) {
   TABSRecordKeyRef& keys = index_.KeyRef();
-  load_entry(index_.Tree(), session, path, entry_);
+  load_entry(session, path);
   TABSIndexEntryTest result = ietIn;
   for (const Condition& condition : conditions_) {
     TABSBTreeTarget target;
@@ -712,11 +698,9 @@ bool TABSIndexRange::Accepts(const void* record) const {
 }
 
 TABSRecordID TABSIndexRange::RecordIDAt(int32_t session, const TABSKeyPath& path) {
-  load_entry(index_.Tree(), session, path, entry_);
+  load_entry(session, path);
   return LoadRecordID(entry_.data() + index_.KeyRef().PageKeySize());
 }
-
-
 
 int64_t TABSIndexRange::ApproximateCount(int32_t session, int64_t total) {
   TABSKeyPath low, high;

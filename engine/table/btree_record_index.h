@@ -138,11 +138,16 @@ class TABSIndexRange {
   int entry_vs_side(int32_t session, const Side& side, bool lower, const uint8_t* entry);
   bool inside(int32_t session, const uint8_t* entry, bool check_lower, bool check_upper);
   bool seek_side(int32_t session, const Side& side, bool lower, TABSKeyPath& path);
+  // Reads the entry at `path` into entry_ unless it holds that entry already.
+  void load_entry(int32_t session, const TABSKeyPath& path);
 
   TABSBTreeRecordIndex& index_;
   std::vector<Condition> conditions_;
   std::vector<std::unique_ptr<Side>> lower_, upper_;
   std::vector<uint8_t> entry_;
+  // Where entry_ was read from: its leaf page and entry number; -1 while it holds none.
+  int32_t entry_page_ = -1;
+  int32_t entry_no_ = -1;
   bool exact_ = true;
 };
 
