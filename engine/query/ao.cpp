@@ -286,8 +286,8 @@ std::unique_ptr<TABSLocalCursor> TABSAO::create_result_table() {
   cursor->SetFilterFactory(&CursorExpressionFilterFactory());
   TABSIndexDefs indexes;
   TABSConstraintDefs constraints;
-  cursor->CreateTable(fields, indexes, constraints);
   cursor->Open(database);
+  cursor->CreateTable(fields, indexes, constraints);
   return cursor;
 }
 

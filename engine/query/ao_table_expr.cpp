@@ -32,6 +32,11 @@ void AOSelectColumns(TABSAO& input, const std::vector<TABSAOSelectItem>& items, 
     if (item.Expression != nullptr) {
       c.Expression = item.Expression;
     } else {
+      if (!item.TableName.empty()) {
+        bool known = false;
+        for (const TABSFieldLink& in : input.Columns) known = known || ExprSameName(in.TableName, item.TableName);
+        if (!known) RaiseError(10341, item.TableName + "." + item.FieldName, item.TableName);
+      }
       const int32_t column = AOColumnOf(input, item.TableName, item.FieldName);
       const TABSFieldLink& in = input.Columns[static_cast<size_t>(column)];
       c.TableName = in.TableName;

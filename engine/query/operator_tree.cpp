@@ -172,31 +172,69 @@ class Builder {
 
 }  // namespace
 
-void ApplyOrderBy(TABSAO& root, const std::vector<TABSSortSpecification>& order_by) {
-  if (order_by.empty()) return;
-  std::vector<int32_t> visible;
-  for (size_t i = 0; i < root.Columns.size(); ++i)
-    if (root.Columns[i].Visible) visible.push_back(static_cast<int32_t>(i));
-  TABSFields fields;
-  std::vector<bool> descending, case_insensitive;
+namespace {
+
+// ORDER BY items as columns of `op`: -1 for an item that names none of them.
+std::vector<int32_t> sort_columns(const TABSAO& op, const std::vector<TABSSortSpecification>& order_by) {
+  std::vector<int32_t> visible, columns;
+  for (size_t i = 0; i < op.Columns.size(); ++i)
+    if (op.Columns[i].Visible) visible.push_back(static_cast<int32_t>(i));
   for (const TABSSortSpecification& sort : order_by) {
-    int32_t column = -1;
     if (sort.ColumnNumber != 0) {
       if (sort.ColumnNumber < 1 || sort.ColumnNumber > static_cast<int32_t>(visible.size()))
         RaiseError(20243, sort.ColumnNumber);
-      column = visible[static_cast<size_t>(sort.ColumnNumber - 1)];
-    } else {
-      const std::vector<int32_t> found = root.FindColumns(sort.FieldName, sort.TableName);
-      if (found.empty()) RaiseError(30195, sort.FieldName);
-      if (found.size() > 1) RaiseError(10404, sort.FieldName);
-      column = found[0];
+      columns.push_back(visible[static_cast<size_t>(sort.ColumnNumber - 1)]);
+      continue;
     }
-    const TABSFieldLink& c = root.Columns[static_cast<size_t>(column)];
+    const std::vector<int32_t> found = op.FindColumns(sort.FieldName, sort.TableName);
+    if (found.size() > 1) RaiseError(10404, sort.FieldName);
+    columns.push_back(found.empty() ? -1 : found[0]);
+  }
+  return columns;
+}
+
+void set_sort(TABSAO& op, const std::vector<int32_t>& columns, const std::vector<TABSSortSpecification>& order_by) {
+  TABSFields fields;
+  std::vector<bool> descending, case_insensitive;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const TABSFieldLink& c = op.Columns[static_cast<size_t>(columns[i])];
     fields.emplace_back(c.TableName, c.Name);
-    descending.push_back(sort.Descending);
+    descending.push_back(order_by[i].Descending);
     case_insensitive.push_back(false);
   }
-  root.SetSortSpecification(fields, descending, case_insensitive);
+  op.SetSortSpecification(fields, descending, case_insensitive);
+}
+
+}  // namespace
+
+void ApplyOrderBy(TABSAO& root, const std::vector<TABSSortSpecification>& order_by) {
+  if (order_by.empty()) return;
+  const std::vector<int32_t> columns = sort_columns(root, order_by);
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (columns[i] >= 0) continue;
+    // A column the projection leaves out: the projection's input is sorted instead, and
+    // the projection copies its rows in that order.
+    auto* projection = dynamic_cast<TABSAOTableExpr*>(&root);
+    if (projection == nullptr || projection->Distinct || !projection->Left) RaiseError(30195, order_by[i].FieldName);
+    TABSAO& input = *projection->Left;
+    std::vector<int32_t> input_columns;
+    for (size_t k = 0; k < columns.size(); ++k) {
+      int32_t column = -1;
+      if (columns[k] >= 0) {
+        const TABSFieldLink& c = root.Columns[static_cast<size_t>(columns[k])];
+        if (c.Input == &input) column = c.InputColumn;
+      } else {
+        const std::vector<int32_t> found = input.FindColumns(order_by[k].FieldName, order_by[k].TableName);
+        if (found.size() == 1) column = found[0];
+      }
+      if (column < 0) RaiseError(30195, order_by[k].FieldName.empty() ? std::to_string(order_by[k].ColumnNumber)
+                                                                       : order_by[k].FieldName);
+      input_columns.push_back(column);
+    }
+    set_sort(input, input_columns, order_by);
+    return;
+  }
+  set_sort(root, columns, order_by);
 }
 
 std::unique_ptr<TABSAO> BuildOperatorTree(TABSAOContext& context, TABSSQLSelect& s, TABSSQLQuery& query, bool live,

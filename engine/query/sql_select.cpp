@@ -300,6 +300,8 @@ int64_t TABSSQLUnion::copy_into(TABSSQLQuery& query, TABSSQLSelect& s) {
   int64_t rows = 0;
   TABSLocalCursor to(session, s.IntoTable);
   to.InMemory = s.IntoInMemory || query.InMemory();
+  // An existing table is never replaced.
+  if (database.TableExists(s.IntoTable)) RaiseError(30247, s.IntoTable);
   try {
     TABSFieldDefs fields;
     for (int32_t i = 0; i < from.TableFields.Count(); ++i) {
@@ -310,8 +312,8 @@ int64_t TABSSQLUnion::copy_into(TABSSQLQuery& query, TABSSQLSelect& s) {
     }
     TABSIndexDefs indexes;
     TABSConstraintDefs constraints;
-    to.CreateTable(fields, indexes, constraints);
     to.Open(database);
+    to.CreateTable(fields, indexes, constraints);
     TABSVariant v;
     from.GoToBegin();
     while (from.GetRecord(grmNext) == grrFound) {
