@@ -350,7 +350,9 @@ void TABSExpression::GetFieldName(std::string& table_name, std::string& field_na
 }
 
 void TABSExpression::BindToOperators(TABSExprSources sources, TABSExprSources outer) {
-  if (root_) root_->BindToOperators(sources, outer);
+  if (!root_) return;
+  root_->BindToOperators(sources, outer);
+  root_->Prepare();
 }
 
 bool TABSExpression::CanEvaluateIn(TABSExprSources sources) const { return !root_ || root_->CanEvaluateIn(sources); }

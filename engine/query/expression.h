@@ -120,6 +120,8 @@ class TABSExpression : public TABSScanExpression {
   TABSExprNode* Root() const { return root_.get(); }
   // Replaces the tree (taking ownership).
   void SetRoot(std::unique_ptr<TABSExprNode> root) { root_ = std::move(root); }
+  // Takes the tree out (the expression is empty afterwards).
+  std::unique_ptr<TABSExprNode> TakeRoot() { return std::move(root_); }
 
  private:
   friend class TABSExpressionParser;

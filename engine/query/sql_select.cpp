@@ -5,11 +5,16 @@
 
 #include "engine/base/engine_error.h"
 #include "engine/database/local_cursor.h"
+#include "engine/query/ao_table.h"
 #include "engine/query/cursor_filter_expression.h"
+#include "engine/query/operator_tree.h"
 #include "engine/query/expr_text.h"
 #include "engine/query/sql_query.h"
 #include "engine/query/sql_statement.h"
+#include "engine/table/constraint_def.h"
 #include "engine/table/database_data.h"
+#include "engine/table/field_def.h"
+#include "engine/table/index_def.h"
 
 namespace dadoveri {
 
@@ -171,58 +176,85 @@ void TABSSQLUnion::parse_order_by() {
 
 TABSSQLCursorCommand::~TABSSQLCursorCommand() {
   if (result_) result_->Close();
+  tree_.reset();
+  context_.reset();
 }
 
-TABSCursor* TABSSQLCursorCommand::GetResultCursor() { return result_.get(); }
+TABSCursor* TABSSQLCursorCommand::GetResultCursor() {
+  if (result_) return result_.get();
+  return tree_ ? tree_->Cursor() : nullptr;
+}
 
-// A query of one base table runs as a cursor over it; the relational operators take this
-// over as the tree of a single table operator.
+namespace {
+
+// Read locks on the base tables a tree reads, for the duration of its execution.
+struct ReadLocks {
+  std::vector<TABSAO*> tables;
+  explicit ReadLocks(TABSAO& root) {
+    root.CollectTables(tables);
+    for (TABSAO* t : tables) static_cast<TABSAOTable*>(t)->LockForReading();
+  }
+  ~ReadLocks() {
+    for (TABSAO* t : tables) static_cast<TABSAOTable*>(t)->Unlock();
+  }
+  ReadLocks(const ReadLocks&) = delete;
+  ReadLocks& operator=(const ReadLocks&) = delete;
+};
+
+}  // namespace
+
+// The query runs as a tree of relational operators. A query of one base table with
+// nothing to compute, asked for live, keeps the table's own cursor as its result; every
+// other result is a read-only copy in a temporary table.
 void TABSSQLUnion::Execute(TABSSQLQuery& query, bool live, int64_t& rows_affected, bool& read_only) {
   rows_affected = 0;
   read_only = true;
+  if (!Root) RaiseError(40802);
   if (result_) {
-    result_->Close();
-    result_.reset();
+    // A live result again: the same cursor from its first row.
+    result_->GoToBegin();
+    read_only = !live;
+    return;
   }
-  if (!Root || !Root->Select) RaiseError(40802);
-  TABSSQLSelect& s = *Root->Select;
-  const bool one_table = s.From.size() == 1 && !s.From[0]->Subquery && !s.From[0]->Nested &&
-                         s.From[0]->Joins.empty() && s.GroupBy.empty() && !s.Having && !s.Distinct && !s.HasInto &&
-                         s.TopCount < 0 && s.TopStart < 0;
-  if (!one_table) RaiseError(40802);
-  const TABSTableReference& table = *s.From[0];
-  for (const TABSSelectListItem& item : s.SelectList) {
-    if (item.IsExpression) RaiseError(40802);
-    if (!item.TableName.empty() && !ExprSameName(item.TableName, table.Name()) &&
-        !ExprSameName(item.TableName, table.TableName))
-      RaiseError(10341, item.TableName + "." + (item.AllFields ? std::string("*") : item.FieldName), table.Name());
+  if (!tree_) {
+    context_ = std::make_unique<TABSAOContext>();
+    context_->Query = &query;
+    tree_ = BuildQueryTree(*context_, *Root, query, live, &OrderBy);
   }
-  TABSBaseSession* session = nullptr;
-  TABSDatabaseData& database = TargetDatabase(query, table.InMemory, table.DatabaseName, table.Password, session);
-  const bool in_memory = table.InMemory || query.InMemory();
-  if (!database.TableExists(table.TableName)) {
-    std::string inner;
-    try {
-      RaiseError(40804, table.TableName);
-    } catch (const VODIDivodavir& e) {
-      inner = e.what();
-    }
-    RaiseError(10303, table.TableName, in_memory ? 1 : 0, inner);
+  auto* table = dynamic_cast<TABSAOTable*>(tree_.get());
+  if (table != nullptr && table->IsBaseTable() && Root->Select) {
+    execute_live(*table, *Root->Select);
+    read_only = !live;
+    return;
   }
-  auto cursor = std::make_unique<TABSLocalCursor>(session, table.TableName);
-  cursor->InMemory = in_memory;
-  cursor->SetFilterFactory(&CursorExpressionFilterFactory());
-  cursor->Open(database);
+  {
+    ReadLocks locks(*tree_);
+    tree_->Execute(live, nullptr, nullptr);
+  }
+  if (Root->Select && Root->Select->HasInto) rows_affected = copy_into(query, *Root->Select);
+  tree_->Cursor()->GoToBegin();
+}
+
+// The live result: the table's cursor with the WHERE as its filter, the select list as
+// its projection and ORDER BY through an index.
+void TABSSQLUnion::execute_live(TABSAOTable& table, TABSSQLSelect& s) {
+  {
+    ReadLocks locks(table);
+    table.Execute(true, nullptr, nullptr);
+  }
+  std::unique_ptr<TABSLocalCursor> cursor = table.TakeCursor();
+  tree_.reset();
   struct CloseOnFailure {
     std::unique_ptr<TABSLocalCursor>& cursor;
     ~CloseOnFailure() {
       if (cursor) cursor->Close();
     }
   } guard{cursor};
-  // The select list: the table's fields under their result names.
   if (!s.AllColumns) {
     std::vector<std::string> names, aliases;
     for (const TABSSelectListItem& item : s.SelectList) {
+      if (!item.TableName.empty() && !ExprSameName(item.TableName, table.Name()))
+        RaiseError(10341, item.TableName + "." + (item.AllFields ? std::string("*") : item.FieldName), table.Name());
       if (item.AllFields) {
         for (int32_t i = 0; i < cursor->TableFields.Count(); ++i) {
           names.push_back(cursor->TableFields.Item(i)->Name);
@@ -236,15 +268,6 @@ void TABSSQLUnion::Execute(TABSSQLQuery& query, bool live, int64_t& rows_affecte
     }
     cursor->SetProjection(names, aliases);
   }
-  // WHERE: the cursor's filter.
-  if (s.Where && !s.Where->IsEmpty()) {
-    auto filter = std::make_unique<TABSExpressionCursorFilter>(*cursor);
-    filter->Source().SetAlias(table.Alias);
-    filter->Expression().AddExpression(*s.Where);
-    filter->Expression().BindToCursor(&filter->Source());
-    cursor->SetFilterExpression(std::move(filter));
-  }
-  // ORDER BY: an index on the sort columns, found or built.
   if (!OrderBy.empty()) {
     std::vector<std::string> names, directions, cases;
     for (const TABSSortSpecification& sort : OrderBy) {
@@ -255,8 +278,7 @@ void TABSSQLUnion::Execute(TABSSQLQuery& query, bool live, int64_t& rows_affecte
         name = cursor->VisibleFields.Item(sort.ColumnNumber - 1)->Name;
       } else {
         const TABSFieldDef* visible = cursor->VisibleFields.Find(sort.FieldName);
-        if (!visible || (!sort.TableName.empty() && !ExprSameName(sort.TableName, table.Name()) &&
-                         !ExprSameName(sort.TableName, table.TableName)))
+        if (!visible || (!sort.TableName.empty() && !ExprSameName(sort.TableName, table.Name())))
           RaiseError(30195, sort.FieldName);
         name = visible->Name;
       }
@@ -267,8 +289,48 @@ void TABSSQLUnion::Execute(TABSSQLQuery& query, bool live, int64_t& rows_affecte
     cursor->SetKeyFields(names, directions, cases);
   }
   cursor->GoToBegin();
-  read_only = !live;
   result_ = std::move(cursor);
+}
+
+// INTO: the result copied into a new table of the query's database (or in memory).
+int64_t TABSSQLUnion::copy_into(TABSSQLQuery& query, TABSSQLSelect& s) {
+  TABSLocalCursor& from = *tree_->Cursor();
+  TABSBaseSession* session = nullptr;
+  TABSDatabaseData& database = TargetDatabase(query, s.IntoInMemory, s.IntoDatabase, {}, session);
+  int64_t rows = 0;
+  TABSLocalCursor to(session, s.IntoTable);
+  to.InMemory = s.IntoInMemory || query.InMemory();
+  // An existing table is never replaced.
+  if (database.TableExists(s.IntoTable)) RaiseError(30247, s.IntoTable);
+  try {
+    TABSFieldDefs fields;
+    for (int32_t i = 0; i < from.TableFields.Count(); ++i) {
+      const TABSFieldDef* f = from.TableFields.Item(i);
+      TABSFieldDef* d = fields.AddFieldDef();
+      d->Name = f->Name;
+      d->SetType(f->ColumnType, f->Size);
+    }
+    TABSIndexDefs indexes;
+    TABSConstraintDefs constraints;
+    to.Open(database);
+    to.CreateTable(fields, indexes, constraints);
+    TABSVariant v;
+    from.GoToBegin();
+    while (from.GetRecord(grmNext) == grrFound) {
+      to.NewRecord();
+      for (int32_t i = 0; i < from.TableFields.Count(); ++i) {
+        from.GetFieldValue(i, true, v);
+        if (!v.IsNull()) to.SetFieldValue(i, true, v);
+      }
+      if (const int32_t outcome = to.PostInsert(); outcome != roOK) RaiseError(40806, s.IntoTable, outcome);
+      ++rows;
+    }
+    to.Close();
+  } catch (const VODIDivodavir& e) {
+    if (to.IsOpen()) to.Close();
+    RaiseError(40807, std::string(e.what()));
+  }
+  return rows;
 }
 
 // ---- SELECT block ----

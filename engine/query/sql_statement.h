@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/query/ao.h"
 #include "engine/query/expr_query_context.h"
 #include "engine/query/expression.h"
 #include "engine/query/lexer.h"
@@ -30,6 +31,7 @@
 
 namespace dadoveri {
 
+class TABSAOTable;
 class TABSBaseSession;
 class TABSCursor;
 class TABSDatabaseData;
@@ -211,10 +213,15 @@ class TABSSQLCursorCommand : public TABSSQLCommand {
   TABSCursor* GetResultCursor() override;
 
   std::vector<TABSSortSpecification> OrderBy;
+  // The operator tree of the last execution (null for a live result).
+  TABSAO* OperatorTree() const { return tree_.get(); }
 
  protected:
-  // The result: for now a cursor over one base table (see TABSSQLUnion::Execute).
+  // A live result: the cursor over the base table itself.
   std::unique_ptr<TABSLocalCursor> result_;
+  // Otherwise the operator tree, whose root's result table is the result.
+  std::unique_ptr<TABSAOContext> context_;
+  std::unique_ptr<TABSAO> tree_;
 };
 
 class TABSSQLSelect : public TABSSQLCursorCommand {
@@ -240,6 +247,9 @@ class TABSSQLSelect : public TABSSQLCursorCommand {
   std::unique_ptr<TABSExpression> Having;
   // Where the INTO stood (for the message of a union).
   int32_t IntoLine = 0, IntoColumn = 0;
+  // The number of the result row being produced, while the block runs (ROWNUM).
+  const int64_t* RowNumber = nullptr;
+  int64_t RowNum() override { return RowNumber ? *RowNumber : 0; }
 
  private:
   void parse_select_list();
@@ -281,6 +291,8 @@ class TABSSQLUnion : public TABSSQLCursorCommand {
   std::unique_ptr<TABSQueryExprNode> parse_primary();
   void parse_set_options(TABSQueryExprNode& node);
   void parse_order_by();
+  void execute_live(TABSAOTable& table, TABSSQLSelect& select);
+  int64_t copy_into(TABSSQLQuery& query, TABSSQLSelect& select);
 };
 
 // ---- INSERT, UPDATE, DELETE ----

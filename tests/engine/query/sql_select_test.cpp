@@ -96,7 +96,8 @@ TEST_P(SQLSelect, MessagesOfExecution) {
            {"SELECT * FROM nothere", 10303},
            {"SELECT zz FROM t", 10305},
            {"SELECT u.id FROM t", 10341},
-           {"SELECT id FROM t ORDER BY s", 30195},
+           {"SELECT id FROM t ORDER BY zz", 30195},
+           {"SELECT DISTINCT id FROM t ORDER BY s", 30195},
            {"SELECT id FROM t ORDER BY 2", 20243},
        }) {
     SCOPED_TRACE(sql);
