@@ -15,6 +15,8 @@
 #include <functional>
 #include <memory>
 
+#include "app/db_edit.h"
+#include "app/db_grid.h"
 #include "app/hot_link.h"
 
 class QFrame;
@@ -110,8 +112,9 @@ class TForm1 : public QWidget {
   QLabel* TntLabel5 = nullptr;
   QPlainTextEdit* Tntedit2 = nullptr;
   QTableView* TntDBGrid1 = nullptr;
-  QPlainTextEdit* TntDBMemo1 = nullptr;
-  QLineEdit* TntDBEdit3 = nullptr;
+  TDBGrid* Grid1 = nullptr;  // the rows TntDBGrid1 shows
+  TDBMemo* TntDBMemo1 = nullptr;
+  TDBEdit* TntDBEdit3 = nullptr;
   TImage* TntImage19 = nullptr;
   TImage* TntImage16 = nullptr;
   TImage* TntImage18 = nullptr;
@@ -123,8 +126,9 @@ class TForm1 : public QWidget {
   QLabel* TntLabel6 = nullptr;
   QPlainTextEdit* TntEdit3 = nullptr;
   QTableView* TntDBGrid2 = nullptr;
-  QPlainTextEdit* TntDBMemo2 = nullptr;
-  QLineEdit* TntDBEdit4 = nullptr;
+  TDBGrid* Grid2 = nullptr;
+  TDBMemo* TntDBMemo2 = nullptr;
+  TDBEdit* TntDBEdit4 = nullptr;
   TImage* TntImage14 = nullptr;
   TImage* TntImage11 = nullptr;
   TImage* TntImage13 = nullptr;
@@ -134,11 +138,12 @@ class TForm1 : public QWidget {
 
   // Flashcard view (on TntPanel3).
   QTableView* TntDBGrid3 = nullptr;
+  TDBGrid* Grid3 = nullptr;
   QLabel* TntLabel3 = nullptr;
-  QLineEdit* TntDBEdit1 = nullptr;
+  TDBEdit* TntDBEdit1 = nullptr;
   QLabel* TntLabel4 = nullptr;
-  QPlainTextEdit* TntDBMemo3 = nullptr;
-  QLineEdit* TntDBEdit2 = nullptr;
+  TDBMemo* TntDBMemo3 = nullptr;
+  TDBEdit* TntDBEdit2 = nullptr;
   TImage* TntImage9 = nullptr;
   TImage* TntImage6 = nullptr;
   TImage* TntImage8 = nullptr;

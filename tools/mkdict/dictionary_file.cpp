@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "engine/database/local_cursor.h"
+#include "engine/platform/locale.h"
 #include "engine/base/engine_error.h"
 #include "engine/database/disk_database_data.h"
 #include "engine/table/cursor.h"
@@ -222,10 +223,7 @@ int64_t ReplaceDictionaryFile(const std::string& out, const std::string& passwor
   return static_cast<int64_t>(cards.size());
 }
 
-void UseFixedCollationAndCodePage() {
-  for (const char* name : {"LC_ALL", "LC_COLLATE", "LANG"}) unsetenv(name);
-  setenv("DADOVERI_CODEPAGE", "1252", 1);
-}
+void UseFixedCollationAndCodePage() { UseRootCollationAndCodePage1252(); }
 
 }  // namespace dadoveri::mkdict
 
