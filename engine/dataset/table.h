@@ -20,6 +20,7 @@
 namespace dadoveri {
 
 class TABSMasterLink;
+class TABSWaitWindow;
 
 struct TExportToSqlOptions {
   bool Structure = true;
@@ -116,12 +117,21 @@ class TABSTable : public TABSDataSet {
   friend class TABSMasterLink;
   // A cursor on the table, not opened through the dataset (maintenance operations).
   std::unique_ptr<TABSCursor> make_cursor(TABSDatabase& database, const std::string& table_name) const;
+  // The same for a table that must exist: null when it does not.
+  std::unique_ptr<TABSCursor> open_existing(TABSDatabase& database, const std::string& table_name) const;
+  // Copies every record of `from` into `to` (by field position, or by name), inside a
+  // transaction of its own when the target is in none. Returns the records read.
+  int64_t copy_records(TABSCursor& from, TABSCursor& to, TABSLocalSession& target_handle, const std::string& table_label,
+                       bool by_name, bool collect_errors, std::string* report, const TTableProgressEvent& event,
+                       TABSWaitWindow* wait);
   // Attaches to the database for a maintenance operation; released by the guard's end.
   TABSDatabase& attach_database();
   void release_database(TABSDatabase& database);
   void check_not_in_transaction(TABSDatabase& database, int32_t code, const char* operation);
   void select_index();
   void master_changed();
+  // The detail's key fields matched with the master fields (at most `count`).
+  std::vector<std::string> detail_key_names(size_t count);
   bool progress(const TTableProgressEvent& event, double percent);
 
   std::string table_name_;
@@ -129,6 +139,7 @@ class TABSTable : public TABSDataSet {
   std::string index_field_names_;
   std::string master_fields_;
   bool exclusive_ = false;
+  bool in_master_change_ = false;
   std::unique_ptr<TABSMasterLink> master_link_;
 };
 

@@ -486,6 +486,11 @@ void TABSDataSet::SetFieldData(TField& field, const TFieldValue& value) {
         in_index = in_index || equal_ignoring_case(c.FieldName, cursor_->TableFields.Item(no)->Name);
     if (!in_index) RaiseError(20019, field.FieldName);
   }
+  write_data_field(field, buffer, value);
+}
+
+void TABSDataSet::write_data_field(const TField& field, TRecordBuffer buffer, const TFieldValue& value) {
+  const int32_t no = field_no_of(field);
   TABSTableData& table = *cursor_->TableData();
   const TABSRecordLayout& layout = table.FieldManager().Layout();
   const TABSBaseType base = layout.Field(no).BaseType;
@@ -661,19 +666,12 @@ bool TABSDataSet::ReadRecordValues(int64_t rec_no, std::vector<TFieldValue>& val
   return true;
 }
 
-bool TABSDataSet::Locate(const std::string& key_fields, std::span<const TFieldValue> key_values,
+bool TABSDataSet::Locate(const std::string& key_fields, std::span<const TFieldValue> key_values_in,
                          TLocateOptions options) {
   if (!Active() || !cursor_) RaiseError(10271);
   CheckBrowseMode();
   const std::vector<std::string> names = split_names(key_fields);
-  std::vector<TABSVariant> values;
-  for (size_t i = 0; i < names.size(); ++i) {
-    TField* f = FieldByName(names[i]);
-    const TFieldValue v = i < key_values.size() ? key_values[i] : TFieldValue{};
-    TABSBaseType base = btNone;
-    if (!f->InCalcArea()) base = cursor_->TableFields.Item(field_no_of(*f))->BaseType;
-    values.push_back(native_to_variant(*f, base, v));
-  }
+  const std::vector<TABSVariant> values = key_values(names, key_values_in);
   std::string joined;
   for (const std::string& n : names) joined += (joined.empty() ? "" : ";") + n;
   void* saved = cursor_->GetBookmark();
@@ -696,6 +694,19 @@ bool TABSDataSet::Locate(const std::string& key_fields, std::span<const TFieldVa
   Resync();
   DoAfterScroll();
   return true;
+}
+
+std::vector<TABSVariant> TABSDataSet::key_values(const std::vector<std::string>& names,
+                                                std::span<const TFieldValue> values) {
+  std::vector<TABSVariant> out;
+  for (size_t i = 0; i < names.size(); ++i) {
+    TField* f = FieldByName(names[i]);
+    const TFieldValue v = i < values.size() ? values[i] : TFieldValue{};
+    TABSBaseType base = btNone;
+    if (!f->InCalcArea()) base = cursor_->TableFields.Item(field_no_of(*f))->BaseType;
+    out.push_back(native_to_variant(*f, base, v));
+  }
+  return out;
 }
 
 std::vector<TFieldValue> TABSDataSet::Lookup(const std::string& key_fields, std::span<const TFieldValue> key_values,

@@ -108,6 +108,10 @@ class TABSDataSet : public TDataSet, public TABSSessionBound {
   virtual void AfterCursorOpened() {}
   // The record's value of a data field (the buffer's memory record).
   bool read_data_field(const TField& field, const uint8_t* record, TFieldValue& value);
+  // Writes a data field's value into a record buffer (no state checks).
+  void write_data_field(const TField& field, TRecordBuffer buffer, const TFieldValue& value);
+  // Values for the named fields in the engine's form (Locate, master links).
+  std::vector<TABSVariant> key_values(const std::vector<std::string>& names, std::span<const TFieldValue> values);
 
   // ---- model hooks ----
   TRecordBuffer AllocRecordBuffer() override;
