@@ -104,9 +104,9 @@ class TDataSet : public TComponent {
   void Append();
   void Insert();
   void Edit();
-  void Post();
+  virtual void Post();
   void Cancel();
-  void Delete();
+  virtual void Delete();
   // Asks the data links to write their pending edits into the fields.
   void UpdateRecord();
   // Posts a pending edit or insert; in browse state the data links are told to finish.
@@ -226,6 +226,9 @@ class TDataSet : public TComponent {
   bool FilterRecord(TRecordBuffer buffer);
   // The cursor's position is no longer that of any ring row.
   void CursorPosChanged() { current_record_ = -1; }
+  // The scroll events around a move a concrete dataset makes itself.
+  void DoBeforeScroll() { do_event(BeforeScroll); }
+  void DoAfterScroll() { do_event(AfterScroll); }
   // Puts the record source at the current ring row when it is not there.
   void UpdateCursorPos();
   TRecordBuffer ActiveBuffer() const;
