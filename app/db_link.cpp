@@ -40,6 +40,11 @@ void TControlDataLink::UpdateData() {
   if (OnUpdateData) OnUpdateData();
 }
 
+void TFieldDataLink::RecordChanged(dadoveri::TField* field) {
+  if (field && field != Field()) return;
+  TControlDataLink::RecordChanged(field);
+}
+
 dadoveri::TField* TFieldDataLink::Field() const {
   dadoveri::TDataSet* dataset = DataSet();
   if (!Active() || !dataset || FieldName.empty()) return nullptr;

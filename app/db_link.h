@@ -58,6 +58,10 @@ class TFieldDataLink : public TControlDataLink {
   std::string FieldName;
   // The bound field of the linked dataset, or null (inactive, unknown name).
   dadoveri::TField* Field() const;
+
+ protected:
+  // A change of another field leaves the control (and a text put into it) alone.
+  void RecordChanged(dadoveri::TField* field) override;
 };
 
 }  // namespace nilvar

@@ -26,6 +26,7 @@
 #include "app/image.h"
 #include "app/locale_text.h"
 #include "engine/base/engine_error.h"
+#include "tests/app/dictionary_fixture.h"
 #include "tests/app/test_application.h"
 
 // Fontconfig keeps its caches until the process ends; they are not ours to free.
@@ -64,6 +65,7 @@ class WindowTest : public ::testing::Test {
   template <typename Form = TForm1, typename... Args>
   Form& Open(Args... args) {
     auto form = std::make_unique<Form>(args...);
+    form->ProgramFolder = test::FolderPath(*data_folder);
     form->SetClock([] { return kNow; });
     form->SetErrorPresenter([this](QMessageBox& box) {
       errors.push_back({box.icon(), box.windowTitle(), box.text()});
@@ -96,6 +98,7 @@ class WindowTest : public ::testing::Test {
   };
   std::vector<ShownError> errors;
   std::vector<QUrl> opened;
+  std::unique_ptr<QTemporaryDir> data_folder = test::DictionaryFolder();
   std::unique_ptr<TForm1> window;
 };
 
