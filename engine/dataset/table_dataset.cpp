@@ -339,6 +339,7 @@ void TABSDataSet::InternalOpen() {
       def.DataType = ColumnTypeToFieldType(d->ColumnType);
       def.Size = def.DataType == ftGuid ? 38 : d->Size;
       def.FieldNo = i + 1;
+      def.WideText = d->ColumnType == ctWideMemo;
       FieldDefs.push_back(def);
     }
     CreateFields();
@@ -623,8 +624,7 @@ void TABSDataSet::SetRecNo(int64_t value) {
   if (value == RecNo()) return;
   DoBeforeScroll();
   cursor_->SetRecordNo(value);
-  CursorPosChanged();
-  Resync();
+  ResyncAtCursor();
   DoAfterScroll();
 }
 
@@ -690,8 +690,7 @@ bool TABSDataSet::Locate(const std::string& key_fields, std::span<const TFieldVa
   }
   cursor_->FreeBookmark(saved);
   DoBeforeScroll();
-  CursorPosChanged();
-  Resync();
+  ResyncAtCursor();
   DoAfterScroll();
   return true;
 }
@@ -802,8 +801,7 @@ bool TABSDataSet::find_record(bool restart, bool forward) {
   }
   cursor_->FreeBookmark(saved);
   DoBeforeScroll();
-  CursorPosChanged();
-  Resync();
+  ResyncAtCursor();
   DoAfterScroll();
   return true;
 }
