@@ -162,9 +162,9 @@ void TABSDataSet::SetInMemory(bool value) {
 }
 
 void TABSDataSet::SetReadOnly(bool value) {
-  CheckInactive();
   user_read_only_ = value;
-  read_only_ = value;
+  // A read-only database keeps every open dataset read-only.
+  read_only_ = value || (database_ && database_->ReadOnly);
 }
 
 void TABSDataSet::SetFilterOptions(TFilterOptions value) {
@@ -619,8 +619,8 @@ int64_t TABSDataSet::RecNo() {
 }
 
 void TABSDataSet::SetRecNo(int64_t value) {
-  CheckBrowseMode();
   check_open(10029);
+  CheckBrowseMode();
   if (value == RecNo()) return;
   DoBeforeScroll();
   cursor_->SetRecordNo(value);
@@ -763,8 +763,8 @@ bool TABSDataSet::FindNext() { return find_record(false, true); }
 bool TABSDataSet::FindPrior() { return find_record(false, false); }
 
 bool TABSDataSet::find_record(bool restart, bool forward) {
-  CheckBrowseMode();
   check_open(10029);
+  CheckBrowseMode();
   // The filter applies for the search even when Filtered is off.
   const bool was_filtered = Filtered();
   if (!was_filtered) {
