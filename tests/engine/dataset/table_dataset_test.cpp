@@ -250,6 +250,29 @@ TEST_P(TableDataSetTest, FilterAndLocate) {
   EXPECT_EQ(t->FieldByName("Word")->AsString(), "xyz");
 }
 
+TEST_P(TableDataSetTest, ReapplyingAnUnchangedFilterKeepsItsBitmap) {
+  auto t = OpenWords();
+  AppendWords(*t, {"ab", "abc", "x"});
+  t->SetFilter("Word = 'ab*'");
+  t->SetFiltered(true);
+  EXPECT_EQ(t->RecordCount(), 2);
+  TABSCursor& c = *t->Cursor();
+  ASSERT_TRUE(c.Bitmap.Built);
+  const TABSCursorFilter* compiled = c.Filter.get();
+  t->SetFilter("Word = 'ab*'");
+  t->SetFiltered(true);
+  EXPECT_EQ(c.Filter.get(), compiled);
+  EXPECT_TRUE(c.Bitmap.Built);
+  // A change of the table or of the text rebuilds it.
+  t->Append();
+  t->FieldByName("Word")->SetAsString("abd");
+  t->Post();
+  EXPECT_EQ(t->RecordCount(), 3);
+  t->SetFilter("Word = 'abc*'");
+  EXPECT_NE(c.Filter.get(), compiled);
+  EXPECT_EQ(t->RecordCount(), 1);
+}
+
 TEST_P(TableDataSetTest, WideLocateIsPartial) {
   auto t = OpenWords();
   t->Append();
