@@ -57,6 +57,8 @@ struct TFieldDef {
   int32_t Size = 0;
   bool Required = false;
   int32_t FieldNo = 0;  // 1-based
+  // The value is wide text whatever the type says (a wide memo).
+  bool WideText = false;
 };
 
 // A bookmark: the bytes the dataset hands out for a record.
@@ -220,6 +222,9 @@ class TDataSet : public TComponent {
   void ClearBuffers();
   // Re-reads the ring around the current record after the record source changed.
   void Resync();
+  // Re-reads the ring around the record the record source is now on (after a move the
+  // concrete dataset made itself: a record number, a search).
+  void ResyncAtCursor();
   // Fills the calculated fields of a buffer (calculated-fields state while OnCalcFields runs).
   void CalculateFields(TRecordBuffer buffer);
   // Runs OnFilterRecord for `buffer` in filter state; true when accepted (or no handler).

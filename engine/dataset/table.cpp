@@ -98,7 +98,12 @@ void TABSTable::SetExclusive(bool value) {
 TDataSource* TABSTable::MasterSource() const { return master_link_ ? master_link_->DataSource() : nullptr; }
 
 void TABSTable::SetMasterSource(TDataSource* source) {
-  if (source && IsLinkedTo(source)) DatabaseError(kMsgCircularDataLink, this);
+  // The master, its master and so on must not come back to this table.
+  for (TDataSource* s = source; s && s->DataSet();) {
+    if (s->DataSet() == this) DatabaseError(kMsgCircularDataLink, this);
+    auto* table = dynamic_cast<TABSTable*>(s->DataSet());
+    s = table ? table->MasterSource() : nullptr;
+  }
   if (!source) {
     master_link_.reset();
   } else {
@@ -173,8 +178,10 @@ void TABSTable::select_index() {
     cursor->SetIndexName(index_name_);
   } else if (!index_field_names_.empty()) {
     const std::vector<std::string> names = split_fields(index_field_names_);
-    const std::vector<std::string> none(names.size());
-    cursor->SetIndexName(cursor->FindOrBuildIndexForFields(names, none, none));
+    // Ascending and case-sensitive, as a key order named by its fields reads.
+    const std::vector<std::string> directions(names.size(), "ASC");
+    const std::vector<std::string> cases(names.size(), "CASE");
+    cursor->SetIndexName(cursor->FindOrBuildIndexForFields(names, directions, cases));
   } else {
     cursor->SetIndexName("");
   }
@@ -504,8 +511,8 @@ int64_t TABSTable::copy_records(TABSCursor& from, TABSCursor& to, TABSLocalSessi
   std::vector<int32_t> map(static_cast<size_t>(to.TableFields.Count()), -1);
   for (int32_t j = 0; j < to.TableFields.Count(); ++j) {
     if (by_name) {
-      if (const TABSFieldDef* f = from.TableFields.Find(to.TableFields.Item(j)->Name))
-        map[static_cast<size_t>(j)] = f->TableFieldNo;
+      for (int32_t i = 0; i < from.TableFields.Count(); ++i)
+        if (same_name(from.TableFields.Item(i)->Name, to.TableFields.Item(j)->Name)) map[static_cast<size_t>(j)] = i;
     } else if (j < from.TableFields.Count()) {
       map[static_cast<size_t>(j)] = j;
     }

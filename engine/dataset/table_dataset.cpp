@@ -162,9 +162,9 @@ void TABSDataSet::SetInMemory(bool value) {
 }
 
 void TABSDataSet::SetReadOnly(bool value) {
-  CheckInactive();
   user_read_only_ = value;
-  read_only_ = value;
+  // A read-only database keeps every open dataset read-only.
+  read_only_ = value || (database_ && database_->ReadOnly);
 }
 
 void TABSDataSet::SetFilterOptions(TFilterOptions value) {
@@ -339,6 +339,7 @@ void TABSDataSet::InternalOpen() {
       def.DataType = ColumnTypeToFieldType(d->ColumnType);
       def.Size = def.DataType == ftGuid ? 38 : d->Size;
       def.FieldNo = i + 1;
+      def.WideText = d->ColumnType == ctWideMemo;
       FieldDefs.push_back(def);
     }
     CreateFields();
@@ -618,13 +619,12 @@ int64_t TABSDataSet::RecNo() {
 }
 
 void TABSDataSet::SetRecNo(int64_t value) {
-  CheckBrowseMode();
   check_open(10029);
+  CheckBrowseMode();
   if (value == RecNo()) return;
   DoBeforeScroll();
   cursor_->SetRecordNo(value);
-  CursorPosChanged();
-  Resync();
+  ResyncAtCursor();
   DoAfterScroll();
 }
 
@@ -690,8 +690,7 @@ bool TABSDataSet::Locate(const std::string& key_fields, std::span<const TFieldVa
   }
   cursor_->FreeBookmark(saved);
   DoBeforeScroll();
-  CursorPosChanged();
-  Resync();
+  ResyncAtCursor();
   DoAfterScroll();
   return true;
 }
@@ -764,8 +763,8 @@ bool TABSDataSet::FindNext() { return find_record(false, true); }
 bool TABSDataSet::FindPrior() { return find_record(false, false); }
 
 bool TABSDataSet::find_record(bool restart, bool forward) {
-  CheckBrowseMode();
   check_open(10029);
+  CheckBrowseMode();
   // The filter applies for the search even when Filtered is off.
   const bool was_filtered = Filtered();
   if (!was_filtered) {
@@ -802,8 +801,7 @@ bool TABSDataSet::find_record(bool restart, bool forward) {
   }
   cursor_->FreeBookmark(saved);
   DoBeforeScroll();
-  CursorPosChanged();
-  Resync();
+  ResyncAtCursor();
   DoAfterScroll();
   return true;
 }
