@@ -375,18 +375,3 @@ TEST_F(DictionaryViewsTest, SearchWorkerRacingTheKeystrokesEndsOnTheModel) {
 
 }  // namespace
 }  // namespace nilvar
-namespace nilvar { namespace {
-TEST_F(DictionaryViewsTest, DebugRecNo) {
-  TForm1& form = Open();
-  Type(QStringLiteral("ab"));
-  std::lock_guard g(*form.DatasetLock);
-  fprintf(stderr, "recno %ld count %ld\n", (long)form.ABSTable1->RecNo(), (long)form.ABSTable1->RecordCount());
-  form.ABSTable1->SetRecNo(4);
-  fprintf(stderr, "recno %ld eng %s\n", (long)form.ABSTable1->RecNo(), form.ABSTable1->FieldByName("Eng")->AsString().c_str());
-  form.ABSTable1->SetFiltered(false);
-  form.ABSTable1->SetRecNo(4);
-  fprintf(stderr, "unfiltered recno %ld eng %s\n", (long)form.ABSTable1->RecNo(), form.ABSTable1->FieldByName("Eng")->AsString().c_str());
-  form.ABSTable1->Next();
-  fprintf(stderr, "recno %ld eng %s\n", (long)form.ABSTable1->RecNo(), form.ABSTable1->FieldByName("Eng")->AsString().c_str());
-}
-}}
