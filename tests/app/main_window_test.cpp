@@ -64,6 +64,7 @@ class WindowTest : public ::testing::Test {
   // it asks the desktop to open, and shows it (which runs the start-up sequence).
   template <typename Form = TForm1, typename... Args>
   Form& Open(Args... args) {
+    window.reset();  // one window at a time: its database component names data.dat
     auto form = std::make_unique<Form>(args...);
     form->ProgramFolder = test::FolderPath(*data_folder);
     form->SetClock([] { return kNow; });
