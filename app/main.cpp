@@ -3,11 +3,13 @@
 //
 // NILVAR_STARTUP_PROBE=print prints, once the window is on the screen, how many
 // milliseconds passed since the process started; NILVAR_STARTUP_PROBE=quit also ends the
-// program there (for start-up time measurements).
+// program there (for start-up time measurements). Both also print the first headword the
+// English–Persian grid shows.
 #include <unistd.h>
 
 #include <QApplication>
 #include <QByteArray>
+#include <QTableView>
 #include <QTimer>
 #include <cstdio>
 #include <ctime>
@@ -18,6 +20,7 @@
 #include "app/application.h"
 #include "app/database_prompts.h"
 #include "app/main_window.h"
+#include "engine/platform/locale.h"
 
 namespace {
 
@@ -46,6 +49,9 @@ double MillisecondsSinceProcessStart() {
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   nilvar::InitializeApplication(app);
+  // data.dat is written by mkdict under the root collation and Windows-1252; the engine
+  // reads it the same way whatever the user's environment says.
+  dadoveri::UseRootCollationAndCodePage1252();
   // The database components ask the user through the window's dialogs.
   nilvar::InstallDatabasePrompts();
 
@@ -58,6 +64,9 @@ int main(int argc, char* argv[]) {
     QTimer::singleShot(0, &app, [&] {
       std::fprintf(stderr, "nilvar: window shown %.0f ms after process start\n",
                    MillisecondsSinceProcessStart());
+      const QAbstractItemModel* rows = Form1.TntDBGrid1->model();
+      const QString first = rows->rowCount() > 0 ? rows->index(0, 0).data().toString() : QString();
+      std::fprintf(stderr, "nilvar: first headword shown: %s\n", first.toUtf8().constData());
       if (probe == "quit") app.quit();
     });
   }

@@ -103,11 +103,14 @@ TForm1::TForm1(QWidget* parent)
   ProgramFolder = QDir(QCoreApplication::applicationDirPath()).absolutePath() + u'/';
 
   CreateFormWidgets();
+  CreateDataComponents();
+  BindDataControls();
   BindEvents();
+  BindViewEvents();
   Timer1->start();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() { FreeDataComponents(); }
 
 void TForm1::CreateFormWidgets() {
   const QImage skin(QStringLiteral(":/images/background.bmp"));
@@ -267,16 +270,6 @@ void TForm1::FormShow() {
   } catch (const std::exception& e) {
     ShowError(QString::fromUtf8(e.what()));
   }
-}
-
-void TForm1::ConnectDictionaryDatabase() {
-  // SEAM: connecting `ABSDatabase1` to ProgramFolder + "data.dat" comes with the dataset
-  // layer.
-}
-
-void TForm1::OpenDictionaryTables() {
-  // SEAM: activating `ABSTable1` (eng2per), `ABSTable2` (per2en) and `ABSTable3`
-  // (flashcard) comes with the dataset layer.
 }
 
 // ---- clock ----------------------------------------------------------------------------

@@ -14,8 +14,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <string>
 
+#include "app/dataset_lock.h"
+#include "app/db_edit.h"
+#include "app/db_grid.h"
 #include "app/hot_link.h"
+#include "app/jv_thread.h"
 
 class QFrame;
 class QLabel;
@@ -26,6 +32,12 @@ class QPlainTextEdit;
 class QSlider;
 class QTableView;
 class QTimer;
+
+namespace dadoveri {
+class TABSDatabase;
+class TABSTable;
+class TDataSource;
+}  // namespace dadoveri
 
 namespace nilvar {
 
@@ -78,6 +90,40 @@ class TForm1 : public QWidget {
   void TntImage27Click();
   void TntTrackBar1Change();
 
+  // English–Persian view.
+  void Tntedit2Change();
+  void JvThread1Execute(QObject* sender, void* param);
+  void JvThread1Finish(QObject* sender);
+  void JvThread1FinishAll(QObject* sender);
+  void TntImage19Click();
+  void TntImage16Click();
+  void TntImage18Click();
+  void TntImage17Click();
+  void TntImage20Click();
+  void N1Click();
+  void TntDBMemo1Change();
+
+  // Flashcard view.
+  void TntImage9Click();
+  void TntImage6Click();
+  void TntImage8Click();
+  void TntImage7Click();
+  void TntImage10Click();
+
+  // The dictionary data: the database component, the three tables and their data sources.
+  // The search worker changes ABSTable1 on its own thread; every use of these datasets, on
+  // either thread, holds DatasetLock.
+  dadoveri::TABSDatabase* ABSDatabase1 = nullptr;
+  dadoveri::TABSTable* ABSTable1 = nullptr;  // eng2per
+  dadoveri::TABSTable* ABSTable2 = nullptr;  // per2en
+  dadoveri::TABSTable* ABSTable3 = nullptr;  // flashcard
+  dadoveri::TDataSource* DataSource1 = nullptr;
+  dadoveri::TDataSource* DataSource2 = nullptr;
+  dadoveri::TDataSource* DataSource5 = nullptr;
+  TDatasetLock* DatasetLock = nullptr;
+  // The English–Persian search worker.
+  TJvThread* JvThread1 = nullptr;
+
   // Form-level widgets, bottom to top of the stacking order.
   TImage* Image1 = nullptr;
   TImage* TntImage1 = nullptr;
@@ -110,8 +156,9 @@ class TForm1 : public QWidget {
   QLabel* TntLabel5 = nullptr;
   QPlainTextEdit* Tntedit2 = nullptr;
   QTableView* TntDBGrid1 = nullptr;
-  QPlainTextEdit* TntDBMemo1 = nullptr;
-  QLineEdit* TntDBEdit3 = nullptr;
+  TDBGrid* Grid1 = nullptr;  // the rows TntDBGrid1 shows
+  TDBMemo* TntDBMemo1 = nullptr;
+  TDBEdit* TntDBEdit3 = nullptr;
   TImage* TntImage19 = nullptr;
   TImage* TntImage16 = nullptr;
   TImage* TntImage18 = nullptr;
@@ -123,8 +170,9 @@ class TForm1 : public QWidget {
   QLabel* TntLabel6 = nullptr;
   QPlainTextEdit* TntEdit3 = nullptr;
   QTableView* TntDBGrid2 = nullptr;
-  QPlainTextEdit* TntDBMemo2 = nullptr;
-  QLineEdit* TntDBEdit4 = nullptr;
+  TDBGrid* Grid2 = nullptr;
+  TDBMemo* TntDBMemo2 = nullptr;
+  TDBEdit* TntDBEdit4 = nullptr;
   TImage* TntImage14 = nullptr;
   TImage* TntImage11 = nullptr;
   TImage* TntImage13 = nullptr;
@@ -134,11 +182,12 @@ class TForm1 : public QWidget {
 
   // Flashcard view (on TntPanel3).
   QTableView* TntDBGrid3 = nullptr;
+  TDBGrid* Grid3 = nullptr;
   QLabel* TntLabel3 = nullptr;
-  QLineEdit* TntDBEdit1 = nullptr;
+  TDBEdit* TntDBEdit1 = nullptr;
   QLabel* TntLabel4 = nullptr;
-  QPlainTextEdit* TntDBMemo3 = nullptr;
-  QLineEdit* TntDBEdit2 = nullptr;
+  TDBMemo* TntDBMemo3 = nullptr;
+  TDBEdit* TntDBEdit2 = nullptr;
   TImage* TntImage9 = nullptr;
   TImage* TntImage6 = nullptr;
   TImage* TntImage8 = nullptr;
@@ -147,9 +196,8 @@ class TForm1 : public QWidget {
 
  protected:
   // Start-up step 5: connect the dictionary database `data.dat` in the program folder.
-  // Step 6: open its three tables. SEAM: both wait for the dataset layer (the database
-  // component and the three table datasets); until it lands they do nothing and the
-  // views stay empty. A failure raised here ends the start-up sequence with an error box.
+  // Step 6: open its three tables. A failure raised here ends the start-up sequence with an
+  // error box.
   virtual void ConnectDictionaryDatabase();
   virtual void OpenDictionaryTables();
 
@@ -162,7 +210,17 @@ class TForm1 : public QWidget {
   void CreateEnglishPersianView();
   void CreatePersianEnglishView();
   void CreateFlashcardView();
+  void CreateDataComponents();
+  void BindDataControls();
+  void BindViewEvents();
   void BindEvents();
+  // The English–Persian search step, the same on the worker and on the main thread: the
+  // filter of ABSTable1 from the search text the change handler stored last.
+  void EnglishSearchStep();
+  // Moves a table (under the dataset lock) after giving its grid the focus.
+  void Navigate(QTableView* grid, dadoveri::TABSTable* table, void (*move)(dadoveri::TABSTable&));
+  void CopyToFlashcard(TDBEdit* word, QPlainTextEdit* meaning);
+  void FreeDataComponents();
   // Runs an event handler; a failure is shown in the error box and the window goes on.
   void Guarded(const std::function<void()>& handler);
   void SwitchView(QFrame* panel, TImage* view_button, TImage* flashcard_artwork, QWidget* focus);
@@ -173,6 +231,11 @@ class TForm1 : public QWidget {
   ClockSource now_;
   UrlOpener open_url_;
   ErrorPresenter present_error_;
+
+  // The search text and pattern as the change handler left them, for the search step.
+  std::mutex search_mutex_;
+  std::u16string search_text_;     // guarded by search_mutex_
+  std::u16string search_pattern_;  // guarded by search_mutex_
 
   bool first_show_done_ = false;
   bool form_pressed_ = false;

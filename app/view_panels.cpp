@@ -1,10 +1,8 @@
 // The three view panels of the dictionary window and the widgets on them: the
 // English–Persian view (TntPanel1), the Persian–English view (TntPanel2) and the
-// flashcard view (TntPanel3), with the grids' design-time columns.
-//
-// SEAM: the grids, memos and edits are bound to the dictionary tables, and the navigation,
-// copy-to-flashcard and delete buttons and the popup menus get their handlers, when the
-// dataset layer lands. Until then the views show no rows and those buttons do nothing.
+// flashcard view (TntPanel3), with the grids' design-time columns. The grids, memos and
+// edits are data-aware; the window binds them to its data sources when it opens the
+// dictionary tables.
 #include <QAbstractItemView>
 #include <QFrame>
 #include <QHeaderView>
@@ -12,11 +10,13 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
-#include <QStandardItemModel>
 #include <QTableView>
 #include <QTextOption>
+#include <vector>
 
 #include "app/application.h"
+#include "app/db_edit.h"
+#include "app/db_grid.h"
 #include "app/image.h"
 #include "app/main_window.h"
 
@@ -28,6 +28,8 @@ const QColor kGridTitleColour(250, 219, 5);
 const QColor kGridTextColour(0, 0, 255);
 // The listed text widgets start at 9 points (12 pixels on a 96-dpi screen).
 constexpr int kDesignedPoints = 9;
+// Every grid row has this height.
+constexpr int kGridRowHeight = 18;
 constexpr char kInsertToFlashcard[] = "درج در فلش کارت";
 
 QFrame* MakePanel(QWidget* form, const char* name, int left, int top, int width, int height) {
@@ -79,9 +81,9 @@ QPlainTextEdit* MakeSearchBox(QWidget* panel, const char* name, int left, int to
   return box;
 }
 
-QPlainTextEdit* MakeMemo(QWidget* panel, const char* name, int left, int top, int width, int height,
-                         bool right_to_left, Qt::Alignment alignment) {
-  auto* memo = new QPlainTextEdit(panel);
+TDBMemo* MakeMemo(QWidget* panel, const char* name, int left, int top, int width, int height,
+                  bool right_to_left, Qt::Alignment alignment) {
+  auto* memo = new TDBMemo(panel);
   Place(memo, name, left, top, width, height);
   memo->setReadOnly(true);
   memo->setFont(UiPointFont(kDesignedPoints));
@@ -93,9 +95,9 @@ QPlainTextEdit* MakeMemo(QWidget* panel, const char* name, int left, int top, in
   return memo;
 }
 
-QLineEdit* MakeDataEdit(QWidget* panel, const char* name, int left, int top, int width, int height,
-                        bool visible) {
-  auto* edit = new QLineEdit(panel);
+TDBEdit* MakeDataEdit(QWidget* panel, const char* name, int left, int top, int width, int height,
+                      bool visible) {
+  auto* edit = new TDBEdit(panel);
   Place(edit, name, left, top, width, height);
   edit->setReadOnly(true);
   if (!visible) edit->hide();
@@ -103,34 +105,16 @@ QLineEdit* MakeDataEdit(QWidget* panel, const char* name, int left, int top, int
 }
 
 // A read-only grid with its design-time columns; the rows come from its data source.
-struct GridColumn {
-  const char* field;
-  const char* title;
-  int width;
-  Qt::Alignment alignment;
-};
-
 QTableView* MakeGrid(QWidget* panel, const char* name, int left, int top, int width, int height,
-                     std::initializer_list<GridColumn> columns, bool title_row) {
+                     std::vector<TDBGrid::Column> columns, bool title_row, TDBGrid*& rows) {
   auto* grid = new QTableView(panel);
   Place(grid, name, left, top, width, height);
-  auto* model = new QStandardItemModel(0, static_cast<int>(columns.size()), grid);
-  int column = 0;
-  for (const GridColumn& c : columns) {
-    auto* title = new QStandardItem(QString::fromUtf8(c.title));
-    title->setData(QString::fromLatin1(c.field), Qt::UserRole);
-    title->setTextAlignment(c.alignment);
-    model->setHorizontalHeaderItem(column++, title);
-  }
-  grid->setModel(model);
-  column = 0;
-  for (const GridColumn& c : columns) grid->setColumnWidth(column++, c.width);
+  rows = new TDBGrid(grid, std::move(columns), kGridRowHeight);
   grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid->setSelectionBehavior(QAbstractItemView::SelectRows);
   grid->setSelectionMode(QAbstractItemView::SingleSelection);
   grid->setShowGrid(true);
   grid->verticalHeader()->hide();  // no indicator column
-  grid->verticalHeader()->setDefaultSectionSize(18);
   grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   grid->horizontalHeader()->setVisible(title_row);
   grid->setFont(UiPointFont(kDesignedPoints));
@@ -145,8 +129,6 @@ QMenu* MakeGridMenu(QWidget* form, QTableView* grid, const char* name, const cha
   menu->setObjectName(QString::fromLatin1(name));
   QAction* action = menu->addAction(QString::fromUtf8(kInsertToFlashcard));
   action->setObjectName(QString::fromLatin1(item));
-  // Enabled with its copy-to-flashcard handler when the views are bound to the tables.
-  action->setEnabled(false);
   grid->setContextMenuPolicy(Qt::CustomContextMenu);
   QObject::connect(grid, &QWidget::customContextMenuRequested, menu,
                    [grid, menu](QPoint at) { menu->popup(grid->viewport()->mapToGlobal(at)); });
@@ -172,7 +154,8 @@ void TForm1::CreateEnglishPersianView() {
   TntLabel5 = MakePanelLabel(p, "TntLabel5", 24, 29, "Search", UiPixelFont(15, true));
   Tntedit2 = MakeSearchBox(p, "Tntedit2", 88, 24, 297, 25, Qt::AlignLeft);
   TntDBGrid1 = MakeGrid(p, "TntDBGrid1", 16, 56, 369, 113,
-                        {{"Eng", "Eng", 370, Qt::AlignLeft | Qt::AlignVCenter}}, false);
+                        {{"Eng", QStringLiteral("Eng"), 370, Qt::AlignLeft | Qt::AlignVCenter}}, false,
+                        Grid1);
   TntDBMemo1 = MakeMemo(p, "TntDBMemo1", 16, 176, 369, 57, true, Qt::AlignRight);
   TntDBEdit3 = MakeDataEdit(p, "TntDBEdit3", 8, 288, 9, 20, false);
   for (QWidget* w : {static_cast<QWidget*>(Tntedit2), static_cast<QWidget*>(TntDBGrid1),
@@ -195,7 +178,8 @@ void TForm1::CreatePersianEnglishView() {
   TntEdit3 = MakeSearchBox(p, "TntEdit3", 16, 27, 313, 25, Qt::AlignRight);
   TntEdit3->setFrameStyle(QFrame::Box | QFrame::Plain);  // flat
   TntDBGrid2 = MakeGrid(p, "TntDBGrid2", 16, 56, 377, 113,
-                        {{"Per", "Per", 300, Qt::AlignRight | Qt::AlignVCenter}}, false);
+                        {{"Per", QStringLiteral("Per"), 300, Qt::AlignRight | Qt::AlignVCenter}}, false,
+                        Grid2);
   TntDBMemo2 = MakeMemo(p, "TntDBMemo2", 16, 176, 377, 57, true, Qt::AlignRight);
   TntDBEdit4 = MakeDataEdit(p, "TntDBEdit4", 280, 291, 81, 20, false);
   TntImage14 = MakeNavButton(p, "TntImage14", 120, 248, 32, "nav_first.png", "first word");
@@ -212,7 +196,9 @@ void TForm1::CreateFlashcardView() {
   QWidget* p = TntPanel3;
   TntDBGrid3 = MakeGrid(
       p, "TntDBGrid3", 16, 24, 377, 113,
-      {{"meaning", "معادل", 178, Qt::AlignCenter}, {"word", "کلمه", 185, Qt::AlignCenter}}, true);
+      {{"meaning", QStringLiteral("معادل"), 178, Qt::AlignCenter},
+       {"word", QStringLiteral("کلمه"), 185, Qt::AlignCenter}},
+      true, Grid3);
   TntDBGrid3->setFrameStyle(QFrame::Box | QFrame::Plain);  // flat
   // The title row keeps its own font when the font-size buttons change the cells'.
   QHeaderView* titles = TntDBGrid3->horizontalHeader();

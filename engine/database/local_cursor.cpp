@@ -157,9 +157,17 @@ void TABSLocalCursor::CopyField(int32_t field_no, bool table_numbering, TABSCurs
   }
   const TABSFieldLayout& a = mine.Field(from);
   const TABSFieldLayout& b = theirs.Field(other_field_no);
-  if (IsBlobBaseType(a.BaseType) || IsBlobBaseType(b.BaseType)) {
-    // Raw BLOB data goes through BLOB storage, which the dataset work brings.
-    RaiseError(40702, from);
+  if (IsBlobBaseType(a.BaseType) && IsBlobBaseType(b.BaseType)) {
+    // The whole value, read from this table's BLOB store and written as the other
+    // record's change (stored with its post).
+    std::vector<uint8_t> data;
+    if (!table().GetBlobValue(session_id(), from, CurrentRecord, data)) {
+      theirs.SetNull(other_field_no, other.CurrentRecord);
+      return;
+    }
+    other.TableData()->SetBlobValue(other.Session->SessionID, other_field_no, other.CurrentRecord, data.data(),
+                                    static_cast<int64_t>(data.size()));
+    return;
   }
   if (a.BaseType == b.BaseType && a.MemoryDataSize == b.MemoryDataSize) {
     std::memcpy(other.CurrentRecord + b.MemoryOffset, CurrentRecord + a.MemoryOffset,
@@ -225,11 +233,38 @@ bool TABSLocalCursor::LocateByComparison(std::string_view field_name, uint8_t op
   return table().Locate(this, condition.get());
 }
 
-void TABSLocalCursor::OpenBlobStream(int32_t field_no, int32_t) {
-  RaiseError(40702, field_no);
+void TABSLocalCursor::OpenBlobStream(int32_t field_no, int32_t mode) {
+  if (field_no < 0 || field_no >= VisibleFields.Count()) RaiseError(10118, field_no, VisibleFields.Count());
+  const int32_t no = table_field_no(field_no, false, 10118);
+  if (blob_streams_.count(field_no)) RaiseError(10115, field_no, VisibleFields.Item(field_no)->Name);
+  if (!CurrentRecord) RaiseError(10011);
+  if (!table().IsBlobField(no)) RaiseError(10118, field_no, VisibleFields.Count());
+  std::lock_guard guard(Database()->Lock());
+  auto open_mode = static_cast<TABSBlobOpenMode>(mode);
+  std::unique_ptr<TABSBlobFieldStream> field =
+      table().OpenBlobStream(session_id(), no, CurrentRecord, open_mode == bomWrite);
+  blob_streams_[field_no] = std::make_unique<TABSLocalBLOBStream>(no, open_mode, std::move(field));
 }
 
-void TABSLocalCursor::CloseBlobStream(int32_t) {}
+void TABSLocalCursor::CloseBlobStream(int32_t field_no) {
+  auto it = blob_streams_.find(field_no);
+  if (it == blob_streams_.end()) return;
+  std::unique_ptr<TABSLocalBLOBStream> stream = std::move(it->second);
+  blob_streams_.erase(it);
+  if (stream->Writing() && stream->Modified() && CurrentRecord && TableData()) {
+    std::lock_guard guard(Database()->Lock());
+    table().StoreBlob(session_id(), CurrentRecord, stream->FieldStream());
+  }
+}
+
+void TABSLocalCursor::FreeBlobStreams(bool only_writing) {
+  std::erase_if(blob_streams_, [only_writing](const auto& entry) { return !only_writing || entry.second->Writing(); });
+}
+
+TABSLocalBLOBStream* TABSLocalCursor::BlobStream(int32_t field_no) const {
+  auto it = blob_streams_.find(field_no);
+  return it == blob_streams_.end() ? nullptr : it->second.get();
+}
 
 int64_t TABSLocalCursor::LastAutoincValue(int32_t field_no) { return table().LastAutoincValue(this, field_no); }
 

@@ -2,13 +2,20 @@
 // temporary). It implements the cursor's operation slots on the table data object; the
 // dataset layer wraps it.
 //
-// Seams left for the table-dataset work: record locks and the edit's table lock in
-// multi-user files (begin edit, cancel), BLOB streams (slots 38-40) and the table locks of
-// slots 9 and 10, which the lock manager of the file will take.
+// BLOB fields of the current record open as TABSLocalBLOBStream (slots 38-40): one stream
+// per field at a time; closing a stream opened for writing hands its value to the current
+// record, stored with the record's post.
+//
+// Seams left: record locks and the edit's table lock in multi-user files (begin edit,
+// cancel) and the table locks of slots 9 and 10, which the lock manager of the file will
+// take.
 #pragma once
 
+#include <map>
+#include <memory>
 #include <string>
 
+#include "engine/database/local_blob_stream.h"
 #include "engine/table/cursor.h"
 
 namespace dadoveri {
@@ -60,10 +67,15 @@ class TABSLocalCursor : public TABSCursor {
               bool case_insensitive) override;
   bool FindKey(int32_t kind) override;
   bool LocateByComparison(std::string_view field_name, uint8_t op, const TABSVariant& value) override;
-  // BLOB streams belong to BLOB storage and the dataset layer: refused until then.
+  // `field_no`: visible numbering; `mode`: a TABSBlobOpenMode. "BLOB field already
+  // opened" (10115) for a field with an open stream.
   void OpenBlobStream(int32_t field_no, int32_t mode) override;
+  // A written stream's value becomes the current record's change of the field.
   void CloseBlobStream(int32_t field_no) override;
-  void FreeBlobStreams(bool /*only_writing*/) override {}
+  // Drops the open streams (only those opened for writing when asked), unsaved.
+  void FreeBlobStreams(bool only_writing) override;
+  // The open stream of a field (visible numbering), null when none.
+  TABSLocalBLOBStream* BlobStream(int32_t field_no) const;
   int64_t LastAutoincValue(int32_t field_no) override;
   void NotePendingChanges() override;
   void CommitPendingChanges() override;
@@ -77,6 +89,7 @@ class TABSLocalCursor : public TABSCursor {
  private:
   TABSTableData& table() const;
   void refresh_index_copies();
+  std::map<int32_t, std::unique_ptr<TABSLocalBLOBStream>> blob_streams_;
 };
 
 }  // namespace dadoveri

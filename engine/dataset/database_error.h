@@ -52,6 +52,17 @@ enum : int32_t {
   kMsgCopyFieldNulled = 40936,
   kMsgCopyRecordSkipped = 40937,
   kMsgTerminatedByUser = 40938,
+  kMsgDataSetDatabaseNameBlank = 40939,
+  kMsgMissingTableName = 40940,
+  kMsgErrorAddingRecord = 40941,
+  kMsgCopyTableCaption = 40942,
+  kMsgImportTableCaption = 40943,
+  kMsgRestructureTableCaption = 40944,
+  kMsgRestructureCreateFailed = 40945,
+  kMsgRestructureDeleteFailed = 40946,
+  kMsgImportCreateFailed = 40947,
+  kMsgImportCopyFailed = 40948,
+  kMsgImportIndexSkipped = 40949,
 };
 
 // The message text of `code` with its arguments, prefixed by "Name: " for a named component.

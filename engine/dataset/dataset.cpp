@@ -132,12 +132,14 @@ void TDataSet::CreateFields() {
       existing->FieldNo = def.FieldNo;
       if (existing->DataType == ftUnknown) existing->DataType = def.DataType;
       if (existing->Size == 0) existing->Size = def.Size;
+      existing->WideText = def.WideText;
       continue;
     }
     auto* f = new TField(this);
     f->FieldName = def.Name;
     f->DataType = def.DataType;
     f->Size = def.Size;
+    f->WideText = def.WideText;
     f->Required = def.Required;
     f->FieldNo = def.FieldNo;
     f->SetName(std::string());
@@ -823,6 +825,11 @@ void TDataSet::GotoBookmark(const TBookmark& bookmark) {
   CheckBrowseMode();
   do_event(BeforeScroll);
   InternalGotoBookmark(bookmark);
+  ResyncAtCursor();
+  do_event(AfterScroll);
+}
+
+void TDataSet::ResyncAtCursor() {
   ClearBuffers();
   if (GetRecord(ring_[0], TGetMode::gmCurrent, true) == TGetResult::grOK) {
     record_count_ = 1;
@@ -836,7 +843,6 @@ void TDataSet::GotoBookmark(const TBookmark& bookmark) {
     CursorPosChanged();
   }
   DataEvent(TDataEvent::deDataSetChange);
-  do_event(AfterScroll);
 }
 
 bool TDataSet::BookmarkValid(const TBookmark& bookmark) { return !bookmark.empty(); }

@@ -57,6 +57,8 @@ struct TFieldDef {
   int32_t Size = 0;
   bool Required = false;
   int32_t FieldNo = 0;  // 1-based
+  // The value is wide text whatever the type says (a wide memo).
+  bool WideText = false;
 };
 
 // A bookmark: the bytes the dataset hands out for a record.
@@ -104,9 +106,9 @@ class TDataSet : public TComponent {
   void Append();
   void Insert();
   void Edit();
-  void Post();
+  virtual void Post();
   void Cancel();
-  void Delete();
+  virtual void Delete();
   // Asks the data links to write their pending edits into the fields.
   void UpdateRecord();
   // Posts a pending edit or insert; in browse state the data links are told to finish.
@@ -220,12 +222,18 @@ class TDataSet : public TComponent {
   void ClearBuffers();
   // Re-reads the ring around the current record after the record source changed.
   void Resync();
+  // Re-reads the ring around the record the record source is now on (after a move the
+  // concrete dataset made itself: a record number, a search).
+  void ResyncAtCursor();
   // Fills the calculated fields of a buffer (calculated-fields state while OnCalcFields runs).
   void CalculateFields(TRecordBuffer buffer);
   // Runs OnFilterRecord for `buffer` in filter state; true when accepted (or no handler).
   bool FilterRecord(TRecordBuffer buffer);
   // The cursor's position is no longer that of any ring row.
   void CursorPosChanged() { current_record_ = -1; }
+  // The scroll events around a move a concrete dataset makes itself.
+  void DoBeforeScroll() { do_event(BeforeScroll); }
+  void DoAfterScroll() { do_event(AfterScroll); }
   // Puts the record source at the current ring row when it is not there.
   void UpdateCursorPos();
   TRecordBuffer ActiveBuffer() const;

@@ -230,7 +230,7 @@ void TField::SetAsString(const std::string& text) {
 }
 
 void TField::SetAsWideString(const std::u16string& text) {
-  if (DataType == ftWideString) {
+  if (DataType == ftWideString || WideText) {
     if (text.empty()) Clear();
     else SetValue(text);
     return;

@@ -46,6 +46,8 @@ class TField : public TComponent {
   int32_t Size = 0;
   // The column number in the dataset's record (1-based; 0 for calculated fields).
   int32_t FieldNo = 0;
+  // The value is wide text whatever DataType says (a wide memo keeps UTF-16).
+  bool WideText = false;
   TFieldKind FieldKind = TFieldKind::fkData;
   bool ReadOnly = false;
   bool Required = false;

@@ -104,6 +104,11 @@ std::string LocaleFromEnvironment() {
   return "";
 }
 
+void UseRootCollationAndCodePage1252() {
+  for (const char* name : {"LC_ALL", "LC_COLLATE", "LANG"}) unsetenv(name);
+  setenv("DADOVERI_CODEPAGE", "1252", 1);
+}
+
 TUserLocale::TUserLocale(const std::string& icu_locale) : name_(icu_locale) {
   UErrorCode status = U_ZERO_ERROR;
   collator_ = ucol_open(name_.c_str(), &status);

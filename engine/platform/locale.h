@@ -155,6 +155,12 @@ class TUserLocale {
   std::vector<std::u16string> contractions_;
 };
 
+// Fixes this process's collation to the root locale and its code page to Windows-1252,
+// whatever the environment says, so that files written and read by the process do not
+// depend on the user's environment (index order, single-byte text). Must run before the
+// engine first asks for either; the environment is changed for the rest of the process.
+void UseRootCollationAndCodePage1252();
+
 // The process's user locale, read from the environment on first use.
 const TUserLocale& UserLocale();
 // The ICU locale name the environment selects ("" for root).

@@ -26,6 +26,7 @@
 #include "app/image.h"
 #include "app/locale_text.h"
 #include "engine/base/engine_error.h"
+#include "tests/app/dictionary_fixture.h"
 #include "tests/app/test_application.h"
 
 // Fontconfig keeps its caches until the process ends; they are not ours to free.
@@ -63,7 +64,9 @@ class WindowTest : public ::testing::Test {
   // it asks the desktop to open, and shows it (which runs the start-up sequence).
   template <typename Form = TForm1, typename... Args>
   Form& Open(Args... args) {
+    window.reset();  // one window at a time: its database component names data.dat
     auto form = std::make_unique<Form>(args...);
+    form->ProgramFolder = test::FolderPath(*data_folder);
     form->SetClock([] { return kNow; });
     form->SetErrorPresenter([this](QMessageBox& box) {
       errors.push_back({box.icon(), box.windowTitle(), box.text()});
@@ -96,6 +99,7 @@ class WindowTest : public ::testing::Test {
   };
   std::vector<ShownError> errors;
   std::vector<QUrl> opened;
+  std::unique_ptr<QTemporaryDir> data_folder = test::DictionaryFolder();
   std::unique_ptr<TForm1> window;
 };
 

@@ -5,6 +5,7 @@
 #include <QApplication>
 
 #include "app/application.h"
+#include "engine/platform/locale.h"
 
 namespace nilvar::test {
 
@@ -19,6 +20,8 @@ inline QApplication& Application() {
   static bool initialized = false;
   if (app && !initialized) {
     InitializeApplication(*app);
+    // As the program does: the dictionary file's collation and code page.
+    dadoveri::UseRootCollationAndCodePage1252();
     initialized = true;
   }
   return *app;

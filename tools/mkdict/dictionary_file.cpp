@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "engine/database/local_cursor.h"
+#include "engine/platform/locale.h"
 #include "engine/base/engine_error.h"
 #include "engine/database/disk_connection.h"
 #include "engine/database/disk_database_data.h"
@@ -209,10 +210,7 @@ int64_t ReplaceDictionaryFile(const std::string& out, const std::string& passwor
   return static_cast<int64_t>(cards.size());
 }
 
-void UseFixedCollationAndCodePage() {
-  for (const char* name : {"LC_ALL", "LC_COLLATE", "LANG"}) unsetenv(name);
-  setenv("DADOVERI_CODEPAGE", "1252", 1);
-}
+void UseFixedCollationAndCodePage() { UseRootCollationAndCodePage1252(); }
 
 }  // namespace dadoveri::mkdict
 

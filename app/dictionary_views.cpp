@@ -1,0 +1,271 @@
+// The dictionary data of the window and the two views that work on it here: opening
+// data.dat with its three tables, binding the data-aware widgets, the incremental
+// English–Persian search through JvThread1, navigation, copying an entry to the flashcards
+// and deleting a card.
+//
+// Threads: the search step runs on the worker and again, as the finish step, on the main
+// thread. It changes ABSTable1 only while holding DatasetLock, which the main thread also
+// holds around every use of the window's datasets (the handlers below, the grids' row
+// reads, the widgets' data links). On the worker the step first defers the table's
+// controls, so no notification reaches a widget there; the main thread delivers them.
+#include <QAction>
+#include <QMenu>
+#include <QTableView>
+
+#include <mutex>
+
+#include "app/image.h"
+#include "app/main_window.h"
+#include "engine/dataset/data_source.h"
+#include "engine/dataset/database.h"
+#include "engine/dataset/table.h"
+#include "engine/platform/code_page.h"
+
+namespace nilvar {
+namespace {
+
+constexpr char kDatabaseName[] = "data.dat";
+constexpr char kDatabaseFile[] = "data.dat";
+constexpr char kPassword[] = "41736285";
+
+// Reads a grid row of a table dataset by record number, without moving its current record.
+TDBGrid::RowReader TableRowReader() {
+  return [](dadoveri::TDataSet& dataset, int64_t recno, const std::vector<std::string>& fields,
+            QStringList& values) {
+    auto& table = static_cast<dadoveri::TABSDataSet&>(dataset);
+    std::vector<dadoveri::TFieldValue> record;
+    if (!table.ReadRecordValues(recno, record)) return false;
+    for (const std::string& name : fields) {
+      dadoveri::TField* field = table.FindField(name);
+      const int at = field ? table.Fields().IndexOf(field) : -1;
+      values << (at >= 0 && at < static_cast<int>(record.size()) ? ValueText(record[static_cast<size_t>(at)])
+                                                                 : QString());
+    }
+    return true;
+  };
+}
+
+dadoveri::TABSTable* MakeTable(const char* name, const char* table_name, bool exclusive) {
+  auto* table = new dadoveri::TABSTable();
+  table->SetName(name);
+  table->SetDatabaseName(kDatabaseName);
+  table->SetTableName(table_name);
+  table->SetExclusive(exclusive);
+  return table;
+}
+
+dadoveri::TDataSource* MakeSource(const char* name, dadoveri::TDataSet* dataset) {
+  auto* source = new dadoveri::TDataSource();
+  source->SetName(name);
+  source->SetDataSet(dataset);
+  return source;
+}
+
+}  // namespace
+
+void TForm1::CreateDataComponents() {
+  DatasetLock = new TDatasetLock(this);
+  DatasetLock->setObjectName(QStringLiteral("DatasetLock"));
+
+  ABSDatabase1 = new dadoveri::TABSDatabase();
+  ABSDatabase1->SetName("ABSDatabase1");
+  ABSDatabase1->SetDatabaseName(kDatabaseName);
+  ABSDatabase1->Password = kPassword;
+  ABSDatabase1->Exclusive = true;
+  ABSDatabase1->MultiUser = false;
+  ABSDatabase1->MaxConnections = 500;
+  ABSDatabase1->SetSessionName("Default");
+  ABSDatabase1->DisableTempFiles = true;
+
+  ABSTable1 = MakeTable("ABSTable1", "eng2per", false);
+  ABSTable2 = MakeTable("ABSTable2", "per2en", true);
+  ABSTable3 = MakeTable("ABSTable3", "flashcard", true);
+  DataSource1 = MakeSource("DataSource1", ABSTable1);
+  DataSource2 = MakeSource("DataSource2", ABSTable2);
+  DataSource5 = MakeSource("DataSource5", ABSTable3);
+
+  JvThread1 = new TJvThread(this);
+  JvThread1->setObjectName(QStringLiteral("JvThread1"));
+  JvThread1->OnExecute = [this](QObject* sender, void* param) { JvThread1Execute(sender, param); };
+  JvThread1->OnFinish = [this](QObject* sender) { JvThread1Finish(sender); };
+  JvThread1->OnFinishAll = [this](QObject* sender) { JvThread1FinishAll(sender); };
+}
+
+void TForm1::BindDataControls() {
+  TDatasetLock* lock = DatasetLock;
+  Grid1->SetDataSource(DataSource1, TableRowReader(), lock);
+  TntDBMemo1->SetDataField("Far");
+  TntDBMemo1->SetDataSource(DataSource1, lock);
+  TntDBEdit3->SetDataField("Eng");
+  TntDBEdit3->SetDataSource(DataSource1, lock);
+
+  Grid2->SetDataSource(DataSource2, TableRowReader(), lock);
+  TntDBMemo2->SetDataField("En");
+  TntDBMemo2->SetDataSource(DataSource2, lock);
+  TntDBEdit4->SetDataField("Per");
+  TntDBEdit4->SetDataSource(DataSource2, lock);
+
+  Grid3->SetDataSource(DataSource5, TableRowReader(), lock);
+  TntDBEdit1->SetDataField("word");
+  TntDBEdit1->SetDataSource(DataSource5, lock);
+  TntDBMemo3->SetDataField("meaning");
+  TntDBMemo3->SetDataSource(DataSource5, lock);
+  TntDBEdit2->SetDataField("meaning");
+  TntDBEdit2->SetDataSource(DataSource5, lock);
+}
+
+void TForm1::BindViewEvents() {
+  auto on = [this](TImage* picture, void (TForm1::*handler)()) {
+    connect(picture, &TImage::Click, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+  };
+  connect(Tntedit2, &QPlainTextEdit::textChanged, this, [this] { Guarded([&] { Tntedit2Change(); }); });
+  connect(TntDBMemo1, &QPlainTextEdit::textChanged, this, [this] { Guarded([&] { TntDBMemo1Change(); }); });
+  on(TntImage19, &TForm1::TntImage19Click);
+  on(TntImage16, &TForm1::TntImage16Click);
+  on(TntImage18, &TForm1::TntImage18Click);
+  on(TntImage17, &TForm1::TntImage17Click);
+  on(TntImage20, &TForm1::TntImage20Click);
+  QAction* n1 = TntPopupMenu1->findChild<QAction*>(QStringLiteral("N1"));
+  connect(n1, &QAction::triggered, this, [this] { Guarded([&] { N1Click(); }); });
+  on(TntImage9, &TForm1::TntImage9Click);
+  on(TntImage6, &TForm1::TntImage6Click);
+  on(TntImage8, &TForm1::TntImage8Click);
+  on(TntImage7, &TForm1::TntImage7Click);
+  on(TntImage10, &TForm1::TntImage10Click);
+  // SEAM: the Persian–English search (TntEdit3, JvThread2 and the query over per2en), its
+  // navigation and copy buttons and its popup item come with the query dataset; until then
+  // its grid and memo show per2en in its default order.
+  QAction* n2 = TntPopupMenu2->findChild<QAction*>(QStringLiteral("N2"));
+  n2->setEnabled(false);
+}
+
+void TForm1::FreeDataComponents() {
+  // The worker first: its destruction waits for a run in progress, which may still be
+  // working on ABSTable1 (under the lock, which nothing here holds), and drops its finish
+  // step. Then nothing but this thread touches the datasets.
+  delete JvThread1;
+  JvThread1 = nullptr;
+  if (!ABSDatabase1) return;
+  {
+    std::lock_guard guard(*DatasetLock);
+    for (dadoveri::TABSTable* table : {ABSTable1, ABSTable2, ABSTable3}) DatasetLock->Forget(*table);
+  }
+  // The widgets let go of the data sources before those go.
+  for (TDBGrid* grid : {Grid1, Grid2, Grid3}) grid->SetDataSource(nullptr, {}, nullptr);
+  for (TDBMemo* memo : {TntDBMemo1, TntDBMemo2, TntDBMemo3}) memo->SetDataSource(nullptr);
+  for (TDBEdit* edit : {TntDBEdit1, TntDBEdit2, TntDBEdit3, TntDBEdit4}) edit->SetDataSource(nullptr);
+  for (dadoveri::TDataSource*& source : {std::ref(DataSource1), std::ref(DataSource2), std::ref(DataSource5)}) {
+    delete source;
+    source = nullptr;
+  }
+  // Freeing a table closes it; freeing the database disconnects it, which closes the file.
+  for (dadoveri::TABSTable*& table : {std::ref(ABSTable1), std::ref(ABSTable2), std::ref(ABSTable3)}) {
+    delete table;
+    table = nullptr;
+  }
+  delete ABSDatabase1;
+  ABSDatabase1 = nullptr;
+}
+
+// ---- opening the data -------------------------------------------------------------------
+
+void TForm1::ConnectDictionaryDatabase() {
+  std::lock_guard guard(*DatasetLock);
+  ABSDatabase1->SetDatabaseFileName((ProgramFolder + QString::fromLatin1(kDatabaseFile)).toStdString());
+  ABSDatabase1->SetConnected(true);
+}
+
+void TForm1::OpenDictionaryTables() {
+  std::lock_guard guard(*DatasetLock);
+  ABSTable1->SetActive(true);
+  ABSTable2->SetActive(true);
+  ABSTable3->SetActive(true);
+}
+
+// ---- English–Persian search ---------------------------------------------------------------
+
+void TForm1::Tntedit2Change() {
+  const QString text = Tntedit2->toPlainText();
+  SearchPattern = text + u'*';
+  {
+    std::lock_guard guard(search_mutex_);
+    search_text_ = text.toStdU16String();
+    search_pattern_ = SearchPattern.toStdU16String();
+  }
+  JvThread1->Execute(nullptr);
+}
+
+void TForm1::EnglishSearchStep() {
+  std::u16string text;
+  std::u16string pattern;
+  {
+    std::lock_guard guard(search_mutex_);
+    text = search_text_;
+    pattern = search_pattern_;
+  }
+  std::lock_guard guard(*DatasetLock);
+  if (!ABSTable1 || !ABSTable1->Active()) return;
+  if (!OnGuiThread()) DatasetLock->DeferControls(*ABSTable1);
+  if (!text.empty()) {
+    // The filter is single-byte text in the code page: characters it cannot hold become
+    // what the code page makes of them.
+    const dadoveri::TCodePage& code_page = dadoveri::AnsiCodePage();
+    const std::u16string filter = u"Eng = '" + pattern + u"'";
+    ABSTable1->SetFilterText(code_page.ToWide(code_page.ToAnsi(filter)));
+    ABSTable1->SetFiltered(true);
+  } else {
+    ABSTable1->SetFiltered(false);
+  }
+}
+
+void TForm1::JvThread1Execute(QObject*, void*) { EnglishSearchStep(); }
+
+void TForm1::JvThread1Finish(QObject*) { EnglishSearchStep(); }
+
+void TForm1::JvThread1FinishAll(QObject*) {}
+
+// ---- navigation -----------------------------------------------------------------------
+
+void TForm1::Navigate(QTableView* grid, dadoveri::TABSTable* table, void (*move)(dadoveri::TABSTable&)) {
+  if (!grid->hasFocus()) grid->setFocus();
+  std::lock_guard guard(*DatasetLock);
+  move(*table);
+}
+
+void TForm1::TntImage19Click() { Navigate(TntDBGrid1, ABSTable1, [](dadoveri::TABSTable& t) { t.First(); }); }
+void TForm1::TntImage16Click() { Navigate(TntDBGrid1, ABSTable1, [](dadoveri::TABSTable& t) { t.Prior(); }); }
+void TForm1::TntImage18Click() { Navigate(TntDBGrid1, ABSTable1, [](dadoveri::TABSTable& t) { t.Next(); }); }
+void TForm1::TntImage17Click() { Navigate(TntDBGrid1, ABSTable1, [](dadoveri::TABSTable& t) { t.Last(); }); }
+
+void TForm1::TntImage9Click() { Navigate(TntDBGrid3, ABSTable3, [](dadoveri::TABSTable& t) { t.First(); }); }
+void TForm1::TntImage6Click() { Navigate(TntDBGrid3, ABSTable3, [](dadoveri::TABSTable& t) { t.Prior(); }); }
+void TForm1::TntImage8Click() { Navigate(TntDBGrid3, ABSTable3, [](dadoveri::TABSTable& t) { t.Next(); }); }
+void TForm1::TntImage7Click() { Navigate(TntDBGrid3, ABSTable3, [](dadoveri::TABSTable& t) { t.Last(); }); }
+
+// ---- flashcards -----------------------------------------------------------------------
+
+// A new card from the current entry: the flashcard edits take the headword and meaning,
+// and hand them to the new record's fields when it is posted.
+void TForm1::CopyToFlashcard(TDBEdit* word, QPlainTextEdit* meaning) {
+  std::lock_guard guard(*DatasetLock);
+  ABSTable3->Insert();
+  TntDBEdit1->setText(word->text());
+  TntDBEdit2->setText(meaning->toPlainText());
+  ABSTable3->Post();
+}
+
+void TForm1::TntImage20Click() { CopyToFlashcard(TntDBEdit3, TntDBMemo1); }
+
+void TForm1::N1Click() { CopyToFlashcard(TntDBEdit3, TntDBMemo1); }
+
+void TForm1::TntDBMemo1Change() {
+  if (TntDBEdit3->DataSource() != Grid1->DataSource()) TntDBEdit3->SetDataSource(Grid1->DataSource(), DatasetLock);
+}
+
+void TForm1::TntImage10Click() {
+  if (TntDBEdit1->text().isEmpty()) return;
+  std::lock_guard guard(*DatasetLock);
+  ABSTable3->Delete();
+}
+
+}  // namespace nilvar
