@@ -15,6 +15,7 @@
 #include "engine/database/local_cursor.h"
 #include "engine/dataset/database_error.h"
 #include "engine/dataset/dataset.h"
+#include "engine/dataset/table.h"
 #include "engine/dataset/user_prompts.h"
 #include "engine/platform/file.h"
 #include "engine/table/meta_object_def.h"
@@ -506,52 +507,26 @@ bool TABSDatabase::repair(std::string& error_text, bool allow_wait_window) {
         const double low = 100.0 * static_cast<double>(i) / static_cast<double>(n);
         const double high = 100.0 * static_cast<double>(i + 1) / static_cast<double>(n);
         try {
-          TABSLocalCursor from(source.Handle(), name);
-          from.Exclusive = true;
-          from.Open(*source.Handle()->DatabaseData());
-          TABSLocalCursor to(target.Handle(), name);
-          to.Open(*target.Handle()->DatabaseData());
-          to.CreateTable(from.TableFields, from.IndexDefs, from.ConstraintDefs);
-          const int64_t total = std::max<int64_t>(from.GetRecordCount(), 1);
-          int64_t record_no = 0;
-          target.Handle()->InTransaction = true;
-          from.GoToBegin();
-          while (from.GetRecord(1) == 0) {
-            ++record_no;
-            to.NewRecord();
-            for (int32_t f = 0; f < from.TableFields.Count(); ++f) {
-              try {
-                from.CopyField(f, true, to, f);
-              } catch (const std::exception& e) {
-                error_text += DatabaseErrorText(kMsgCopyFieldNulled, nullptr,
-                                                {name, record_no, from.TableFields.Item(f)->Name, e.what()}) +
-                              "\n";
-                TABSVariant null_value;
-                to.SetFieldValue(f, true, null_value);
-              }
+          // The table goes over through copy table in its error-collecting mode: values
+          // that cannot be read become NULL and records that cannot be written are
+          // skipped, each reported; BLOB values come along.
+          TABSTable from(nullptr);
+          from.SetSessionName(s.SessionName());
+          from.SetDatabaseName(source.DatabaseName());
+          from.SetTableName(name);
+          from.SetExclusive(true);
+          from.OnCopyProgress = [&](TABSTable&, double percent, bool& go_on) {
+            if (!report(low + (high - low) * percent / 100.0)) {
+              stopped = true;
+              go_on = false;
             }
-            if (to.PostInsert() != 0)
-              error_text += DatabaseErrorText(kMsgCopyRecordSkipped, nullptr,
-                                              {name, record_no, to.LastMessage.empty() ? OutcomeText(-1) : to.LastMessage}) +
-                            "\n";
-            if (record_no % 5000 == 0) {
-              target.Handle()->InTransaction = false;
-              target.Handle()->DiskDatabase()->CommitSession(target.Handle()->SessionID, false);
-              target.Handle()->InTransaction = true;
-              if (!report(low + (high - low) * static_cast<double>(record_no) / static_cast<double>(total))) {
-                stopped = true;
-                break;
-              }
-            }
-          }
-          target.Handle()->InTransaction = false;
-          target.Handle()->DiskDatabase()->CommitSession(target.Handle()->SessionID, true);
-          to.Close();
-          from.Close();
+          };
+          from.CopyTableTo(target, name, true, &error_text);
         } catch (...) {
-          if (target.Handle()) target.Handle()->InTransaction = false;
-          error_text += DatabaseErrorText(kMsgRepairTableFailed, nullptr, {name, text_of_current_exception()}) + "\n";
-          throw EAbort();
+          if (!stopped) {
+            error_text += DatabaseErrorText(kMsgRepairTableFailed, nullptr, {name, text_of_current_exception()}) + "\n";
+            throw EAbort();
+          }
         }
         if (!stopped && !report(high)) stopped = true;
       }

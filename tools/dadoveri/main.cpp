@@ -22,6 +22,7 @@
 
 #include "engine/base/engine_error.h"
 #include "engine/database/disk_database_data.h"
+#include "engine/dataset/database.h"
 #include "engine/storage/compression.h"
 #include "engine/storage/encryption.h"
 #include "engine/base/little_endian.h"
@@ -48,6 +49,7 @@ const char* const kToolUsage =
     "  import   add tab-separated rows from standard input to a table\n"
     "  export   write the rows of a table to standard output as tab-separated text\n"
     "  filter   write the rows of a table that a filter accepts, or their count or plan\n"
+    "  repair   rebuild a database file by copying every table into a new file\n"
     "\n"
     "Run 'dadoveri COMMAND --help' for the options of a command.\n"
     "Exit status: 0 success, 1 engine error or problems found, 2 bad arguments.\n";
@@ -137,6 +139,17 @@ const char* const kFilterUsage =
     "                       or full scan), its estimated cost beside the full scan's and what it\n"
     "                       read: of the count with --count, else of the search for the first row\n"
     "  --password P         password of an encrypted file\n";
+
+const char* const kRepairUsage =
+    "Usage: dadoveri repair FILE [--password P]\n"
+    "\n"
+    "Copies every table of FILE, record by record with its BLOB values, into a new file\n"
+    "beside it, then puts the new file in its place in one step. A value that cannot be\n"
+    "read is copied as NULL and a record that cannot be written is left out; each is\n"
+    "reported. Progress goes to standard error. When the repair fails FILE is left\n"
+    "exactly as it was and the status is 1.\n"
+    "\n"
+    "  --password P   password of an encrypted file\n";
 
 // Bytes that are not printable become \xNN, so that nothing read from a file can
 // disturb the terminal.
@@ -245,6 +258,7 @@ Arguments parse(int argc, char** argv) {
                       : a.command == "import" ? kImportUsage
                       : a.command == "export" ? kExportUsage
                       : a.command == "filter" ? kFilterUsage
+                      : a.command == "repair" ? kRepairUsage
                                              : nullptr;
   if (usage == nullptr) throw UsageError("unknown command '" + printable(a.command) + "'", kToolUsage);
   for (size_t i = 1; i < args.size(); ++i) {
@@ -618,6 +632,38 @@ int run_import(const Arguments& a) {
   }
 }
 
+int run_repair(const Arguments& a) {
+  if (!file_is_there(a.file)) return kExitFailure;
+  TABSDatabase database;
+  database.SetDatabaseName("dadoveri-repair");
+  database.SetDatabaseFileName(std::filesystem::absolute(a.file).string());
+  if (a.password) database.Password = *a.password;
+  database.SilentMode = true;
+  int shown = -1;
+  database.OnRepairProgress = [&shown](TABSDatabase&, double percent, bool&) {
+    const int whole = static_cast<int>(percent);
+    if (whole == shown) return;
+    shown = whole;
+    std::fprintf(stderr, "repairing: %d%%\n", whole);
+  };
+  std::string error_text;
+  const bool ok = database.RepairDatabase(error_text);
+  // The lines of what was copied with losses (or why the repair stopped).
+  size_t start = 0;
+  while (start < error_text.size()) {
+    size_t end = error_text.find('\n', start);
+    if (end == std::string::npos) end = error_text.size();
+    if (end > start) say(printable(error_text.substr(start, end - start)));
+    start = end + 1;
+  }
+  if (!ok) {
+    say("'" + printable(a.file) + "' was not repaired and is unchanged");
+    return kExitFailure;
+  }
+  std::printf("%s: repaired\n", printable(a.file).c_str());
+  return kExitOk;
+}
+
 int run_export(const Arguments& a) {
   if (!file_is_there(a.file)) return kExitFailure;
   try {
@@ -664,6 +710,7 @@ int run(int argc, char** argv) {
                : a.command == "import" ? kImportUsage
                : a.command == "export" ? kExportUsage
                : a.command == "filter" ? kFilterUsage
+               : a.command == "repair" ? kRepairUsage
                                       : kToolUsage,
                stdout);
     return kExitOk;
@@ -674,6 +721,7 @@ int run(int argc, char** argv) {
     if (a.command == "import") return run_import(a);
     if (a.command == "export") return run_export(a);
     if (a.command == "filter") return run_filter(a);
+    if (a.command == "repair") return run_repair(a);
     return run_check(a);
   } catch (const VODIDivodavir& e) {
     return report_open_error(a, e);

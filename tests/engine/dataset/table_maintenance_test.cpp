@@ -259,6 +259,32 @@ TEST_P(TableMaintenanceTest, MasterLinkRestrictsAndFillsTheDetail) {
   master.DeleteTable();
 }
 
+TEST_P(TableMaintenanceTest, RepairKeepsBlobValues) {
+  if (!OnDisk()) GTEST_SKIP() << "a file operation";
+  {
+    auto t = OpenWords();
+    t->Append();
+    t->FieldByName("Id")->SetAsInteger(1);
+    t->FieldByName("Note")->SetAsString(std::string(50000, 'n'));
+    t->FieldByName("Wide")->SetAsWideString(u"\u0645\u0639\u0646\u06cc");
+    t->FieldByName("Data")->SetValue(std::string("\0\1\2", 3));
+    t->Post();
+  }
+  db_->Disconnect();
+  std::vector<double> progress;
+  db_->OnRepairProgress = [&](TABSDatabase&, double p, bool&) { progress.push_back(p); };
+  std::string error_text;
+  ASSERT_TRUE(db_->RepairDatabase(error_text)) << error_text;
+  EXPECT_EQ(error_text, "");
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back(), 100);
+  db_->Connect();
+  auto t = OpenWords();
+  EXPECT_EQ(t->FieldByName("Note")->AsString(), std::string(50000, 'n'));
+  EXPECT_EQ(t->FieldByName("Wide")->AsWideString(), u"\u0645\u0639\u0646\u06cc");
+  EXPECT_EQ(t->FieldByName("Data")->AsString(), std::string("\0\1\2", 3));
+}
+
 INSTANTIATE_TEST_SUITE_P(DiskAndMemory, TableMaintenanceTest, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "Disk" : "Memory"; });
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -652,6 +653,54 @@ TEST_F(FilterCommand, RefusalsExitOneWithTheEngineMessage) {
     EXPECT_EQ(r.status, 2) << args.back();
     EXPECT_NE(r.err.find("Usage: dadoveri filter"), std::string::npos) << r.err;
   }
+}
+
+TEST_F(ToolTest, RepairKeepsEveryRowWithItsMemoAndReportsProgress) {
+  const std::string file = File("repair.dat");
+  ASSERT_EQ(Run({"create", file, "--password", "pw"}).status, 0);
+  std::string rows;
+  for (int i = 1; i <= 300; ++i)
+    rows += std::to_string(i) + "\tword" + std::to_string(i) + "\t" + std::string(static_cast<size_t>(i) * 40, 'm') +
+            "\t\u0645\u0639\u0646\u06CC" + std::to_string(i) + "\n";
+  const std::string in = File("rows.tsv");
+  WriteWholeFile(in, Bytes(rows));
+  Result r = Run({"import", file, "Words", "--columns", "Id INTEGER, Word STRING(20), Note MEMO, Far WIDEMEMO",
+                  "--index", "Word", "--compression", "ZLIB", "--password", "pw"},
+                 in);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  r = Run({"repair", file, "--password", "pw"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("repaired"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("repairing: 0%"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("repairing: 100%"), std::string::npos) << r.err;
+  r = Run({"export", file, "Words", "--password", "pw"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, rows);
+  EXPECT_EQ(Run({"check", file, "--password", "pw"}).status, 0);
+  r = Run({"info", file, "--password", "pw"});
+  EXPECT_NE(r.out.find("Word"), std::string::npos) << r.out;
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(file).parent_path()))
+    left.push_back(e.path().filename().string());
+  for (const std::string& name : left) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+}
+
+TEST_F(ToolTest, FailedRepairLeavesTheFileByteIdentical) {
+  const std::string file = File("keep.dat");
+  ASSERT_EQ(Run({"create", file, "--password", "right"}).status, 0);
+  const std::string in = File("rows.tsv");
+  WriteWholeFile(in, Bytes("1\tone\n"));
+  ASSERT_EQ(Run({"import", file, "T", "--columns", "Id INTEGER, Word STRING(8)", "--password", "right"}, in).status, 0);
+  const std::vector<uint8_t> before = ReadWholeFile(file);
+  Result r = Run({"repair", file, "--password", "wrong"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find("was not repaired and is unchanged"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadWholeFile(file), before);
+  r = Run({"repair", File("missing.dat")});
+  EXPECT_EQ(r.status, 1);
+  r = Run({"repair"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("Usage: dadoveri repair FILE [--password P]"), std::string::npos) << r.err;
 }
 
 }  // namespace
