@@ -28,15 +28,6 @@ bool is_shared_name(const std::string& name) {
   return SameName(name, kMemoryDatabaseName) || SameName(name, kTemporaryDatabaseName);
 }
 
-class SessionLockScope {
- public:
-  explicit SessionLockScope(TABSSession& s) : s_(s) { s_.LockSession(); }
-  ~SessionLockScope() { s_.UnlockSession(); }
-
- private:
-  TABSSession& s_;
-};
-
 // Makes a file's data and its name in the folder durable.
 void sync_file(const std::string& name) {
   const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
@@ -270,7 +261,7 @@ void TABSDatabase::Connect() {
       return;
     }
   }
-  SessionLockScope lock(s);
+  TABSSessionLockScope lock(s);
   const std::string file = database_file_name_.empty() ? database_name_ : database_file_name_;
   if (!temporary_ && !is_shared_name(database_name_) && !PlatformFileExists(file))
     DatabaseError(kMsgDatabaseFileMissing, this, file);

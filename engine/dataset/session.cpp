@@ -233,19 +233,8 @@ void TABSSession::UnlockSession() {
   TABSSessionList::Instance().SessionLock().unlock();
 }
 
-namespace {
-class SessionLockScope {
- public:
-  explicit SessionLockScope(TABSSession& s) : s_(s) { s_.LockSession(); }
-  ~SessionLockScope() { s_.UnlockSession(); }
-
- private:
-  TABSSession& s_;
-};
-}  // namespace
-
 TABSDatabase* TABSSession::OpenDatabase(const std::string& database_name, TComponent* owner) {
-  SessionLockScope lock(*this);
+  TABSSessionLockScope lock(*this);
   SetActive(true);
   TABSDatabase* found = nullptr;
   for (TABSDatabase* db : databases_) {

@@ -85,6 +85,18 @@ class TABSSession : public TComponent {
   bool stored_active_ = false;
 };
 
+// Holds a session's lock for a scope.
+class TABSSessionLockScope {
+ public:
+  explicit TABSSessionLockScope(TABSSession& s) : s_(s) { s_.LockSession(); }
+  ~TABSSessionLockScope() { s_.UnlockSession(); }
+  TABSSessionLockScope(const TABSSessionLockScope&) = delete;
+  TABSSessionLockScope& operator=(const TABSSessionLockScope&) = delete;
+
+ private:
+  TABSSession& s_;
+};
+
 class TABSSessionList {
  public:
   static TABSSessionList& Instance();

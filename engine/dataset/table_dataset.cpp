@@ -666,6 +666,22 @@ bool TABSDataSet::ReadRecordValues(int64_t rec_no, std::vector<TFieldValue>& val
   return true;
 }
 
+bool TABSDataSet::land_search(bool found, void* saved) {
+  // A search that found nothing leaves the dataset where it was; one that found a record
+  // makes it current as a scroll.
+  if (!found) {
+    cursor_->SetBookmark(saved);
+    cursor_->FreeBookmark(saved);
+    CursorPosChanged();
+    return false;
+  }
+  cursor_->FreeBookmark(saved);
+  DoBeforeScroll();
+  ResyncAtCursor();
+  DoAfterScroll();
+  return true;
+}
+
 bool TABSDataSet::Locate(const std::string& key_fields, std::span<const TFieldValue> key_values_in,
                          TLocateOptions options) {
   if (!Active() || !cursor_) RaiseError(10271);
@@ -682,17 +698,7 @@ bool TABSDataSet::Locate(const std::string& key_fields, std::span<const TFieldVa
     cursor_->FreeBookmark(saved);
     throw;
   }
-  if (!found) {
-    cursor_->SetBookmark(saved);
-    cursor_->FreeBookmark(saved);
-    CursorPosChanged();
-    return false;
-  }
-  cursor_->FreeBookmark(saved);
-  DoBeforeScroll();
-  ResyncAtCursor();
-  DoAfterScroll();
-  return true;
+  return land_search(found, saved);
 }
 
 std::vector<TABSVariant> TABSDataSet::key_values(const std::vector<std::string>& names,
@@ -793,17 +799,7 @@ bool TABSDataSet::find_record(bool restart, bool forward) {
     TDataSet::SetFiltered(false);
     apply_filter_state();
   }
-  if (!found) {
-    cursor_->SetBookmark(saved);
-    cursor_->FreeBookmark(saved);
-    CursorPosChanged();
-    return false;
-  }
-  cursor_->FreeBookmark(saved);
-  DoBeforeScroll();
-  ResyncAtCursor();
-  DoAfterScroll();
-  return true;
+  return land_search(found, saved);
 }
 
 // ---- BLOB streams ----

@@ -110,6 +110,9 @@ class TABSDataSet : public TDataSet, public TABSSessionBound {
   bool read_data_field(const TField& field, const uint8_t* record, TFieldValue& value);
   // Writes a data field's value into a record buffer (no state checks).
   void write_data_field(const TField& field, TRecordBuffer buffer, const TFieldValue& value);
+  // Ends a Locate or Find: back to the bookmark `saved` when nothing was found, else onto
+  // the cursor's record; frees `saved`.
+  bool land_search(bool found, void* saved);
   // Values for the named fields in the engine's form (Locate, master links).
   std::vector<TABSVariant> key_values(const std::vector<std::string>& names, std::span<const TFieldValue> values);
 

@@ -26,13 +26,17 @@ TABSAOTable::TABSAOTable(TABSAOContext& context, TABSDatabaseData& database, TAB
   owned_->SetFilterFactory(&CursorExpressionFilterFactory());
   owned_->Open(database);
   cursor_ = owned_.get();
+  bind_columns();
+}
+
+void TABSAOTable::bind_columns() {
   source_ = std::make_unique<TABSCursorRecordSource>(*cursor_);
-  source_->SetAlias(name);
+  source_->SetAlias(name_);
   for (int32_t i = 0; i < cursor_->TableFields.Count(); ++i) {
     const TABSFieldDef* f = cursor_->TableFields.Item(i);
     TABSFieldLink c;
     c.Name = f->Name;
-    c.TableName = name;
+    c.TableName = name_;
     c.ColumnType = f->ColumnType;
     c.Size = f->Size;
     Columns.push_back(std::move(c));
@@ -41,17 +45,7 @@ TABSAOTable::TABSAOTable(TABSAOContext& context, TABSDatabaseData& database, TAB
 
 TABSAOTable::TABSAOTable(TABSAOContext& context, TABSLocalCursor& cursor, const std::string& name)
     : TABSAO(context), cursor_(&cursor), name_(name) {
-  source_ = std::make_unique<TABSCursorRecordSource>(*cursor_);
-  source_->SetAlias(name);
-  for (int32_t i = 0; i < cursor_->TableFields.Count(); ++i) {
-    const TABSFieldDef* f = cursor_->TableFields.Item(i);
-    TABSFieldLink c;
-    c.Name = f->Name;
-    c.TableName = name;
-    c.ColumnType = f->ColumnType;
-    c.Size = f->Size;
-    Columns.push_back(std::move(c));
-  }
+  bind_columns();
 }
 
 TABSAOTable::~TABSAOTable() {

@@ -35,6 +35,9 @@ class TABSAOTable : public TABSAO {
   void Unlock();
 
  private:
+  // The record source expressions read and one column per table field.
+  void bind_columns();
+
   std::unique_ptr<TABSLocalCursor> owned_;
   TABSLocalCursor* cursor_ = nullptr;
   std::unique_ptr<TABSCursorRecordSource> source_;

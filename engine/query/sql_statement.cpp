@@ -275,42 +275,47 @@ std::unique_ptr<TABSExprSubquery> TABSSQLCommand::CompileSubquery(TABSLexer& lex
   return std::make_unique<TABSSQLSubquery>(std::move(query), query_);
 }
 
-TABSColumnType TABSSQLCommand::LastAutoincType(std::string_view table_name, std::string_view field_name,
-                                               bool in_memory) {
+struct TABSSQLCommand::TAutoincField {
+  TABSBaseSession* Session = nullptr;  // the session the cursor uses
+  std::unique_ptr<TABSLocalCursor> Cursor;
+  const TABSFieldDef* Field = nullptr;
+};
+
+TABSSQLCommand::TAutoincField TABSSQLCommand::open_autoinc_field(std::string_view table_name,
+                                                                std::string_view field_name, bool in_memory) {
   if (!query_) RaiseError(10380);
   TABSBaseSession* session = &query_->Session();
   TABSDatabaseData& database = TargetDatabase(*query_, in_memory, {}, {}, session);
   if (!database.TableExists(table_name)) RaiseError(40804, table_name);
-  TABSLocalCursor cursor(session, std::string(table_name));
-  cursor.InMemory = in_memory;
-  cursor.Open(database);
-  const TABSFieldDef* field = cursor.TableFields.Find(field_name);
-  if (!field) RaiseError(30115, field_name);
-  const TABSColumnType type = field->ColumnType;
-  cursor.Close();
+  TAutoincField out;
+  out.Session = session;
+  out.Cursor = std::make_unique<TABSLocalCursor>(session, std::string(table_name));
+  out.Cursor->InMemory = in_memory;
+  out.Cursor->Open(database);
+  out.Field = out.Cursor->TableFields.Find(field_name);
+  if (!out.Field) RaiseError(30115, field_name);
+  return out;
+}
+
+TABSColumnType TABSSQLCommand::LastAutoincType(std::string_view table_name, std::string_view field_name,
+                                               bool in_memory) {
+  TAutoincField f = open_autoinc_field(table_name, field_name, in_memory);
+  const TABSColumnType type = f.Field->ColumnType;
+  f.Cursor->Close();
   return type;
 }
 
 void TABSSQLCommand::LastAutoinc(std::string_view table_name, std::string_view field_name, bool in_memory,
                                  TABSVariant& value) {
-  if (!query_) RaiseError(10380);
-  TABSBaseSession* session = &query_->Session();
-  TABSDatabaseData& database = TargetDatabase(*query_, in_memory, {}, {}, session);
-  if (!database.TableExists(table_name)) RaiseError(40804, table_name);
-  TABSLocalCursor cursor(session, std::string(table_name));
-  cursor.InMemory = in_memory;
-  cursor.Open(database);
-  const int32_t field_no = cursor.TableFields.IndexOf(field_name);
-  if (field_no < 0) RaiseError(30115, field_name);
+  TAutoincField f = open_autoinc_field(table_name, field_name, in_memory);
   int64_t last = 0;
-  const TABSFieldDef* field = cursor.TableFields.Item(field_no);
   value = TABSVariant(btLargeint);
-  if (session->GetLastSequenceValue(field->ObjectID, last)) {
+  if (f.Session->GetLastSequenceValue(f.Field->ObjectID, last)) {
     value.SetAsLargeint(last);
   } else {
     value.SetNull();
   }
-  cursor.Close();
+  f.Cursor->Close();
 }
 
 std::string TABSSQLCommand::DatabaseName() const { return query_ ? query_->DatabaseName() : std::string(); }

@@ -146,6 +146,9 @@ class TABSSQLCommand : public TABSExprQueryContext {
   TABSSQLQuery* query_;
 
  private:
+  // A table of the statement's database opened for LASTAUTOINC, with the field it names.
+  struct TAutoincField;
+  TAutoincField open_autoinc_field(std::string_view table_name, std::string_view field_name, bool in_memory);
   void read_current();
   int32_t end_;
   TToken token_;
