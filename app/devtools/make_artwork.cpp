@@ -685,7 +685,7 @@ QImage AboutPicture() {
   p.setFont(Font(11));
   p.setPen(QColor(122, 50, 6));
   p.drawText(QRectF(20, 266, W - 40, 18), Qt::AlignCenter,
-             QStringLiteral("Data in one portable file, kept by the Dadoveri engine"));
+             QStringLiteral("Word list: Wiktionary contributors, CC BY-SA 3.0 / GFDL"));
   p.drawText(QRectF(20, 282, W - 40, 18), Qt::AlignCenter,
              QStringLiteral("Lettering: Vazirmatn (SIL Open Font License 1.1)"));
   return img;
