@@ -195,9 +195,9 @@ class TForm1 : public QWidget {
   TImage* TntImage10 = nullptr;
 
  protected:
-  // Start-up step 5: connect the dictionary database `data.dat` in the program folder.
-  // Step 6: open its three tables. A failure raised here ends the start-up sequence with an
-  // error box.
+  // During start-up, once the window is built: connect the dictionary database `data.dat`
+  // in the program folder, then open its three tables. A failure raised here ends the
+  // start-up with an error box.
   virtual void ConnectDictionaryDatabase();
   virtual void OpenDictionaryTables();
 

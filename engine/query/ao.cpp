@@ -216,8 +216,8 @@ void TABSAO::SetRowWindow(int64_t first_row, int64_t row_count) {
 
 void TABSAO::SetSelectList(bool distinct) { Distinct = distinct; }
 
-void TABSAO::SetSortSpecification(const TABSFields& fields, const std::vector<bool>& descending,
-                                  const std::vector<bool>& case_insensitive) {
+void TABSAO::SetSortOrder(const TABSFields& fields, const std::vector<bool>& descending,
+                          const std::vector<bool>& case_insensitive) {
   SortFields = fields;
   SortDescending = descending;
   SortCaseInsensitive = case_insensitive;

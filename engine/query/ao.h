@@ -80,8 +80,10 @@ class TABSAO : public TABSExprRecordSource {
   // The numbers of the output columns named `field_name` (qualified by `table_name`
   // when not empty).
   virtual std::vector<int32_t> FindColumns(std::string_view field_name, std::string_view table_name) const;
-  virtual void SetSortSpecification(const TABSFields& fields, const std::vector<bool>& descending,
-                                    const std::vector<bool>& case_insensitive);
+  // The order the operator delivers its rows in: by `fields`, each ascending unless
+  // `descending` says so, compared by case unless `case_insensitive` says not.
+  virtual void SetSortOrder(const TABSFields& fields, const std::vector<bool>& descending,
+                            const std::vector<bool>& case_insensitive);
 
   // TABSExprRecordSource: the current row of the operator.
   bool FindField(std::string_view table_name, std::string_view field_name, TABSExprFieldInfo& info) const override;

@@ -42,7 +42,7 @@ void TABSAOGroupBy::Execute(bool live, TABSAO* outer, const void* outer_row) {
   // The rows of one group arrive one after another.
   if (!GroupBy.empty()) {
     const std::vector<bool> flags(GroupBy.size(), false);
-    Left->SetSortSpecification(GroupBy, flags, flags);
+    Left->SetSortOrder(GroupBy, flags, flags);
   }
   TABSExprRecordSource* sources[] = {Left.get()};
   for (TABSFieldLink& c : Columns)

@@ -73,8 +73,8 @@ void TABSAOJoin::Execute(bool live, TABSAO* outer, const void* outer_row) {
   // Each keyed input delivers its rows in key order through an index on the keys.
   if (!LeftKeys.empty()) {
     const std::vector<bool> flags(LeftKeys.size(), false);
-    Left->SetSortSpecification(LeftKeys, flags, flags);
-    Right->SetSortSpecification(RightKeys, flags, flags);
+    Left->SetSortOrder(LeftKeys, flags, flags);
+    Right->SetSortOrder(RightKeys, flags, flags);
   }
   TABSExprRecordSource* sources[] = {Left.get(), Right.get()};
   if (On) On->BindToOperators(sources);

@@ -17,9 +17,9 @@ TABSAOSQLTopRowCount::TABSAOSQLTopRowCount(TABSAOContext& context, std::unique_p
   SetRowWindow(first_row < 1 ? 1 : first_row, count < 0 ? 0 : count);
 }
 
-void TABSAOSQLTopRowCount::SetSortSpecification(const TABSFields& fields, const std::vector<bool>& descending,
-                                                const std::vector<bool>& case_insensitive) {
-  Left->SetSortSpecification(fields, descending, case_insensitive);
+void TABSAOSQLTopRowCount::SetSortOrder(const TABSFields& fields, const std::vector<bool>& descending,
+                                        const std::vector<bool>& case_insensitive) {
+  Left->SetSortOrder(fields, descending, case_insensitive);
 }
 
 void TABSAOSQLTopRowCount::Execute(bool live, TABSAO* outer, const void* outer_row) {

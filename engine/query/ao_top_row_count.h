@@ -11,8 +11,8 @@ class TABSAOSQLTopRowCount : public TABSAO {
   TABSAOSQLTopRowCount(TABSAOContext& context, std::unique_ptr<TABSAO> input, int64_t count, int64_t first_row);
   void Execute(bool live, TABSAO* outer, const void* outer_row) override;
   // The order is the input's, before the window is taken.
-  void SetSortSpecification(const TABSFields& fields, const std::vector<bool>& descending,
-                            const std::vector<bool>& case_insensitive) override;
+  void SetSortOrder(const TABSFields& fields, const std::vector<bool>& descending,
+                    const std::vector<bool>& case_insensitive) override;
 };
 
 }  // namespace dadoveri

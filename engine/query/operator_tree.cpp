@@ -175,11 +175,11 @@ class Builder {
 namespace {
 
 // ORDER BY items as columns of `op`: -1 for an item that names none of them.
-std::vector<int32_t> sort_columns(const TABSAO& op, const std::vector<TABSSortSpecification>& order_by) {
+std::vector<int32_t> sort_columns(const TABSAO& op, const std::vector<TABSOrderByItem>& order_by) {
   std::vector<int32_t> visible, columns;
   for (size_t i = 0; i < op.Columns.size(); ++i)
     if (op.Columns[i].Visible) visible.push_back(static_cast<int32_t>(i));
-  for (const TABSSortSpecification& sort : order_by) {
+  for (const TABSOrderByItem& sort : order_by) {
     if (sort.ColumnNumber != 0) {
       if (sort.ColumnNumber < 1 || sort.ColumnNumber > static_cast<int32_t>(visible.size()))
         RaiseError(20243, sort.ColumnNumber);
@@ -193,7 +193,7 @@ std::vector<int32_t> sort_columns(const TABSAO& op, const std::vector<TABSSortSp
   return columns;
 }
 
-void set_sort(TABSAO& op, const std::vector<int32_t>& columns, const std::vector<TABSSortSpecification>& order_by) {
+void set_sort(TABSAO& op, const std::vector<int32_t>& columns, const std::vector<TABSOrderByItem>& order_by) {
   TABSFields fields;
   std::vector<bool> descending, case_insensitive;
   for (size_t i = 0; i < columns.size(); ++i) {
@@ -202,12 +202,12 @@ void set_sort(TABSAO& op, const std::vector<int32_t>& columns, const std::vector
     descending.push_back(order_by[i].Descending);
     case_insensitive.push_back(false);
   }
-  op.SetSortSpecification(fields, descending, case_insensitive);
+  op.SetSortOrder(fields, descending, case_insensitive);
 }
 
 }  // namespace
 
-void ApplyOrderBy(TABSAO& root, const std::vector<TABSSortSpecification>& order_by) {
+void ApplyOrderBy(TABSAO& root, const std::vector<TABSOrderByItem>& order_by) {
   if (order_by.empty()) return;
   const std::vector<int32_t> columns = sort_columns(root, order_by);
   for (size_t i = 0; i < columns.size(); ++i) {
@@ -238,7 +238,7 @@ void ApplyOrderBy(TABSAO& root, const std::vector<TABSSortSpecification>& order_
 }
 
 std::unique_ptr<TABSAO> BuildOperatorTree(TABSAOContext& context, TABSSQLSelect& s, TABSSQLQuery& query, bool live,
-                                          const std::vector<TABSSortSpecification>* order_by) {
+                                          const std::vector<TABSOrderByItem>* order_by) {
   s.RowNumber = &context.RowNum;
   Builder builder(context, query);
   // Inputs: a comma list joins left to right; WHERE equalities between the two sides
@@ -302,7 +302,7 @@ std::unique_ptr<TABSAO> BuildOperatorTree(TABSAOContext& context, TABSSQLSelect&
 }
 
 std::unique_ptr<TABSAO> BuildQueryTree(TABSAOContext& context, TABSQueryExprNode& node, TABSSQLQuery& query,
-                                       bool live, const std::vector<TABSSortSpecification>* order_by) {
+                                       bool live, const std::vector<TABSOrderByItem>* order_by) {
   if (node.Select) return BuildOperatorTree(context, *node.Select, query, live, order_by);
   if (!node.Left || !node.Right) RaiseError(10336, static_cast<int32_t>(node.Kind));
   std::unique_ptr<TABSAO> left = BuildQueryTree(context, *node.Left, query, false, nullptr);

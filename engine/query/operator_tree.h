@@ -13,18 +13,18 @@ namespace dadoveri {
 class TABSSQLSelect;
 class TABSSQLQuery;
 struct TABSQueryExprNode;
-struct TABSSortSpecification;
+struct TABSOrderByItem;
 
 // The tree of one SELECT block; `live` asks for a live result where one is possible, and
 // `order_by` (may be null) is the ORDER BY of a query of this block alone (it goes below
 // the TOP window).
 std::unique_ptr<TABSAO> BuildOperatorTree(TABSAOContext& context, TABSSQLSelect& select, TABSSQLQuery& query,
-                                          bool live, const std::vector<TABSSortSpecification>* order_by);
+                                          bool live, const std::vector<TABSOrderByItem>* order_by);
 // The tree of a query expression (set operators over SELECT blocks).
 std::unique_ptr<TABSAO> BuildQueryTree(TABSAOContext& context, TABSQueryExprNode& node, TABSSQLQuery& query,
-                                       bool live, const std::vector<TABSSortSpecification>* order_by);
+                                       bool live, const std::vector<TABSOrderByItem>* order_by);
 // Gives `root` the sort order of ORDER BY items: names among its output columns, or
 // column numbers counting from 1.
-void ApplyOrderBy(TABSAO& root, const std::vector<TABSSortSpecification>& order_by);
+void ApplyOrderBy(TABSAO& root, const std::vector<TABSOrderByItem>& order_by);
 
 }  // namespace dadoveri

@@ -140,7 +140,7 @@ void TABSSQLUnion::parse_order_by() {
   ExpectKeyword(u"BY", 30185);
   for (;;) {
     RequireToken();
-    TABSSortSpecification sort;
+    TABSOrderByItem sort;
     const TToken& t = Current();
     if (t.kind == tkInteger) {
       sort.ColumnNumber = static_cast<int32_t>(ReadInteger(30190));
@@ -270,7 +270,7 @@ void TABSSQLUnion::execute_live(TABSAOTable& table, TABSSQLSelect& s) {
   }
   if (!OrderBy.empty()) {
     std::vector<std::string> names, directions, cases;
-    for (const TABSSortSpecification& sort : OrderBy) {
+    for (const TABSOrderByItem& sort : OrderBy) {
       std::string name;
       if (sort.ColumnNumber != 0) {
         if (sort.ColumnNumber < 1 || sort.ColumnNumber > cursor->VisibleFields.Count())

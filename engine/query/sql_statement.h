@@ -202,7 +202,7 @@ struct TABSTableReference {
 
 // One ORDER BY item: a name, a column number counting from 1, or a parameter's value as
 // the name.
-struct TABSSortSpecification {
+struct TABSOrderByItem {
   std::string TableName;
   std::string FieldName;
   int32_t ColumnNumber = 0;
@@ -215,7 +215,7 @@ class TABSSQLCursorCommand : public TABSSQLCommand {
   ~TABSSQLCursorCommand() override;
   TABSCursor* GetResultCursor() override;
 
-  std::vector<TABSSortSpecification> OrderBy;
+  std::vector<TABSOrderByItem> OrderBy;
   // The operator tree of the last execution (null for a live result).
   TABSAO* OperatorTree() const { return tree_.get(); }
 

@@ -231,7 +231,7 @@ TEST_P(SQLOperators, IntoAndInsertSelect) {
   EXPECT_EQ(Sorted(db.Rows("m", true)), (Rows{"10|1", "20|2", "NULL|1"}));
 }
 
-// The worked examples: the dictionary search is live and copies nothing; without
+// The Persian search of the dictionary is live and copies nothing; without
 // RequestLive the result is a read-only copy; in a comma join an equality between the
 // tables is the join key while a condition on one table filters it below the join.
 TEST_P(SQLOperators, LiveAndCopied) {
