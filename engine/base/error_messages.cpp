@@ -326,6 +326,7 @@ const MessageEntry kMessages[] = {
     {"Page: %d already free", {30427}},
     {"Page: %d already used", {30425}},
     {"Page: %d cannot be addressed. TotalPageCount=%d", {30430, 30431}},
+    {"Parameter '%s' not found", {40960}},
     {"Parameter Value undefined (FieldName='%s', Type='%s')", {30356}},
     {"Pointer is nil", {20044, 20045, 20054, 20055, 20058, 20076, 20077, 20129, 20130, 20131, 20151, 20161, 20176, 20221, 20222, 20254, 20273}},
     {"Primary Key constraint '%s' violated. Duplicate found.", {30319}},

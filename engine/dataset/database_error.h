@@ -63,6 +63,7 @@ enum : int32_t {
   kMsgImportCreateFailed = 40947,
   kMsgImportCopyFailed = 40948,
   kMsgImportIndexSkipped = 40949,
+  kMsgParameterNotFound = 40960,
 };
 
 // The message text of `code` with its arguments, prefixed by "Name: " for a named component.

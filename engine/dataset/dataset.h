@@ -95,7 +95,7 @@ class TDataSet : public TComponent {
   // The number of records actually moved (negative backwards).
   int32_t MoveBy(int32_t distance);
   // Re-reads the records around the current one.
-  void Refresh();
+  virtual void Refresh();
   // The number of records, -1 when the dataset cannot tell.
   virtual int64_t RecordCount();
   // The 1-based number of the current record, -1 when the dataset cannot tell.

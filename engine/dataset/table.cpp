@@ -253,15 +253,9 @@ void TABSTable::master_changed() {
   First();
 }
 
-TABSDatabase& TABSTable::attach_database() {
-  if (DatabaseName().empty()) DatabaseError(kMsgDataSetDatabaseNameBlank, this);
-  TABSSession& session = Sessions().FindSession(SessionName());
-  return *session.OpenDatabase(DatabaseName(), Owner());
-}
+TABSDatabase& TABSTable::attach_database() { return AttachDatabase(); }
 
-void TABSTable::release_database(TABSDatabase& database) {
-  if (TABSSession* session = database.Session()) session->CloseDatabase(&database);
-}
+void TABSTable::release_database(TABSDatabase& database) { ReleaseDatabase(database); }
 
 void TABSTable::check_not_in_transaction(TABSDatabase& database, int32_t code, const char* operation) {
   if (database.InTransaction()) RaiseError(code, operation);

@@ -6,6 +6,7 @@
 
 #include "engine/base/engine_error.h"
 #include "engine/base/little_endian.h"
+#include "engine/base/utf8.h"
 #include "engine/dataset/blob_stream.h"
 #include "engine/platform/code_page.h"
 #include "engine/query/cursor_filter_expression.h"
@@ -102,34 +103,6 @@ std::vector<std::string> split_names(const std::string& text) {
   return out;
 }
 
-std::u16string utf8_to_utf16(const std::string& s) {
-  std::u16string out;
-  for (size_t i = 0; i < s.size();) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    uint32_t c = b;
-    size_t n = 1;
-    if (b >= 0xF0 && i + 3 < s.size() + 0) {
-      c = ((b & 0x07u) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) | (s[i + 3] & 0x3Fu);
-      n = 4;
-    } else if (b >= 0xE0 && i + 2 < s.size()) {
-      c = ((b & 0x0Fu) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu);
-      n = 3;
-    } else if (b >= 0xC0 && i + 1 < s.size()) {
-      c = ((b & 0x1Fu) << 6) | (s[i + 1] & 0x3Fu);
-      n = 2;
-    }
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-    i += n;
-  }
-  return out;
-}
-
 }  // namespace
 
 TABSDataSet::TABSDataSet(TComponent* owner) : TDataSet(owner) {}
@@ -186,7 +159,7 @@ void TABSDataSet::SetFilterText(const std::u16string& value) {
   }
 }
 
-void TABSDataSet::SetFilter(const std::string& utf8_text) { SetFilterText(utf8_to_utf16(utf8_text)); }
+void TABSDataSet::SetFilter(const std::string& utf8_text) { SetFilterText(Utf8ToUtf16(utf8_text)); }
 
 void TABSDataSet::SetFiltered(bool value) {
   if (!Active()) {
@@ -321,9 +294,7 @@ void TABSDataSet::load_buffer(TRecordBuffer buffer) {
 // ---- opening and closing ----
 
 void TABSDataSet::InternalOpen() {
-  if (database_name_.empty()) DatabaseError(kMsgDataSetDatabaseNameBlank, this);
-  TABSSession& session = Sessions().FindSession(session_name_);
-  database_ = session.OpenDatabase(database_name_, Owner());
+  database_ = &AttachDatabase();
   try {
     database_->AttachDataSet(this);
     cursor_ = CreateCursor();
@@ -360,11 +331,24 @@ void TABSDataSet::InternalOpen() {
   }
 }
 
+void TABSDataSet::ReleaseCursor(std::unique_ptr<TABSCursor>& cursor) {
+  cursor->Close();
+  cursor.reset();
+}
+
+TABSDatabase& TABSDataSet::AttachDatabase() {
+  if (database_name_.empty()) DatabaseError(kMsgDataSetDatabaseNameBlank, this);
+  TABSSession& session = Sessions().FindSession(session_name_);
+  return *session.OpenDatabase(database_name_, Owner());
+}
+
+void TABSDataSet::ReleaseDatabase(TABSDatabase& database) {
+  if (TABSSession* session = database.Session()) session->CloseDatabase(&database);
+}
+
 void TABSDataSet::InternalClose() {
-  if (cursor_) {
-    cursor_->Close();
-    cursor_.reset();
-  }
+  if (cursor_) ReleaseCursor(cursor_);
+  cursor_.reset();
   filter_applied_ = false;
   applied_text_.clear();
   DestroyFields();

@@ -106,6 +106,13 @@ class TABSDataSet : public TDataSet, public TABSSessionBound {
   virtual std::unique_ptr<TABSCursor> CreateCursor() = 0;
   // Called after the fields are made, before the filter and the first read.
   virtual void AfterCursorOpened() {}
+  // Gives up the cursor at close: the dataset owns it and closes it; a dataset whose
+  // cursor belongs to something else lets go of it instead.
+  virtual void ReleaseCursor(std::unique_ptr<TABSCursor>& cursor);
+  // Connects to the dataset's database in its session for a while (the database
+  // component counts the use); ReleaseDatabase ends the use.
+  TABSDatabase& AttachDatabase();
+  void ReleaseDatabase(TABSDatabase& database);
   // The record's value of a data field (the buffer's memory record).
   bool read_data_field(const TField& field, const uint8_t* record, TFieldValue& value);
   // Writes a data field's value into a record buffer (no state checks).

@@ -8,11 +8,11 @@
 namespace dadoveri {
 
 // A temporary connection to another database file.
-struct TABSSQLConnectionQuery::OtherConnection {
+struct TABSOtherDatabases::Connection {
   std::shared_ptr<TABSDiskDatabaseData> database;
   std::unique_ptr<TABSBaseSession> session;
   std::string name;
-  ~OtherConnection() {
+  ~Connection() {
     if (database && session) {
       try {
         database->Disconnect(session->SessionID);
@@ -35,21 +35,29 @@ TABSDatabaseData& TABSSQLConnectionQuery::MemoryDatabase() {
   return *own_memory_;
 }
 
-TABSDatabaseData& TABSSQLConnectionQuery::OtherDatabase(const std::string& file_name, const std::string& password,
-                                                        TABSBaseSession*& session) {
-  auto found = others_.find(file_name);
-  if (found == others_.end()) {
-    auto connection = std::make_unique<OtherConnection>();
-    connection->name = "TEMP_DB" + std::to_string(others_.size() + 1);
+TABSOtherDatabases::TABSOtherDatabases() = default;
+TABSOtherDatabases::~TABSOtherDatabases() = default;
+
+TABSDatabaseData& TABSOtherDatabases::Get(const std::string& file_name, const std::string& password,
+                                          TABSBaseSession*& session) {
+  auto found = connections_.find(file_name);
+  if (found == connections_.end()) {
+    auto connection = std::make_unique<Connection>();
+    connection->name = "TEMP_DB" + std::to_string(connections_.size() + 1);
     connection->database = TABSDiskDatabaseData::Attach(file_name);
     TABSConnectOptions options;
     options.Password.Password = password;
     const int32_t id = connection->database->Connect(options);
     connection->session = std::make_unique<TABSBaseSession>(id);
-    found = others_.emplace(file_name, std::move(connection)).first;
+    found = connections_.emplace(file_name, std::move(connection)).first;
   }
   session = found->second->session.get();
   return *found->second->database;
+}
+
+TABSDatabaseData& TABSSQLConnectionQuery::OtherDatabase(const std::string& file_name, const std::string& password,
+                                                        TABSBaseSession*& session) {
+  return others_.Get(file_name, password, session);
 }
 
 void TABSSQLConnectionQuery::StartTransaction() {

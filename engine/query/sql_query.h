@@ -48,6 +48,24 @@ class TABSSQLQuery {
   virtual void Rollback() = 0;
 };
 
+// The connections a query keeps to other database files: one temporary connection per
+// file, named "TEMP_DB" followed by a number, open until the set goes.
+class TABSOtherDatabases {
+ public:
+  TABSOtherDatabases();
+  ~TABSOtherDatabases();
+  TABSOtherDatabases(const TABSOtherDatabases&) = delete;
+  TABSOtherDatabases& operator=(const TABSOtherDatabases&) = delete;
+
+  // The database of `file_name`, connected with `password` on first use; the session of
+  // the connection comes back in `session`.
+  TABSDatabaseData& Get(const std::string& file_name, const std::string& password, TABSBaseSession*& session);
+
+ private:
+  struct Connection;
+  std::map<std::string, std::unique_ptr<Connection>> connections_;
+};
+
 // The engine's query over one database and one session of it.
 class TABSSQLConnectionQuery : public TABSSQLQuery {
  public:
@@ -75,14 +93,12 @@ class TABSSQLConnectionQuery : public TABSSQLQuery {
   void SetDisableTempFiles(bool disable) { disable_temp_files_ = disable; }
 
  private:
-  struct OtherConnection;
-
   TABSDatabaseData& database_;
   TABSBaseSession& session_;
   std::string database_name_;
   TABSMemoryDatabaseData* memory_;
   std::unique_ptr<TABSMemoryDatabaseData> own_memory_;
-  std::map<std::string, std::unique_ptr<OtherConnection>> others_;
+  TABSOtherDatabases others_;
   bool request_live_ = false;
   bool in_memory_ = false;
   bool disable_temp_files_ = false;
