@@ -107,6 +107,7 @@ class TABSQuery : public TABSDataSet {
 
  protected:
   std::unique_ptr<TABSCursor> CreateCursor() override;
+  bool IsSQLResult() const override { return true; }
   void AfterCursorOpened() override;
   void InternalClose() override;
   void ReleaseCursor(std::unique_ptr<TABSCursor>& cursor) override;

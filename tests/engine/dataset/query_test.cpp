@@ -2,6 +2,7 @@
 // results, statements without a result, and the master link.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -128,6 +129,44 @@ TEST(QueryParams, SettingParamsCopiesSameNamedValues) {
   EXPECT_EQ(q.ParamByName("b").DataType, ftString);
 }
 
+// What a parameter hands to the statement: the engine type of its field type, and a
+// value of that type.
+TEST(QueryParams, CopiedIntoTheEngineByType) {
+  struct Case {
+    const char* what;
+    std::function<void(TParam&)> set;
+    TABSBaseType type;
+    bool null;
+    std::string text;  // the engine value read as text
+  };
+  const std::vector<Case> cases = {
+      {"null integer", [](TParam& p) { p.DataType = ftInteger; }, btInteger, true, ""},
+      {"untyped null", [](TParam&) {}, btNone, true, ""},
+      {"wide string", [](TParam& p) { p.SetAsWideString(u"\u0633\u0644"); }, btWideChar, false, "\u0633\u0644"},
+      {"string", [](TParam& p) { p.SetAsString("abc"); }, btString, false, "abc"},
+      {"integer", [](TParam& p) { p.SetAsInteger(-42); }, btInteger, false, "-42"},
+      {"integer given as text", [](TParam& p) { p.DataType = ftInteger; p.SetValue(std::string("17")); }, btInteger,
+       false, "17"},
+      {"boolean", [](TParam& p) { p.SetAsBoolean(true); }, btLogical, false, "TRUE"},
+      {"time", [](TParam& p) { p.SetAsTime(0.5); }, btTime, false, "12:00:00"},
+      {"blob", [](TParam& p) { p.SetAsBlob(std::string("\x01\x00\x02", 3)); }, btBlob, false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TParam p("p");
+    c.set(p);
+    TABSVariant v;
+    p.CopyToEngine(v);
+    EXPECT_EQ(int(v.ValueType()), int(c.type));
+    EXPECT_EQ(v.IsNull(), c.null);
+    if (c.type == btBlob) {
+      EXPECT_EQ(v.DataSize(), 3);
+    } else if (!c.null) {
+      EXPECT_EQ(Utf16ToUtf8(v.GetAsWideString()), Utf16ToUtf8(Utf8ToUtf16(c.text)));
+    }
+  }
+}
+
 // ---- a database with the Persian–English table ----
 
 class QueryTest : public ::testing::Test {
@@ -238,16 +277,19 @@ TEST_F(QueryTest, LiveOnlyWhenTheProcessorGivesALiveResult) {
   struct Case {
     const char* sql;
     bool request_live;
+    bool read_only_database;
     bool read_only;
   };
   const std::vector<Case> cases = {
-      {"SELECT *   FROM per2en WHERE per LIKE :Name", true, false},
-      {"SELECT *   FROM per2en WHERE per LIKE :Name", false, true},
-      {"SELECT DISTINCT en FROM per2en WHERE per LIKE :Name", true, true},
-      {"SELECT per, en || '!' FROM per2en WHERE per LIKE :Name", true, true},
+      {"SELECT *   FROM per2en WHERE per LIKE :Name", true, false, false},
+      {"SELECT *   FROM per2en WHERE per LIKE :Name", false, false, true},
+      {"SELECT *   FROM per2en WHERE per LIKE :Name", true, true, true},
+      {"SELECT DISTINCT en FROM per2en WHERE per LIKE :Name", true, false, true},
+      {"SELECT per, en || '!' FROM per2en WHERE per LIKE :Name", true, false, true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.sql);
+    SCOPED_TRACE(std::string(c.sql) + (c.request_live ? " live" : "") + (c.read_only_database ? " read-only" : ""));
+    db_.ReadOnly = c.read_only_database;
     auto q = NewQuery(Utf8ToUtf16(c.sql));
     q->SetRequestLive(c.request_live);
     q->ParamByName("Name").SetAsWideString(kSeenLamPrefix);
@@ -259,6 +301,7 @@ TEST_F(QueryTest, LiveOnlyWhenTheProcessorGivesALiveResult) {
       EXPECT_NE(RaisedBy([&] { q->Edit(); }).first, 0);
       EXPECT_EQ(q->State(), TDataSetState::dsBrowse);
     }
+    db_.ReadOnly = false;
   }
 }
 
@@ -330,6 +373,22 @@ TEST_F(QueryTest, ExecSQLAndRowsAffected) {
   // While prepared, the count is the processor's.
   open->Close();
   EXPECT_EQ(open->RowsAffected(), 0);
+}
+
+TEST_F(QueryTest, DisconnectClosesQueriesAndTables) {
+  auto q = NewQuery(u"SELECT *   FROM per2en WHERE per LIKE :Name");
+  q->SetRequestLive(true);
+  q->ParamByName("Name").SetAsWideString(kSeenLamPrefix);
+  TABSTable t;
+  t.SetDatabaseName("dict");
+  t.SetTableName("per2en");
+  t.Open();
+  q->Open();
+  db_.Disconnect();
+  EXPECT_FALSE(q->Active());
+  EXPECT_FALSE(q->Prepared());
+  EXPECT_FALSE(t.Active());
+  db_.Connect();
 }
 
 // ---- the master link ----
