@@ -243,6 +243,10 @@ class TABSDiskTableData : public TABSTableData {
   TABSDiskRecordManager& Records() { return static_cast<TABSDiskRecordManager&>(*record_manager_); }
   // The BLOB store; null before the table is opened.
   TABSDiskBlobManager* Blobs() { return blobs_.get(); }
+  // One Access held from Begin to End (see Access): in a multi-user file the scope's
+  // session keeps its read lock, and the counters read at the start, until the end.
+  void BeginReadScope(int32_t session) override;
+  void EndReadScope(int32_t session) override;
   // Reads a BLOB value under the multi-user wrapper.
   bool ReadBlobData(int32_t session, int32_t field_no, const void* memory_record, TABSBlobValue& value) override;
 
@@ -343,6 +347,8 @@ class TABSDiskTableData : public TABSTableData {
   std::unique_ptr<TABSTableLocksFile> locks_file_;
   // Temporary indexes: pages that never reach the file.
   std::unique_ptr<TABSMemoryPageManager> temporary_pages_;
+  // The read scopes open, innermost last (destroyed first: they use the lock file).
+  std::vector<std::unique_ptr<Access>> read_scopes_;
 };
 
 }  // namespace dadoveri
