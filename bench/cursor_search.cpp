@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "engine/database/disk_database_data.h"
+#include "engine/database/disk_table_data.h"
 #include "engine/database/local_cursor.h"
 #include "engine/query/cursor_filter_expression.h"
 #include "engine/table/cursor.h"
@@ -144,7 +145,7 @@ class EngineSide {
   // In a multi-user connection the screen is one read scope, as the dataset reads a
   // buffer of rows: one table lock and one reread of the counters for the screen.
   int64_t first_screen(const std::string& prefix, std::vector<int64_t>* ids = nullptr) {
-    TABSCursorReadScope scope(*cursor_);
+    TABSTableReadScope scope(*cursor_);
     set_prefix(prefix);
     cursor_->GoToBegin();
     const TABSRecordLayout& layout = cursor_->TableData()->FieldManager().Layout();

@@ -1070,9 +1070,21 @@ void TABSDiskTableData::BeginReadScope(int32_t session) {
   read_scopes_.push_back(std::make_unique<Access>(*this, session));
 }
 
-void TABSDiskTableData::EndReadScope(int32_t) {
+void TABSDiskTableData::EndReadScope() {
   std::lock_guard guard(database_->Lock());
   if (!read_scopes_.empty()) read_scopes_.pop_back();
+}
+
+TABSTableReadScope::TABSTableReadScope(TABSCursor& cursor) {
+  auto* table = dynamic_cast<TABSDiskTableData*>(cursor.TableData());
+  if (!table || !cursor.Database()) return;
+  guard_ = std::unique_lock(cursor.Database()->Lock());
+  table->BeginReadScope(cursor.Session->SessionID);
+  table_ = table;
+}
+
+TABSTableReadScope::~TABSTableReadScope() {
+  if (table_) table_->EndReadScope();
 }
 
 int64_t TABSDiskTableData::GetRecordCount(int32_t session) {

@@ -372,17 +372,4 @@ int32_t TABSCursor::DeleteCurrent() {
   return roOK;
 }
 
-TABSCursorReadScope::TABSCursorReadScope(TABSCursor& cursor) {
-  TABSTableData* table = cursor.TableData();
-  if (!table || !cursor.Database()) return;
-  guard_ = std::unique_lock(cursor.Database()->Lock());
-  table->BeginReadScope(cursor.Session->SessionID);
-  table_ = table;
-  session_ = cursor.Session->SessionID;
-}
-
-TABSCursorReadScope::~TABSCursorReadScope() {
-  if (table_) table_->EndReadScope(session_);
-}
-
 }  // namespace dadoveri

@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -316,26 +315,6 @@ class TABSCursor {
   TABSDatabaseData* database_ = nullptr;
   TABSCursorFilterFactory* filter_factory_ = nullptr;
   bool projection_ = false;
-};
-
-// One read scope of a cursor's table for the life of the object (see
-// TABSTableData::BeginReadScope): the steps, reads, searches and counts of the cursor made
-// meanwhile share one multi-user read lock and one reread of the table's counters. The
-// database lock is held as long, so other threads of the process wait for the scope to
-// end. Take it around one call chain (a screen of steps, a buffer fill), never across
-// calls from the user: a change of another process waits while it lasts. The cursor
-// stays open while the scope lives; a cursor that is not open gets no scope.
-class TABSCursorReadScope {
- public:
-  explicit TABSCursorReadScope(TABSCursor& cursor);
-  ~TABSCursorReadScope();
-  TABSCursorReadScope(const TABSCursorReadScope&) = delete;
-  TABSCursorReadScope& operator=(const TABSCursorReadScope&) = delete;
-
- private:
-  std::unique_lock<std::recursive_mutex> guard_;
-  TABSTableData* table_ = nullptr;
-  int32_t session_ = 0;
 };
 
 }  // namespace dadoveri

@@ -269,16 +269,6 @@ class TABSTableData : public TABSIndexRecordSource {
   // 0) and its identifier come back in `request`.
   virtual void PlainStep(TABSCursor* cursor, TABSRecordGetRequest& request);
 
-  // A read scope of `session`: the reads and steps made until the matching EndReadScope
-  // share the work a table shared between processes does around each of them (its read
-  // lock, a reread of the counters other processes committed) instead of repeating it.
-  // The caller holds the database lock from Begin to End, so that no other thread's
-  // operation falls inside the scope, and ends the scope within one call chain (a screen
-  // of steps, one buffer fill): another process's change waits while it lasts. No change
-  // is made inside a scope. Scopes nest; tables that need no such wrapper do nothing.
-  virtual void BeginReadScope(int32_t session) { (void)session; }
-  virtual void EndReadScope(int32_t session) { (void)session; }
-
   TABSDatabaseData* Database() const { return database_; }
   const std::string& TableName() const { return table_name_; }
   TABSPageManager* Pages() const { return pages_; }

@@ -18,7 +18,6 @@
 #include "engine/database/table_lock_manager.h"
 #include "engine/database/table_locks_file.h"
 #include "engine/storage/internal_file.h"
-#include "engine/table/cursor.h"
 #include "engine/table/session.h"
 #include "engine/table/table_metadata.h"
 #include "tests/engine/database/memory_table_schema.h"
@@ -677,7 +676,7 @@ TEST(DiskTableReadScope, OneReadLockForTheWholeScopeAndNoneAfter) {
       {"nested scopes",
        [](TABSCursor& c) {
          {
-           TABSCursorReadScope inner(c);
+           TABSTableReadScope inner(c);
            EXPECT_EQ(c.GetRecordCount(), 30);
          }
          EXPECT_EQ(WalkInts(c, "Code").size(), 30u);
@@ -686,7 +685,7 @@ TEST(DiskTableReadScope, OneReadLockForTheWholeScopeAndNoneAfter) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     {
-      TABSCursorReadScope scope(t.cursor());
+      TABSTableReadScope scope(t.cursor());
       EXPECT_EQ(m.LockCount(t.s(), ltRead, mine), 1);
       c.chain(t.cursor());
       EXPECT_EQ(m.LockCount(t.s(), ltRead, mine), 1) << "the operations inside took no lock of their own";
@@ -698,7 +697,7 @@ TEST(DiskTableReadScope, OneReadLockForTheWholeScopeAndNoneAfter) {
   }
   // A cursor that is not open gets no scope.
   TABSLocalCursor closed(&t.session(), "T");
-  { TABSCursorReadScope none(closed); }
+  { TABSTableReadScope none(closed); }
   mine.CloseFile();
   theirs.CloseFile();
   other.Disconnect(o);
@@ -722,7 +721,7 @@ TEST(DiskTableReadScope, AnotherProcessesCommitIsSeenAtTheNextScope) {
     c.SetIndexName("PK");
     std::vector<int64_t> before;
     {
-      TABSCursorReadScope scope(c);
+      TABSTableReadScope scope(c);
       before = WalkInts(c, "Code");
       EXPECT_EQ(c.GetRecordCount(), 20);
       EXPECT_EQ(CodeOf([&] { StandardTable::Insert(writer, Row{5, "w5", 1, "b", 20}); }), 20217);
@@ -738,7 +737,7 @@ TEST(DiskTableReadScope, AnotherProcessesCommitIsSeenAtTheNextScope) {
     Fields(writer).SetInt("Q", 777);
     ASSERT_EQ(writer.PostEdit(), roOK);
     {
-      TABSCursorReadScope scope(c);
+      TABSTableReadScope scope(c);
       EXPECT_EQ(c.GetRecordCount(), 21);
       std::vector<int64_t> expected = before;
       expected.insert(expected.begin() + 3, 5);
@@ -767,7 +766,7 @@ TEST(DiskTableReadScope, ARefusedScopeLeavesEachOperationItsOwnLock) {
   mine.OpenFile(t.db().TableList().Find("T").LocksStartPageNo);
   ASSERT_TRUE(other.LockManager().LockTable(o, ltWrite, theirs, {1, 0}));
   {
-    TABSCursorReadScope scope(c);
+    TABSTableReadScope scope(c);
     EXPECT_FALSE(t.db().LockManager().HoldsLock(t.s(), ltRead, mine));
     c.GoToBegin();
     EXPECT_EQ(c.Step(grmNext), grrNotFound);
