@@ -7,7 +7,8 @@
 //
 // "First screen": the filter `Eng = 'ab*'` is set anew and the first 20 records are read
 // (their Eng values), once with no active index (the dictionary's case: storage order)
-// and once with the Eng index active. "Count": the filter set anew and the record count.
+// and once with the Eng index active. The connection is multi-user (DADOVERI_BENCH_EXCLUSIVE
+// set: exclusive); a screen is read in one read scope of the cursor. "Count": the filter set anew and the record count.
 // SQLite (PRAGMA case_sensitive_like=ON, the statements prepared anew every iteration):
 // `WHERE Eng LIKE 'ab%'` and `WHERE Eng >= 'ab' AND Eng < 'ac'`, with LIMIT 20 and as
 // count(*). Without indexes the same runs face SQLite's full scan. Prefixes "a", "ab"
@@ -34,6 +35,7 @@
 #include <vector>
 
 #include "engine/database/disk_database_data.h"
+#include "engine/database/disk_table_data.h"
 #include "engine/database/local_cursor.h"
 #include "engine/query/cursor_filter_expression.h"
 #include "engine/table/cursor.h"
@@ -140,7 +142,10 @@ class EngineSide {
     cursor_->SetFilter(std::u16string(text.begin(), text.end()), false, true);
   }
   // The first screen: Ids into `ids`, answers the total length of the Eng values read.
+  // In a multi-user connection the screen is one read scope, as the dataset reads a
+  // buffer of rows: one table lock and one reread of the counters for the screen.
   int64_t first_screen(const std::string& prefix, std::vector<int64_t>* ids = nullptr) {
+    TABSTableReadScope scope(*cursor_);
     set_prefix(prefix);
     cursor_->GoToBegin();
     const TABSRecordLayout& layout = cursor_->TableData()->FieldManager().Layout();

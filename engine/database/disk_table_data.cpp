@@ -1063,6 +1063,30 @@ void TABSDiskTableData::Access::Require(int32_t code) const {
   if (!granted_) RaiseError(code);
 }
 
+void TABSDiskTableData::BeginReadScope(int32_t session) {
+  std::lock_guard guard(database_->Lock());
+  // A refused read lock leaves the operations inside to ask for their own, as they do
+  // outside a scope.
+  read_scopes_.push_back(std::make_unique<Access>(*this, session));
+}
+
+void TABSDiskTableData::EndReadScope() {
+  std::lock_guard guard(database_->Lock());
+  if (!read_scopes_.empty()) read_scopes_.pop_back();
+}
+
+TABSTableReadScope::TABSTableReadScope(TABSCursor& cursor) {
+  auto* table = dynamic_cast<TABSDiskTableData*>(cursor.TableData());
+  if (!table || !cursor.Database()) return;
+  guard_ = std::unique_lock(cursor.Database()->Lock());
+  table->BeginReadScope(cursor.Session->SessionID);
+  table_ = table;
+}
+
+TABSTableReadScope::~TABSTableReadScope() {
+  if (table_) table_->EndReadScope();
+}
+
 int64_t TABSDiskTableData::GetRecordCount(int32_t session) {
   std::lock_guard guard(database_->Lock());
   if (!record_manager_) return 0;

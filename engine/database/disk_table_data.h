@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -243,6 +244,11 @@ class TABSDiskTableData : public TABSTableData {
   TABSDiskRecordManager& Records() { return static_cast<TABSDiskRecordManager&>(*record_manager_); }
   // The BLOB store; null before the table is opened.
   TABSDiskBlobManager* Blobs() { return blobs_.get(); }
+  // A read scope of `session` (see TABSTableReadScope): one Access held from Begin to
+  // End, so that in a multi-user file the operations between share its read lock and the
+  // counters read at its start. Scopes nest, innermost ended first.
+  void BeginReadScope(int32_t session);
+  void EndReadScope();
   // Reads a BLOB value under the multi-user wrapper.
   bool ReadBlobData(int32_t session, int32_t field_no, const void* memory_record, TABSBlobValue& value) override;
 
@@ -343,6 +349,28 @@ class TABSDiskTableData : public TABSTableData {
   std::unique_ptr<TABSTableLocksFile> locks_file_;
   // Temporary indexes: pages that never reach the file.
   std::unique_ptr<TABSMemoryPageManager> temporary_pages_;
+  // The read scopes open, innermost last (destroyed first: they use the lock file).
+  std::vector<std::unique_ptr<Access>> read_scopes_;
+};
+
+// One read scope of a cursor's table for the life of the object: in a file shared with
+// other processes, the steps, reads, searches and counts of the cursor made meanwhile
+// share one read lock of the session and one reread of the table's counters, instead of
+// taking them around each operation. The database lock is held as long, so no other
+// thread's operation falls inside the scope. Take it around one call chain (a screen of
+// steps, the filling of a buffer of rows), never across calls from the user: another
+// process's change waits while it lasts. No change is made inside it. Tables of other
+// kinds, and cursors that are not open, get no scope. The cursor stays open meanwhile.
+class TABSTableReadScope {
+ public:
+  explicit TABSTableReadScope(TABSCursor& cursor);
+  ~TABSTableReadScope();
+  TABSTableReadScope(const TABSTableReadScope&) = delete;
+  TABSTableReadScope& operator=(const TABSTableReadScope&) = delete;
+
+ private:
+  std::unique_lock<std::recursive_mutex> guard_;
+  TABSDiskTableData* table_ = nullptr;
 };
 
 }  // namespace dadoveri

@@ -171,6 +171,14 @@ void TABSDatabaseTableLockManager::release_byte(int32_t session, TABSTableLock& 
     if (!file.UnlockFile()) RaiseError(20204);
     return;
   }
+  // A read lock, taken and let go around every read, goes without the file lock: letting
+  // a byte go only removes a conflict, so a session testing the bytes under the file lock
+  // meanwhile sees either the read still in progress (and tries again) or none, as it
+  // would just before or just after. That saves two of the three calls of the release.
+  if (lock.LockType == ltRead) {
+    if (!file.UnlockTypeByte(ltRead, session)) RaiseError(20204);
+    return;
+  }
   // Under the file lock, unless this session holds it as its exclusive lock.
   const bool own_file_lock = list(session).Find(ltExclusive, lock.Table) != nullptr;
   if (!own_file_lock && !RetryAttempts(UnlockRetry, [&] { return file.TryLockFile(); })) RaiseError(20204);

@@ -15,6 +15,7 @@
 #include "engine/base/utf8.h"
 #include "engine/database/disk_connection.h"
 #include "engine/database/disk_database_data.h"
+#include "engine/database/disk_table_data.h"
 #include "engine/platform/code_page.h"
 #include "engine/query/cursor_filter_expression.h"
 #include "engine/table/cursor.h"
@@ -302,6 +303,12 @@ class Connection : public TABSDiskConnection {
   }
 };
 
+// Rows are read in read scopes of this many: in a file shared with other processes a batch
+// pays for one table lock and one reread of the table's counters instead of one per row.
+// A batch is written out after its scope ended, so that a slow reader of the output keeps
+// no other process's change waiting.
+constexpr int kRowsPerReadScope = 256;
+
 void require_writable(Connection& c) {
   if (c.db().ReadOnly()) throw TransferError("the file is open read-only (another process holds it in single-user mode)");
 }
@@ -576,13 +583,24 @@ int64_t ExportRows(const std::string& file, const TABSPassword& password, const 
   TABSTableData& table = *cursor.TableData();
   require_exportable(table);
   int64_t rows = 0;
-  std::string line;
+  std::string line, batch;
   cursor.GoToBegin();
-  while (cursor.Step(grmNext) == grrFound) {
-    row_text(table, c.session().SessionID, cursor.CurrentRecord, line);
-    line += '\n';
-    out << line;
-    ++rows;
+  for (bool more = true; more;) {
+    batch.clear();
+    {
+      TABSTableReadScope scope(cursor);
+      for (int k = 0; k < kRowsPerReadScope; ++k) {
+        if (cursor.Step(grmNext) != grrFound) {
+          more = false;
+          break;
+        }
+        row_text(table, c.session().SessionID, cursor.CurrentRecord, line);
+        batch += line;
+        batch += '\n';
+        ++rows;
+      }
+    }
+    out << batch;
   }
   out.flush();
   if (!out) throw TransferError("the rows could not be written");
@@ -641,14 +659,29 @@ int64_t FilterRows(const std::string& file, const TABSPassword& password, const 
       rows = cursor.GetRecordCount();
       if (!settings.Explain) out << rows << '\n';
     } else {
-      std::string line;
-      while ((settings.Limit < 0 || rows < settings.Limit) && cursor.Step(grmNext) == grrFound) {
-        ++rows;
-        // The plan is the one of the first row's search.
-        if (settings.Explain) break;
-        row_text(table, c.session().SessionID, cursor.CurrentRecord, line);
-        line += '\n';
-        out << line;
+      std::string line, batch;
+      const auto wanted = [&] { return settings.Limit < 0 || rows < settings.Limit; };
+      for (bool more = true; more && wanted();) {
+        batch.clear();
+        {
+          TABSTableReadScope scope(cursor);
+          for (int k = 0; k < kRowsPerReadScope && wanted(); ++k) {
+            if (cursor.Step(grmNext) != grrFound) {
+              more = false;
+              break;
+            }
+            ++rows;
+            // The plan is the one of the first row's search.
+            if (settings.Explain) {
+              more = false;
+              break;
+            }
+            row_text(table, c.session().SessionID, cursor.CurrentRecord, line);
+            batch += line;
+            batch += '\n';
+          }
+        }
+        out << batch;
       }
     }
   } catch (const VODIDivodavir& e) {

@@ -631,5 +631,155 @@ TEST(DiskTableData, AWaitingChangeHoldsNoReadLockThatBlocksAnotherWriter) {
   }
 }
 
+// A read scope: the cursor's operations inside it share one read lock of the session,
+// taken at the start and let go at the end, so that another process's change waits for
+// the scope and goes through as soon as it ends. The shapes of call chains a scope may
+// span (steps in storage and index order, a filtered search, counts and record numbers,
+// nested scopes) all hold exactly that one lock.
+TEST(DiskTableReadScope, OneReadLockForTheWholeScopeAndNoneAfter) {
+  DiskTable t;
+  t.Create();
+  for (int32_t i = 0; i < 30; ++i) ASSERT_EQ(t.Insert(i), roOK);
+  TABSDiskDatabaseData other(t.file());
+  const int32_t o = other.Connect({});
+  TABSTableLocksFile mine(t.db().DiskPageManager()), theirs(other.DiskPageManager());
+  mine.OpenFile(t.db().TableList().Find("T").LocksStartPageNo);
+  theirs.OpenFile(other.TableList().Find("T").LocksStartPageNo);
+  TABSDatabaseTableLockManager& m = t.db().LockManager();
+  struct Case {
+    const char* name;
+    std::function<void(TABSCursor&)> chain;
+  };
+  const Case cases[] = {
+      {"storage order", [](TABSCursor& c) { EXPECT_EQ(WalkInts(c, "Code").size(), 30u); }},
+      {"index order",
+       [](TABSCursor& c) {
+         c.SetIndexName("PK");
+         EXPECT_EQ(WalkInts(c, "Code", true).front(), 29);
+         c.SetIndexName("");
+       }},
+      {"filtered search",
+       [](TABSCursor& c) {
+         Fields f(c);
+         c.SetFilterCallback([f](const void* r) { return f.Int("Code", r).value_or(0) % 3 == 0; });
+         EXPECT_EQ(WalkInts(c, "Code").size(), 10u);
+         EXPECT_EQ(c.GetRecordCount(), 10);
+         c.SetFilterCallback(nullptr);
+       }},
+      {"counts and record numbers",
+       [](TABSCursor& c) {
+         EXPECT_EQ(c.GetRecordCount(), 30);
+         c.SetRecordNo(7);
+         EXPECT_EQ(c.GetRecordNo(), 7);
+         EXPECT_EQ(c.GetRecord(grmCurrent), grrFound);
+       }},
+      {"nested scopes",
+       [](TABSCursor& c) {
+         {
+           TABSTableReadScope inner(c);
+           EXPECT_EQ(c.GetRecordCount(), 30);
+         }
+         EXPECT_EQ(WalkInts(c, "Code").size(), 30u);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    {
+      TABSTableReadScope scope(t.cursor());
+      EXPECT_EQ(m.LockCount(t.s(), ltRead, mine), 1);
+      c.chain(t.cursor());
+      EXPECT_EQ(m.LockCount(t.s(), ltRead, mine), 1) << "the operations inside took no lock of their own";
+      EXPECT_FALSE(other.LockManager().LockTable(o, ltWrite, theirs, {1, 0})) << "a writer waits for the scope";
+    }
+    EXPECT_FALSE(m.HoldsLock(t.s(), ltRead, mine));
+    ASSERT_TRUE(other.LockManager().LockTable(o, ltWrite, theirs, {1, 0})) << "and goes through once it ended";
+    other.LockManager().UnlockTable(o, ltWrite, theirs);
+  }
+  // A cursor that is not open gets no scope.
+  TABSLocalCursor closed(&t.session(), "T");
+  { TABSTableReadScope none(closed); }
+  mine.CloseFile();
+  theirs.CloseFile();
+  other.Disconnect(o);
+}
+
+// What another process commits while a scope lasts is refused; what it commits between
+// two scopes is seen by the next one: the counters, new records in both orders, and a
+// changed record whose page this process has cached.
+TEST(DiskTableReadScope, AnotherProcessesCommitIsSeenAtTheNextScope) {
+  DiskTable t;
+  TABSCursor& c = t.Create();
+  for (int32_t i = 0; i < 20; ++i) ASSERT_EQ(t.Insert(i * 2), roOK);
+  TABSDiskDatabaseData other(t.file());
+  other.WriteLockAttempts = {1, 0};
+  const int32_t o = other.Connect({});
+  {
+    TABSBaseSession other_session(o);
+    TABSLocalCursor writer(&other_session, "T");
+    writer.Open(other);
+    Fields f(c);
+    c.SetIndexName("PK");
+    std::vector<int64_t> before;
+    {
+      TABSTableReadScope scope(c);
+      before = WalkInts(c, "Code");
+      EXPECT_EQ(c.GetRecordCount(), 20);
+      EXPECT_EQ(CodeOf([&] { StandardTable::Insert(writer, Row{5, "w5", 1, "b", 20}); }), 20217);
+      EXPECT_EQ(WalkInts(c, "Code"), before) << "nothing of the refused change";
+    }
+    ASSERT_EQ(StandardTable::Insert(writer, Row{5, "w5", 1, "b", 20}), roOK);
+    // The other process changes a record this one has read (its page is in the cache).
+    writer.SetIndexName("PK");
+    ASSERT_EQ(WalkInts(writer, "Code").size(), 21u);
+    writer.GoToBegin();
+    ASSERT_EQ(writer.Step(grmNext), grrFound);
+    ASSERT_EQ(writer.BeginEdit(), roOK);
+    Fields(writer).SetInt("Q", 777);
+    ASSERT_EQ(writer.PostEdit(), roOK);
+    {
+      TABSTableReadScope scope(c);
+      EXPECT_EQ(c.GetRecordCount(), 21);
+      std::vector<int64_t> expected = before;
+      expected.insert(expected.begin() + 3, 5);
+      EXPECT_EQ(WalkInts(c, "Code"), expected);
+      c.GoToBegin();
+      ASSERT_EQ(c.Step(grmNext), grrFound);
+      EXPECT_EQ(f.Int("Q"), 777);
+      c.SetIndexName("");
+      EXPECT_EQ(WalkInts(c, "Code").size(), 21u);
+    }
+  }
+  other.Disconnect(o);
+}
+
+// A scope whose read lock is refused holds nothing: each operation inside asks for its
+// own lock as it would outside a scope, and works once the other process let go.
+TEST(DiskTableReadScope, ARefusedScopeLeavesEachOperationItsOwnLock) {
+  DiskTable t;
+  TABSCursor& c = t.Create();
+  for (int32_t i = 0; i < 5; ++i) ASSERT_EQ(t.Insert(i), roOK);
+  t.db().ReadLockAttempts = {2, 1};
+  TABSDiskDatabaseData other(t.file());
+  const int32_t o = other.Connect({});
+  TABSTableLocksFile theirs(other.DiskPageManager()), mine(t.db().DiskPageManager());
+  theirs.OpenFile(other.TableList().Find("T").LocksStartPageNo);
+  mine.OpenFile(t.db().TableList().Find("T").LocksStartPageNo);
+  ASSERT_TRUE(other.LockManager().LockTable(o, ltWrite, theirs, {1, 0}));
+  {
+    TABSTableReadScope scope(c);
+    EXPECT_FALSE(t.db().LockManager().HoldsLock(t.s(), ltRead, mine));
+    c.GoToBegin();
+    EXPECT_EQ(c.Step(grmNext), grrNotFound);
+    EXPECT_EQ(CodeOf([&] { c.GetRecordCount(); }), 20216);
+    other.LockManager().UnlockTable(o, ltWrite, theirs);
+    EXPECT_EQ(WalkInts(c, "Code").size(), 5u);
+    EXPECT_FALSE(t.db().LockManager().HoldsLock(t.s(), ltRead, mine));
+  }
+  EXPECT_FALSE(t.db().LockManager().HoldsLock(t.s(), ltRead, mine));
+  theirs.CloseFile();
+  mine.CloseFile();
+  other.Disconnect(o);
+}
+
 }  // namespace
 }  // namespace dadoveri

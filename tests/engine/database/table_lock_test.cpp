@@ -304,6 +304,37 @@ TEST_F(LockFixture, AnUnlockFailingAfterCommitDoesNotKeepTheOtherLocks) {
   db.Disconnect(s0);
 }
 
+// A read lock, let go after every read, does not wait for the lock file's own lock that
+// another process holds for a moment to test the bytes; the other types do. Once the read
+// lock is gone, the other process's writer gets in.
+TEST_F(LockFixture, AReadLockIsLetGoWithoutTheFileLock) {
+  TABSDiskDatabaseData db(name_);
+  const int32_t s0 = db.Connect({});
+  auto file = LockFile(db);
+  TABSDatabaseTableLockManager& m = db.LockManager();
+  m.UnlockRetry = {2, 1};
+  TABSDiskDatabaseData other(name_);
+  const int32_t s = other.Connect({});
+  auto other_file = LockFile(other);
+  ASSERT_TRUE(m.LockTable(s0, ltRead, *file, kOnce));
+  ASSERT_TRUE(m.LockTable(s0, ltEdit, *file, kOnce));
+  ASSERT_TRUE(other_file->TryLockFile());
+  EXPECT_TRUE(m.UnlockTable(s0, ltRead, *file));
+  EXPECT_FALSE(m.HoldsLock(s0, ltRead, *file));
+  EXPECT_FALSE(file->IsTypeByteLocked(ltRead, s0));
+  EXPECT_EQ(CodeOf([&] { m.UnlockTable(s0, ltEdit, *file); }), 20204);
+  EXPECT_TRUE(m.HoldsLock(s0, ltEdit, *file)) << "still locked in the file, so still listed";
+  ASSERT_TRUE(other_file->UnlockFile());
+  m.UnlockTable(s0, ltEdit, *file);
+  EXPECT_TRUE(other.LockManager().LockTable(s, ltWrite, *other_file, kOnce));
+  other.LockManager().UnlockTable(s, ltWrite, *other_file);
+  m.CheckNoLocks();
+  other_file->CloseFile();
+  other.Disconnect(s);
+  file->CloseFile();
+  db.Disconnect(s0);
+}
+
 // Two sessions of one process on two threads: one commits while the other holds a read
 // lock in its way; the other lets go of it under the database lock, as a reader does,
 // and then commits a change of its own. The waiting commit must leave the database lock

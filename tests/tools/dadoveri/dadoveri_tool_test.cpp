@@ -282,6 +282,34 @@ TEST_F(ToolTest, BadArgumentsGiveUsageAndStatusTwo) {
 
 std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
+// Export and filter read rows in batches: every row comes once and in order across the
+// batch ends, with or without a limit that falls on or beside one.
+TEST_F(ToolTest, ExportAndFilterCrossBatchEndsWithoutLosingRows) {
+  const std::string file = File("many.dat");
+  ASSERT_EQ(Run({"create", file}).status, 0);
+  std::string rows;
+  for (int id = 1; id <= 700; ++id) rows += std::to_string(id) + "\tw" + std::to_string(id % 97) + "\n";
+  const std::string in = File("many.tsv");
+  WriteWholeFile(in, Bytes(rows));
+  ASSERT_EQ(Run({"import", file, "M", "--columns", "Id INTEGER, Word STRING(8)"}, in).status, 0);
+  Result r = Run({"export", file, "M"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, rows);
+  auto first_lines = [&](int n) {
+    size_t end = 0;
+    for (int k = 0; k < n && end < rows.size(); ++k) end = rows.find('\n', end) + 1;
+    return rows.substr(0, end);
+  };
+  for (const int limit : {-1, 255, 256, 257, 512, 513, 700, 701}) {
+    SCOPED_TRACE(limit);
+    std::vector<std::string> args{"filter", file, "M", "Id > 0"};
+    if (limit >= 0) args.insert(args.end(), {"--limit", std::to_string(limit)});
+    r = Run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, limit < 0 ? rows : first_lines(limit));
+  }
+}
+
 constexpr const char* kColumns =
     "Id INTEGER, Word STRING(12), Wide WIDESTRING(20), Value FLOAT, Day DATE, Flag BOOLEAN, At DATETIME";
 
