@@ -537,11 +537,12 @@ bool SQLShell::Run(const SQLPiece& piece) {
     });
     return true;
   } catch (const VODIDivodavir& e) {
+    out_.flush();
     err_ << "dadoveri: " << escape_controls(ShiftMessagePosition(e.what(), piece.Start)) << std::endl;
   } catch (const std::exception& e) {
+    out_.flush();
     err_ << "dadoveri: " << escape_controls(e.what()) << std::endl;
   }
-  out_.flush();
   return false;
 }
 

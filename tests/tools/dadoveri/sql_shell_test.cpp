@@ -283,10 +283,10 @@ TEST_F(SQLCommand, BatchStopsAtTheFirstErrorWithItsPlaceInTheInput) {
     const Result rows = SQL({"SELECT id FROM t ORDER BY id"}, true);
     EXPECT_EQ(rows.out, "id\r\n1\r\n2\r\n");
   }
-  // Line and column count in the input as given: the bad token is on line 4, column 26.
+  // Line and column count in the input as given: the bad token is on line 4, column 29.
   const Result r = Piped("SELECT id FROM t;\n\n-- a comment; here\n  SELECT id FROM t WHERE id = = 1;\n");
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("at line 4, column 30"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("at line 4, column 29"), std::string::npos) << r.err;
   const Result lexed = Piped("SELECT id FROM t;\nSELECT id FROM t WHERE (id = 1;\n");
   EXPECT_EQ(lexed.status, 1);
   EXPECT_NE(lexed.err.find("at line 2, column 24"), std::string::npos) << lexed.err;
