@@ -248,7 +248,7 @@ void TABSAO::Execute(bool live, TABSAO* outer, const void* outer_row) {
     std::vector<TABSExprRecordSource*> sources;
     if (Left) sources.push_back(Left.get());
     if (Right) sources.push_back(Right.get());
-    Condition->BindToOperators(sources);
+    Condition->BindToOperators(sources, context_.Outer);
   }
   Materialise();
 }

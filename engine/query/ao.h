@@ -49,6 +49,13 @@ struct TABSAOContext {
   TABSBaseSession TempSession{0};
   // The number of the row being produced (ROWNUM), counted from 1.
   int64_t RowNum = 0;
+  // A subquery's: its conditions may name columns of the enclosing query, read from
+  // `Outer` (that query's record sources, at their current rows) whenever they are
+  // evaluated. OuterReferences lists those names (table qualifier, field) as the tree
+  // was built.
+  bool AllowOuter = false;
+  std::vector<TABSExprRecordSource*> Outer;
+  std::vector<std::pair<std::string, std::string>> OuterReferences;
 };
 
 // The process-wide registry of temporary tables that query results are written to.

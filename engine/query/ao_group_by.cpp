@@ -46,8 +46,8 @@ void TABSAOGroupBy::Execute(bool live, TABSAO* outer, const void* outer_row) {
   }
   TABSExprRecordSource* sources[] = {Left.get()};
   for (TABSFieldLink& c : Columns)
-    if (c.Expression != nullptr) c.Expression->BindToOperators(sources);
-  if (Condition) Condition->BindToOperators(sources);
+    if (c.Expression != nullptr) c.Expression->BindToOperators(sources, context_.Outer);
+  if (Condition) Condition->BindToOperators(sources, context_.Outer);
   Materialise();
 }
 

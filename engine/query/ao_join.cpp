@@ -77,8 +77,8 @@ void TABSAOJoin::Execute(bool live, TABSAO* outer, const void* outer_row) {
     Right->SetSortOrder(RightKeys, flags, flags);
   }
   TABSExprRecordSource* sources[] = {Left.get(), Right.get()};
-  if (On) On->BindToOperators(sources);
-  if (Condition) Condition->BindToOperators(sources);
+  if (On) On->BindToOperators(sources, context_.Outer);
+  if (Condition) Condition->BindToOperators(sources, context_.Outer);
   // The input with fewer rows goes outside (only the roles change, never the columns).
   Swapped = false;
   if ((Kind == akInner || Kind == akFull) && !LeftKeys.empty() && Right->RecordCount() < Left->RecordCount())

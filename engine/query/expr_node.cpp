@@ -554,6 +554,17 @@ void TABSExprNodeSubquery::run() {
   have_last_ = false;
 }
 
+void TABSExprNodeSubquery::BindToOperators(TABSExprSources sources, TABSExprSources outer) {
+  std::vector<TABSExprRecordSource*> all(sources.begin(), sources.end());
+  all.insert(all.end(), outer.begin(), outer.end());
+  query_->SetOuterSources(all);
+}
+
+void TABSExprNodeSubquery::BindToCursor(TABSExprRecordSource* cursor) {
+  TABSExprRecordSource* sources[] = {cursor};
+  query_->SetOuterSources(sources);
+}
+
 const TABSVariant& TABSExprNodeSubquery::GetValue() {
   if (query_->FieldCount() != 1) RaiseError(20246, query_->FieldCount());
   run();

@@ -447,7 +447,11 @@ class TABSExprNodeSubquery : public TABSExprNode {
   const TABSVariant* GetRowValue(int32_t i) override;
   TABSColumnType GetDataType() override;
   int32_t GetDataSize() override;
-  bool CanEvaluateIn(TABSExprSources) const override { return !query_->IsCorrelated(); }
+  bool CanEvaluateIn(TABSExprSources sources) const override { return query_->CanEvaluateIn(sources); }
+  // The sources the expression is bound to are the enclosing query's row for a
+  // correlated subquery.
+  void BindToOperators(TABSExprSources sources, TABSExprSources outer) override;
+  void BindToCursor(TABSExprRecordSource* cursor) override;
 
   // The first column of every result row (run once for an uncorrelated subquery, at
   // every call for a correlated one).

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,7 @@
 
 namespace dadoveri {
 
+class TABSExprRecordSource;
 class TABSLexer;
 
 // A compiled subquery and its result rows.
@@ -23,6 +25,13 @@ class TABSExprSubquery {
   // Whether the subquery refers to columns of an enclosing query; such a subquery runs
   // again at every evaluation, any other only once.
   virtual bool IsCorrelated() const = 0;
+  // Whether every column of an enclosing query the subquery names is found in `sources`
+  // (always for an uncorrelated subquery): where a condition holding it can be evaluated.
+  virtual bool CanEvaluateIn(std::span<TABSExprRecordSource* const> /*sources*/) const { return !IsCorrelated(); }
+  // The record sources of the enclosing query the outer columns are read from, at their
+  // current rows, each time the subquery runs; given when the expression holding it is
+  // bound.
+  virtual void SetOuterSources(std::span<TABSExprRecordSource* const> /*sources*/) {}
   // Result columns and their types.
   virtual int32_t FieldCount() const = 0;
   virtual TABSColumnType FieldType(int32_t field_no) const = 0;

@@ -68,6 +68,21 @@ bool key_pair(TABSExprNode* node, TABSAO& left, TABSAO& right, TABSFields& left_
   return true;
 }
 
+// The field references of `node` that none of `sources` has: in a subquery, the columns
+// of the enclosing query it names.
+void collect_outer_references(TABSExprNode* node, TABSExprSources sources,
+                              std::vector<std::pair<std::string, std::string>>& out) {
+  if (node == nullptr) return;
+  if (auto* field = dynamic_cast<TABSExprNodeField*>(node)) {
+    if (field->CanEvaluateIn(sources)) return;
+    for (const auto& [table, name] : out)
+      if (ExprSameName(table, field->TableName()) && ExprSameName(name, field->FieldName())) return;
+    out.emplace_back(field->TableName(), field->FieldName());
+    return;
+  }
+  for (auto& child : node->Children()) collect_outer_references(child.get(), sources, out);
+}
+
 TABSAOJoinKind join_kind(TABSJoinKind kind) {
   switch (kind) {
     case jkCross: return akCross;
@@ -256,7 +271,25 @@ std::unique_ptr<TABSAO> BuildOperatorTree(TABSAOContext& context, TABSSQLSelect&
                                         right_keys, nullptr);
   }
   builder.push_down(*root, where);
-  if (!where.empty()) RaiseError(30144);
+  if (!where.empty()) {
+    // In a subquery, conditions naming columns of the enclosing query stay above the
+    // inputs, where they are evaluated at each run against that query's current row;
+    // the inputs' own conditions (and so their index ranges) do not change from run to
+    // run.
+    if (!context.AllowOuter) RaiseError(30144);
+    TABSExprRecordSource* inputs[] = {root.get()};
+    for (auto& c : where) collect_outer_references(c.get(), inputs, context.OuterReferences);
+    TABSAOSelectItem all;
+    all.AllFields = true;
+    root = std::make_unique<TABSAOTableExpr>(context, std::move(root), std::vector<TABSAOSelectItem>{all});
+    add_conjuncts(root->Condition, where);
+  }
+  if (context.AllowOuter) {
+    TABSExprRecordSource* inputs[] = {root.get()};
+    for (TABSSelectListItem& item : s.SelectList)
+      if (item.IsExpression && item.Expression && item.Expression->Root() != nullptr)
+        collect_outer_references(item.Expression->Root(), inputs, context.OuterReferences);
+  }
 
   // The select list as the operators take it.
   std::vector<TABSAOSelectItem> items;
@@ -282,6 +315,30 @@ std::unique_ptr<TABSAO> BuildOperatorTree(TABSAOContext& context, TABSSQLSelect&
   const bool grouping = !s.GroupBy.empty() || (!s.AllColumns && has_aggregate);
   if (grouping) {
     TABSFields group_by(s.GroupBy.begin(), s.GroupBy.end());
+    // A GROUP BY name that is no column of the input but the alias of a select-list
+    // expression groups by that expression's value: a projection below the grouping
+    // computes it as a column of that name, which the select list then shows.
+    std::vector<TABSAOSelectItem> below;
+    for (const auto& [table, name] : group_by) {
+      if (!table.empty() || !root->FindColumns(name, {}).empty()) continue;
+      for (TABSAOSelectItem& a : items) {
+        if (a.Expression == nullptr || !ExprSameName(a.Name, name) || a.Expression->HasAggregate()) continue;
+        if (below.empty()) {
+          TABSAOSelectItem all;
+          all.AllFields = true;
+          below.push_back(all);
+        }
+        TABSAOSelectItem computed;
+        computed.Expression = a.Expression;
+        computed.Name = a.Name;
+        below.push_back(computed);
+        a.Expression = nullptr;
+        a.FieldName = a.Name;
+        a.TableName.clear();
+        break;
+      }
+    }
+    if (!below.empty()) root = std::make_unique<TABSAOTableExpr>(context, std::move(root), below);
     root = std::make_unique<TABSAOGroupBy>(context, std::move(root), items, group_by);
     if (s.Having) root->Condition = std::move(s.Having);
   } else {

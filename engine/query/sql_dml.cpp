@@ -349,9 +349,13 @@ void TABSSQLUpdate::Parse() {
     ExpectSymbol(u"=", 30221);
     if (Current().kind != tkOpenParen) RaiseTokenExpected(30222, "(");
     const int32_t open = Position();
+    QueryLine = Current().line;
+    QueryColumn = Current().column;
     const int32_t close = MatchingParen(open);
     if (close < 0) RaiseUnexpectedEnd();
     Query = ParseQuery(open + 1, close);
+    // The query may name the row being changed (a correlated query).
+    Query->AllowOuter();
     SetPosition(close + 1);
   } else {
     for (;;) {
@@ -379,13 +383,44 @@ void TABSSQLUpdate::Parse() {
 void TABSSQLUpdate::Execute(TABSSQLQuery& query, bool, int64_t& rows_affected, bool& read_only) {
   read_only = true;
   rows_affected = 0;
-  if (Query) RaiseError(40803);
   TABSStatementTarget target(query, Target);
   TABSLocalCursor& c = target.Cursor();
   // The SET values read the row as it was.
   TABSCursorRecordSource old_row(c);
   old_row.SetAlias(Target.Alias);
   std::vector<int32_t> field_nos;
+  // SET (a, b) = (SELECT …): the query gives one row, whose columns are the values. A
+  // query that names columns of the row being changed runs again for each row; any
+  // other runs once.
+  bool correlated = false;
+  if (Query) {
+    for (const std::string& name : QueryFields) {
+      const int32_t no = c.TableFields.IndexOf(name);
+      if (no < 0) RaiseError(30197, name);
+      field_nos.push_back(no);
+    }
+    Query->SetOuterSources({&old_row});
+    Query->Prepare(query);
+    correlated = !Query->OuterReferences().empty();
+  }
+  bool have_query_row = false;
+  std::vector<TABSVariant> query_row;
+  auto run_query = [&] {
+    int64_t ignored = 0;
+    bool query_read_only = true;
+    Query->Execute(query, false, ignored, query_read_only);
+    TABSCursor* result = Query->GetResultCursor();
+    if (!result) RaiseError(40803);
+    const int32_t fields = result->VisibleFields.Count();
+    if (fields != static_cast<int32_t>(QueryFields.size()))
+      RaiseError(20259, static_cast<int32_t>(QueryFields.size()), fields, QueryLine, QueryColumn);
+    result->GoToBegin();
+    if (result->GetRecord(grmNext) != grrFound) RaiseError(20249);
+    query_row.assign(static_cast<size_t>(fields), TABSVariant());
+    for (int32_t i = 0; i < fields; ++i) result->GetFieldValue(i, false, query_row[static_cast<size_t>(i)]);
+    if (result->GetRecord(grmNext) == grrFound) RaiseError(20247);
+    have_query_row = true;
+  };
   for (TABSSQLAssignment& a : Assignments) {
     const int32_t no = c.TableFields.IndexOf(a.FieldName);
     if (no < 0) RaiseError(30197, a.FieldName);
@@ -400,6 +435,10 @@ void TABSSQLUpdate::Execute(TABSSQLQuery& query, bool, int64_t& rows_affected, b
     int32_t outcome = c.BeginEdit();
     if (outcome != roOK) target.RaiseOutcome(outcome);
     old_row.SetRecord(c.RecordBeforeEdit);
+    if (Query) {
+      if (correlated || !have_query_row) run_query();
+      for (size_t i = 0; i < query_row.size(); ++i) c.SetFieldValue(field_nos[i], true, query_row[i]);
+    }
     for (size_t i = 0; i < Assignments.size(); ++i) {
       const TABSVariant* value = Assignments[i].Value->GetValue();
       if (!value) {

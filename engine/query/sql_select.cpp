@@ -216,11 +216,8 @@ void TABSSQLUnion::Execute(TABSSQLQuery& query, bool live, int64_t& rows_affecte
     read_only = !live;
     return;
   }
-  if (!tree_) {
-    context_ = std::make_unique<TABSAOContext>();
-    context_->Query = &query;
-    tree_ = BuildQueryTree(*context_, *Root, query, live, &OrderBy);
-  }
+  build(query, live);
+  context_->Outer = outer_;
   auto* table = dynamic_cast<TABSAOTable*>(tree_.get());
   if (table != nullptr && table->IsBaseTable() && Root->Select) {
     execute_live(*table, *Root->Select);
@@ -233,6 +230,31 @@ void TABSSQLUnion::Execute(TABSSQLQuery& query, bool live, int64_t& rows_affecte
   }
   if (Root->Select && Root->Select->HasInto) rows_affected = copy_into(query, *Root->Select);
   tree_->Cursor()->GoToBegin();
+}
+
+void TABSSQLUnion::build(TABSSQLQuery& query, bool live) {
+  if (tree_) return;
+  context_ = std::make_unique<TABSAOContext>();
+  context_->Query = &query;
+  context_->AllowOuter = allow_outer_;
+  tree_ = BuildQueryTree(*context_, *Root, query, live, &OrderBy);
+}
+
+void TABSSQLUnion::AllowOuter() { allow_outer_ = true; }
+
+void TABSSQLUnion::Prepare(TABSSQLQuery& query) {
+  if (!Root) RaiseError(40802);
+  if (!result_) build(query, false);
+}
+
+const std::vector<std::pair<std::string, std::string>>& TABSSQLUnion::OuterReferences() const {
+  static const std::vector<std::pair<std::string, std::string>> kNone;
+  return context_ ? context_->OuterReferences : kNone;
+}
+
+void TABSSQLUnion::SetOuterSources(std::vector<TABSExprRecordSource*> sources) {
+  outer_ = std::move(sources);
+  if (context_) context_->Outer = outer_;
 }
 
 // The live result: the table's cursor with the WHERE as its filter, the select list as

@@ -26,13 +26,30 @@ int32_t column_after(const TToken& t) {
   return t.column + length;
 }
 
-// A subquery compiled inside an expression, run through its statement: once, since its
-// field references bind to its own tables only.
+// A subquery compiled inside an expression, run through its statement. Names its own
+// tables do not have are columns of the enclosing query: such a subquery is correlated
+// and runs again at each evaluation, reading them from the enclosing query's current row.
 class TABSSQLSubquery : public TABSExprSubquery {
  public:
   TABSSQLSubquery(std::unique_ptr<TABSSQLUnion> statement, TABSSQLQuery* query)
-      : statement_(std::move(statement)), query_(query) {}
-  bool IsCorrelated() const override { return false; }
+      : statement_(std::move(statement)), query_(query) {
+    statement_->AllowOuter();
+  }
+  bool IsCorrelated() const override { return !outer_references().empty(); }
+  bool CanEvaluateIn(std::span<TABSExprRecordSource* const> sources) const override {
+    for (const auto& [table, field] : outer_references()) {
+      bool found = false;
+      for (TABSExprRecordSource* s : sources) {
+        TABSExprFieldInfo info;
+        if (s != nullptr && s->FindField(table, field, info)) found = true;
+      }
+      if (!found) return false;
+    }
+    return true;
+  }
+  void SetOuterSources(std::span<TABSExprRecordSource* const> sources) override {
+    statement_->SetOuterSources(std::vector<TABSExprRecordSource*>(sources.begin(), sources.end()));
+  }
   int32_t FieldCount() const override { return result().VisibleFields.Count(); }
   TABSColumnType FieldType(int32_t field_no) const override { return field(field_no).ColumnType; }
   int32_t FieldSize(int32_t field_no) const override { return field(field_no).Size; }
@@ -47,6 +64,11 @@ class TABSSQLSubquery : public TABSExprSubquery {
   }
 
  private:
+  const std::vector<std::pair<std::string, std::string>>& outer_references() const {
+    if (!query_) RaiseError(40802);
+    statement_->Prepare(*query_);
+    return statement_->OuterReferences();
+  }
   void run() const {
     if (!query_) RaiseError(40802);
     int64_t rows = 0;

@@ -288,6 +288,15 @@ class TABSSQLUnion : public TABSSQLCursorCommand {
   // The number of SELECT blocks.
   int32_t SelectCount() const;
 
+  // Correlation, for a query inside an expression (a subquery) or an UPDATE's SET list:
+  // AllowOuter lets its conditions name columns of the enclosing query. Prepare builds
+  // the operator tree without running it, which tells those columns (OuterReferences);
+  // SetOuterSources gives the records they are read from at each run.
+  void AllowOuter();
+  void Prepare(TABSSQLQuery& query);
+  const std::vector<std::pair<std::string, std::string>>& OuterReferences() const;
+  void SetOuterSources(std::vector<TABSExprRecordSource*> sources);
+
  private:
   std::unique_ptr<TABSQueryExprNode> parse_query();
   std::unique_ptr<TABSQueryExprNode> parse_term();
@@ -296,6 +305,10 @@ class TABSSQLUnion : public TABSSQLCursorCommand {
   void parse_order_by();
   void execute_live(TABSAOTable& table, TABSSQLSelect& select);
   int64_t copy_into(TABSSQLQuery& query, TABSSQLSelect& select);
+  void build(TABSSQLQuery& query, bool live);
+
+  bool allow_outer_ = false;
+  std::vector<TABSExprRecordSource*> outer_;
 };
 
 // ---- INSERT, UPDATE, DELETE ----
@@ -336,9 +349,11 @@ class TABSSQLUpdate : public TABSSQLCommand {
 
   TABSSQLTarget Target;
   std::vector<TABSSQLAssignment> Assignments;
-  // SET (a, b) = (SELECT …)
+  // SET (a, b) = (SELECT …), and where the query's '(' stands.
   std::vector<std::string> QueryFields;
   std::unique_ptr<TABSSQLUnion> Query;
+  int32_t QueryLine = 0;
+  int32_t QueryColumn = 0;
   std::unique_ptr<TABSExpression> Where;
 };
 

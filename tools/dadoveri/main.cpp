@@ -6,13 +6,16 @@
 //   dadoveri import FILE TABLE [options] < rows.tsv   add tab-separated rows to a table
 //   dadoveri export FILE TABLE [options] > rows.tsv   write a table's rows as text
 //   dadoveri filter FILE TABLE FILTER [options]      write the rows a filter accepts
+//   dadoveri sql FILE [options]      run SQL statements and print their results
 //
 // Exit status: 0 success, 1 an engine error or problems found, 2 bad arguments.
+#include <editline/readline.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <iterator>
 #include <limits>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +24,7 @@
 #include <vector>
 
 #include "engine/base/engine_error.h"
+#include "engine/database/disk_connection.h"
 #include "engine/database/disk_database_data.h"
 #include "engine/dataset/database.h"
 #include "engine/storage/compression.h"
@@ -30,6 +34,7 @@
 #include "engine/storage/prologue.h"
 #include "engine/table/column_type.h"
 #include "tools/dadoveri/database_survey.h"
+#include "tools/dadoveri/sql_shell.h"
 #include "tools/dadoveri/table_transfer.h"
 
 namespace dadoveri::tool {
@@ -50,6 +55,7 @@ const char* const kToolUsage =
     "  export   write the rows of a table to standard output as tab-separated text\n"
     "  filter   write the rows of a table that a filter accepts, or their count or plan\n"
     "  repair   rebuild a database file by copying every table into a new file\n"
+    "  sql      run SQL statements and print their results\n"
     "\n"
     "Run 'dadoveri COMMAND --help' for the options of a command.\n"
     "Exit status: 0 success, 1 engine error or problems found, 2 bad arguments.\n";
@@ -151,6 +157,28 @@ const char* const kRepairUsage =
     "\n"
     "  --password P   password of an encrypted file\n";
 
+const char* const kSQLUsage =
+    "Usage: dadoveri sql FILE [--password P] [--csv] [-c SQL]...\n"
+    "\n"
+    "Runs SQL statements against FILE and prints each result. Each -c text runs in order\n"
+    "(one may hold several statements separated by ';'); without -c the statements are read\n"
+    "from standard input, separated by ';' outside quotes, brackets and comments (the last\n"
+    "one needs no ';'). At a terminal a prompt reads them with line editing and history.\n"
+    "\n"
+    "A result prints as a table with a header, a rule, its rows and '(N rows)'; INSERT,\n"
+    "UPDATE and DELETE print 'N rows affected'. Text is UTF-8; numbers in the shortest form\n"
+    "that reads back the same; dates and times as YYYY-MM-DD and HH:MM:SS[.ZZZ]; logical\n"
+    "values as TRUE and FALSE; bytes in hexadecimal.\n"
+    "\n"
+    "An engine error is printed to standard error with its native code and its line and\n"
+    "column in the input. With -c or piped input the run stops there (status 1); at the\n"
+    "prompt it goes on. A transaction left open at the end is rolled back.\n"
+    "\n"
+    "  --password P   password of an encrypted file\n"
+    "  --csv          print results as CSV (RFC 4180): a header row of the column names, CRLF\n"
+    "                 line ends, NULL as an empty field; no 'rows affected' lines\n"
+    "  -c SQL         run this text (may be repeated)\n";
+
 // Bytes that are not printable become \xNN, so that nothing read from a file can
 // disturb the terminal.
 std::string printable(const std::string& text) {
@@ -200,6 +228,9 @@ struct Arguments {
   bool count = false;
   int64_t limit = -1;
   bool explain = false;
+  // sql
+  bool csv = false;
+  std::vector<std::string> sql;
 };
 
 
@@ -259,6 +290,7 @@ Arguments parse(int argc, char** argv) {
                       : a.command == "export" ? kExportUsage
                       : a.command == "filter" ? kFilterUsage
                       : a.command == "repair" ? kRepairUsage
+                      : a.command == "sql" ? kSQLUsage
                                              : nullptr;
   if (usage == nullptr) throw UsageError("unknown command '" + printable(a.command) + "'", kToolUsage);
   for (size_t i = 1; i < args.size(); ++i) {
@@ -311,6 +343,10 @@ Arguments parse(int argc, char** argv) {
       a.explain = true;
     } else if (arg == "--limit" && a.command == "filter") {
       a.limit = parse_number(arg, value(), 0, std::numeric_limits<int>::max(), usage);
+    } else if (arg == "--csv" && a.command == "sql") {
+      a.csv = true;
+    } else if (arg == "-c" && a.command == "sql") {
+      a.sql.push_back(value());
     } else if (arg.size() > 1 && arg[0] == '-' && !(a.command == "filter" && !a.table.empty() && !a.filter_given)) {
       // A filter text (after TABLE) may begin with a minus sign.
       throw UsageError("unknown option '" + printable(arg) + "' for " + a.command, usage);
@@ -325,7 +361,7 @@ Arguments parse(int argc, char** argv) {
       throw UsageError("unexpected argument '" + printable(arg) + "'", usage);
     }
     if (inline_value && (arg == "--help" || arg == "--json" || arg == "--case-insensitive" || arg == "--no-partial" ||
-                         arg == "--count" || arg == "--explain"))
+                         arg == "--count" || arg == "--explain" || arg == "--csv"))
       throw UsageError(arg + " takes no value", usage);
   }
   if (a.help) return a;
@@ -695,6 +731,56 @@ int run_filter(const Arguments& a) {
   }
 }
 
+// The prompt: lines are read with line editing and history; each statement runs as soon
+// as its ';' is typed, and an error is reported without ending the session. End of input
+// (Ctrl-D) runs what is left.
+void run_prompt(SQLShell& shell) {
+  SQLSplitter splitter;
+  using_history();
+  for (;;) {
+    std::fflush(stdout);
+    char* typed = readline(splitter.Pending() ? "   ...> " : "dadoveri> ");
+    if (typed == nullptr) {
+      std::fputc('\n', stdout);
+      for (const SQLPiece& piece : splitter.Finish()) shell.Run(piece);
+      return;
+    }
+    const std::string line(typed);
+    std::free(typed);
+    if (line.find_first_not_of(" \t") != std::string::npos) add_history(line.c_str());
+    for (const SQLPiece& piece : splitter.Feed(Utf8ToUtf16Lenient(line + "\n"))) shell.Run(piece);
+  }
+}
+
+int run_sql(const Arguments& a) {
+  if (!file_is_there(a.file)) return kExitFailure;
+  TABSConnectOptions options;
+  options.Password = password_of(a);
+  TABSDiskConnection connection(a.file, options);
+  SQLShellSettings settings;
+  settings.Csv = a.csv;
+  int status = kExitOk;
+  {
+    SQLShell shell(connection.db(), connection.session(), settings, std::cout, std::cerr);
+    if (!a.sql.empty()) {
+      for (const std::string& text : a.sql) {
+        if (!shell.RunText(Utf8ToUtf16Lenient(text))) {
+          status = kExitFailure;
+          break;
+        }
+      }
+    } else if (isatty(fileno(stdin)) != 0) {
+      run_prompt(shell);
+    } else {
+      const std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+      if (!shell.RunText(Utf8ToUtf16Lenient(input))) status = kExitFailure;
+    }
+    shell.RollBackOpenTransaction();
+  }
+  std::cout.flush();
+  return status;
+}
+
 int run(int argc, char** argv) {
   Arguments a;
   try {
@@ -711,6 +797,7 @@ int run(int argc, char** argv) {
                : a.command == "export" ? kExportUsage
                : a.command == "filter" ? kFilterUsage
                : a.command == "repair" ? kRepairUsage
+               : a.command == "sql" ? kSQLUsage
                                       : kToolUsage,
                stdout);
     return kExitOk;
@@ -722,6 +809,7 @@ int run(int argc, char** argv) {
     if (a.command == "export") return run_export(a);
     if (a.command == "filter") return run_filter(a);
     if (a.command == "repair") return run_repair(a);
+    if (a.command == "sql") return run_sql(a);
     return run_check(a);
   } catch (const VODIDivodavir& e) {
     return report_open_error(a, e);
