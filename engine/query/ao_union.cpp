@@ -68,10 +68,18 @@ TABSAOUnion::TABSAOUnion(TABSAOContext& context, std::unique_ptr<TABSAO> left, s
     if (left_columns_.empty()) RaiseError(10337, static_cast<int32_t>(lv.size()));
   }
   for (size_t i = 0; i < left_columns_.size(); ++i) {
-    const TABSFieldLink& l = Left->Columns[static_cast<size_t>(left_columns_[i])];
-    const TABSFieldLink& r = Right->Columns[static_cast<size_t>(right_columns_[i])];
     TABSFieldLink c;
     c.Name = Left->OutputNames[static_cast<size_t>(left_columns_[i])];
+    Columns.push_back(std::move(c));
+  }
+  combine_types();
+}
+
+void TABSAOUnion::combine_types() {
+  for (size_t i = 0; i < left_columns_.size(); ++i) {
+    const TABSFieldLink& l = Left->Columns[static_cast<size_t>(left_columns_[i])];
+    const TABSFieldLink& r = Right->Columns[static_cast<size_t>(right_columns_[i])];
+    TABSFieldLink& c = Columns[i];
     c.ColumnType = l.ColumnType;
     c.Size = std::max(l.Size, r.Size);
     // A wider type of the two sides keeps the values of both.
@@ -85,13 +93,14 @@ TABSAOUnion::TABSAOUnion(TABSAOContext& context, std::unique_ptr<TABSAO> left, s
       if (l_int && r_float) c.ColumnType = ctFloat;
       if (l_int && r_int) c.ColumnType = ctLargeint;
     }
-    Columns.push_back(std::move(c));
   }
 }
 
 void TABSAOUnion::Execute(bool live, TABSAO* outer, const void* outer_row) {
   Left->Execute(live, outer, outer_row);
   Right->Execute(live, outer, outer_row);
+  // The types of computed columns are known once the sides have run.
+  combine_types();
   // UNION, EXCEPT and INTERSECT without ALL give each row once.
   if (!All) Distinct = true;
   for (size_t i = 0; i < Columns.size(); ++i) {

@@ -21,6 +21,8 @@ class TABSAOUnion : public TABSAO {
   void Produce(const std::function<bool()>& emit) override;
 
  private:
+  // The result type of each column from the types of the two sides.
+  void combine_types();
   std::vector<int32_t> left_columns_, right_columns_;
   // The input the current row is taken from.
   bool from_right_ = false;

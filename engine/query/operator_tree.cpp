@@ -212,7 +212,13 @@ void set_sort(TABSAO& op, const std::vector<int32_t>& columns, const std::vector
   TABSFields fields;
   std::vector<bool> descending, case_insensitive;
   for (size_t i = 0; i < columns.size(); ++i) {
-    const TABSFieldLink& c = op.Columns[static_cast<size_t>(columns[i])];
+    TABSFieldLink& c = op.Columns[static_cast<size_t>(columns[i])];
+    // The sort names its columns; a column its name does not single out (computed items
+    // without an alias, which have none) takes the name the result shows for it.
+    if (op.FindColumns(c.Name, c.TableName).size() != 1) {
+      op.AssignColumnNames();
+      c.Name = op.OutputNames[static_cast<size_t>(columns[i])];
+    }
     fields.emplace_back(c.TableName, c.Name);
     descending.push_back(order_by[i].Descending);
     case_insensitive.push_back(false);

@@ -1,0 +1,1 @@
+SELECT *   FROM per2en WHERE per LIKE :Name

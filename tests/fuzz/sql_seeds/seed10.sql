@@ -1,0 +1,1 @@
+SELECT a.s, b.f FROM ta a FULL OUTER JOIN tb b ON a.k = b.k AND a.id < 3

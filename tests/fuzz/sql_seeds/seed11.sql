@@ -1,0 +1,1 @@
+SELECT a.id FROM ta a RIGHT JOIN tc c ON a.id = c.id CROSS JOIN tb b WHERE b.id = 1

@@ -1,0 +1,1 @@
+SELECT k, COUNT(*), SUM(f), MIN(s), MAX(u), AVG(id) FROM ta WHERE f > -1 GROUP BY k HAVING COUNT(*) > 0 ORDER BY 1

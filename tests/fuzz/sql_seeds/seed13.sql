@@ -1,0 +1,1 @@
+SELECT COUNT(*), SUM(k) FROM tb WHERE id > 100

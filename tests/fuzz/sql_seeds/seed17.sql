@@ -1,0 +1,1 @@
+SELECT id, k / 2, -f FROM ta WHERE k > (SELECT MAX(k) / 2 FROM tc WHERE id <> 2) OR u IS NULL

@@ -1,0 +1,1 @@
+SELECT a.k, c.id FROM ta a JOIN tc c USING (k) NATURAL JOIN tb

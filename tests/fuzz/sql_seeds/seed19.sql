@@ -1,0 +1,1 @@
+UPDATE ta SET k = k + 1, u = 'zz' WHERE s IN ('ab', 'c')

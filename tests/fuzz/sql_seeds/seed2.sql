@@ -1,0 +1,1 @@
+SELECT k, k FROM ta

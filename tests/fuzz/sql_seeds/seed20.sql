@@ -1,0 +1,1 @@
+UPDATE tb SET f = f * 2 WHERE k NOT IN (SELECT k FROM tc)

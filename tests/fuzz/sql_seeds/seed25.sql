@@ -1,0 +1,1 @@
+SELECT id, k FROM ta WHERE k = :N UNION SELECT id, k FROM tb WHERE s LIKE :Name

@@ -1,0 +1,1 @@
+SELECT x.id FROM (SELECT id, k FROM ta WHERE k > 1) x WHERE x.k < 9

@@ -1,0 +1,1 @@
+SELECT TOP 2, 2 * FROM ta ORDER BY id

@@ -1,0 +1,1 @@
+SELECT TOP 18, 2 c.k, a.k FROM ta a CROSS JOIN tc c WHERE c.id < 2 AND (a.f <> 152 OR (a.s BETWEEN 'aa' AND 'dc1' AND c.id IN (SELECT id FROM ta))) ORDER BY 1 DESC, 2

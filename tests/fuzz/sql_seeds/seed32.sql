@@ -1,0 +1,1 @@
+SELECT f, id, SUM(k), MIN(u), AVG(k) FROM ta GROUP BY f, id ORDER BY 1, 2 DESC

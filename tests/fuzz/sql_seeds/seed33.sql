@@ -1,0 +1,1 @@
+SELECT DISTINCT a.k, c.id + 1 FROM tc c, ta a WHERE c.k = a.k

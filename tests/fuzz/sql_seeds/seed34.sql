@@ -1,0 +1,1 @@
+SELECT s FROM tb WHERE (NOT EXISTS (SELECT k FROM tb WHERE (EXISTS (SELECT k FROM tb WHERE (id >= (SELECT MAX(k) / 2 FROM ta WHERE s BETWEEN 'bc' AND 'e0d') OR -k <> 1.5)) OR id < (SELECT MAX(id) / 2 FROM ta WHERE k >= f))) AND f + 5 <> 97) EXCEPT SELECT u FROM ta WHERE NOT (id < -0.5)

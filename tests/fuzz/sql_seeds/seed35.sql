@@ -1,0 +1,1 @@
+SELECT s, MIN(id), SUM(k) FROM tb GROUP BY s

@@ -1,0 +1,1 @@
+SELECT s, MIN(k), MIN(id) FROM tb GROUP BY s

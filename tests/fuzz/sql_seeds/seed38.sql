@@ -1,0 +1,1 @@
+SELECT DISTINCT c.id FROM tb b CROSS JOIN tc c WHERE c.id < 5 AND c.s > 'eac'

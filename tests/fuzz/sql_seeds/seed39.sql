@@ -1,0 +1,1 @@
+SELECT a.id FROM ta a WHERE a.s > '0b1'

@@ -1,0 +1,1 @@
+INSERT INTO ta (id, k) VALUES (1)

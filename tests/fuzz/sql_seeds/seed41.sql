@@ -1,0 +1,1 @@
+SELECT b.f, c.k, b.id FROM tb b JOIN tc c USING (k) WHERE b.id IS NULL

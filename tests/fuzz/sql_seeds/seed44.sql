@@ -1,0 +1,1 @@
+SELECT b.s, a.id, b.k, b.f FROM ta a FULL JOIN tb b ON a.k = b.k WHERE -a.f <> 74

@@ -1,0 +1,1 @@
+SELECT s FROM tb WHERE f <> 113 EXCEPT SELECT s FROM tb WHERE (id / 5 >= 2 OR id < 39)

@@ -1,0 +1,1 @@
+SELECT c.id / 6, c.s, c.k, c.id FROM tc c WHERE EXISTS (SELECT k FROM ta WHERE (id <> id AND k IS NULL))

@@ -1,0 +1,1 @@
+SELECT b.k, c.id, c.id FROM tb b JOIN tc c USING (k) WHERE (c.k NOT IN (SELECT id FROM ta WHERE NOT (id IN (101, 21))) AND (c.s < 'ba' OR c.s = 'd1'))

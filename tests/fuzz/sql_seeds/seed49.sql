@@ -1,0 +1,1 @@
+SELECT b.id + 4, b.id FROM ta a JOIN tb b USING (k) WHERE (a.s LIKE 'b%' OR b.f IS NOT NULL) ORDER BY 1 DESC, 2

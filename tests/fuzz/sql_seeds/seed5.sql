@@ -1,0 +1,1 @@
+INSERT INTO tc VALUES (7, 2, 'p'), (8, 4, 'q')

@@ -1,0 +1,1 @@
+SELECT c.id / 7, c.k, c.s, c.id + 7 FROM tc c WHERE c.s BETWEEN '0' AND 'ca'

@@ -1,0 +1,1 @@
+SELECT a.f, b.f FROM ta a JOIN tb b USING (k)

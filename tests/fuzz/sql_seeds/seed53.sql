@@ -1,0 +1,1 @@
+SELECT DISTINCT b.f, c.k FROM tb b CROSS JOIN tc c WHERE c.id < 3 AND c.s > 'c' ORDER BY 1, 2

@@ -1,0 +1,1 @@
+UPDATE tc SET k = 18, s = 'b' WHERE (id IS NULL OR k IN (SELECT k FROM tc WHERE (id >= id AND k = k)))

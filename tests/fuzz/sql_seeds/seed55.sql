@@ -1,0 +1,1 @@
+UPDATE tb SET k = 96 WHERE (f > 147 AND id / 7 <> 144)

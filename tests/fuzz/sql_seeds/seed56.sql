@@ -1,0 +1,1 @@
+UPDATE ta SET k = 146, u = 'ae1' WHERE id IS NULL

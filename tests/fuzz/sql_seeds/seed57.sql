@@ -1,0 +1,1 @@
+UPDATE tc SET k = 29 WHERE id * 2 = 1

@@ -1,0 +1,1 @@
+UPDATE ta SET f = -13.0 WHERE s >= '01'

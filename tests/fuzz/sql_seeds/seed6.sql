@@ -1,0 +1,1 @@
+SELECT id FROM ta; SELECT id FROM tb

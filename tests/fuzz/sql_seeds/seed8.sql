@@ -1,0 +1,1 @@
+SELECT DISTINCT a.k, b.s FROM ta a LEFT JOIN tb b ON a.k = b.k WHERE a.id < 4 ORDER BY 1, 2 DESC

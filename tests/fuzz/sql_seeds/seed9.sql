@@ -1,0 +1,1 @@
+SELECT a.id, c.s FROM ta a, tc c WHERE a.k = c.k AND a.s LIKE 'a%'
