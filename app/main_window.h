@@ -225,6 +225,7 @@ class TForm1 : public QWidget {
   void Guarded(const std::function<void()>& handler);
   void SwitchView(QFrame* panel, TImage* view_button, TImage* flashcard_artwork, QWidget* focus);
   void ChangeFontSizes(int delta);
+  void OpenDocument(const char* file_name, const char* what);
   void CentreOnDesktop();
 
   CursorSource cursor_pos_;
