@@ -1,6 +1,6 @@
-// The dictionary window as scripts/screenshot shows it in a view other than the start view:
-// show_view persian TEXT opens the window as the program does, switches to the
-// Persian–English view and types TEXT into its search box key by key.
+// The dictionary window as scripts/screenshot shows it with a search typed: show_view
+// english|persian TEXT opens the window as the program does, switches to the
+// English–Persian or the Persian–English view and types TEXT into its search box key by key.
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
@@ -14,8 +14,9 @@
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
-  if (argc != 3 || QString::fromLocal8Bit(argv[1]) != QStringLiteral("persian")) {
-    std::fprintf(stderr, "usage: show_view persian TEXT\n");
+  const QString view = argc == 3 ? QString::fromLocal8Bit(argv[1]) : QString();
+  if (view != QStringLiteral("english") && view != QStringLiteral("persian")) {
+    std::fprintf(stderr, "usage: show_view english|persian TEXT\n");
     return 2;
   }
   const QString text = QString::fromLocal8Bit(argv[2]);
@@ -26,12 +27,14 @@ int main(int argc, char* argv[]) {
   nilvar::TForm1 Form1;
   Form1.show();
   QTimer::singleShot(300, &app, [&] {
-    Form1.Image3Click();
+    const bool persian = view == QStringLiteral("persian");
+    persian ? Form1.Image3Click() : Form1.Image2Click();
+    QWidget* box = persian ? Form1.TntEdit3 : Form1.Tntedit2;
     for (QChar c : text) {
       QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
-      QApplication::sendEvent(Form1.TntEdit3, &press);
+      QApplication::sendEvent(box, &press);
       QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
-      QApplication::sendEvent(Form1.TntEdit3, &release);
+      QApplication::sendEvent(box, &release);
     }
   });
   return app.exec();
