@@ -107,10 +107,10 @@ class TABSQuery : public TABSDataSet {
 
  protected:
   std::unique_ptr<TABSCursor> CreateCursor() override;
+  bool IsSQLResult() const override { return true; }
   void AfterCursorOpened() override;
   void InternalClose() override;
   void ReleaseCursor(std::unique_ptr<TABSCursor>& cursor) override;
-  void Notification(TComponent* component, TOperation operation) override;
 
  private:
   class Connection;
@@ -122,6 +122,8 @@ class TABSQuery : public TABSDataSet {
   void statement_changed();
   // Closes and reopens an open query (the master moved).
   void refresh_params();
+  // Close and open with the controls disabled.
+  void rerun();
   // Fills the unbound parameters from the master's fields.
   void fill_from_master();
   // Copies the parameters into the processor and runs the statement; the result cursor

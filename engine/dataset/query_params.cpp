@@ -5,6 +5,7 @@
 
 #include "engine/base/utf8.h"
 #include "engine/dataset/database_error.h"
+#include "engine/platform/code_page.h"
 #include "engine/table/meta_object_def.h"
 #include "engine/table/variant.h"
 
@@ -122,13 +123,13 @@ void TParam::SetAsBlob(const std::string& bytes) {
 std::string TParam::AsString() const {
   if (IsNull()) return {};
   if (const auto* s = std::get_if<std::string>(&value_)) return *s;
-  return Utf16ToUtf8(engine_value(value_).GetAsWideString());
+  return engine_value(value_).GetAsString();
 }
 
 std::u16string TParam::AsWideString() const {
   if (IsNull()) return {};
   if (const auto* w = std::get_if<std::u16string>(&value_)) return *w;
-  if (const auto* s = std::get_if<std::string>(&value_)) return Utf8ToUtf16(*s);
+  if (const auto* s = std::get_if<std::string>(&value_)) return AnsiCodePage().ToWide(*s);
   return engine_value(value_).GetAsWideString();
 }
 

@@ -53,7 +53,8 @@ class TParam {
   // Bytes of a BLOB.
   void SetAsBlob(const std::string& bytes);
 
-  // Readers (a null value reads as empty text, zero, false).
+  // Readers (a null value reads as empty text, zero, false). Single-byte text is in the
+  // process's code page, as field values are.
   std::string AsString() const;
   std::u16string AsWideString() const;
   int64_t AsInteger() const;

@@ -296,7 +296,7 @@ void TABSDataSet::load_buffer(TRecordBuffer buffer) {
 void TABSDataSet::InternalOpen() {
   database_ = &AttachDatabase();
   try {
-    database_->AttachDataSet(this);
+    database_->AttachDataSet(this, IsSQLResult());
     cursor_ = CreateCursor();
     if (!cursor_) RaiseError(20001);
     cursor_->SetFilterFactory(&CursorExpressionFilterFactory());

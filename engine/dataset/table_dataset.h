@@ -104,6 +104,9 @@ class TABSDataSet : public TDataSet, public TABSSessionBound {
  protected:
   // The concrete dataset's cursor, opened; null when none could be made.
   virtual std::unique_ptr<TABSCursor> CreateCursor() = 0;
+  // Whether the rows are an SQL statement's result (the database closes those first when
+  // it disconnects).
+  virtual bool IsSQLResult() const { return false; }
   // Called after the fields are made, before the filter and the first read.
   virtual void AfterCursorOpened() {}
   // Gives up the cursor at close: the dataset owns it and closes it; a dataset whose
