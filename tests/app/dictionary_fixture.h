@@ -2,7 +2,8 @@
 // variants of "ab…", an accented and an apostrophed headword, a headword the code page
 // cannot hold, and Persian meanings written with Arabic yeh and kaf. Its Persian side has
 // headwords sharing prefixes (کتاب…, خط…), headwords written with Arabic yeh and kaf in the
-// list, two headwords with one meaning (خودرو, اتومبیل) and headwords holding % and _.
+// list, one written with vowel marks (مُجَلَّد), two headwords with one meaning (خودرو,
+// اتومبیل) and headwords holding % and _.
 #pragma once
 
 #include <QDir>
@@ -46,6 +47,7 @@ inline const char* FixtureWordList() {
          "self {n} :: خود\n"
          "underline {n} :: خط زير\n"
          "underscore {n} :: خط_زیر\n"
+         "volume {n} :: مُجَلَّد\n"
          "writer {n} :: نويسنده\n"
          "Diyarbakır {prop} :: دیاربکر\n"
          "zebra {n} :: گورخر\n";

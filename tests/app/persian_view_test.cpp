@@ -172,6 +172,7 @@ TEST_F(PersianViewTest, TypingListsTheHeadwordsThatBeginWithTheTextInEitherLette
       {"خط ز", 1},
       {"خود", 2},     // خود, خودرو
       {"علامت %", 1}, // a headword holding '%'
+      {"مجلد", 1},    // listed as مُجَلَّد: typed without the vowel marks
       {"كتابي", 0},
       {"x", 0},
   };
