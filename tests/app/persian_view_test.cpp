@@ -26,6 +26,7 @@
 #include "engine/dataset/data_source.h"
 #include "engine/dataset/query.h"
 #include "engine/dataset/table.h"
+#include "engine/table/cursor.h"
 #include "engine/platform/code_page.h"
 #include "tests/app/dictionary_fixture.h"
 #include "tests/app/test_application.h"
@@ -184,6 +185,12 @@ TEST_F(PersianViewTest, TypingListsTheHeadwordsThatBeginWithTheTextInEitherLette
     const std::vector<Entry> want = Matches(typed);
     EXPECT_EQ(static_cast<int>(want.size()), c.count);
     ExpectShows(want);
+    // Text without pattern characters keeps the statement a prefix comparison on Per: the
+    // query reads a range of per2en's index on Per rather than every record.
+    if (!typed.contains(u'%') && !typed.contains(u'_')) {
+      const dadoveri::TABSSearchPlanInfo& plan = form.ABSQuery1->Cursor()->LastSearchPlan;
+      EXPECT_EQ(plan.Plan, dadoveri::TABSSearchPlanInfo::spIndexRange);
+    }
   }
   EXPECT_TRUE(errors.empty());
 }
