@@ -1,14 +1,22 @@
-// The dictionary data of the window and the two views that work on it here: opening
-// data.dat with its three tables, binding the data-aware widgets, the incremental
-// English–Persian search through JvThread1, navigation, copying an entry to the flashcards
-// and deleting a card.
+// The dictionary data of the window and the views that work on it: opening data.dat with
+// its three tables, binding the data-aware widgets, the incremental English–Persian search
+// through JvThread1 (a filter on eng2per), the incremental Persian–English search through
+// JvThread2 (the query ABSQuery1 over per2en), navigation, copying an entry to the
+// flashcards and deleting a card.
 //
-// Threads: the search step runs on the worker and again, as the finish step, on the main
-// thread. It changes ABSTable1 only while holding DatasetLock, which the main thread also
-// holds around every use of the window's datasets (the handlers below, the grids' row
-// reads, the widgets' data links). On the worker the step first defers the table's
-// controls, so no notification reaches a widget there; the main thread delivers them.
+// Threads: a search step runs on its worker and again, as the finish step, on the main
+// thread. It changes ABSTable1 or ABSQuery1 only while holding DatasetLock, which the main
+// thread also holds around every use of the window's datasets (the handlers below, the
+// grids' row reads, the widgets' data links). On the worker the step first defers the
+// controls of what it changes, so no notification reaches a widget there; the main thread
+// delivers them. Rebinding the Persian grid and memo between table and query is widget work
+// and is done by the finish step alone.
+//
+// ABSQuery1 has DataSource1 as its master, so a move of ABSTable1 runs it again. The
+// English worker defers ABSTable1's controls, which holds that notification back as well;
+// the re-run then happens when the main thread delivers it.
 #include <QAction>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QTableView>
 
@@ -17,7 +25,9 @@
 #include "app/image.h"
 #include "app/main_window.h"
 #include "engine/dataset/data_source.h"
+#include "engine/base/persian_letters.h"
 #include "engine/dataset/database.h"
+#include "engine/dataset/query.h"
 #include "engine/dataset/table.h"
 #include "engine/platform/code_page.h"
 
@@ -27,6 +37,8 @@ namespace {
 constexpr char kDatabaseName[] = "data.dat";
 constexpr char kDatabaseFile[] = "data.dat";
 constexpr char kPassword[] = "41736285";
+// The Persian search: the headwords of per2en that are LIKE the bound pattern.
+constexpr char16_t kPersianSearch[] = u"SELECT *   FROM per2en WHERE per LIKE :Name";
 
 // Reads a grid row of a table dataset by record number, without moving its current record.
 TDBGrid::RowReader TableRowReader() {
@@ -84,11 +96,23 @@ void TForm1::CreateDataComponents() {
   DataSource2 = MakeSource("DataSource2", ABSTable2);
   DataSource5 = MakeSource("DataSource5", ABSTable3);
 
+  ABSQuery1 = new dadoveri::TABSQuery();
+  ABSQuery1->SetName("ABSQuery1");
+  ABSQuery1->SetDatabaseName(kDatabaseName);
+  ABSQuery1->SetRequestLive(true);
+  ABSQuery1->SetDataSource(DataSource1);
+  DataSource3 = MakeSource("DataSource3", ABSQuery1);
+
   JvThread1 = new TJvThread(this);
   JvThread1->setObjectName(QStringLiteral("JvThread1"));
   JvThread1->OnExecute = [this](QObject* sender, void* param) { JvThread1Execute(sender, param); };
   JvThread1->OnFinish = [this](QObject* sender) { JvThread1Finish(sender); };
   JvThread1->OnFinishAll = [this](QObject* sender) { JvThread1FinishAll(sender); };
+
+  JvThread2 = new TJvThread(this);
+  JvThread2->setObjectName(QStringLiteral("JvThread2"));
+  JvThread2->OnExecute = [this](QObject* sender, void* param) { JvThread2Execute(sender, param); };
+  JvThread2->OnFinish = [this](QObject* sender) { JvThread2Finish(sender); };
 }
 
 void TForm1::BindDataControls() {
@@ -132,11 +156,30 @@ void TForm1::BindViewEvents() {
   on(TntImage8, &TForm1::TntImage8Click);
   on(TntImage7, &TForm1::TntImage7Click);
   on(TntImage10, &TForm1::TntImage10Click);
-  // SEAM: the Persian–English search (TntEdit3, JvThread2 and the query over per2en), its
-  // navigation and copy buttons and its popup item come with the query dataset; until then
-  // its grid and memo show per2en in its default order.
+  connect(TntEdit3, &QPlainTextEdit::textChanged, this, [this] { Guarded([&] { TntEdit3Change(); }); });
+  TntEdit3->installEventFilter(this);
+  connect(TntDBMemo2, &QPlainTextEdit::textChanged, this, [this] { Guarded([&] { TntDBMemo2Change(); }); });
+  on(TntImage14, &TForm1::TntImage14Click);
+  on(TntImage11, &TForm1::TntImage11Click);
+  on(TntImage13, &TForm1::TntImage13Click);
+  on(TntImage12, &TForm1::TntImage12Click);
+  on(TntImage15, &TForm1::TntImage15Click);
   QAction* n2 = TntPopupMenu2->findChild<QAction*>(QStringLiteral("N2"));
-  n2->setEnabled(false);
+  connect(n2, &QAction::triggered, this, [this] { Guarded([&] { N2Click(); }); });
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == TntEdit3 && JvThread2) {
+    // Key down for every key, key press for a key that gives a character, key up on
+    // release; all three before the box itself sees the key.
+    if (event->type() == QEvent::KeyPress) {
+      Guarded([&] { TntEdit3KeyDown(); });
+      if (!static_cast<QKeyEvent*>(event)->text().isEmpty()) Guarded([&] { TntEdit3KeyPress(); });
+    } else if (event->type() == QEvent::KeyRelease) {
+      Guarded([&] { TntEdit3KeyUp(); });
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void TForm1::FreeDataComponents() {
@@ -145,15 +188,23 @@ void TForm1::FreeDataComponents() {
   // step. Then nothing but this thread touches the datasets.
   delete JvThread1;
   JvThread1 = nullptr;
+  delete JvThread2;
+  JvThread2 = nullptr;
   if (!ABSDatabase1) return;
   {
     std::lock_guard guard(*DatasetLock);
     for (dadoveri::TABSTable* table : {ABSTable1, ABSTable2, ABSTable3}) DatasetLock->Forget(*table);
+    DatasetLock->Forget(*ABSQuery1);
   }
   // The widgets let go of the data sources before those go.
   for (TDBGrid* grid : {Grid1, Grid2, Grid3}) grid->SetDataSource(nullptr, {}, nullptr);
   for (TDBMemo* memo : {TntDBMemo1, TntDBMemo2, TntDBMemo3}) memo->SetDataSource(nullptr);
   for (TDBEdit* edit : {TntDBEdit1, TntDBEdit2, TntDBEdit3, TntDBEdit4}) edit->SetDataSource(nullptr);
+  // The query goes before its master's data source.
+  delete DataSource3;
+  DataSource3 = nullptr;
+  delete ABSQuery1;
+  ABSQuery1 = nullptr;
   for (dadoveri::TDataSource*& source : {std::ref(DataSource1), std::ref(DataSource2), std::ref(DataSource5)}) {
     delete source;
     source = nullptr;
@@ -205,7 +256,11 @@ void TForm1::EnglishSearchStep() {
   }
   std::lock_guard guard(*DatasetLock);
   if (!ABSTable1 || !ABSTable1->Active()) return;
-  if (!OnGuiThread()) DatasetLock->DeferControls(*ABSTable1);
+  if (!OnGuiThread()) {
+    DatasetLock->DeferControls(*ABSTable1);
+    // Should the master link reach the query here all the same, its controls wait too.
+    if (ABSQuery1->Active()) DatasetLock->DeferControls(*ABSQuery1);
+  }
   if (!text.empty()) {
     // The filter is single-byte text in the code page: characters it cannot hold become
     // what the code page makes of them.
@@ -224,6 +279,69 @@ void TForm1::JvThread1Finish(QObject*) { EnglishSearchStep(); }
 
 void TForm1::JvThread1FinishAll(QObject*) {}
 
+// ---- Persian–English search ---------------------------------------------------------------
+
+void TForm1::TntEdit3Change() {
+  const QString text = TntEdit3->toPlainText();
+  SearchPattern = text + u'%';
+  {
+    std::lock_guard guard(search_mutex_);
+    persian_text_ = text.toStdU16String();
+  }
+  JvThread2->Execute(nullptr);
+}
+
+// A key that does not change the text runs the search again as it stands.
+void TForm1::TntEdit3KeyDown() { JvThread2->Execute(nullptr); }
+void TForm1::TntEdit3KeyPress() { JvThread2->Execute(nullptr); }
+void TForm1::TntEdit3KeyUp() { JvThread2->Execute(nullptr); }
+
+void TForm1::PersianSearchStep() {
+  std::u16string text;
+  {
+    std::lock_guard guard(search_mutex_);
+    text = persian_text_;
+  }
+  const bool on_gui_thread = OnGuiThread();
+  if (text.empty()) {
+    if (on_gui_thread) ShowPersianList(DataSource2);
+    return;
+  }
+  {
+    std::lock_guard guard(*DatasetLock);
+    if (!ABSDatabase1 || !ABSDatabase1->Connected()) return;
+    if (!on_gui_thread) DatasetLock->DeferControls(*ABSQuery1);
+    ABSQuery1->Close();
+    ABSQuery1->ClearSQL();
+    ABSQuery1->AddSQL(kPersianSearch);
+    // The box's own text, not the shared pattern: after a search in the English box that
+    // pattern ends in '*', a plain letter to LIKE. Arabic yeh and kaf become the Persian
+    // letters the dictionary stores, so either keyboard finds the word; the statement
+    // stays a prefix comparison that an index on Per answers.
+    dadoveri::TParam& name = ABSQuery1->ParamByName("Name");
+    name.DataType = dadoveri::ftWideString;
+    name.SetAsWideString(dadoveri::NormalisePersianLetters(text) + u'%');
+    ABSQuery1->Open();
+  }
+  if (on_gui_thread) ShowPersianList(DataSource3);
+}
+
+void TForm1::ShowPersianList(dadoveri::TDataSource* source) {
+  if (Grid2->DataSource() != source) Grid2->SetDataSource(source, TableRowReader(), DatasetLock);
+  if (TntDBMemo2->DataSource() != source) TntDBMemo2->SetDataSource(source, DatasetLock);
+  // The hidden headword edit follows the grid whether or not the memo's text changed, so a
+  // copy takes the headword the grid shows.
+  if (TntDBEdit4->DataSource() != Grid2->DataSource()) TntDBEdit4->SetDataSource(Grid2->DataSource(), DatasetLock);
+}
+
+void TForm1::JvThread2Execute(QObject*, void*) { PersianSearchStep(); }
+
+void TForm1::JvThread2Finish(QObject*) { PersianSearchStep(); }
+
+void TForm1::TntDBMemo2Change() {
+  if (TntDBEdit4->DataSource() != Grid2->DataSource()) TntDBEdit4->SetDataSource(Grid2->DataSource(), DatasetLock);
+}
+
 // ---- navigation -----------------------------------------------------------------------
 
 void TForm1::Navigate(QTableView* grid, dadoveri::TABSTable* table, void (*move)(dadoveri::TABSTable&)) {
@@ -236,6 +354,12 @@ void TForm1::TntImage19Click() { Navigate(TntDBGrid1, ABSTable1, [](dadoveri::TA
 void TForm1::TntImage16Click() { Navigate(TntDBGrid1, ABSTable1, [](dadoveri::TABSTable& t) { t.Prior(); }); }
 void TForm1::TntImage18Click() { Navigate(TntDBGrid1, ABSTable1, [](dadoveri::TABSTable& t) { t.Next(); }); }
 void TForm1::TntImage17Click() { Navigate(TntDBGrid1, ABSTable1, [](dadoveri::TABSTable& t) { t.Last(); }); }
+
+// The Persian buttons move per2en also while the grid shows the query.
+void TForm1::TntImage14Click() { Navigate(TntDBGrid2, ABSTable2, [](dadoveri::TABSTable& t) { t.First(); }); }
+void TForm1::TntImage11Click() { Navigate(TntDBGrid2, ABSTable2, [](dadoveri::TABSTable& t) { t.Prior(); }); }
+void TForm1::TntImage13Click() { Navigate(TntDBGrid2, ABSTable2, [](dadoveri::TABSTable& t) { t.Next(); }); }
+void TForm1::TntImage12Click() { Navigate(TntDBGrid2, ABSTable2, [](dadoveri::TABSTable& t) { t.Last(); }); }
 
 void TForm1::TntImage9Click() { Navigate(TntDBGrid3, ABSTable3, [](dadoveri::TABSTable& t) { t.First(); }); }
 void TForm1::TntImage6Click() { Navigate(TntDBGrid3, ABSTable3, [](dadoveri::TABSTable& t) { t.Prior(); }); }
@@ -257,6 +381,10 @@ void TForm1::CopyToFlashcard(TDBEdit* word, QPlainTextEdit* meaning) {
 void TForm1::TntImage20Click() { CopyToFlashcard(TntDBEdit3, TntDBMemo1); }
 
 void TForm1::N1Click() { CopyToFlashcard(TntDBEdit3, TntDBMemo1); }
+
+void TForm1::TntImage15Click() { CopyToFlashcard(TntDBEdit4, TntDBMemo2); }
+
+void TForm1::N2Click() { CopyToFlashcard(TntDBEdit4, TntDBMemo2); }
 
 void TForm1::TntDBMemo1Change() {
   if (TntDBEdit3->DataSource() != Grid1->DataSource()) TntDBEdit3->SetDataSource(Grid1->DataSource(), DatasetLock);

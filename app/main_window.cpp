@@ -16,6 +16,8 @@
 #include <QTableView>
 #include <QTimer>
 #include <exception>
+#include <stdexcept>
+#include <string>
 
 #include "app/application.h"
 #include "app/colour_key.h"
@@ -374,15 +376,21 @@ void TForm1::TntTrackBar1Change() { setWindowOpacity(TntTrackBar1->value() / 255
 
 // ---- launchers ------------------------------------------------------------------------
 
-void TForm1::TntImage2Click() {
-  open_url_(
-      QUrl::fromLocalFile(QDir::current().absoluteFilePath(QString::fromLatin1(kHelpDocument))));
+// Opens a document of the current folder with the desktop's application for it. A
+// document that is not there is reported in the error box rather than left to the
+// desktop, which would fail without a word.
+void TForm1::OpenDocument(const char* file_name, const char* what) {
+  const QString path = QDir::current().absoluteFilePath(QString::fromLatin1(file_name));
+  if (!QFileInfo(path).isFile()) {
+    throw std::runtime_error(std::string(what) + " '" + QDir::toNativeSeparators(path).toStdString() +
+                             "' does not exist");
+  }
+  open_url_(QUrl::fromLocalFile(path));
 }
 
-void TForm1::TntImage22Click() {
-  open_url_(
-      QUrl::fromLocalFile(QDir::current().absoluteFilePath(QString::fromLatin1(kGrammarDocument))));
-}
+void TForm1::TntImage2Click() { OpenDocument(kHelpDocument, "Help document"); }
+
+void TForm1::TntImage22Click() { OpenDocument(kGrammarDocument, "Grammar document"); }
 
 void TForm1::TntImage23Click() { JvHotLink1->Click(); }
 

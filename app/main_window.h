@@ -35,6 +35,7 @@ class QTimer;
 
 namespace dadoveri {
 class TABSDatabase;
+class TABSQuery;
 class TABSTable;
 class TDataSource;
 }  // namespace dadoveri
@@ -103,6 +104,21 @@ class TForm1 : public QWidget {
   void N1Click();
   void TntDBMemo1Change();
 
+  // Persian–English view.
+  void TntEdit3Change();
+  void TntEdit3KeyDown();
+  void TntEdit3KeyPress();
+  void TntEdit3KeyUp();
+  void JvThread2Execute(QObject* sender, void* param);
+  void JvThread2Finish(QObject* sender);
+  void TntImage14Click();
+  void TntImage11Click();
+  void TntImage13Click();
+  void TntImage12Click();
+  void TntImage15Click();
+  void N2Click();
+  void TntDBMemo2Change();
+
   // Flashcard view.
   void TntImage9Click();
   void TntImage6Click();
@@ -120,9 +136,13 @@ class TForm1 : public QWidget {
   dadoveri::TDataSource* DataSource1 = nullptr;
   dadoveri::TDataSource* DataSource2 = nullptr;
   dadoveri::TDataSource* DataSource5 = nullptr;
+  // The Persian search over per2en (master DataSource1), shown through DataSource3.
+  dadoveri::TABSQuery* ABSQuery1 = nullptr;
+  dadoveri::TDataSource* DataSource3 = nullptr;
   TDatasetLock* DatasetLock = nullptr;
-  // The English–Persian search worker.
+  // The search workers of the English–Persian and the Persian–English view.
   TJvThread* JvThread1 = nullptr;
+  TJvThread* JvThread2 = nullptr;
 
   // Form-level widgets, bottom to top of the stacking order.
   TImage* Image1 = nullptr;
@@ -202,6 +222,8 @@ class TForm1 : public QWidget {
   virtual void OpenDictionaryTables();
 
   void showEvent(QShowEvent* event) override;
+  // The key events of the Persian search box.
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
 
@@ -217,6 +239,11 @@ class TForm1 : public QWidget {
   // The English–Persian search step, the same on the worker and on the main thread: the
   // filter of ABSTable1 from the search text the change handler stored last.
   void EnglishSearchStep();
+  // The Persian–English search step, the same on the worker and on the main thread: an
+  // empty box shows per2en, other text runs ABSQuery1 for the headwords that begin with it.
+  void PersianSearchStep();
+  // Binds TntDBGrid2 and TntDBMemo2 to `source` (main thread), and TntDBEdit4 to the grid's.
+  void ShowPersianList(dadoveri::TDataSource* source);
   // Moves a table (under the dataset lock) after giving its grid the focus.
   void Navigate(QTableView* grid, dadoveri::TABSTable* table, void (*move)(dadoveri::TABSTable&));
   void CopyToFlashcard(TDBEdit* word, QPlainTextEdit* meaning);
@@ -225,6 +252,7 @@ class TForm1 : public QWidget {
   void Guarded(const std::function<void()>& handler);
   void SwitchView(QFrame* panel, TImage* view_button, TImage* flashcard_artwork, QWidget* focus);
   void ChangeFontSizes(int delta);
+  void OpenDocument(const char* file_name, const char* what);
   void CentreOnDesktop();
 
   CursorSource cursor_pos_;
@@ -236,6 +264,7 @@ class TForm1 : public QWidget {
   std::mutex search_mutex_;
   std::u16string search_text_;     // guarded by search_mutex_
   std::u16string search_pattern_;  // guarded by search_mutex_
+  std::u16string persian_text_;    // guarded by search_mutex_: TntEdit3's text
 
   bool first_show_done_ = false;
   bool form_pressed_ = false;

@@ -1,6 +1,9 @@
 // A small data.dat built by mkdict from a fixture word list, for the window tests: case
 // variants of "ab…", an accented and an apostrophed headword, a headword the code page
-// cannot hold, and Persian meanings written with Arabic yeh and kaf.
+// cannot hold, and Persian meanings written with Arabic yeh and kaf. Its Persian side has
+// headwords sharing prefixes (کتاب…, خط…), headwords written with Arabic yeh and kaf in the
+// list, one written with vowel marks (مُجَلَّد), two headwords with one meaning (خودرو,
+// اتومبیل) and headwords holding % and _.
 #pragma once
 
 #include <QDir>
@@ -31,11 +34,21 @@ inline const char* FixtureWordList() {
          "Abbey {prop} :: ابی\n"
          "Abby {prop} :: آبی\n"
          "able {adj} :: توانا\n"
+         "automobile {n} :: خودرو, اتومبيل\n"
          "ab's {n} :: عضلات شکم\n"
          "about {adv} :: درباره\n"
          "Abu Dhabi {prop} :: ابوظبي\n"
          "b {n} :: ب\n"
          "book {n} :: كتاب\n"
+         "bookseller {n} :: كتابفروش\n"
+         "library {n} :: كتابخانه\n"
+         "line {n} :: خط\n"
+         "percent sign {n} :: علامت %, درصد\n"
+         "self {n} :: خود\n"
+         "underline {n} :: خط زير\n"
+         "underscore {n} :: خط_زیر\n"
+         "volume {n} :: مُجَلَّد\n"
+         "writer {n} :: نويسنده\n"
          "Diyarbakır {prop} :: دیاربکر\n"
          "zebra {n} :: گورخر\n";
 }

@@ -469,6 +469,10 @@ TEST_F(WindowTest, LaunchersOpenDocumentsFromTheCurrentFolderAndTheContactAddres
   TForm1& form = Open();
   QTemporaryDir folder;
   ASSERT_TRUE(folder.isValid());
+  for (const char* document : {"nilvar dic help.mht", "grammar.chm"}) {
+    QFile file(QDir(folder.path()).filePath(QString::fromLatin1(document)));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  }
   const QString previous = QDir::currentPath();
   ASSERT_TRUE(QDir::setCurrent(folder.path()));
   Click(form.TntImage2);
@@ -485,6 +489,33 @@ TEST_F(WindowTest, LaunchersOpenDocumentsFromTheCurrentFolderAndTheContactAddres
   EXPECT_EQ(opened[2], QUrl(form.JvHotLink1->Url()));
   EXPECT_TRUE(opened[2].path().contains(u'@'));
   EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(WindowTest, MissingDocumentIsReportedInsteadOfOpened) {
+  TForm1& form = Open();
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  // The program folder has them; the current folder, where they are looked up, does not.
+  for (const char* document : {"nilvar dic help.mht", "grammar.chm"}) {
+    QFile file(QDir(form.ProgramFolder).filePath(QString::fromLatin1(document)));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  }
+  const QString previous = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(folder.path()));
+  Click(form.TntImage2);
+  Click(form.TntImage22);
+  QDir::setCurrent(previous);
+  EXPECT_TRUE(opened.empty());
+  const QDir current(folder.path());
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_EQ(errors[0].title, QStringLiteral("Nilvar Dic V2.0.0.1"));
+  EXPECT_EQ(errors[0].text, QStringLiteral("Help document '") +
+                                QDir::toNativeSeparators(current.absoluteFilePath("nilvar dic help.mht")) +
+                                QStringLiteral("' does not exist."));
+  EXPECT_EQ(errors[1].text, QStringLiteral("Grammar document '") +
+                                QDir::toNativeSeparators(current.absoluteFilePath("grammar.chm")) +
+                                QStringLiteral("' does not exist."));
+  EXPECT_TRUE(form.isVisible());
 }
 
 TEST_F(WindowTest, FailureInLaterHandlerIsShownAndTheWindowGoesOn) {

@@ -221,6 +221,16 @@ WordList ParseWordList(std::istream& in) {
   return list;
 }
 
+std::u16string WithoutVowelMarks(std::u16string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (const char16_t c : text) {
+    if ((c >= u'\u064B' && c <= u'\u0652') || c == u'\u0670' || c == u'\u0640') continue;
+    out += c;
+  }
+  return out;
+}
+
 std::u16string SenseLabel(const Sense& sense) {
   std::u16string label = to_utf16(sense.Headword);
   if (!sense.Gloss.empty()) label += u" (" + to_utf16(sense.Gloss) + u")";
@@ -258,7 +268,10 @@ Dictionary BuildDictionary(const std::vector<Sense>& senses) {
   std::vector<std::vector<std::u16string>> labels;
   for (const Sense& s : senses) {
     const std::u16string label = SenseLabel(s);
-    for (const std::u16string& t : s.Translations) {
+    for (const std::u16string& translation : s.Translations) {
+      // The headword as it is typed: spellings that differ only in vowel marks are one.
+      const std::u16string t = WithoutVowelMarks(translation);
+      if (t.empty()) continue;
       const auto [it, fresh] = per_at.try_emplace(t, d.Per2En.size());
       if (fresh) {
         d.Per2En.push_back({t, {}});

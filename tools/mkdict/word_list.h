@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dadoveri::mkdict {
@@ -53,6 +54,11 @@ struct Dictionary {
   // Headwords Windows-1252 cannot hold (UTF-8): kept out of eng2per, kept in per2en.
   std::vector<std::string> LeftOut;
 };
+
+// `text` without the Arabic vowel marks (fatha, kasra, damma, their tanween forms, shadda,
+// sukun, the dagger alef) and the kashida. Persian is typed without them, so a Persian
+// headword is stored without them and a search finds it by its letters.
+std::u16string WithoutVowelMarks(std::u16string_view text);
 
 // "headword (gloss)", or the headword alone.
 std::u16string SenseLabel(const Sense& sense);

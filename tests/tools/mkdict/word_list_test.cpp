@@ -98,6 +98,31 @@ TEST(BuildDictionary, GroupsBothWaysAndSortsAlphabetically) {
     }
 }
 
+TEST(BuildDictionary, PersianHeadwordsLoseTheirVowelMarksAndMeaningsKeepThem) {
+  const struct {
+    std::u16string in, out;
+  } cases[] = {
+      {u"کِتاب", u"کتاب"},
+      {u"هَمِه", u"همه"},
+      {u"طبیعتاّ", u"طبیعتا"},
+      {u"مُجَلَّد", u"مجلد"},
+      {u"ـکتاب", u"کتاب"},
+      {u"تَر و فرز", u"تر و فرز"},
+      {u"بی‌قیدی", u"بی‌قیدی"},  // the zero-width non-joiner stays
+  };
+  for (const auto& c : cases) EXPECT_EQ(WithoutVowelMarks(c.in), c.out);
+
+  std::istringstream in(
+      "book {n} :: کِتاب\n"
+      "volume {n} (book) :: کتاب, مُجَلَّد\n");
+  const Dictionary d = BuildDictionary(ParseWordList(in).Senses);
+  ASSERT_EQ(d.Per2En.size(), 2u);
+  EXPECT_EQ(d.Per2En[0].Per, u"کتاب");
+  EXPECT_EQ(d.Per2En[0].En, u"book; volume (book)");
+  EXPECT_EQ(d.Per2En[1].Per, u"مجلد");
+  EXPECT_EQ(d.Eng2Per[0].Far, u"کِتاب");
+}
+
 TEST(SyntheticSenses, AreDistinctDeterministicAndVaried) {
   const auto a = SyntheticSenses(3000, 7), b = SyntheticSenses(3000, 7), c = SyntheticSenses(3000, 8);
   ASSERT_EQ(a.size(), 3000u);
