@@ -265,7 +265,14 @@ void TForm1::EnglishSearchStep() {
     // The filter is single-byte text in the code page: characters it cannot hold become
     // what the code page makes of them.
     const dadoveri::TCodePage& code_page = dadoveri::AnsiCodePage();
-    const std::u16string filter = u"Eng = '" + pattern + u"'";
+    // A quote the user typed is doubled, so that "don't" searches for itself instead of
+    // ending the text early and leaving a filter that cannot be parsed.
+    std::u16string quoted;
+    for (char16_t c : pattern) {
+      quoted += c;
+      if (c == u'\'') quoted += c;
+    }
+    const std::u16string filter = u"Eng = '" + quoted + u"'";
     ABSTable1->SetFilterText(code_page.ToWide(code_page.ToAnsi(filter)));
     ABSTable1->SetFiltered(true);
   } else {

@@ -307,6 +307,9 @@ void TABSQuery::AfterCursorOpened() {
   // Updatable only when the processor made the result live, never on a read-only database.
   if (!result_live_) read_only_ = true;
   if (Database() && Database()->ReadOnly) read_only_ = true;
+  // The processor may leave its result cursor past the first row (it has looked at it);
+  // the dataset opens on the first row, as a table does.
+  if (TABSCursor* c = Cursor()) c->GoToBegin();
 }
 
 void TABSQuery::ReleaseCursor(std::unique_ptr<TABSCursor>& cursor) {

@@ -164,6 +164,8 @@ TEST_F(DictionaryViewsTest, TypingNarrowsToHeadwordsStartingWithTheTextCaseSensi
   };
   const Case cases[] = {
       {"ab", 7}, {"Ab", 4}, {"abb", 2}, {"abbé", 1}, {"Abu D", 1}, {"abz", 0}, {"zebra", 1}, {"a", 10},
+      // A typed quote is searched for, not taken as the end of the filter's text.
+      {"ab'", 1}, {"ab's", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);

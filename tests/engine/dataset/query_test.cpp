@@ -312,6 +312,9 @@ TEST_F(QueryTest, WorkedExampleIsLiveAndEditsTheTable) {
   q->ParamByName("Name").SetAsWideString(kSeenLamPrefix);
   q->Open();
   ASSERT_FALSE(q->ReadOnly());
+  // Opened on the first row of the result, not the one the statement looked at last.
+  EXPECT_EQ(q->RecNo(), 1);
+  EXPECT_EQ(q->FieldByName("per")->AsWideString(), kSalam);
   EXPECT_EQ(Column(*q, "per"), (std::vector<std::string>{Utf16ToUtf8(kSalam), Utf16ToUtf8(kSoltan)}));
   // The dataset's own filter narrows the statement's rows and does not replace them.
   q->SetFilter("en <> 'sultan'");
