@@ -60,4 +60,51 @@ std::u16string Utf8ToUtf16(std::string_view s) {
   return out;
 }
 
+bool DecodeUtf8(std::string_view text, std::u16string& out, std::optional<char16_t> replacement) {
+  out.clear();
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    uint32_t cp = 0;
+    int more = 0;
+    if (c < 0x80) {
+      cp = c;
+    } else if ((c & 0xE0) == 0xC0) {
+      cp = c & 0x1F;
+      more = 1;
+    } else if ((c & 0xF0) == 0xE0) {
+      cp = c & 0x0F;
+      more = 2;
+    } else if ((c & 0xF8) == 0xF0) {
+      cp = c & 0x07;
+      more = 3;
+    } else {
+      more = -1;
+    }
+    bool ok = more >= 0 && i + static_cast<size_t>(more) < text.size();
+    for (int k = 1; ok && k <= more; ++k) {
+      const auto d = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
+      if ((d & 0xC0) != 0x80) ok = false;
+      cp = (cp << 6) | (d & 0x3F);
+    }
+    static constexpr uint32_t kLowest[] = {0, 0x80, 0x800, 0x10000};
+    if (ok && (cp < kLowest[more] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
+    if (!ok) {
+      if (!replacement) return false;
+      out += *replacement;
+      ++i;
+      continue;
+    }
+    i += static_cast<size_t>(more) + 1;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (cp >> 10));
+      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+  }
+  return true;
+}
+
 }  // namespace dadoveri

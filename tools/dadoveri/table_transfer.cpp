@@ -49,47 +49,6 @@ bool sized(TABSColumnType t) { return IsStringColumnType(t) && t != ctGuid; }
 // Types the text form covers.
 bool transferable(TABSColumnType t) { return !IsBytesColumnType(t) && t != ctGuid; }
 
-// UTF-8 to UTF-16; false on a malformed sequence.
-bool utf8_to_utf16(const std::string& in, std::u16string& out) {
-  out.clear();
-  for (size_t i = 0; i < in.size();) {
-    const auto c = static_cast<unsigned char>(in[i]);
-    uint32_t cp = 0;
-    int more = 0;
-    if (c < 0x80) {
-      cp = c;
-    } else if ((c & 0xE0) == 0xC0) {
-      cp = c & 0x1F;
-      more = 1;
-    } else if ((c & 0xF0) == 0xE0) {
-      cp = c & 0x0F;
-      more = 2;
-    } else if ((c & 0xF8) == 0xF0) {
-      cp = c & 0x07;
-      more = 3;
-    } else {
-      return false;
-    }
-    if (i + static_cast<size_t>(more) >= in.size() && more > 0) return false;
-    for (int k = 1; k <= more; ++k) {
-      const auto d = static_cast<unsigned char>(in[i + static_cast<size_t>(k)]);
-      if ((d & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    // Overlong forms, surrogates and values past Unicode are refused.
-    static constexpr uint32_t kLowest[] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kLowest[more] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += static_cast<size_t>(more) + 1;
-  }
-  return true;
-}
 
 // Splits a line into fields and undoes the escapes; `null` marks "\N" fields.
 std::vector<std::string> split_fields(const std::string& line, std::vector<bool>& null, int64_t line_no) {
@@ -221,7 +180,7 @@ TABSVariant parse_value(const TABSFieldDef& field, const std::string& text, int6
     default: break;
   }
   std::u16string wide;
-  if (!utf8_to_utf16(text, wide)) throw bad("the text is not valid UTF-8");
+  if (!DecodeUtf8(text, wide)) throw bad("the text is not valid UTF-8");
   if (b == btWideChar || b == btWideString || b == btWideMemo) {
     if (IsWideStringBaseType(b) && static_cast<int64_t>(wide.size()) > field.Size)
       throw bad("the text has " + std::to_string(wide.size()) + " characters, the field holds " + std::to_string(field.Size));
@@ -638,7 +597,7 @@ std::string ExplainPlan(TABSCursor& cursor) {
 int64_t FilterRows(const std::string& file, const TABSPassword& password, const FilterSettings& settings,
                    std::ostream& out) {
   std::u16string text;
-  if (!utf8_to_utf16(settings.Filter, text)) throw TransferError("the filter is not valid UTF-8");
+  if (!DecodeUtf8(settings.Filter, text)) throw TransferError("the filter is not valid UTF-8");
   Connection c(file, password);
   if (!c.db().TableExists(settings.Table)) throw TransferError("table '" + settings.Table + "' does not exist");
   TABSLocalCursor cursor(&c.session(), settings.Table);
