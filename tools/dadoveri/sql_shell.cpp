@@ -1,4 +1,5 @@
 #include "tools/dadoveri/sql_shell.h"
+#include "tools/dadoveri/table_transfer.h"
 
 #include <algorithm>
 #include <charconv>
@@ -275,24 +276,6 @@ std::string shortest(T value) {
   return std::string(buffer, result.ptr);
 }
 
-std::string date_text(int32_t day_number) {
-  int y = 0, m = 0, d = 0;
-  DecodeDayNumber(day_number, y, m, d);
-  char buffer[24];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", y, m, d);
-  return buffer;
-}
-
-std::string time_text(int32_t msecs) {
-  char buffer[32];
-  const int ms = msecs % 1000, s = msecs / 1000 % 60, m = msecs / 60000 % 60, h = msecs / 3600000;
-  if (ms)
-    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", h, m, s, ms);
-  else
-    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", h, m, s);
-  return buffer;
-}
-
 std::string hex_text(const uint8_t* data, size_t size) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string out;
@@ -335,11 +318,11 @@ std::optional<std::string> value_text(TABSCursor& cursor, int32_t visible_no, TA
     case btCurrency: return shortest(v.GetAsCurrency());
     case btExtended: return shortest(ExtendedToLongDouble(v.GetAsExtended()));
     case btLogical: return std::string(v.GetAsLogical() ? "TRUE" : "FALSE");
-    case btDate: return date_text(v.GetAsDate());
-    case btTime: return time_text(v.GetAsTime());
+    case btDate: return FormatDate(v.GetAsDate());
+    case btTime: return FormatTime(v.GetAsTime());
     case btDateTime: {
       const TABSDateTime t = v.GetAsDateTime();
-      return date_text(t.Date) + " " + time_text(t.Time);
+      return FormatDate(t.Date) + " " + FormatTime(t.Time);
     }
     case btBytes:
     case btVarBytes: return hex_text(static_cast<const uint8_t*>(v.Data()), static_cast<size_t>(v.DataSize()));

@@ -98,23 +98,6 @@ std::string escape(const std::string& text) {
   return out;
 }
 
-std::string format_date(int32_t day_number) {
-  int y = 0, m = 0, d = 0;
-  DecodeDayNumber(day_number, y, m, d);
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", y, m, d);
-  return buffer;
-}
-
-std::string format_time(int32_t msecs) {
-  char buffer[24];
-  const int ms = msecs % 1000, s = msecs / 1000 % 60, m = msecs / 60000 % 60, h = msecs / 3600000;
-  if (ms)
-    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", h, m, s, ms);
-  else
-    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", h, m, s);
-  return buffer;
-}
 
 // The value of one field from its text; raises TransferError with what is wrong.
 TABSVariant parse_value(const TABSFieldDef& field, const std::string& text, int64_t line_no) {
@@ -213,11 +196,11 @@ std::string value_text(const TABSFieldDef& field, const TABSVariant& v) {
   }
   switch (b) {
     case btLogical: return v.GetAsLogical() ? "true" : "false";
-    case btDate: return format_date(v.GetAsDate());
-    case btTime: return format_time(v.GetAsTime());
+    case btDate: return FormatDate(v.GetAsDate());
+    case btTime: return FormatTime(v.GetAsTime());
     case btDateTime: {
       const TABSDateTime t = v.GetAsDateTime();
-      return format_date(t.Date) + " " + format_time(t.Time);
+      return FormatDate(t.Date) + " " + FormatTime(t.Time);
     }
     default: break;
   }
@@ -651,6 +634,24 @@ int64_t FilterRows(const std::string& file, const TABSPassword& password, const 
   out.flush();
   if (!out) throw TransferError("the rows could not be written");
   return rows;
+}
+
+std::string FormatDate(int32_t day_number) {
+  int y = 0, m = 0, d = 0;
+  DecodeDayNumber(day_number, y, m, d);
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", y, m, d);
+  return buffer;
+}
+
+std::string FormatTime(int32_t msecs) {
+  char buffer[24];
+  const int ms = msecs % 1000, s = msecs / 1000 % 60, m = msecs / 60000 % 60, h = msecs / 3600000;
+  if (ms)
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", h, m, s, ms);
+  else
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", h, m, s);
+  return buffer;
 }
 
 }  // namespace dadoveri::tool

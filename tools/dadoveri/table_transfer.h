@@ -101,4 +101,9 @@ int64_t FilterRows(const std::string& file, const TABSPassword& password, const 
 // the full scan's, and what it read.
 std::string ExplainPlan(TABSCursor& cursor);
 
+// A day number as YYYY-MM-DD, and milliseconds of the day as HH:MM:SS (with .ZZZ when
+// there are any): the text forms of dates and times that export and the sql command print.
+std::string FormatDate(int32_t day_number);
+std::string FormatTime(int32_t msecs);
+
 }  // namespace dadoveri::tool

@@ -18,34 +18,7 @@
 namespace dadoveri::testing {
 
 // UTF-8 to UTF-16 (test texts: well-formed).
-inline std::u16string Wide(const std::string& text) {
-  std::u16string out;
-  for (size_t i = 0; i < text.size();) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    uint32_t cp = b;
-    size_t n = 1;
-    if (b >= 0xF0) {
-      cp = b & 0x07u;
-      n = 4;
-    } else if (b >= 0xE0) {
-      cp = b & 0x0Fu;
-      n = 3;
-    } else if (b >= 0xC0) {
-      cp = b & 0x1Fu;
-      n = 2;
-    }
-    for (size_t k = 1; k < n && i + k < text.size(); ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
-    i += n;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (cp >> 10));
-      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(cp);
-    }
-  }
-  return out;
-}
+inline std::u16string Wide(const std::string& text) { return Utf8ToUtf16(text); }
 
 class SQLTestDatabase {
  public:
