@@ -39,6 +39,10 @@ struct Cond {
   std::vector<const void*> key_tested;
 };
 
+// The fewest records a bounded storage-order walk reads before it gives up on a range that
+// costs less (a screenful of steps usually finds its records within them).
+constexpr int64_t kMinimumWalkBudget = 64;
+
 bool is_lower(uint8_t kind) { return kind == sckAfter || kind == sckAfterOrEqual; }
 bool is_upper(uint8_t kind) { return kind == sckBefore || kind == sckBeforeOrEqual; }
 
@@ -557,6 +561,13 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
   const Cond* lower = nullptr;
   const Cond* upper = nullptr;
   int32_t plan_index = -1;
+  // A storage-order walk chosen over a range of another index reads at most
+  // `walk_budget` records before the step goes on from that range.
+  int32_t fallback_index = -1;
+  const Cond* fallback_lower = nullptr;
+  const Cond* fallback_upper = nullptr;
+  int64_t walk_budget = -1;
+  bool walk_gave_up = false;
   auto bounds_of = [&](int32_t id, const Cond*& lo, const Cond*& hi) {
     lo = hi = nullptr;
     for (const Cond& c : kept) {
@@ -660,7 +671,18 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
       }
     }
     info.FullScanCost = full;
-    if (plan_index != -1 && full < best) plan_index = -1;
+    if (plan_index != -1 && full < best) {
+      // The walk's estimate assumes the qualifying records spread evenly through storage;
+      // where they cluster far from the position it would read most of the table. The
+      // walk reads at most about what the range costs, then leaves the step to the range.
+      if (!request.Fill && active == -1) {
+        fallback_index = plan_index;
+        fallback_lower = lower;
+        fallback_upper = upper;
+        walk_budget = std::max<int64_t>(kMinimumWalkBudget, static_cast<int64_t>(best * page / record_size));
+      }
+      plan_index = -1;
+    }
   }
 
   // What remains to test per record: the index conditions the plan does not bound (those
@@ -668,27 +690,34 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
   // plan answers.
   std::vector<const Cond*> tests;
   std::vector<const void*> covered;
-  for (const Cond& c : kept) {
-    if (plan_index != -1 && (&c == lower || &c == upper)) continue;
-    if (!c.from_expression) tests.push_back(&c);
-  }
-  if (plan_index != -1) {
-    if (lower) add_covers(covered, lower->covers);
-    if (upper) add_covers(covered, upper->covers);
-  }
-  const bool needs_record = !tests.empty() || has_filters;
+  bool needs_record = false;
   // With the entry's stored key passing the range's test, the nodes the bounds' key tests
   // answer hold too; where they leave nothing else to evaluate, such an entry qualifies
   // without its record being read.
-  std::vector<const void*> key_covered = covered;
-  if (plan_index != -1) {
-    if (lower) add_covers(key_covered, lower->key_tested);
-    if (upper) add_covers(key_covered, upper->key_tested);
-  }
-  bool key_decides = plan_index != -1 && key_covered.size() > covered.size() && tests.empty() &&
-                     !cursor->FilterCallback;
-  for (TABSCursorFilter* f : filters)
-    if (key_decides && !f->IsCoveredBy(key_covered)) key_decides = false;
+  std::vector<const void*> key_covered;
+  bool key_decides = false;
+  auto settle_tests = [&] {
+    tests.clear();
+    covered.clear();
+    for (const Cond& c : kept) {
+      if (plan_index != -1 && (&c == lower || &c == upper)) continue;
+      if (!c.from_expression) tests.push_back(&c);
+    }
+    if (plan_index != -1) {
+      if (lower) add_covers(covered, lower->covers);
+      if (upper) add_covers(covered, upper->covers);
+    }
+    needs_record = !tests.empty() || has_filters;
+    key_covered = covered;
+    if (plan_index != -1) {
+      if (lower) add_covers(key_covered, lower->key_tested);
+      if (upper) add_covers(key_covered, upper->key_tested);
+    }
+    key_decides = plan_index != -1 && key_covered.size() > covered.size() && tests.empty() && !cursor->FilterCallback;
+    for (TABSCursorFilter* f : filters)
+      if (key_decides && !f->IsCoveredBy(key_covered)) key_decides = false;
+  };
+  settle_tests();
   auto qualifies_with = [&](const void* record, const std::vector<const void*>& answered) {
     for (const Cond* c : tests) {
       TABSBTreeRecordIndex& index = *index_manager_->OpenIndex(c->c.IndexID);
@@ -722,10 +751,23 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
       step.GoToLast = from_end && !forward;
       step.RecordID = cursor->Position;
       step.RecordBuffer = record;
+      int64_t walked = 0;
       while (true) {
+        if (walk_budget >= 0 && walked >= walk_budget) {
+          // Nothing qualified within the budget: every record between the position and
+          // here failed, so the nearest qualifying one beyond the position is the
+          // nearest beyond here, and the range finds it without walking on.
+          plan_index = fallback_index;
+          lower = fallback_lower;
+          upper = fallback_upper;
+          settle_tests();
+          walk_gave_up = true;
+          break;
+        }
         record_manager_->GetRecord(session, step);
         if (step.Result != grrFound) break;
         ++info.RecordsRead;
+        ++walked;
         if (qualifies(record)) {
           if (!request.Fill) return answer(step.RecordID, true);
           bitmap.Bits.SetBit(RecordOrdinal(step.RecordID), true);
@@ -753,8 +795,10 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
         bitmap.Bits.SetBit(index.IndexOrdinal(path), true);
       }
     }
-    if (request.Fill) finish_bitmap();
-    return false;
+    if (plan_index == -1) {
+      if (request.Fill) finish_bitmap();
+      return false;
+    }
   }
 
   // An index range.
@@ -834,7 +878,9 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
   // Another index: every qualifying record of the range is met, and the one nearest the
   // position in the cursor's order is the answer. A step from an end meets every
   // qualifying record anyway, and builds the bitmap on the way.
-  const bool build = request.Fill || (from_end && own_restrictions);
+  // A step the walk gave up on meets the whole range too, and builds the bitmap for the
+  // steps that follow.
+  const bool build = request.Fill || ((from_end || walk_gave_up) && own_restrictions);
   if (build && !request.Fill) start_bitmap();
   TABSBTreeRecordIndex* order = active != -1 ? index_manager_->OpenIndex(active) : nullptr;
   bool have_position = false;

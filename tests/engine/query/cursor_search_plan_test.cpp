@@ -2,6 +2,7 @@
 // last plan: which index, which bounds, how many records it read.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -115,6 +116,137 @@ TEST_F(SearchPlan, AStorageOrderStepWalksTheTableWhenTheRangeHoldsMuchOfIt) {
     EXPECT_EQ(c.GetRecordCount(), static_cast<int64_t>(expected.size()));
     EXPECT_EQ(plan().Plan, TABSSearchPlanInfo::spIndexRange);
   }
+}
+
+// A table written in key order keeps the records of one prefix together: the walk's
+// estimate (matches spread evenly) misjudges a prefix far from the step's start, and the
+// walk gives up after about what the range costs, finishing the step from the range.
+// Whatever the path, the records, their order, counts and numbers are a full scan's.
+TEST(SearchPlanInKeyOrder, AWalkFarFromItsRecordsGivesWayToTheRange) {
+  constexpr int kPerPrefix = 300;
+  constexpr int kFiller = 1500;
+  TABSFieldDefs fields;
+  TABSIndexDefs indexes;
+  TABSConstraintDefs constraints;
+  AddField(fields, "Eng", ctString, 20);
+  AddField(fields, "Note", ctString, 200);  // fat records make the range cheap beside the walk
+  AddField(fields, "N", ctInteger);
+  testing::AddIndex(indexes, "IEng", {{"Eng"}});
+  TABSMemoryDatabaseData db;
+  TABSBaseSession session{0};
+  TABSLocalCursor c{&session, "K"};
+  c.SetFilterFactory(&CursorExpressionFilterFactory());
+  c.Open(db);
+  c.CreateTable(fields, indexes, constraints);
+  testing::Fields f(c);
+  std::vector<std::string> stored;  // Eng in storage order
+  auto word = [](char first, int i) {
+    std::string w(1, first);
+    for (int k = 0; k < 4; ++k, i /= 26) w += static_cast<char>('a' + i % 26);
+    return w;
+  };
+  for (int i = 0; i < kPerPrefix; ++i) stored.push_back(word('a', i));
+  for (int i = 0; i < kFiller; ++i) stored.push_back(word(static_cast<char>('c' + i * 20 / kFiller), i));
+  for (int i = 0; i < kPerPrefix; ++i) stored.push_back(word('y', i));
+  std::sort(stored.begin(), stored.end());
+  for (size_t i = 0; i < stored.size(); ++i) {
+    c.NewRecord();
+    f.SetText("Eng", stored[i]);
+    f.SetText("Note", "n");
+    f.SetInt("N", static_cast<int64_t>(i));
+    ASSERT_EQ(c.PostInsert(), roOK);
+  }
+  const int64_t total = static_cast<int64_t>(stored.size());
+  auto model = [&](const std::string& prefix) {
+    std::vector<int64_t> ns;
+    for (size_t i = 0; i < stored.size(); ++i)
+      if (stored[i].rfind(prefix, 0) == 0) ns.push_back(static_cast<int64_t>(i));
+    return ns;
+  };
+  struct Case {
+    const char16_t* filter;
+    const char* prefix;
+    bool forward;
+    bool far;  // the first qualifying record lies far from the step's start
+  };
+  const Case cases[] = {
+      {u"Eng = 'a*'", "a", true, false},
+      {u"Eng = 'y*'", "y", true, true},
+      {u"Eng = 'a*'", "a", false, true},
+      {u"Eng = 'y*'", "y", false, false},
+      {u"Eng LIKE 'y%'", "y", true, true},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string(k.prefix) + (k.forward ? " forward" : " backward"));
+    std::vector<int64_t> expected = model(k.prefix);
+    ASSERT_EQ(expected.size(), static_cast<size_t>(kPerPrefix));
+    if (!k.forward) std::reverse(expected.begin(), expected.end());
+    const int32_t mode = k.forward ? grmNext : grmPrior;
+    c.SetFilter(k.filter, false, true);
+    if (k.forward)
+      c.GoToBegin();
+    else
+      c.GoToEnd();
+    ASSERT_EQ(c.GetRecord(mode), grrFound);
+    const TABSSearchPlanInfo first = c.LastSearchPlan;
+    EXPECT_EQ(f.Int("N"), expected[0]);
+    if (k.far) {
+      // An unbounded walk reads every record up to the first match.
+      const int64_t unbounded = k.forward ? expected[0] + 1 : total - expected[0];
+      EXPECT_GT(unbounded, total / 2);
+      EXPECT_EQ(first.Plan, TABSSearchPlanInfo::spIndexRange);
+      EXPECT_LE(first.RecordsRead, 2 * (kPerPrefix + 1)) << "about twice the range at most";
+      EXPECT_LT(first.RecordsRead, unbounded);
+    } else {
+      EXPECT_EQ(first.Plan, TABSSearchPlanInfo::spFullScan);
+      EXPECT_EQ(first.RecordsRead, 1);
+    }
+    // Every qualifying record once, in storage order, each with its number.
+    std::vector<int64_t> ns{*f.Int("N")};
+    std::vector<int64_t> numbers{c.GetRecordNo()};
+    while (c.GetRecord(mode) == grrFound) {
+      ns.push_back(*f.Int("N"));
+      numbers.push_back(c.GetRecordNo());
+    }
+    EXPECT_EQ(ns, expected);
+    for (size_t i = 0; i < numbers.size(); ++i)
+      EXPECT_EQ(numbers[i], k.forward ? static_cast<int64_t>(i) + 1 : kPerPrefix - static_cast<int64_t>(i))
+          << "row " << i;
+    c.SetFilter(k.filter, false, true);
+    EXPECT_EQ(c.GetRecordCount(), kPerPrefix);
+  }
+
+  // A step from a record (the last of 'a') rather than from an end is bounded the same
+  // way; so are the steps after a change made the filter's bitmap stale, and nothing is
+  // skipped or met twice.
+  TABSLocalCursor writer{&session, "K"};
+  writer.Open(db);
+  c.SetFilter(u"Eng = 'a*'", false, true);
+  c.GoToEnd();
+  ASSERT_EQ(c.GetRecord(grmPrior), grrFound);
+  ASSERT_EQ(f.Int("N"), kPerPrefix - 1);
+  c.SetFilter(u"Eng = 'y*'", false, true);
+  std::vector<int64_t> ns;
+  for (int step = 0; c.GetRecord(grmNext) == grrFound; ++step) {
+    if (step == 0) {
+      EXPECT_EQ(c.LastSearchPlan.Plan, TABSSearchPlanInfo::spIndexRange);
+      EXPECT_LE(c.LastSearchPlan.RecordsRead, 2 * (kPerPrefix + 1));
+    }
+    ns.push_back(*f.Int("N"));
+    if (step % 50 == 0) {
+      writer.NewRecord();
+      testing::Fields(writer).SetText("Eng", "b" + std::to_string(step));
+      testing::Fields(writer).SetInt("N", -1);
+      ASSERT_EQ(writer.PostInsert(), roOK);
+    }
+  }
+  EXPECT_EQ(ns, model("y"));
+  c.GoToEnd();
+  ASSERT_EQ(c.GetRecord(grmPrior), grrFound);
+  std::vector<int64_t> back{*f.Int("N")};
+  ASSERT_EQ(c.GetRecord(grmPrior), grrFound);
+  back.push_back(*f.Int("N"));
+  EXPECT_EQ(back, (std::vector<int64_t>{model("y").back(), model("y").rbegin()[1]}));
 }
 
 TEST_F(SearchPlan, MergedConditionsOfOneIndex) {
