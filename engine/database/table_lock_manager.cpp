@@ -153,6 +153,7 @@ bool TABSDatabaseTableLockManager::LockTable(int32_t session, int32_t type, TABS
   for (int32_t attempt = 0; attempt < attempts.attempts; ++attempt) {
     if (try_lock(session, type, file, ignore_edit_locks)) {
       list(session).Add({type, table, 1, &file, false});
+      ++taken_[static_cast<size_t>(type)];
       return true;
     }
     if (attempt + 1 == attempts.attempts) break;
@@ -185,6 +186,11 @@ void TABSDatabaseTableLockManager::release_byte(int32_t session, TABSTableLock& 
   const bool ok = file.UnlockTypeByte(lock.LockType, session);
   if (!own_file_lock) file.UnlockFile();
   if (!ok) RaiseError(20204);
+}
+
+int64_t TABSDatabaseTableLockManager::LocksTaken(int32_t type) {
+  std::lock_guard guard(mutex_);
+  return type >= 0 && type < kLockTypeCount ? taken_[static_cast<size_t>(type)] : 0;
 }
 
 bool TABSDatabaseTableLockManager::UnlockTable(int32_t session, int32_t type, TABSTableLocksFile& file, bool force) {

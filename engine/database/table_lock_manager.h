@@ -5,6 +5,7 @@
 // recursive mutex serialises the bookkeeping and is released during pauses.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -96,6 +97,9 @@ class TABSDatabaseTableLockManager {
   bool UnlockTable(int32_t session, int32_t type, TABSTableLocksFile& file, bool force = false);
   bool HoldsLock(int32_t session, int32_t type, const TABSTableLocksFile& file);
   int32_t LockCount(int32_t session, int32_t type, const TABSTableLocksFile& file);
+  // How many times a lock of `type` was newly taken (its byte locked) by any session of
+  // this connection; nested takes of a held lock do not count.
+  int64_t LocksTaken(int32_t type);
 
   // Record locks: the type-5 byte of the session, with the RecordID beside it. A session
   // holds one record lock per table: "Cannot lock record" (20205) when the byte cannot be
@@ -145,6 +149,7 @@ class TABSDatabaseTableLockManager {
   bool exclusive_;
   std::map<int32_t, TABSTableLockList> lists_;
   std::vector<bool> exclusive_sessions_;
+  std::array<int64_t, kLockTypeCount> taken_{};
 };
 
 }  // namespace dadoveri

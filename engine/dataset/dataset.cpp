@@ -1,6 +1,7 @@
 #include "engine/dataset/dataset.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "engine/dataset/data_source.h"
 #include "engine/platform/code_page.h"
@@ -71,7 +72,10 @@ void TDataSet::SetActive(bool value) {
       throw;
     }
     SetState(TDataSetState::dsBrowse);
-    get_next_records();
+    {
+      const buffer_fill fill(*this);
+      get_next_records();
+    }
     bof_ = true;
     eof_ = record_count_ == 0;
     DataEvent(TDataEvent::deDataSetChange);
@@ -245,7 +249,10 @@ void TDataSet::UpdateBufferCount() {
     }
   }
   set_buffer_list_size(wanted);
-  if (had_rows && state_ == TDataSetState::dsBrowse) get_next_records();
+  if (had_rows && state_ == TDataSetState::dsBrowse) {
+    const buffer_fill fill(*this);
+    get_next_records();
+  }
   for (TDataSource* s : data_sources_)
     for (TDataLink* l : s->DataLinks()) l->update_range();
 }
@@ -323,6 +330,7 @@ void TDataSet::get_prior_records() {
 
 void TDataSet::Resync() {
   const int32_t wanted_active = active_record_;
+  std::optional<buffer_fill> fill(std::in_place, *this);
   // Re-read the current row (or, with none, the record the cursor is on); when it is gone
   // take its neighbour.
   if (record_count_ > 0 && ActiveBuffer()) {
@@ -334,6 +342,7 @@ void TDataSet::Resync() {
   if (r != TGetResult::grOK) r = GetRecord(ring_[0], TGetMode::gmNext, false);
   if (r != TGetResult::grOK) r = GetRecord(ring_[0], TGetMode::gmPrior, false);
   if (r != TGetResult::grOK) {
+    fill.reset();
     ClearBuffers();
     DataEvent(TDataEvent::deDataSetChange);
     return;
@@ -345,6 +354,7 @@ void TDataSet::Resync() {
   while (active_record_ < wanted_active && get_prior_record()) {
   }
   get_next_records();
+  fill.reset();
   bof_ = eof_ = false;
   DataEvent(TDataEvent::deDataSetChange);
 }
@@ -355,8 +365,11 @@ void TDataSet::First() {
   CheckBrowseMode();
   do_event(BeforeScroll);
   ClearBuffers();
-  InternalFirst();
-  get_next_records();
+  {
+    const buffer_fill fill(*this);
+    InternalFirst();
+    get_next_records();
+  }
   bof_ = true;
   eof_ = record_count_ == 0;
   DataEvent(TDataEvent::deDataSetChange);
@@ -367,8 +380,11 @@ void TDataSet::Last() {
   CheckBrowseMode();
   do_event(BeforeScroll);
   ClearBuffers();
-  InternalLast();
-  get_prior_records();
+  {
+    const buffer_fill fill(*this);
+    InternalLast();
+    get_prior_records();
+  }
   active_record_ = std::max(record_count_ - 1, 0);
   eof_ = true;
   bof_ = record_count_ == 0;
@@ -385,6 +401,7 @@ int32_t TDataSet::MoveBy(int32_t distance) {
     const int32_t old_count = record_count_;
     int32_t scrolled = 0;  // ring turns: positive when rows left at the front
     try {
+      const buffer_fill fill(*this);
       while (distance > 0) {
         if (active_record_ < record_count_ - 1) {
           ++active_record_;
@@ -550,9 +567,12 @@ void TDataSet::Insert() {
 void TDataSet::Append() {
   begin_insert_append();
   ClearBuffers();
-  InternalLast();
-  // The last rows, leaving the final slot for the new record.
-  while (record_count_ < buffer_count_ - 1 && get_prior_record()) {
+  {
+    const buffer_fill fill(*this);
+    InternalLast();
+    // The last rows, leaving the final slot for the new record.
+    while (record_count_ < buffer_count_ - 1 && get_prior_record()) {
+    }
   }
   const size_t slot = static_cast<size_t>(record_count_);
   ++record_count_;
@@ -831,6 +851,7 @@ void TDataSet::GotoBookmark(const TBookmark& bookmark) {
 
 void TDataSet::ResyncAtCursor() {
   ClearBuffers();
+  std::optional<buffer_fill> fill(std::in_place, *this);
   if (GetRecord(ring_[0], TGetMode::gmCurrent, true) == TGetResult::grOK) {
     record_count_ = 1;
     current_record_ = 0;
@@ -838,8 +859,10 @@ void TDataSet::ResyncAtCursor() {
     get_next_records();
     while (record_count_ < buffer_count_ && get_prior_record()) {
     }
+    fill.reset();
     bof_ = eof_ = false;
   } else {
+    fill.reset();
     CursorPosChanged();
   }
   DataEvent(TDataEvent::deDataSetChange);

@@ -198,6 +198,12 @@ class TDataSet : public TComponent {
   virtual void InternalSetToRecord(TRecordBuffer buffer) = 0;
   virtual void InternalInitRecord(TRecordBuffer buffer) = 0;
   virtual void InternalAddRecord(TRecordBuffer buffer, bool append) = 0;
+  // Bracket one filling of the ring (the reads one call of the model makes: opening,
+  // First, Last, a move, a resync): a dataset whose record source can share one read
+  // lock among those reads takes it in Begin and lets it go in End. They nest; End must
+  // not raise. Nothing is changed between them.
+  virtual void BeginBufferFill() {}
+  virtual void EndBufferFill() {}
   virtual void InternalEdit() {}
   virtual void InternalInsert() {}
   virtual void InternalPost() = 0;
@@ -250,6 +256,17 @@ class TDataSet : public TComponent {
   void Notification(TComponent* component, TOperation operation) override;
 
  private:
+  // One filling of the ring, from construction to destruction.
+  class buffer_fill {
+   public:
+    explicit buffer_fill(TDataSet& dataset) : dataset_(dataset) { dataset_.BeginBufferFill(); }
+    ~buffer_fill() { dataset_.EndBufferFill(); }
+    buffer_fill(const buffer_fill&) = delete;
+    buffer_fill& operator=(const buffer_fill&) = delete;
+
+   private:
+    TDataSet& dataset_;
+  };
   void open_cursor();
   void close_cursor();
   void set_buffer_list_size(int32_t count);

@@ -8,6 +8,7 @@
 #include "engine/base/little_endian.h"
 #include "engine/base/utf8.h"
 #include "engine/dataset/blob_stream.h"
+#include "engine/database/disk_table_data.h"
 #include "engine/platform/code_page.h"
 #include "engine/query/cursor_filter_expression.h"
 #include "engine/table/database_data.h"
@@ -346,7 +347,17 @@ void TABSDataSet::ReleaseDatabase(TABSDatabase& database) {
   if (TABSSession* session = database.Session()) session->CloseDatabase(&database);
 }
 
+void TABSDataSet::BeginBufferFill() {
+  if (fill_depth_ == 0 && cursor_) fill_scope_ = std::make_unique<TABSTableReadScope>(*cursor_);
+  ++fill_depth_;
+}
+
+void TABSDataSet::EndBufferFill() {
+  if (fill_depth_ > 0 && --fill_depth_ == 0) fill_scope_.reset();
+}
+
 void TABSDataSet::InternalClose() {
+  fill_scope_.reset();
   if (cursor_) ReleaseCursor(cursor_);
   cursor_.reset();
   filter_applied_ = false;
@@ -616,6 +627,8 @@ bool TABSDataSet::ReadRecordValues(int64_t rec_no, std::vector<TFieldValue>& val
   values.clear();
   if (!Active() || !cursor_ || rec_no < 1) return false;
   TABSCursor& c = *cursor_;
+  // The count, the move, the read and the return share one read lock.
+  const TABSTableReadScope scope(c);
   void* saved = c.GetBookmark();
   const bool saved_key_valid = c.PositionKeyValid;
   const std::vector<uint8_t> saved_key = c.PositionKey;

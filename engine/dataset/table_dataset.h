@@ -27,6 +27,7 @@
 namespace dadoveri {
 
 class TABSBLOBStream;
+class TABSTableReadScope;
 
 inline constexpr int32_t kDataSetBookmarkSize = 7;
 
@@ -150,6 +151,10 @@ class TABSDataSet : public TDataSet, public TABSSessionBound {
   TBookmark GetBookmarkData(TRecordBuffer buffer) override;
   void InternalGotoBookmark(const TBookmark& bookmark) override;
   void ClearCalcFields(TRecordBuffer buffer) override;
+  // One read scope of the cursor's table for a filling of the ring: in a file shared with
+  // other processes its reads share one read lock instead of one each.
+  void BeginBufferFill() override;
+  void EndBufferFill() override;
 
   // Gives the cursor the filter state of the properties (compiled text, callback).
   void apply_filter_state();
@@ -181,6 +186,9 @@ class TABSDataSet : public TDataSet, public TABSSessionBound {
   int32_t buffer_size_ = 0;
   std::vector<int32_t> calc_offsets_;  // per field index: its offset in the calculated area, -1 for data fields
   std::vector<uint8_t> edit_copy_;
+  // The read scope of the outermost buffer fill under way, and how deep the fills nest.
+  std::unique_ptr<TABSTableReadScope> fill_scope_;
+  int32_t fill_depth_ = 0;
   // The applied filter: re-applying the same text and options does not rebuild it.
   bool filter_applied_ = false;
   std::u16string applied_text_;

@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
+#include "engine/database/disk_database_data.h"
 #include "engine/database/local_cursor.h"
+#include "engine/dataset/data_source.h"
 #include "engine/dataset/blob_stream.h"
 #include "tests/engine/dataset/table_dataset_fixture.h"
 
@@ -286,6 +289,93 @@ TEST_P(TableDataSetTest, WideLocateIsPartial) {
 
 INSTANTIATE_TEST_SUITE_P(DiskAndMemory, TableDataSetTest, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "Disk" : "Memory"; });
+
+
+// In a file shared with other processes every read takes the table's read lock unless a
+// read scope holds it: each filling of the ring (opening, First, Last, a move that turns
+// the ring, a refresh, a filter's first rows) takes it once, not once per row; so does a
+// grid's read of one row by its number.
+TEST(TableDataSetReadLocks, OneReadLockPerBufferFill) {
+  TempFolder folder;
+  TABSDatabase db;
+  db.SetDatabaseName("shared_db");
+  db.SetDatabaseFileName(folder.File("shared.abs"));
+  db.SilentMode = true;
+  db.MultiUser = true;
+  db.CreateDatabase();
+  db.Connect();
+  {
+    TABSTable maker;
+    maker.SetDatabaseName("shared_db");
+    maker.SetTableName("rows");
+    AddField(maker.TableFieldDefs, "Id", ctInteger);
+    AddField(maker.TableFieldDefs, "Word", ctString, 30);
+    maker.CreateTable();
+  }
+  constexpr int kRows = 40;
+  constexpr int kWindow = 10;
+  TABSTable t;
+  t.SetDatabaseName("shared_db");
+  t.SetTableName("rows");
+  t.Open();
+  for (int i = 1; i <= kRows; ++i) {
+    t.Append();
+    t.FieldByName("Id")->SetAsInteger(i);
+    t.FieldByName("Word")->SetAsString((i % 2 ? "odd" : "even") + std::to_string(i));
+    t.Post();
+  }
+  t.Close();
+  TDataSource source;
+  source.SetDataSet(&t);
+  TDataLink link;
+  link.SetDataSource(&source);
+  link.SetBufferCount(kWindow);
+  int64_t before = 0;
+  TABSDatabaseTableLockManager* locks = nullptr;
+  auto taken = [&] { return locks->LocksTaken(ltRead) - before; };
+  t.Open();
+  locks = &dynamic_cast<TABSDiskDatabaseData&>(*t.Cursor()->Database()).LockManager();
+  EXPECT_EQ(link.RecordCount(), kWindow);
+  struct Case {
+    const char* what;
+    std::function<void()> fill;
+    int64_t id;  // the current row's Id afterwards
+  };
+  const Case cases[] = {
+      {"First", [&] { t.First(); }, 1},
+      {"Last", [&] { t.Last(); }, kRows},
+      {"a move that turns the ring by several rows", [&] {
+         t.First();
+         before = locks->LocksTaken(ltRead);
+         t.MoveBy(25);
+       }, 26},
+      {"a move back", [&] {
+         t.Last();
+         before = locks->LocksTaken(ltRead);
+         t.MoveBy(-25);
+       }, kRows - 25},
+      {"Refresh", [&] { t.Refresh(); }, kRows - 25},
+      {"a filter's first rows", [&] {
+         t.SetFilterText(u"Word = 'odd*'");
+         t.SetFiltered(true);
+       }, 1},
+      {"a grid row read by its number", [&] {
+         std::vector<TFieldValue> values;
+         ASSERT_TRUE(t.ReadRecordValues(7, values));
+         EXPECT_EQ(std::get<int64_t>(values.at(0)), 13);
+       }, 1},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    before = locks->LocksTaken(ltRead);
+    k.fill();
+    EXPECT_EQ(taken(), 1);
+    EXPECT_EQ(t.FieldByName("Id")->AsInteger(), k.id);
+    EXPECT_EQ(link.RecordCount(), kWindow);
+  }
+  t.Close();
+  db.Disconnect();
+}
 
 }  // namespace
 }  // namespace dadoveri::testing
