@@ -28,7 +28,7 @@ void TDatasetLock::DeferControls(dadoveri::TDataSet& dataset) {
   posted_ = true;
   // Queued to this object: a delivery still queued when the window (and this lock) goes
   // away is dropped with it.
-  QMetaObject::invokeMethod(this, [this] { Deliver(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(this, "Deliver", Qt::QueuedConnection);
 }
 
 void TDatasetLock::Deliver() {

@@ -39,7 +39,9 @@ class TDatasetLock : public QObject {
   // delivery.
   void DeferControls(dadoveri::TDataSet& dataset);
   // Delivers the deferred notifications now (main thread); the queued call does the same.
-  void Deliver();
+  // Queued by name, so that the call posted from the worker carries nothing of ours across
+  // the threads but this object, whose members the lock guards.
+  Q_INVOKABLE void Deliver();
   // Drops `dataset` from the deferred ones without delivering: it is being freed.
   void Forget(dadoveri::TDataSet& dataset);
   // Whether a delivery is queued and not yet run.

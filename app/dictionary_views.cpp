@@ -20,7 +20,12 @@
 #include <QMenu>
 #include <QTableView>
 
+#include <QFileInfo>
+
+#include <algorithm>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "app/image.h"
 #include "app/main_window.h"
@@ -34,6 +39,8 @@
 namespace nilvar {
 namespace {
 
+// The name the window's datasets find its database by. A second window of the process
+// takes "data.dat (2)" and so on: the names are unique within the session.
 constexpr char kDatabaseName[] = "data.dat";
 constexpr char kDatabaseFile[] = "data.dat";
 constexpr char kPassword[] = "41736285";
@@ -57,10 +64,32 @@ TDBGrid::RowReader TableRowReader() {
   };
 }
 
-dadoveri::TABSTable* MakeTable(const char* name, const char* table_name, bool exclusive) {
+// The windows of this process with their database names and the files they connected
+// (empty until connected). Main thread only.
+struct WindowData {
+  const TForm1* Window;
+  std::string DatabaseName;
+  QString File;
+};
+std::vector<WindowData>& WindowsData() {
+  static std::vector<WindowData> windows;
+  return windows;
+}
+
+std::string UnusedDatabaseName() {
+  for (int n = 1;; ++n) {
+    const std::string name = n == 1 ? std::string(kDatabaseName) : std::string(kDatabaseName) + " (" + std::to_string(n) + ")";
+    const auto& windows = WindowsData();
+    if (std::none_of(windows.begin(), windows.end(), [&](const WindowData& w) { return w.DatabaseName == name; }))
+      return name;
+  }
+}
+
+dadoveri::TABSTable* MakeTable(const char* name, const std::string& database_name, const char* table_name,
+                               bool exclusive) {
   auto* table = new dadoveri::TABSTable();
   table->SetName(name);
-  table->SetDatabaseName(kDatabaseName);
+  table->SetDatabaseName(database_name);
   table->SetTableName(table_name);
   table->SetExclusive(exclusive);
   return table;
@@ -79,9 +108,11 @@ void TForm1::CreateDataComponents() {
   DatasetLock = new TDatasetLock(this);
   DatasetLock->setObjectName(QStringLiteral("DatasetLock"));
 
+  const std::string database_name = UnusedDatabaseName();
+  WindowsData().push_back({this, database_name, {}});
   ABSDatabase1 = new dadoveri::TABSDatabase();
   ABSDatabase1->SetName("ABSDatabase1");
-  ABSDatabase1->SetDatabaseName(kDatabaseName);
+  ABSDatabase1->SetDatabaseName(database_name);
   ABSDatabase1->Password = kPassword;
   ABSDatabase1->Exclusive = true;
   ABSDatabase1->MultiUser = false;
@@ -89,16 +120,16 @@ void TForm1::CreateDataComponents() {
   ABSDatabase1->SetSessionName("Default");
   ABSDatabase1->DisableTempFiles = true;
 
-  ABSTable1 = MakeTable("ABSTable1", "eng2per", false);
-  ABSTable2 = MakeTable("ABSTable2", "per2en", true);
-  ABSTable3 = MakeTable("ABSTable3", "flashcard", true);
+  ABSTable1 = MakeTable("ABSTable1", database_name, "eng2per", false);
+  ABSTable2 = MakeTable("ABSTable2", database_name, "per2en", true);
+  ABSTable3 = MakeTable("ABSTable3", database_name, "flashcard", true);
   DataSource1 = MakeSource("DataSource1", ABSTable1);
   DataSource2 = MakeSource("DataSource2", ABSTable2);
   DataSource5 = MakeSource("DataSource5", ABSTable3);
 
   ABSQuery1 = new dadoveri::TABSQuery();
   ABSQuery1->SetName("ABSQuery1");
-  ABSQuery1->SetDatabaseName(kDatabaseName);
+  ABSQuery1->SetDatabaseName(database_name);
   ABSQuery1->SetRequestLive(true);
   ABSQuery1->SetDataSource(DataSource1);
   DataSource3 = MakeSource("DataSource3", ABSQuery1);
@@ -183,6 +214,9 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TForm1::FreeDataComponents() {
+  auto& windows = WindowsData();
+  windows.erase(std::remove_if(windows.begin(), windows.end(), [this](const WindowData& w) { return w.Window == this; }),
+                windows.end());
   // The worker first: its destruction waits for a run in progress, which may still be
   // working on ABSTable1 (under the lock, which nothing here holds), and drops its finish
   // step. Then nothing but this thread touches the datasets.
@@ -224,10 +258,24 @@ void TForm1::ConnectDictionaryDatabase() {
   std::lock_guard guard(*DatasetLock);
   ABSDatabase1->SetDatabaseFileName((ProgramFolder + QString::fromLatin1(kDatabaseFile)).toStdString());
   ABSDatabase1->SetConnected(true);
+  const QString file = QFileInfo(QString::fromStdString(ABSDatabase1->DatabaseFileName())).canonicalFilePath();
+  for (WindowData& w : WindowsData())
+    if (w.Window == this) w.File = file;
 }
 
 void TForm1::OpenDictionaryTables() {
   std::lock_guard guard(*DatasetLock);
+  // Another window of this process on the same file holds per2en and flashcard for its
+  // cursors alone; this one shares them. The database itself is open for this process
+  // alone, so other programs stay out all the same.
+  const auto& windows = WindowsData();
+  const auto mine = std::find_if(windows.begin(), windows.end(), [this](const WindowData& w) { return w.Window == this; });
+  if (mine != windows.end() && !mine->File.isEmpty() &&
+      std::any_of(windows.begin(), windows.end(),
+                  [&](const WindowData& w) { return w.Window != this && w.File == mine->File; })) {
+    ABSTable2->SetExclusive(false);
+    ABSTable3->SetExclusive(false);
+  }
   ABSTable1->SetActive(true);
   ABSTable2->SetActive(true);
   ABSTable3->SetActive(true);

@@ -63,9 +63,11 @@ void TJvHideThread::Run() {
       return;
     }
   }
-  TJvThread* owner = owner_;
-  QMetaObject::invokeMethod(
-      owner, [owner, this] { owner->FinishRun(this); }, Qt::QueuedConnection);
+  {
+    std::lock_guard lock(owner_->ended_mutex_);
+    owner_->ended_.push_back(this);
+  }
+  QMetaObject::invokeMethod(owner_, "FinishNextRun", Qt::QueuedConnection);
   std::unique_lock lock(mutex_);
   wake_.wait(lock, [this] { return finished_ || abandoned_; });
   done_ = true;
@@ -89,6 +91,17 @@ uint64_t TJvThread::Execute(void* param) {
   if (Onbegin) Onbegin(this);
   if (RunOnCreate) started->Resume();
   return started->ThreadID();
+}
+
+void TJvThread::FinishNextRun() {
+  TJvHideThread* run;
+  {
+    std::lock_guard lock(ended_mutex_);
+    if (ended_.empty()) return;
+    run = ended_.front();
+    ended_.pop_front();
+  }
+  FinishRun(run);
 }
 
 void TJvThread::FinishRun(TJvHideThread* run) {

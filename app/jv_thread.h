@@ -91,11 +91,16 @@ class TJvThread : public QObject {
   friend class TJvHideThread;
   // Runs on the main thread when a run's execute step has ended.
   void FinishRun(TJvHideThread* run);
+  // Queued by a run whose execute step has ended (by name: the call carries nothing across
+  // the threads but this object): finishes the run that ended first and is not finished.
+  Q_INVOKABLE void FinishNextRun();
   // Joins and frees runs whose threads have ended.
   void Reap();
   TJvHideThread* Find(uint64_t thread_id) const;
 
   int running_ = 0;  // runs in progress; changed only on the main thread
+  std::mutex ended_mutex_;
+  std::list<TJvHideThread*> ended_;  // guarded by ended_mutex_: runs waiting for their finish
   std::list<std::unique_ptr<TJvHideThread>> runs_;
 };
 

@@ -225,7 +225,109 @@ void TABSTable::InternalInitRecord(TRecordBuffer buffer) {
     write_data_field(*FieldByName(detail_names[i]), buffer, master->FieldByName(master_names[i])->Value());
 }
 
-void TABSTable::InternalClose() { TABSDataSet::InternalClose(); }
+void TABSTable::InternalClose() {
+  FreeRecordBuffer(key_buffer_);
+  TABSDataSet::InternalClose();
+}
+
+// ---- key searches ----
+
+namespace {
+// Key search kinds of the cursor.
+constexpr int32_t kKeyEqual = 1;
+constexpr int32_t kKeyAfterOrEqual = 5;
+}  // namespace
+
+void TABSTable::start_key(bool clear) {
+  CheckBrowseMode();
+  if (!key_buffer_) {
+    key_buffer_ = AllocRecordBuffer();
+    clear = true;
+  }
+  if (clear) {
+    ClearCalcFields(key_buffer_);
+    Cursor()->InitRecordBuffer(key_buffer_, false);
+  }
+  SetState(TDataSetState::dsSetKey);
+  SetModified(false);
+  DataEvent(TDataEvent::deDataSetChange);
+}
+
+void TABSTable::SetKey() { start_key(true); }
+
+void TABSTable::EditKey() { start_key(false); }
+
+bool TABSTable::goto_key(int32_t kind) {
+  CheckBrowseMode();  // ends the key editing
+  TABSCursor& cursor = *Cursor();
+  if (!cursor.IsIndexActive()) RaiseError(20258);
+  if (!key_buffer_) {
+    key_buffer_ = AllocRecordBuffer();
+    cursor.InitRecordBuffer(key_buffer_, false);
+  }
+  cursor.SetSearchKey(key_buffer_, KeyFieldCount);
+  void* saved = cursor.GetBookmark();
+  bool found = false;
+  try {
+    found = cursor.FindKey(kind);
+  } catch (...) {
+    cursor.FreeBookmark(saved);
+    throw;
+  }
+  return land_search(found, saved);
+}
+
+bool TABSTable::GotoKey() {
+  if (!Active() || !Cursor()) RaiseError(10029);
+  return goto_key(kKeyEqual);
+}
+
+void TABSTable::GotoNearest() {
+  if (!Active() || !Cursor()) RaiseError(10029);
+  if (!goto_key(kKeyAfterOrEqual)) Last();
+}
+
+void TABSTable::set_key_values(std::span<const TFieldValue> values) {
+  if (!Active() || !Cursor()) RaiseError(10029);
+  TABSCursor& cursor = *Cursor();
+  if (!cursor.IsIndexActive()) RaiseError(20258);
+  const TABSIndexDef* index = cursor.IndexDefs.FindByObjectID(cursor.ActiveIndexID);
+  if (!index) RaiseError(20258);
+  if (values.size() > index->Columns.size())
+    RaiseError(30112, static_cast<int32_t>(index->Columns.size()), static_cast<int32_t>(values.size()));
+  SetKey();
+  try {
+    for (size_t i = 0; i < values.size(); ++i) FieldByName(index->Columns[i].FieldName)->SetValue(values[i]);
+  } catch (...) {
+    Cancel();
+    throw;
+  }
+  Post();
+}
+
+bool TABSTable::FindKey(std::span<const TFieldValue> values) {
+  set_key_values(values);
+  const int32_t saved_count = KeyFieldCount;
+  KeyFieldCount = static_cast<int32_t>(values.size());
+  struct Restore {
+    int32_t& count;
+    int32_t value;
+    ~Restore() { count = value; }
+  } restore{KeyFieldCount, saved_count};
+  return goto_key(kKeyEqual);
+}
+
+void TABSTable::FindNearest(std::span<const TFieldValue> values) {
+  set_key_values(values);
+  const int32_t saved_count = KeyFieldCount;
+  KeyFieldCount = static_cast<int32_t>(values.size());
+  struct Restore {
+    int32_t& count;
+    int32_t value;
+    ~Restore() { count = value; }
+  } restore{KeyFieldCount, saved_count};
+  if (!goto_key(kKeyAfterOrEqual)) Last();
+}
 
 void TABSTable::master_changed() {
   if (!Active() || !Cursor() || in_master_change_) return;

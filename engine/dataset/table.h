@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -106,7 +107,25 @@ class TABSTable : public TABSDataSet {
 
   bool IsLinkedTo(TDataSource* source) override;
 
+  // Key searches on the current index. SetKey starts an empty search key and EditKey goes
+  // on with the last one: the dataset is then in set-key state, where only the fields of
+  // the current index can be written, and they go into the key, not into a record. Post
+  // or Cancel ends the key editing. GotoKey moves to the first record whose key equals the
+  // search key (false, and no move, when there is none); GotoNearest to the first record
+  // whose key is not before it (the last record when every key is before it). FindKey and
+  // FindNearest do the same with the key made of `values`, given in the order of the
+  // index's fields (fewer values search on the leading fields).
+  void SetKey();
+  void EditKey();
+  bool GotoKey();
+  void GotoNearest();
+  bool FindKey(std::span<const TFieldValue> values);
+  void FindNearest(std::span<const TFieldValue> values);
+  // How many leading fields of the index the key compares (0: all of them).
+  int32_t KeyFieldCount = 0;
+
  protected:
+  TRecordBuffer KeyBuffer() override { return key_buffer_; }
   std::unique_ptr<TABSCursor> CreateCursor() override;
   void AfterCursorOpened() override;
   void InternalInitRecord(TRecordBuffer buffer) override;
@@ -133,6 +152,13 @@ class TABSTable : public TABSDataSet {
   // The detail's key fields matched with the master fields (at most `count`).
   std::vector<std::string> detail_key_names(size_t count);
   bool progress(const TTableProgressEvent& event, double percent);
+  void start_key(bool clear);
+  // Runs the cursor's key search of `kind` (equal, after or equal) with the search key.
+  bool goto_key(int32_t kind);
+  // Fills a fresh search key with `values` for the leading fields of the current index.
+  void set_key_values(std::span<const TFieldValue> values);
+
+  TRecordBuffer key_buffer_ = nullptr;
 
   std::string table_name_;
   std::string index_name_;

@@ -279,6 +279,48 @@ TEST_F(DictionaryViewsTest, MissingFileIsOneBoxWithTheFullPathFromAnyWorkingFold
   EXPECT_EQ(form.TntDBGrid1->model()->rowCount(), 0);
 }
 
+// Two windows of one process on one file: each has its own database component and datasets,
+// searches on its own, copies cards the other finds, and goes on when the other closes.
+TEST_F(DictionaryViewsTest, TwoWindowsAtOnceEachWorkAndOutliveEachOther) {
+  TForm1& first = Open();
+  auto second = std::make_unique<TForm1>();
+  second->ProgramFolder = test::FolderPath(*data_folder);
+  second->SetClock([] { return kNow; });
+  second->SetErrorPresenter([this](QMessageBox& box) { errors.push_back(box.text()); });
+  second->show();
+  EXPECT_TRUE(errors.empty()) << (errors.empty() ? std::string() : errors[0].toStdString());
+  ASSERT_TRUE(second->ABSDatabase1->Connected());
+  EXPECT_NE(second->ABSDatabase1->DatabaseName(), first.ABSDatabase1->DatabaseName());
+  EXPECT_EQ(Column(second->TntDBGrid1), Headwords(Matches(QString())));
+  // A search in one window leaves the other alone.
+  Type(QStringLiteral("ab"));
+  ExpectShows(Matches(QStringLiteral("ab")));
+  EXPECT_EQ(Column(second->TntDBGrid1), Headwords(Matches(QString())));
+  // A card copied in the second window; the first, once its table is read again, has it.
+  QTest::mouseClick(second->TntImage17, Qt::LeftButton);
+  const Entry last = Matches(QString()).back();
+  QTest::mouseClick(second->TntImage20, Qt::LeftButton);
+  EXPECT_EQ(Column(second->TntDBGrid3, 1), QStringList{last.Eng});
+  {
+    std::lock_guard guard(*first.DatasetLock);
+    first.ABSTable3->Refresh();
+  }
+  EXPECT_EQ(Column(first.TntDBGrid3, 1), QStringList{last.Eng});
+  // Closing the first window leaves the second connected and working.
+  window.reset();
+  ASSERT_TRUE(second->ABSDatabase1->Connected());
+  QTest::mouseClick(second->TntImage19, Qt::LeftButton);
+  EXPECT_EQ(second->TntDBEdit3->text(), Matches(QString())[0].Eng);
+  QTest::mouseClick(second->TntImage15, Qt::LeftButton);
+  EXPECT_EQ(second->ABSTable3->RecordCount(), 2);
+  second.reset();
+  // A window opened afterwards takes the first name again and finds both cards.
+  TForm1& third = Open();
+  EXPECT_EQ(third.ABSDatabase1->DatabaseName(), "data.dat");
+  EXPECT_EQ(third.ABSTable3->RecordCount(), 2);
+  EXPECT_TRUE(errors.empty());
+}
+
 // Shows `act` the next modal dialog.
 void WhenModal(std::function<void(QWidget*)> act) {
   auto* timer = new QTimer;
