@@ -1,5 +1,6 @@
 #include "engine/base/memory_manager.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -110,8 +111,35 @@ int32_t TABSMemoryManager::GetMemSize(const void* p) const {
   return size;
 }
 
-uint64_t TABSMemoryManager::GetAvailableMemory() const {
+namespace {
+
+// The system's free memory as last read, and when (steady clock, nanoseconds; 0 never).
+// Each temporary table asks on creation, and reading the system's figures costs several
+// file opens: the answer is reused for a tenth of a second.
+std::mutex physical_lock;
+uint64_t physical_memory = 0;
+int64_t physical_read_at_ns = 0;
+
+uint64_t recent_physical_memory() {
+  constexpr int64_t kRereadAfterNs = 100'000'000;
+  const int64_t now =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count();
+  {
+    std::lock_guard<std::mutex> hold(physical_lock);
+    if (physical_read_at_ns != 0 && now - physical_read_at_ns < kRereadAfterNs) return physical_memory;
+  }
   const uint64_t physical = AvailablePhysicalMemory();
+  std::lock_guard<std::mutex> hold(physical_lock);
+  physical_memory = physical;
+  physical_read_at_ns = now;
+  return physical;
+}
+
+}  // namespace
+
+uint64_t TABSMemoryManager::GetAvailableMemory() const {
+  const uint64_t physical = recent_physical_memory();
   std::lock_guard<std::mutex> hold(lock_);
   if (limit_ == 0) return physical;
   return static_cast<uint64_t>(limit_) < physical ? static_cast<uint64_t>(limit_) : physical;

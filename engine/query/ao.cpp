@@ -11,6 +11,8 @@
 #include "engine/table/constraint_def.h"
 #include "engine/table/field_def.h"
 #include "engine/table/index_def.h"
+#include "engine/table/scan_search_condition.h"
+#include "engine/table/table_data.h"
 
 namespace dadoveri {
 
@@ -119,6 +121,39 @@ void TABSAO::FreeBookmark(void*& bookmark) const {
   if (bookmark) Cursor()->FreeBookmark(bookmark);
 }
 
+bool TABSAO::SeekAtLeast(const std::vector<int32_t>& columns, const std::vector<TABSVariant>& values) {
+  TABSLocalCursor* c = Cursor();
+  if (seek_refused_ || c == nullptr || c->TableData() == nullptr || !c->IsIndexActive() || null_row_ ||
+      columns.empty() || values.size() != columns.size() || SortFields.size() < columns.size())
+    return false;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (SortDescending[i] || SortCaseInsensitive[i]) return false;
+    const std::vector<int32_t> found = FindColumns(SortFields[i].second, SortFields[i].first);
+    if (found.size() != 1 || found[0] != columns[i]) return false;
+  }
+  const TABSRecordLayout& layout = c->TableData()->FieldManager().Layout();
+  seek_key_.assign(static_cast<size_t>(layout.MemoryRecordSize()), 0);
+  layout.InitRecord(seek_key_.data());
+  TABSVariant back;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (values[i].IsNull()) return false;
+    const int32_t field = FieldOfColumn(columns[i]);
+    try {
+      layout.SetFieldValue(field, values[i], seek_key_.data());
+      layout.GetFieldValue(field, seek_key_.data(), back);
+      if (back.IsNull() || back.Compare(values[i]) != 0) return false;
+    } catch (const VODIDivodavir&) {
+      return false;
+    }
+  }
+  if (c->CurrentRecord == nullptr) return false;
+  c->SetSearchKey(seek_key_.data(), static_cast<int32_t>(columns.size()));
+  eof_ = !c->FindKey(sckAfterOrEqual);
+  const TABSSearchPlanInfo& plan = c->LastSearchPlan;
+  if (plan.Plan != TABSSearchPlanInfo::spIndexRange || plan.IndexID != c->ActiveIndexID) seek_refused_ = true;
+  return true;
+}
+
 void TABSAO::CollectTables(std::vector<TABSAO*>& tables) {
   if (Left) Left->CollectTables(tables);
   if (Right) Right->CollectTables(tables);
@@ -199,6 +234,15 @@ bool TABSAO::ReadMemo(int32_t field_no, const void* record, std::string& bytes) 
 }
 
 void TABSAO::GetColumnValue(int32_t column, TABSVariant& value) const {
+  if (Streamed) {
+    const TABSFieldLink& link = Columns[static_cast<size_t>(column)];
+    if (null_row_ || link.Input == nullptr) {
+      value.SetNull();
+    } else {
+      link.Input->GetColumnValue(link.InputColumn, value);
+    }
+    return;
+  }
   TABSLocalCursor* c = Cursor();
   if (null_row_ || c == nullptr || c->CurrentRecord == nullptr) {
     value.SetNull();
@@ -253,8 +297,16 @@ void TABSAO::Execute(bool live, TABSAO* outer, const void* outer_row) {
   Materialise();
 }
 
+void TABSAO::Stream(const std::function<bool()>& emit) {
+  Produce([&]() -> bool { return !AOConditionHolds(Condition.get()) || emit(); });
+}
+
 void TABSAO::Produce(const std::function<bool()>& emit) {
   if (!Left) return;
+  if (Left->Streamed) {
+    Left->Stream(emit);
+    return;
+  }
   for (bool more = Left->StepFirst(); more; more = Left->StepNext())
     if (!emit()) return;
 }

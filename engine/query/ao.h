@@ -112,6 +112,16 @@ class TABSAO : public TABSExprRecordSource {
   void* Bookmark() const;
   void GoToBookmark(void* bookmark);
   void FreeBookmark(void*& bookmark) const;
+  // Moves to the first row whose values in output columns `columns` are at least
+  // `values`, through the index the operator's sort order reads: true when it did (Eof
+  // then says whether there is such a row). False, with the position unchanged, when the
+  // sort order does not begin with those columns ascending and by case, or when a value
+  // would not go into the key unchanged (a NULL, a text longer than the field, a fraction
+  // for an integer field).
+  // A seek that could not go straight down the index (the cursor's other restrictions
+  // made the search walk something else) refuses later seeks until AllowSeeks.
+  bool SeekAtLeast(const std::vector<int32_t>& columns, const std::vector<TABSVariant>& values);
+  void AllowSeeks() { seek_refused_ = false; }
   // The base tables the tree reads (for read locks).
   virtual void CollectTables(std::vector<TABSAO*>& tables);
 
@@ -129,6 +139,13 @@ class TABSAO : public TABSExprRecordSource {
   std::vector<bool> SortCaseInsensitive;
   bool Distinct = false;
   bool Materialised = false;
+  // Set by the consumer before Execute: the operator runs its inputs but fills no result
+  // table of its own; the consumer takes the rows through Stream, and the values of its
+  // columns (each an input's column) come from the inputs' current rows.
+  bool Streamed = false;
+  // Calls `emit` for each row of a streamed operator (those its own condition keeps),
+  // the inputs positioned on it; `emit` answers false when no more rows are wanted.
+  void Stream(const std::function<bool()>& emit);
 
  protected:
   // The rows of the operator, one `emit` call each with the inputs positioned on it;
@@ -149,6 +166,9 @@ class TABSAO : public TABSExprRecordSource {
   std::unique_ptr<TABSCursorRecordSource> result_source_;
   bool null_row_ = false;
   bool eof_ = true;
+  // The key record SeekAtLeast builds (kept between calls).
+  std::vector<uint8_t> seek_key_;
+  bool seek_refused_ = false;
 
  private:
   std::unique_ptr<TABSLocalCursor> create_result_table();

@@ -1,6 +1,10 @@
 // The grouping operator.
 #include "engine/query/ao_group_by.h"
 
+#include <algorithm>
+#include <map>
+#include <unordered_map>
+
 #include "engine/base/engine_error.h"
 #include "engine/query/expr_node.h"
 
@@ -21,6 +25,26 @@ bool only_count_all(TABSExprNode* node, bool& any) {
   return true;
 }
 
+// The aggregate nodes of `node`'s tree.
+void collect_aggregates(TABSExprNode* node, std::vector<TABSExprNodeAggregated*>& out) {
+  if (node == nullptr) return;
+  if (auto* aggregate = dynamic_cast<TABSExprNodeAggregated*>(node)) out.push_back(aggregate);
+  for (int32_t i = 0; i < node->ChildCount(); ++i) collect_aggregates(node->Child(i), out);
+}
+
+bool is_integer_type(TABSBaseType type) {
+  switch (type) {
+    case btShortint:
+    case btSmallint:
+    case btInteger:
+    case btLargeint:
+    case btByte:
+    case btWord:
+    case btCardinal: return true;
+    default: return false;
+  }
+}
+
 }  // namespace
 
 TABSAOGroupBy::TABSAOGroupBy(TABSAOContext& context, std::unique_ptr<TABSAO> input,
@@ -39,16 +63,27 @@ void TABSAOGroupBy::Execute(bool live, TABSAO* outer, const void* outer_row) {
       RaiseError(20245, GroupBy[i].first, GroupBy[i].second, static_cast<int32_t>(i), found.empty() ? 0 : 1);
     group_columns_.push_back(found[0]);
   }
-  // The rows of one group arrive one after another.
-  if (!GroupBy.empty()) {
-    const std::vector<bool> flags(GroupBy.size(), false);
-    Left->SetSortOrder(GroupBy, flags, flags);
-  }
   TABSExprRecordSource* sources[] = {Left.get()};
   for (TABSFieldLink& c : Columns)
     if (c.Expression != nullptr) c.Expression->BindToOperators(sources, context_.Outer);
   if (Condition) Condition->BindToOperators(sources, context_.Outer);
+  aggregates_.clear();
+  for (TABSFieldLink& c : Columns)
+    if (c.Expression != nullptr) collect_aggregates(c.Expression->Root(), aggregates_);
+  if (Condition) collect_aggregates(Condition->Root(), aggregates_);
+  std::sort(aggregates_.begin(), aggregates_.end());
+  aggregates_.erase(std::unique(aggregates_.begin(), aggregates_.end()), aggregates_.end());
+  struct Single {
+    std::vector<TABSExprNodeAggregated*>& nodes;
+    ~Single() {
+      for (TABSExprNodeAggregated* n : nodes) n->ClearGroups();
+    }
+  } single{aggregates_};
   Materialise();
+}
+
+void TABSAOGroupBy::select_group(size_t slot) {
+  for (TABSExprNodeAggregated* n : aggregates_) n->SelectGroup(slot);
 }
 
 void TABSAOGroupBy::start_group() {
@@ -95,53 +130,76 @@ void TABSAOGroupBy::Produce(const std::function<bool()>& emit) {
     in.SetNullRow(false);
     return;
   }
-  std::vector<TABSVariant> first(group_columns_.size()), current(group_columns_.size());
-  const auto read = [&](std::vector<TABSVariant>& values) {
-    for (size_t i = 0; i < group_columns_.size(); ++i) in.GetColumnValue(group_columns_[i], values[i]);
-  };
-  const auto same = [&]() {
-    for (size_t i = 0; i < first.size(); ++i) {
-      if (first[i].IsNull() || current[i].IsNull()) {
-        if (first[i].IsNull() != current[i].IsNull()) return false;
+  // Key order: NULL first, then by value (as the grouping fields' index would give).
+  const auto compare = [&](const std::vector<TABSVariant>& a, const std::vector<TABSVariant>& b) {
+    for (size_t i = 0; i < a.size(); ++i) {
+      if (a[i].IsNull() || b[i].IsNull()) {
+        if (a[i].IsNull() != b[i].IsNull()) return a[i].IsNull() ? -1 : 1;
         continue;
       }
       int c = 0;
       try {
-        c = first[i].Compare(current[i]);
+        c = a[i].Compare(b[i]);
       } catch (const VODIDivodavir& e) {
         RaiseError(10340, GroupBy[i].second, GroupBy[i].second, std::string(e.what()));
       }
-      if (c != 0) return false;
+      if (c != 0) return c;
     }
-    return true;
+    return 0;
   };
-  bool ok = in.StepFirst();
-  while (ok) {
-    read(first);
-    void* group_start = in.Bookmark();
-    void* look_ahead = nullptr;
-    struct Free {
-      TABSAO& in;
-      void*& a;
-      void*& b;
-      ~Free() {
-        in.FreeBookmark(a);
-        in.FreeBookmark(b);
-      }
-    } free_marks{in, group_start, look_ahead};
-    start_group();
-    for (;;) {
-      accumulate();
-      ok = in.StepNext();
-      if (!ok) break;
-      read(current);
-      if (!same()) break;
+  const auto less = [&](const std::vector<TABSVariant>& a, const std::vector<TABSVariant>& b) {
+    return compare(a, b) < 0;
+  };
+  struct Group {
+    std::vector<TABSVariant> key;
+    void* first_row = nullptr;
+  };
+  std::vector<Group> groups;
+  struct FreeMarks {
+    TABSAO& in;
+    std::vector<Group>& groups;
+    ~FreeMarks() {
+      for (Group& g : groups) in.FreeBookmark(g.first_row);
     }
-    if (ok) look_ahead = in.Bookmark();
-    // The group's row: its first row's fields and the aggregate results.
-    in.GoToBookmark(group_start);
+  } free_marks{in, groups};
+  // A single integer field finds its group by hashing; other keys through an ordered map.
+  std::unordered_map<int64_t, size_t> by_integer;
+  std::map<std::vector<TABSVariant>, size_t, decltype(less)> by_key(less);
+  std::vector<TABSVariant> current(group_columns_.size());
+  const bool single = group_columns_.size() == 1;
+  for (bool more = in.StepFirst(); more; more = in.StepNext()) {
+    for (size_t i = 0; i < group_columns_.size(); ++i) in.GetColumnValue(group_columns_[i], current[i]);
+    size_t slot = groups.size();
+    bool found = false;
+    if (single && !current[0].IsNull() && is_integer_type(current[0].ValueType())) {
+      const auto [at, added] = by_integer.try_emplace(current[0].GetAsLargeint(), slot);
+      found = !added;
+      slot = at->second;
+    } else {
+      const auto at = by_key.find(current);
+      if (at != by_key.end()) {
+        found = true;
+        slot = at->second;
+      } else {
+        by_key.emplace(current, slot);
+      }
+    }
+    for (TABSExprNodeAggregated* n : aggregates_) {
+      n->SelectGroup(slot);
+      if (!found) n->StartGroup();
+      n->Accumulate();
+    }
+    if (!found) groups.push_back(Group{current, in.Bookmark()});
+  }
+  // The groups' rows in key order, each read with the input on the group's first row.
+  std::vector<size_t> order(groups.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return compare(groups[a].key, groups[b].key) < 0; });
+  for (size_t slot : order) {
+    select_group(slot);
+    in.GoToBookmark(groups[slot].first_row);
     if (!emit()) return;
-    if (ok) in.GoToBookmark(look_ahead);
   }
 }
 

@@ -1,9 +1,12 @@
-// TABSAOGroupBy: grouping and aggregates. The input is read in the order of the grouping
-// fields; each group is one output row (the grouping fields of its first row and the
-// aggregate results), kept when the HAVING condition holds.
+// TABSAOGroupBy: grouping and aggregates. The input is read once in its own order, the
+// groups gathered in memory (each with its own aggregate states and a bookmark of its
+// first row); each group is then one output row, in the order of the grouping fields (the
+// fields of its first row and the aggregate results), kept when the HAVING condition
+// holds.
 #pragma once
 
 #include "engine/query/ao_table_expr.h"
+#include "engine/query/expr_node.h"
 
 namespace dadoveri {
 
@@ -21,7 +24,10 @@ class TABSAOGroupBy : public TABSAO {
  private:
   void start_group();
   void accumulate();
+  // Every aggregate of the select list and HAVING works on the state of group `slot`.
+  void select_group(size_t slot);
   std::vector<int32_t> group_columns_;
+  std::vector<TABSExprNodeAggregated*> aggregates_;
 };
 
 }  // namespace dadoveri

@@ -83,6 +83,10 @@ void TABSAOJoin::Execute(bool live, TABSAO* outer, const void* outer_row) {
   Swapped = false;
   if ((Kind == akInner || Kind == akFull) && !LeftKeys.empty() && Right->RecordCount() < Left->RecordCount())
     Swapped = true;
+  if (Streamed) {
+    drop_result();
+    return;
+  }
   Materialise();
 }
 
@@ -169,6 +173,13 @@ void TABSAOJoin::merge(const std::function<bool()>& emit) {
     return more;
   };
   std::vector<TABSVariant> a_keys, b_keys, run_keys;
+  // A side that stays behind the other for more than a few rows is moved to the other's
+  // key through its index instead of stepping over every key in between (not a side
+  // whose unmatched rows are output, which must all be read).
+  constexpr int32_t kStepsBeforeSeek = 4;
+  int32_t a_behind = 0, b_behind = 0;
+  a.AllowSeeks();
+  b.AllowSeeks();
   bool a_ok = a.StepFirst(), b_ok = b.StepFirst();
   while (a_ok || b_ok) {
     if (a_ok) read_keys(a, a_columns, a_keys);
@@ -188,15 +199,28 @@ void TABSAOJoin::merge(const std::function<bool()>& emit) {
     if (!b_ok && !pad_a) return;
     const int c = !a_ok ? 1 : !b_ok ? -1 : compare_keys(a_keys, b_keys);
     if (c < 0) {
+      b_behind = 0;
       if (pad_a && !emit_alone(b)) return;
+      if (!pad_a && b_ok && ++a_behind > kStepsBeforeSeek && a.SeekAtLeast(a_columns, b_keys)) {
+        a_behind = 0;
+        a_ok = !a.Eof();
+        continue;
+      }
       a_ok = a.StepNext();
       continue;
     }
     if (c > 0) {
+      a_behind = 0;
       if (pad_b && !emit_alone(a)) return;
+      if (!pad_b && a_ok && ++b_behind > kStepsBeforeSeek && b.SeekAtLeast(b_columns, a_keys)) {
+        b_behind = 0;
+        b_ok = !b.Eof();
+        continue;
+      }
       b_ok = b.StepNext();
       continue;
     }
+    a_behind = b_behind = 0;
     // Equal keys: the run of B rows with these keys.
     run_keys = a_keys;
     std::vector<void*> run;

@@ -2,6 +2,7 @@
 #include "engine/query/ao_table_expr.h"
 
 #include "engine/base/engine_error.h"
+#include "engine/query/ao_join.h"
 #include "engine/query/expr_text.h"
 
 namespace dadoveri {
@@ -58,6 +59,12 @@ TABSAOTableExpr::TABSAOTableExpr(TABSAOContext& context, std::unique_ptr<TABSAO>
 }
 
 void TABSAOTableExpr::Execute(bool live, TABSAO* outer, const void* outer_row) {
+  // A projection of plain columns over a join takes the join's rows as they are made,
+  // instead of from a result table the join would fill first.
+  bool plain = !Condition && FirstRow == 1 && RowCount < 0;
+  for (const TABSFieldLink& c : Columns) plain = plain && c.Expression == nullptr;
+  Left->Streamed = plain && dynamic_cast<TABSAOJoin*>(Left.get()) != nullptr && Left->SortFields.empty() &&
+                   !Left->Distinct && Left->FirstRow == 1 && Left->RowCount < 0;
   Left->Execute(live, outer, outer_row);
   TABSExprRecordSource* sources[] = {Left.get()};
   for (TABSFieldLink& c : Columns)

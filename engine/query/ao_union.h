@@ -24,9 +24,6 @@ class TABSAOUnion : public TABSAO {
   // The result type of each column from the types of the two sides.
   void combine_types();
   std::vector<int32_t> left_columns_, right_columns_;
-  // The input the current row is taken from.
-  bool from_right_ = false;
-  std::vector<TABSVariant> row_;
 };
 
 }  // namespace dadoveri

@@ -258,17 +258,32 @@ bool TABSExprNodeField::UsesOnlyFields(std::string_view list) const {
 // ---------------------------------------------------------------------------------------
 // Aggregates
 
+void TABSExprNodeAggregated::SelectGroup(size_t slot) {
+  while (groups_.size() <= slot) groups_.emplace_back();
+  state_ = &groups_[slot];
+}
+
+void TABSExprNodeAggregated::ClearGroups() {
+  state_ = &own_;
+  groups_.clear();
+}
+
 void TABSExprNodeAggregated::StartGroup() {
-  count_ = 0;
-  sum_.Clear();
-  extreme_.Clear();
-  seen_.clear();
+  State& s = *state_;
+  s.count = 0;
+  s.sum.Clear();
+  s.extreme.Clear();
+  s.seen.clear();
   value_.Clear(value_.ValueType());
 }
 
 void TABSExprNodeAggregated::Accumulate() {
+  int64_t& count = state_->count;
+  TABSVariant& sum = state_->sum;
+  TABSVariant& extreme = state_->extreme;
+  std::vector<TABSVariant>& seen = state_->seen;
   if (op_ == opAggCountAll) {
-    ++count_;
+    ++count;
     return;
   }
   const TABSVariant& v = Child(0)->GetValue();
@@ -276,67 +291,70 @@ void TABSExprNodeAggregated::Accumulate() {
   if (distinct_) {
     // Each distinct value counts once, whoever feeds the rows.
     const auto less = [](const TABSVariant& a, const TABSVariant& b) { return a.Compare(b) < 0; };
-    const auto at = std::lower_bound(seen_.begin(), seen_.end(), v, less);
-    if (at != seen_.end() && at->Compare(v) == 0) return;
-    seen_.insert(at, v);
+    const auto at = std::lower_bound(seen.begin(), seen.end(), v, less);
+    if (at != seen.end() && at->Compare(v) == 0) return;
+    seen.insert(at, v);
   }
   switch (op_) {
     case opAggCount:
       break;
     case opAggSum:
       if (!v.IsNumeric()) RaiseError(30124, "SUM");
-      if (count_ == 0) {
-        sum_.Assign(v, true);
-        sum_.ConvertTo(IsFloatBaseType(v.ValueType()) || v.ValueType() == btCurrency ? v.ValueType() : btLargeint);
+      if (count == 0) {
+        sum.Assign(v, true);
+        sum.ConvertTo(IsFloatBaseType(v.ValueType()) || v.ValueType() == btCurrency ? v.ValueType() : btLargeint);
       } else {
-        sum_.Add(v);
+        sum.Add(v);
       }
       break;
     case opAggAvg:
       if (!v.IsNumeric()) RaiseError(30126, "AVG");
-      if (count_ == 0) {
-        sum_.Clear(btFloat);
-        sum_.SetAsFloat(v.GetAsFloat());
+      if (count == 0) {
+        sum.Clear(btFloat);
+        sum.SetAsFloat(v.GetAsFloat());
       } else {
-        sum_.SetAsFloat(sum_.GetAsFloat() + v.GetAsFloat());
+        sum.SetAsFloat(sum.GetAsFloat() + v.GetAsFloat());
       }
       break;
     case opAggMin:
     case opAggMax: {
-      const int order = count_ == 0 ? 0 : v.Compare(extreme_, false, true);
-      if (count_ == 0 || (op_ == opAggMin ? order < 0 : order > 0)) extreme_.Assign(v, true);
+      const int order = count == 0 ? 0 : v.Compare(extreme, false, true);
+      if (count == 0 || (op_ == opAggMin ? order < 0 : order > 0)) extreme.Assign(v, true);
       break;
     }
     default:
       RaiseError(30117, OperatorName(op_));
   }
-  ++count_;
+  ++count;
 }
 
 const TABSVariant& TABSExprNodeAggregated::GetValue() {
+  const int64_t count = state_->count;
+  const TABSVariant& sum = state_->sum;
+  const TABSVariant& extreme = state_->extreme;
   switch (op_) {
     case opAggCount:
     case opAggCountAll:
       value_.Clear(btInteger);
-      value_.SetAsInteger(static_cast<int32_t>(count_));
+      value_.SetAsInteger(static_cast<int32_t>(count));
       break;
     case opAggSum:
-      if (count_ == 0) {
-        value_.Clear(sum_.ValueType() == btNone ? btLargeint : sum_.ValueType());
+      if (count == 0) {
+        value_.Clear(sum.ValueType() == btNone ? btLargeint : sum.ValueType());
       } else {
-        value_.Assign(sum_, true);
+        value_.Assign(sum, true);
       }
       break;
     case opAggAvg:
       value_.Clear(btFloat);
-      if (count_ > 0) value_.SetAsFloat(sum_.GetAsFloat() / static_cast<double>(count_));
+      if (count > 0) value_.SetAsFloat(sum.GetAsFloat() / static_cast<double>(count));
       break;
     case opAggMin:
     case opAggMax:
-      if (count_ == 0) {
-        value_.Clear(extreme_.ValueType());
+      if (count == 0) {
+        value_.Clear(extreme.ValueType());
       } else {
-        value_.Assign(extreme_, true);
+        value_.Assign(extreme, true);
       }
       break;
     default:

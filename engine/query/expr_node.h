@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <span>
@@ -360,17 +361,28 @@ class TABSExprNodeAggregated : public TABSExprNode {
   bool IsCountAll() const override { return op_ == opAggCountAll; }
   void StartGroup() override;
   void Accumulate() override;
-  void SetCount(int64_t count) override { count_ = count; }
+  void SetCount(int64_t count) override { state_->count = count; }
   TABSColumnType GetDataType() override;
   int32_t GetDataSize() override;
   bool UsesOnlyFields(std::string_view) const override { return true; }
   bool Distinct() const { return distinct_; }
+  // Several groups accumulated side by side: StartGroup, Accumulate and GetValue work on
+  // the state of group `slot` (a number from 0, states made as needed) until the next
+  // call. Without a call the node has a single state of its own.
+  void SelectGroup(size_t slot);
+  // Back to the single state, the per-group ones dropped.
+  void ClearGroups();
 
  private:
-  int64_t count_ = 0;
-  TABSVariant sum_;
-  TABSVariant extreme_;
-  std::vector<TABSVariant> seen_;  // DISTINCT: the values counted, in order
+  struct State {
+    int64_t count = 0;
+    TABSVariant sum;
+    TABSVariant extreme;
+    std::vector<TABSVariant> seen;  // DISTINCT: the values counted, in order
+  };
+  State own_;
+  std::deque<State> groups_;
+  State* state_ = &own_;
   bool distinct_;
 };
 

@@ -174,6 +174,79 @@ TEST_P(SQLOperators, GroupingAndAggregates) {
   EXPECT_EQ(testing::CodeOf([&] { Select("SELECT x, COUNT(*) FROM a GROUP BY zz"); }), 20245);
 }
 
+// A merge join moves a side that falls behind the other to the other's key through its
+// index instead of stepping over every key in between. Every pair must still be found,
+// NULL keys meet nothing, a key the other side's field cannot hold exactly (40.5 for an
+// integer) matches nothing, filters on the side that moves still hold, and outer joins
+// still give their unmatched rows. The reference is the nested loop an ON condition that
+// is no plain field equality (`few.k + 0 = many.k`) runs.
+TEST_P(SQLOperators, MergeJoinSeeksTheKeyOfTheOtherSide) {
+  std::string many = "CREATE TABLE many (k INTEGER, n INTEGER); INSERT INTO many VALUES ";
+  for (int i = 0; i < 300; ++i) {
+    if (i > 0) many += ", ";
+    many += "(" + (i % 7 == 0 ? std::string("NULL") : std::to_string(i / 3)) + ", " + std::to_string(i) + ")";
+  }
+  db.Run(many);
+  db.Run("CREATE INDEX many_k ON many (k)");
+  db.Run("CREATE TABLE few (k INTEGER, f FLOAT); INSERT INTO few VALUES (5, 5), (40, 40.5), (41, 41), (98, 98), "
+         "(NULL, NULL), (500, 500), (40, 40)");
+  std::string dense = "CREATE TABLE dense (k INTEGER); INSERT INTO dense VALUES (95), (96)";
+  for (int k = 1; k <= 20; ++k) dense += ", (" + std::to_string(k) + ")";
+  db.Run(dense);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"SELECT few.k, many.n FROM few JOIN many ON few.k = many.k",
+       "SELECT few.k, many.n FROM few JOIN many ON few.k + 0 = many.k"},
+      {"SELECT few.k, many.n FROM few, many WHERE few.k = many.k AND few.k = 40",
+       "SELECT few.k, many.n FROM few JOIN many ON few.k + 0 = many.k WHERE few.k = 40"},
+      {"SELECT few.k, many.n FROM few JOIN many ON few.k = many.k WHERE many.n > 120",
+       "SELECT few.k, many.n FROM few JOIN many ON few.k + 0 = many.k WHERE many.n > 120"},
+      {"SELECT few.f, many.n FROM few JOIN many ON few.f = many.k",
+       "SELECT few.f, many.n FROM few JOIN many ON few.f + 0 = many.k"},
+      {"SELECT few.k, many.n FROM few LEFT JOIN many ON few.k = many.k",
+       "SELECT few.k, many.n FROM few LEFT JOIN many ON few.k + 0 = many.k"},
+      {"SELECT few.k, many.n FROM few RIGHT JOIN many ON few.k = many.k WHERE many.n < 30",
+       "SELECT few.k, many.n FROM few RIGHT JOIN many ON few.k + 0 = many.k WHERE many.n < 30"},
+      // The smaller side has a run of low keys the other lacks: the smaller side moves.
+      {"SELECT dense.k, many.n FROM dense JOIN many ON dense.k = many.k WHERE many.n >= 270",
+       "SELECT dense.k, many.n FROM dense JOIN many ON dense.k + 0 = many.k WHERE many.n >= 270"},
+      {"SELECT dense.k, few.k, many.n FROM dense JOIN many ON dense.k = many.k JOIN few ON few.k = many.k",
+       "SELECT dense.k, few.k, many.n FROM dense JOIN many ON dense.k + 0 = many.k JOIN few ON few.k + 0 = many.k"},
+  };
+  for (const auto& [merge, reference] : cases) {
+    SCOPED_TRACE(merge);
+    const Rows expected = Sorted(ResultRows(Select(reference)));
+    EXPECT_EQ(Sorted(ResultRows(Select(merge))), expected);
+  }
+  // Spelled out for one key: 40 meets the three rows of key 40 (n 120 to 122), 40.5
+  // nothing.
+  EXPECT_EQ(Sorted(ResultRows(Select("SELECT few.f, many.n FROM few JOIN many ON few.f = many.k WHERE few.k = 40"))),
+            (Rows{"40|120", "40|121", "40|122"}));
+}
+
+// Grouping gathers the groups in memory: keys of text (by case), floats, several fields
+// and NULLs each form their own groups, and every aggregate, HAVING included, sees only
+// its group's rows however the rows of different groups interleave.
+TEST_P(SQLOperators, GroupsOfInterleavedRows) {
+  db.Run("CREATE TABLE g (s VARCHAR(5), f FLOAT, i INTEGER, v INTEGER); INSERT INTO g VALUES "
+         "('p', 1.5, 1, 1), ('P', 2.5, 2, 2), ('p', 1.5, NULL, 3), (NULL, NULL, 1, 4), ('q', 2.5, 2, 5), "
+         "('P', 1.5, 1, 6), ('p', NULL, 1, 7), (NULL, 2.5, NULL, 8), ('q', 2.5, 2, 9), ('p', 1.5, 1, 10)");
+  RunCases(*this,
+           {
+               {"SELECT s, COUNT(*), SUM(v), MIN(v), MAX(v) FROM g GROUP BY s",
+                {"NULL|2|12|4|8", "p|4|21|1|10", "P|2|8|2|6", "q|2|14|5|9"}},
+               {"SELECT f, COUNT(v), AVG(v) FROM g GROUP BY f", {"NULL|2|5.5", "1.5|4|5", "2.5|4|6"}},
+               {"SELECT i, s, COUNT(*) FROM g GROUP BY i, s",
+                {"NULL|p|1", "NULL|NULL|1", "1|NULL|1", "1|p|3", "1|P|1", "2|P|1", "2|q|2"}},
+               {"SELECT s, COUNT(DISTINCT i) FROM g GROUP BY s", {"NULL|1", "p|1", "P|2", "q|1"}},
+               {"SELECT s, SUM(v) FROM g GROUP BY s HAVING COUNT(*) > 2 OR MAX(v) = 6", {"p|21", "P|8"}},
+               {"SELECT i, SUM(v) FROM g WHERE v > 2 GROUP BY i HAVING SUM(v) > 10", {"NULL|11", "1|27", "2|14"}},
+               {"SELECT s, i, COUNT(*) FROM g WHERE s <> 'P' OR s IS NULL GROUP BY s, i ORDER BY 3 DESC, 1, 2",
+                {"p|1|3", "q|2|2", "NULL|NULL|1", "NULL|1|1", "p|NULL|1"},
+                true},
+           },
+           [this](const std::string& sql) { return Select(sql); });
+}
+
 TEST_P(SQLOperators, TheTopWindow) {
   RunCases(*this,
            {
