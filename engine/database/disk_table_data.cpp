@@ -146,6 +146,12 @@ void TABSDiskRecordManager::Setup() {
   const int32_t root = page_index_ ? page_index_->RootPageNo() : -1;
   page_index_ = std::make_unique<TABSBTreeRecordPageIndex>(pages_, records_per_page_);
   page_index_->SetRoot(root);
+  page_index_->Tree().TrustRightEnd(TrustCachedPositions);
+}
+
+void TABSDiskRecordManager::ForgetCachedPositions() {
+  insert_hint_.page_no = -1;
+  if (page_index_) page_index_->Tree().ForgetRightEnd();
 }
 
 void TABSDiskRecordManager::SaveSection(TABSMetaWriter& stream) const { stream.WriteInt32(page_index_->RootPageNo()); }
@@ -512,6 +518,7 @@ void TABSDiskTableData::CreateRecordManager() {
   auto& header = disk_->DiskPageManager().MainHeader();
   records->OldFormat = header.FormatVersion() < kRepairBelowVersion;
   records->Repairing = disk_->DiskPageManager().FreeSpace().Repairing;
+  records->TrustCachedPositions = trusts_cached_positions();
   records->Setup();
   record_manager_ = std::move(records);
 }
@@ -568,7 +575,10 @@ bool TABSDiskTableData::read_header(int32_t session, bool keep_higher_counters) 
   const bool changed = table_counter != Records().TableCounter || record_count != Records().RecordCount;
   // The in-memory change counter only moves on: bitmaps and caches built on what was in
   // memory before must not be taken as current, and no value comes back.
-  if (changed) ++Records().ChangeCounter;
+  if (changed) {
+    ++Records().ChangeCounter;
+    Records().ForgetCachedPositions();
+  }
   return changed;
 }
 
@@ -598,6 +608,7 @@ void TABSDiskTableData::build_managers() {
   field_manager_ = std::make_unique<TABSBaseFieldManager>(field_defs_.RecordLayout());
   field_manager_->ResetAutoincCounters();
   index_manager_ = std::make_unique<TABSBaseIndexManager>(this, pages_, TemporaryPages());
+  index_manager_->TrustRightEnds(trusts_cached_positions());
   constraint_manager_ = std::make_unique<TABSBaseConstraintManager>();
   CreateRecordManager();
   blobs_ = std::make_unique<TABSDiskBlobManager>(pages_, object_id_, Records().Repairing || Records().OldFormat);

@@ -134,6 +134,12 @@ class TABSDiskRecordManager : public TABSBaseRecordManager {
   bool PageValid(const TABSPageHandle& page) const;
   bool Repairing = false;
   bool OldFormat = false;
+  // Set before Setup when the owner rereads the table header before each step in a
+  // multi-user file and calls ForgetCachedPositions when another process has changed the
+  // table: the page index may then keep its append position between steps.
+  bool TrustCachedPositions = false;
+  // Drops the remembered insert page and the page index's append position.
+  void ForgetCachedPositions();
 
   // Stored in the header block; rolled back with it. Every insert, update, delete and
   // empty adds 1.
@@ -281,6 +287,11 @@ class TABSDiskTableData : public TABSTableData {
   void raise_autoinc_counters(int32_t session);
   // Takes the cursor's table lock in a multi-user file (20208, 20209).
   void lock_for(TABSCursor* cursor);
+  // Whether the trees of the table may keep their append positions between steps in a
+  // multi-user file: with a locks file every step first rereads the header, and a header
+  // another process has changed drops them (the indexes are closed, the record manager
+  // forgets its positions).
+  bool trusts_cached_positions() const { return locks_page_ >= 0; }
 
   TABSDiskDatabaseData* disk_;
   int32_t object_id_ = -1;

@@ -47,9 +47,25 @@ void TABSDatabaseFreeSpaceManager::reload() {
   total_ = pages_.MainHeader().TotalPageCount();
 }
 
+bool TABSDatabaseFreeSpaceManager::keeps_maps() const { return pages_.Exclusive() || in_operation_; }
+
+class TABSDatabaseFreeSpaceManager::Operation {
+ public:
+  explicit Operation(TABSDatabaseFreeSpaceManager& manager) : manager_(manager) { manager_.in_operation_ = true; }
+  ~Operation() {
+    manager_.in_operation_ = false;
+    if (!manager_.pages_.Exclusive()) manager_.kept_maps_.clear();
+  }
+  Operation(const Operation&) = delete;
+  Operation& operator=(const Operation&) = delete;
+
+ private:
+  TABSDatabaseFreeSpaceManager& manager_;
+};
+
 void TABSDatabaseFreeSpaceManager::read_map(int64_t page_no, std::vector<uint8_t>& buffer,
                                             uint16_t type, int32_t type_error) {
-  if (pages_.Exclusive()) {
+  if (keeps_maps()) {
     const auto kept = kept_maps_.find(page_no);
     if (kept != kept_maps_.end()) {
       buffer = kept->second;
@@ -60,7 +76,7 @@ void TABSDatabaseFreeSpaceManager::read_map(int64_t page_no, std::vector<uint8_t
   buffer.resize(pages_.PageSize());
   pages_.ReadMapPage(static_cast<int32_t>(page_no), buffer.data());
   CheckPageType(page_header::PageType(buffer.data()), type, type_error);
-  if (pages_.Exclusive()) kept_maps_[page_no] = buffer;
+  if (keeps_maps()) kept_maps_[page_no] = buffer;
 }
 
 void TABSDatabaseFreeSpaceManager::write_map(int64_t page_no,
@@ -68,7 +84,7 @@ void TABSDatabaseFreeSpaceManager::write_map(int64_t page_no,
   // A failed write leaves the file's page unknown: forget the copy first.
   kept_maps_.erase(page_no);
   pages_.WriteMapPage(static_cast<int32_t>(page_no), buffer.data());
-  if (pages_.Exclusive()) kept_maps_[page_no] = buffer;
+  if (keeps_maps()) kept_maps_[page_no] = buffer;
 }
 
 void TABSDatabaseFreeSpaceManager::forget_maps_from(int64_t end) {
@@ -331,6 +347,7 @@ class HeaderWriteBack {
 
 int32_t TABSDatabaseFreeSpaceManager::AllocatePage() {
   if (!pages_.LockHeader()) RaiseError(20231);
+  Operation operation(*this);
   HeaderWriteBack write_back(pages_, highest_used_, total_);
   int64_t page = -1;
   try {
@@ -355,6 +372,7 @@ int32_t TABSDatabaseFreeSpaceManager::AllocatePage() {
 
 void TABSDatabaseFreeSpaceManager::ReleasePage(int32_t page_no) {
   if (!pages_.LockHeader()) RaiseError(20232);
+  Operation operation(*this);
   HeaderWriteBack write_back(pages_, highest_used_, total_);
   try {
     reload();
@@ -392,6 +410,7 @@ void TABSDatabaseFreeSpaceManager::ReleasePage(int32_t page_no) {
 
 bool TABSDatabaseFreeSpaceManager::MarkPageUsed(int32_t page_no) {
   if (!pages_.LockHeader()) RaiseError(20231);
+  Operation operation(*this);
   HeaderWriteBack write_back(pages_, highest_used_, total_);
   bool marked = false;
   try {
@@ -416,6 +435,7 @@ bool TABSDatabaseFreeSpaceManager::MarkPageUsed(int32_t page_no) {
 
 bool TABSDatabaseFreeSpaceManager::IsPageUsed(int32_t page_no) {
   if (!pages_.LockHeader()) RaiseError(20231);
+  Operation operation(*this);
   bool used = false;
   try {
     reload();

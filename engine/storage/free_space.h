@@ -77,10 +77,17 @@ class TABSDatabaseFreeSpaceManager {
   int32_t total_ = 0;
   std::vector<uint8_t> pfs_;
   std::vector<uint8_t> eam_;
-  // Copies of the map pages as last read or written, kept only while the file is open
+  // Copies of the map pages as last read or written, kept while the file is open
   // exclusively: no other process can change the maps then, so the copy equals the
-  // file and an allocation reads no page. Written through, so the file never lags.
+  // file and an allocation reads no page. In a shared file they are kept only for one
+  // operation under the header lock, which every process takes to change the maps, so
+  // the operation reads each map page once. Written through, so the file never lags.
   std::unordered_map<int64_t, std::vector<uint8_t>> kept_maps_;
+  bool in_operation_ = false;
+  bool keeps_maps() const;
+  // Brackets one operation under the header lock: in a shared file the kept maps go at
+  // its end, as other processes may change the maps once the lock is released.
+  class Operation;
 };
 
 }  // namespace dadoveri

@@ -258,8 +258,10 @@ bool TABSBTree::at_right_end(const TABSKeyPath& path) {
   return path.Leaf().EntryCount > 0 && path.Leaf().EntryNo == path.Leaf().EntryCount;
 }
 
+bool TABSBTree::right_end_usable() const { return !pages_->MultiUser() || trust_right_end_; }
+
 void TABSBTree::remember_right_end(int32_t session, const TABSKeyPath& path) {
-  if (pages_->MultiUser() || !at_right_end(path)) {
+  if (!right_end_usable() || !at_right_end(path)) {
     right_end_.valid = false;
     return;
   }
@@ -277,7 +279,7 @@ void TABSBTree::descend(int32_t session, const TABSBTreeTarget& target, bool upp
   const int32_t key_size = KeySize();
   const RightEnd& end = right_end_;
   if (end.valid && end.session == session && end.root == root_page_no_ && end.modifications == modifications_ &&
-      end.rollback_count == pages_->RollbackCount() && !pages_->MultiUser()) {
+      end.rollback_count == pages_->RollbackCount() && right_end_usable()) {
     const TABSKeyPathLevel& cached = end.path.Leaf();
     TABSBTreePage page = get(session, cached.PageNo);
     const int32_t n = page.EntryCount();

@@ -189,6 +189,12 @@ class TABSBTree {
     ++modifications_;
   }
   TABSPageManager* Pages() const { return pages_; }
+  // Lets the append shortcut (see RightEnd below) run in a multi-user file too. Only for an
+  // owner that drops this tree, or calls ForgetRightEnd, whenever it learns that another
+  // process has changed the tree: the owner's table header tells it, as every change of a
+  // table moves the header's counter on.
+  void TrustRightEnd(bool trust) { trust_right_end_ = trust; }
+  void ForgetRightEnd() { right_end_.valid = false; }
   TABSBTreeKeyRef* KeyRef() const { return key_ref_; }
   uint16_t KeySize() const { return key_ref_->PageKeySize(); }
   bool LeafLinksAreRecordIDs() const { return leaf_link_size_ == kRecordIDSize; }
@@ -306,7 +312,7 @@ class TABSBTree {
   // ascend (a counter, a page number) all go there: while the tree has not changed since,
   // in the same session and with no rollback between, a target after the last leaf's last
   // entry takes this path without descending. Not in a multi-user file, whose pages other
-  // processes change.
+  // processes change, unless the owner trusts it (TrustRightEnd).
   struct RightEnd {
     TABSKeyPath path;
     int32_t session = -1;
@@ -315,6 +321,8 @@ class TABSBTree {
     uint64_t rollback_count = 0;
     bool valid = false;
   } right_end_;
+  bool trust_right_end_ = false;
+  bool right_end_usable() const;
 };
 
 }  // namespace dadoveri

@@ -58,6 +58,7 @@ TABSBTreeRecordIndex* TABSBaseIndexManager::OpenIndex(int32_t object_id) {
   if (!definition) RaiseError(20018);
   auto index = std::make_unique<TABSBTreeRecordIndex>(PagesOf(*definition), &table_->FieldDefs(), table_);
   index->Open(*definition);
+  index->Tree().TrustRightEnd(trust_right_ends_);
   open_.push_back({object_id, std::move(index)});
   return open_.back().index.get();
 }
@@ -68,6 +69,7 @@ void TABSBaseIndexManager::CreateAllIndexes(int32_t session) {
     TABSIndexDef* definition = IndexDefs.Item(i);
     auto index = std::make_unique<TABSBTreeRecordIndex>(PagesOf(*definition), &table_->FieldDefs(), table_);
     index->Create(session, true, *definition);
+    index->Tree().TrustRightEnd(trust_right_ends_);
     definition->ChangeStamp = table_->TableChangeCounter();
     open_.push_back({definition->ObjectID, std::move(index)});
   }

@@ -127,6 +127,9 @@ class TABSBaseIndexManager {
   void DropIndex(int32_t session, int32_t object_id);
   // Drops and forgets every open index without touching pages (the table goes).
   void CloseAll();
+  // Lets the open indexes keep their append position between steps in a multi-user file;
+  // for a table that closes them all whenever another process has changed it.
+  void TrustRightEnds(bool trust) { trust_right_ends_ = trust; }
   void RenameField(const std::string& old_name, const std::string& new_name);
   // Rebuilds a temporary index whose stamp lags behind the table's change counter.
   void RefreshTemporaryIndex(int32_t session, int32_t object_id);
@@ -148,6 +151,7 @@ class TABSBaseIndexManager {
   TABSTableData* table_;
   TABSPageManager* pages_;
   TABSPageManager* temporary_pages_;
+  bool trust_right_ends_ = false;
   std::vector<OpenEntry> open_;
   bool rebuilding_ = false;
 };

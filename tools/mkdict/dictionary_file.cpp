@@ -23,17 +23,20 @@ namespace dadoveri::mkdict {
 
 namespace {
 
-// A connection with durable commits by default; the bulk loads of a fresh file turn them off.
+// A connection with durable commits by default; the bulk loads of a fresh file turn them
+// off. The file being written is new and nobody else's: it is opened exclusively, which
+// spares every step the locks and rereads that guard a file other processes share.
 class Connection : public TABSDiskConnection {
  public:
-  Connection(const std::string& file, const std::string& password, bool durable = true)
-      : TABSDiskConnection(file, Options(password, durable)) {}
+  Connection(const std::string& file, const std::string& password, bool durable = true, bool exclusive = false)
+      : TABSDiskConnection(file, Options(password, durable, exclusive)) {}
 
  private:
-  static TABSConnectOptions Options(const std::string& password, bool durable) {
+  static TABSConnectOptions Options(const std::string& password, bool durable, bool exclusive) {
     TABSConnectOptions options;
     options.Password.Password = password;
     options.DurableCommits = durable;
+    options.Exclusive = exclusive;
     return options;
   }
 };
@@ -61,15 +64,16 @@ void create_table(Connection& c, const std::string& name, const std::vector<Colu
   c.db().CreateTable(c.session().SessionID, name, m);
 }
 
-// Inserts the rows `fill` writes into the cursor's record, committing in batches.
+// Inserts the rows `fill` writes into the cursor's record inside the session's transaction,
+// committing every `rows_per_commit` rows (0: never; the caller commits).
 template <typename Row, typename Fill>
-void insert_rows(Connection& c, const std::string& table, const std::vector<Row>& rows, Fill fill) {
-  constexpr size_t kRowsPerCommit = 20000;
+void insert_rows(Connection& c, const std::string& table, const std::vector<Row>& rows, int64_t rows_per_commit,
+                 Fill fill) {
   TABSLocalCursor cursor(&c.session(), table);
   cursor.Open(c.db());
   const TABSRecordLayout& layout = cursor.TableData()->FieldManager().Layout();
   c.session().InTransaction = true;
-  size_t pending = 0;
+  int64_t pending = 0;
   for (const Row& row : rows) {
     cursor.NewRecord();
     fill(row, [&](int32_t field, const auto& value) {
@@ -90,19 +94,17 @@ void insert_rows(Connection& c, const std::string& table, const std::vector<Row>
     if (result != roOK)
       throw std::runtime_error("a record of table '" + table + "' was refused (outcome " + std::to_string(result) +
                                (cursor.LastMessage.empty() ? "" : ": " + cursor.LastMessage) + ")");
-    if (++pending >= kRowsPerCommit) {
+    if (rows_per_commit > 0 && ++pending >= rows_per_commit) {
       c.session().InTransaction = false;
       c.db().CommitSession(c.session().SessionID, true);
       c.session().InTransaction = true;
       pending = 0;
     }
   }
-  c.session().InTransaction = false;
-  c.db().CommitSession(c.session().SessionID, true);
 }
 
 void write_tables(const std::string& file, const std::string& password, const FieldSizes& sizes, const Dictionary& d,
-                  const std::vector<Flashcard>& cards);
+                  const std::vector<Flashcard>& cards, const WriteOptions& options);
 
 int32_t longest(int32_t so_far, size_t length) { return std::max(so_far, static_cast<int32_t>(length)); }
 
@@ -142,7 +144,7 @@ FieldSizes SizesFor(const Dictionary& d, const std::vector<Flashcard>& cards) {
 }
 
 void WriteDictionaryFile(const std::string& file, const std::string& password, const Dictionary& d,
-                         const std::vector<Flashcard>& cards) {
+                         const std::vector<Flashcard>& cards, const WriteOptions& options) {
   std::error_code ec;
   if (std::filesystem::exists(file, ec)) throw std::runtime_error("'" + file + "' exists already");
   const FieldSizes sizes = SizesFor(d, cards);
@@ -156,7 +158,7 @@ void WriteDictionaryFile(const std::string& file, const std::string& password, c
       db.CreateDatabase();
     }
     try {
-      write_tables(file, password, sizes, d, cards);
+      write_tables(file, password, sizes, d, cards, options);
       return;
     } catch (const VODIDivodavir& e) {
       if (e.NativeError != 20174 || page_size >= 32768) throw;
@@ -168,25 +170,28 @@ void WriteDictionaryFile(const std::string& file, const std::string& password, c
 namespace {
 
 void write_tables(const std::string& file, const std::string& password, const FieldSizes& sizes, const Dictionary& d,
-                  const std::vector<Flashcard>& cards) {
-  // Commits without the disk waits: the file is new and is only renamed into place after
-  // it is closed, which syncs it once.
-  Connection c(file, password, false);
+                  const std::vector<Flashcard>& cards, const WriteOptions& options) {
+  // mkdict commits without the disk waits: the file is new and is only renamed into place
+  // after it is closed, which syncs it once.
+  Connection c(file, password, options.DurableCommits, true);
   create_table(c, "eng2per", {{"Eng", ctString, sizes.Eng}, {"Far", ctWideString, sizes.Far}}, "Eng");
   create_table(c, "per2en", {{"Per", ctWideString, sizes.Per}, {"En", ctWideString, sizes.En}}, "Per");
   create_table(c, "flashcard", {{"word", ctWideString, sizes.Word}, {"meaning", ctWideString, sizes.Meaning}}, nullptr);
-  insert_rows(c, "eng2per", d.Eng2Per, [](const Eng2PerRecord& r, auto set) {
+  const int64_t every = options.RowsPerCommit;
+  insert_rows(c, "eng2per", d.Eng2Per, every, [](const Eng2PerRecord& r, auto set) {
     set(0, r.Eng);
     set(1, r.Far);
   });
-  insert_rows(c, "per2en", d.Per2En, [](const Per2EnRecord& r, auto set) {
+  insert_rows(c, "per2en", d.Per2En, every, [](const Per2EnRecord& r, auto set) {
     set(0, r.Per);
     set(1, r.En);
   });
-  insert_rows(c, "flashcard", cards, [](const Flashcard& r, auto set) {
+  insert_rows(c, "flashcard", cards, every, [](const Flashcard& r, auto set) {
     set(0, r.Word);
     set(1, r.Meaning);
   });
+  c.session().InTransaction = false;
+  c.db().CommitSession(c.session().SessionID, true);
 }
 
 }  // namespace

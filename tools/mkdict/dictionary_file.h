@@ -27,10 +27,18 @@ struct FieldSizes {
 // The smallest sizes that hold every value: nothing is cut.
 FieldSizes SizesFor(const Dictionary& dictionary, const std::vector<Flashcard>& cards);
 
+// How WriteDictionaryFile commits. mkdict commits every 20 000 rows without waiting for
+// the disk (the finished file is renamed into place); a benchmark may load everything in
+// one transaction that is flushed at its commit.
+struct WriteOptions {
+  int64_t RowsPerCommit = 20000;  // 0: each table's rows in one transaction
+  bool DurableCommits = false;
+};
+
 // Creates FILE (which must not exist) with the three tables, the records of `dictionary`
 // in their order and `cards` in the flashcard table.
 void WriteDictionaryFile(const std::string& file, const std::string& password, const Dictionary& dictionary,
-                         const std::vector<Flashcard>& cards);
+                         const std::vector<Flashcard>& cards, const WriteOptions& options = {});
 
 // Builds OUT: the flashcards of an existing OUT are carried over, the new file is written
 // beside it and renamed over it, so OUT is either the old file or the whole new one.

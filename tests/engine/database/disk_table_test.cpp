@@ -17,6 +17,7 @@
 #include "engine/database/disk_table_data.h"
 #include "engine/database/table_lock_manager.h"
 #include "engine/database/table_locks_file.h"
+#include "engine/database/table_storage_check.h"
 #include "engine/storage/internal_file.h"
 #include "engine/table/session.h"
 #include "engine/table/table_metadata.h"
@@ -580,6 +581,54 @@ TEST(DiskTableData, ProcessesSeeEachOthersCommittedChanges) {
     EXPECT_EQ(b_data.GetRecordCount(other_session_id), 52);
   }
   other.Disconnect(other_session_id);
+}
+
+// Two processes appending to one table in turn, on small pages so that the trees split
+// often: each keeps its place at the end of the indexes and of the record page index
+// between its own inserts, and must drop it once the other has appended. Every index
+// stays whole and ordered, and both see every row in key order.
+TEST(DiskTableData, ProcessesAppendingInTurnKeepTheIndexesWhole) {
+  DiskTable t(1024);
+  t.Create();
+  TABSDiskDatabaseData other(t.file());
+  const int32_t other_session_id = other.Connect({});
+  std::vector<int64_t> codes;
+  {
+    TABSBaseSession other_session(other_session_id);
+    TABSLocalCursor b(&other_session, "T");
+    b.Open(other);
+    int32_t code = 0;
+    for (int32_t round = 0; round < 8; ++round) {
+      // This process in a transaction in odd rounds, each insert committed in even ones.
+      t.session().InTransaction = round % 2 == 1;
+      for (int32_t i = 0; i < 25; ++i, ++code) {
+        ASSERT_EQ(t.Insert(code), roOK);
+        codes.push_back(code);
+      }
+      if (round % 2 == 1) {
+        t.session().InTransaction = false;
+        t.db().CommitSession(t.s(), false);
+      }
+      for (int32_t i = 0; i < 25; ++i, ++code) {
+        ASSERT_EQ(StandardTable::Insert(b, Row{code, "n" + std::to_string(code), code % 7, "b", 10}), roOK);
+        codes.push_back(code);
+      }
+    }
+    b.SetIndexName("PK");
+    EXPECT_EQ(WalkInts(b, "Code"), codes);
+  }
+  other.Disconnect(other_session_id);
+  t.cursor().SetIndexName("PK");
+  EXPECT_EQ(WalkInts(t.cursor(), "Code"), codes);
+  t.cursor().SetIndexName("UName");
+  EXPECT_EQ(WalkInts(t.cursor(), "Code").size(), codes.size());
+  t.CloseCursor();
+  TABSTableMetadata m;
+  t.db().ReadTableMetadata(kSystemSession, "T", m);
+  const TABSTableStorageReport report =
+      CheckTableStorage(*t.db().PageManager(), kSystemSession, t.db().TableList().Find("T"), m);
+  EXPECT_TRUE(report.Problems.empty()) << (report.Problems.empty() ? "" : report.Problems.front());
+  EXPECT_EQ(report.RecordsFound, static_cast<int64_t>(codes.size()));
 }
 
 // A change waiting for the table's write lock while another process reads must not hold
