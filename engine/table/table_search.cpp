@@ -603,6 +603,20 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
     const double record_size = MemoryRecordSize();
     double best = -1;
     double best_count = 0;  // the candidate's estimated entries
+    // Whether the bounds of index `id` answer every condition and filter of the search,
+    // the nodes their key tests answer included (the callback is never answered).
+    auto bounds_decide = [&](int32_t id, const Cond* lo, const Cond* hi) {
+      if (cursor->FilterCallback) return false;
+      std::vector<const void*> bound_nodes;
+      for (const Cond& c : kept) {
+        if (c.c.IndexID != id || (&c != lo && &c != hi)) return false;
+        add_covers(bound_nodes, c.covers);
+        add_covers(bound_nodes, c.key_tested);
+      }
+      for (TABSCursorFilter* f : filters)
+        if (!f->IsCoveredBy(bound_nodes)) return false;
+      return true;
+    };
     for (int32_t id : index_order) {
       const Cond* lo;
       const Cond* hi;
@@ -616,6 +630,9 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
       bool others = has_filters || id != active;
       for (const Cond& c : kept)
         if (&c != lo && &c != hi && !c.from_expression) others = true;
+      // Filling the bitmap in storage order reads no record of an entry whose stored key
+      // decides every condition.
+      if (others && request.Fill && active == -1 && bounds_decide(id, lo, hi)) others = false;
       double cost = n * entry / page;
       if (others) cost += n * record_size / page;
       if (id != active) cost += n * entry / page;
@@ -645,6 +662,7 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
       remaining = forward ? total - at : at;
     }
     double full = active == -1 ? remaining * record_size / page : remaining;
+    double expected_walk = -1;  // records a storage-order step is expected to read
     // A step in storage order stops at the first qualifying record, while a range of
     // another index is walked whole (it builds the bitmap on the way). When the
     // candidate's range says how dense the qualifying records are (its bounds answer every
@@ -652,22 +670,12 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
     // records up to the next qualifying one, for a screenful of steps. A range that holds
     // a large share of the table then loses to the walk; a sparse one keeps winning.
     if (!request.Fill && active == -1 && plan_index != -1 && plan_index != active && !cursor->FilterCallback) {
-      bool answered = true;
-      std::vector<const void*> bound_nodes;
-      for (const Cond& c : kept) {
-        if (c.c.IndexID == plan_index && (&c == lower || &c == upper)) {
-          add_covers(bound_nodes, c.covers);
-          add_covers(bound_nodes, c.key_tested);
-        } else {
-          answered = false;
-        }
-      }
-      for (TABSCursorFilter* f : filters)
-        if (answered && !f->IsCoveredBy(bound_nodes)) answered = false;
+      const bool answered = bounds_decide(plan_index, lower, upper);
       if (answered) {
         constexpr double kScreenSteps = 20;
         const double expected = remaining / (best_count + 1) * kScreenSteps;
         full = std::min(full, expected * record_size / page);
+        expected_walk = expected;
       }
     }
     info.FullScanCost = full;
@@ -679,7 +687,11 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
         fallback_index = plan_index;
         fallback_lower = lower;
         fallback_upper = upper;
-        walk_budget = std::max<int64_t>(kMinimumWalkBudget, static_cast<int64_t>(best * page / record_size));
+        // A walk that reads well past what it was expected to read (a screenful of
+        // steps) has met records clustered away from it: the range takes over then too.
+        double budget = best * page / record_size;
+        if (expected_walk >= 0) budget = std::min(budget, 2 * expected_walk);
+        walk_budget = std::max<int64_t>(kMinimumWalkBudget, static_cast<int64_t>(budget));
       }
       plan_index = -1;
     }
