@@ -27,7 +27,6 @@ const MessageEntry kMessages[] = {
     {"Blank SQL command", {30119, 30145, 30146, 30155, 30204, 30216, 30249, 30251, 30261, 30266, 30354, 30457, 30461, 30463, 30490}},
     {"BLOB block size should be > 0 for field %s", {10421}},
     {"Blob cache not released", {20150}},
-    {"BLOB data of field %d cannot be reached through this cursor yet", {40702}},
     {"BLOB field already opened. FieldNo = %d, FieldName = %s", {10115}},
     {"Boolean expression expected, but '%s' found at line %d, column %d", {30066, 30069, 30070}},
     {"Both join fields are from the same table. Field1 = '%s', Field2 = '%s', No1 = %d, No2 = %d.", {10334}},
