@@ -305,8 +305,9 @@ void TABSTable::set_key_values(std::span<const TFieldValue> values) {
   Post();
 }
 
-bool TABSTable::FindKey(std::span<const TFieldValue> values) {
+bool TABSTable::find_by_values(std::span<const TFieldValue> values, int32_t kind) {
   set_key_values(values);
+  // The search uses exactly the values given; the key field count is restored after.
   const int32_t saved_count = KeyFieldCount;
   KeyFieldCount = static_cast<int32_t>(values.size());
   struct Restore {
@@ -314,19 +315,13 @@ bool TABSTable::FindKey(std::span<const TFieldValue> values) {
     int32_t value;
     ~Restore() { count = value; }
   } restore{KeyFieldCount, saved_count};
-  return goto_key(kKeyEqual);
+  return goto_key(kind);
 }
 
+bool TABSTable::FindKey(std::span<const TFieldValue> values) { return find_by_values(values, kKeyEqual); }
+
 void TABSTable::FindNearest(std::span<const TFieldValue> values) {
-  set_key_values(values);
-  const int32_t saved_count = KeyFieldCount;
-  KeyFieldCount = static_cast<int32_t>(values.size());
-  struct Restore {
-    int32_t& count;
-    int32_t value;
-    ~Restore() { count = value; }
-  } restore{KeyFieldCount, saved_count};
-  if (!goto_key(kKeyAfterOrEqual)) Last();
+  if (!find_by_values(values, kKeyAfterOrEqual)) Last();
 }
 
 void TABSTable::master_changed() {

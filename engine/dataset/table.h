@@ -157,6 +157,8 @@ class TABSTable : public TABSDataSet {
   bool goto_key(int32_t kind);
   // Fills a fresh search key with `values` for the leading fields of the current index.
   void set_key_values(std::span<const TFieldValue> values);
+  // Searches with the given values as the key (FindKey and FindNearest).
+  bool find_by_values(std::span<const TFieldValue> values, int32_t kind);
 
   TRecordBuffer key_buffer_ = nullptr;
 
