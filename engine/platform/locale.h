@@ -68,6 +68,11 @@ class TUserLocale {
   // A byte string whose memcmp order is exactly Compare's order (equal keys for equal
   // texts), for keys that are compared many times.
   std::string SortKey(std::u16string_view text, bool case_insensitive) const;
+  // The first `bytes` bytes of SortKey(text, case_insensitive), or the whole key (where the
+  // collator's part of it is not longer). Either orders as the whole key does against a key
+  // of fewer than `bytes` bytes that is not equal to it. Only as much of the text is weighed as those bytes need, so a bound test on
+  // a long text costs about what the bound's length does.
+  std::string SortKeyHead(std::u16string_view text, bool case_insensitive, size_t bytes) const;
 
   // Bounds in SortKey's order that enclose every text beginning with `prefix` (identical
   // characters; with `case_insensitive`, characters equal after case folding): `lower` is
@@ -146,6 +151,9 @@ class TUserLocale {
   std::string name_;
   UCollator* collator_ = nullptr;
   bool ascii_fast_path_ = false;
+  // Whether the collator's incremental sort key parts match its whole sort keys (checked
+  // once on sample texts); SortKeyHead falls back to the whole key otherwise.
+  bool incremental_keys_ = false;
   // Primary and tertiary weight ranks of the printable ASCII characters (0 elsewhere).
   uint8_t primary_rank_[128] = {};
   uint8_t tertiary_rank_[128] = {};

@@ -177,7 +177,9 @@ int TABSRecordKeyRef::compare_bound(const TABSRecordKeyPart& part, const TABSKey
       std::memcmp(value, bound.PrefixBytes.data(), bound.PrefixBytes.size()) == 0) {
     order = bound.BelowPrefixTexts ? -1 : 1;
   } else if (!null) {
-    const std::string key = UserLocale().SortKey(KeyPartText(part, value, size), part.CaseInsensitive);
+    // One byte past the bound decides the order: the bound is never equal to a text's key.
+    const std::string key =
+        UserLocale().SortKeyHead(KeyPartText(part, value, size), part.CaseInsensitive, bound.SortKey.size() + 1);
     const int c = bound.SortKey.compare(key);
     order = c < 0 ? -1 : 1;  // a bound is never equal to a text's sort key
   }

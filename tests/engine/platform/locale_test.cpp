@@ -60,6 +60,7 @@ TEST(Locale, CaseMapping) {
   EXPECT_EQ(root.UpperCase(u""), u"");
 }
 
+
 }  // namespace
 }  // namespace dadoveri
 
@@ -115,6 +116,30 @@ TEST(Locale, AsciiFastPathGivesTheCollatorsAnswers) {
             << "case-insensitive " << ci;
       }
     }
+  }
+}
+
+TEST(Locale, SortKeyHeadIsTheWholeKeysBeginning) {
+  // Bound tests compare only a sort key's first bytes; those must be the whole key's, in
+  // every locale the dictionary and the tests use, for mixed and non-Latin texts.
+  for (const char* name : {"", "fa_IR", "cs_CZ", "da_DK", "tr_TR"}) {
+    SCOPED_TRACE(name);
+    const TUserLocale locale(name);
+    std::vector<std::u16string> texts = mixed_texts(5, 300);
+    texts.push_back(u"\u06a9\u062a\u0627\u0628 \u0627\u0644\u06a9\u062a\u0631\u0648\u0646\u06cc\u06a9\u06cc");
+    texts.push_back(u"chchch a long text with several words");
+    bool took_head = false;
+    for (const std::u16string& text : texts)
+      for (bool ci : {false, true}) {
+        const std::string whole = locale.SortKey(text, ci);
+        for (size_t bytes = 1; bytes <= whole.size() + 2; ++bytes) {
+          const std::string head = locale.SortKeyHead(text, ci, bytes);
+          if (head.size() == bytes && head != whole) took_head = true;
+          ASSERT_TRUE(head == whole || head == whole.substr(0, bytes)) << "bytes " << bytes;
+        }
+      }
+    // On this machine's ICU the incremental key agrees, so heads are really taken.
+    EXPECT_TRUE(took_head);
   }
 }
 
