@@ -16,25 +16,10 @@ namespace dadoveri {
 namespace {
 
 using testing::SQLTestDatabase;
+using testing::AllResultRows;
 using testing::Wide;
 using Rows = std::vector<std::string>;
 
-Rows ResultRows(TABSCursor* c) {
-  Rows rows;
-  if (!c) return rows;
-  TABSVariant v;
-  c->GoToBegin();
-  while (c->GetRecord(grmNext) == grrFound) {
-    std::string row;
-    for (int32_t i = 0; i < c->VisibleFields.Count(); ++i) {
-      c->GetFieldValue(i, false, v);
-      if (i > 0) row += "|";
-      row += v.IsNull() ? std::string("NULL") : Utf16ToUtf8(v.GetAsWideString());
-    }
-    rows.push_back(row);
-  }
-  return rows;
-}
 
 Rows Sorted(Rows rows) {
   std::sort(rows.begin(), rows.end());
@@ -79,7 +64,7 @@ void RunCases(SQLOperators& fixture, const std::vector<Case>& cases,
     SCOPED_TRACE(c.sql);
     Rows got;
     try {
-      got = ResultRows(select(c.sql));
+      got = AllResultRows(select(c.sql));
     } catch (const VODIDivodavir& e) {
       ADD_FAILURE() << e.what();
       continue;
@@ -139,7 +124,7 @@ TEST_P(SQLOperators, SwappedJoinInputsKeepTheColumnOrder) {
     SCOPED_TRACE(sql);
     TABSCursor* result = Select(sql);
     EXPECT_EQ(Names(result), (Rows{"k", "v", "k2", "w"}));
-    EXPECT_EQ(Sorted(ResultRows(result)), (Rows{"2|b2|2|s2", "2|b6|2|s2", "5|b5|5|s5"}));
+    EXPECT_EQ(Sorted(AllResultRows(result)), (Rows{"2|b2|2|s2", "2|b6|2|s2", "5|b5|5|s5"}));
     auto* statement = dynamic_cast<TABSSQLCursorCommand*>(db.Processor().Statement());
     ASSERT_NE(statement, nullptr);
     auto* join = dynamic_cast<TABSAOJoin*>(statement->OperatorTree());
@@ -214,12 +199,12 @@ TEST_P(SQLOperators, MergeJoinSeeksTheKeyOfTheOtherSide) {
   };
   for (const auto& [merge, reference] : cases) {
     SCOPED_TRACE(merge);
-    const Rows expected = Sorted(ResultRows(Select(reference)));
-    EXPECT_EQ(Sorted(ResultRows(Select(merge))), expected);
+    const Rows expected = Sorted(AllResultRows(Select(reference)));
+    EXPECT_EQ(Sorted(AllResultRows(Select(merge))), expected);
   }
   // Spelled out for one key: 40 meets the three rows of key 40 (n 120 to 122), 40.5
   // nothing.
-  EXPECT_EQ(Sorted(ResultRows(Select("SELECT few.f, many.n FROM few JOIN many ON few.f = many.k WHERE few.k = 40"))),
+  EXPECT_EQ(Sorted(AllResultRows(Select("SELECT few.f, many.n FROM few JOIN many ON few.f = many.k WHERE few.k = 40"))),
             (Rows{"40|120", "40|121", "40|122"}));
 }
 
@@ -323,7 +308,7 @@ TEST_P(SQLOperators, LiveAndCopied) {
   ASSERT_NE(statement, nullptr);
   EXPECT_EQ(statement->OperatorTree(), nullptr);
   EXPECT_EQ(int(live->LastSearchPlan.Plan), int(TABSSearchPlanInfo::spIndexRange));
-  EXPECT_EQ(ResultRows(live).size(), 2u);
+  EXPECT_EQ(AllResultRows(live).size(), 2u);
   live->GoToBegin();
   ASSERT_EQ(live->GetRecord(grmNext), grrFound);
   ASSERT_EQ(live->BeginEdit(), roOK);
@@ -347,18 +332,18 @@ TEST_P(SQLOperators, LiveAndCopied) {
   TABSCursor* copy = Select("SELECT *   FROM per2en WHERE per LIKE :Name");
   EXPECT_TRUE(db.Processor().ResultReadOnly());
   EXPECT_TRUE(copy->TableName.starts_with("TEMPORARY_TABLE_")) << copy->TableName;
-  EXPECT_EQ(ResultRows(copy).size(), 2u);
+  EXPECT_EQ(AllResultRows(copy).size(), 2u);
   EXPECT_EQ(Names(copy), (Rows{"per", "en"}));
 
   // TOP 3, 2: rows 2, 3 and 4.
   db.Run("CREATE TABLE t (n INTEGER); INSERT INTO t VALUES (1), (2), (3), (4), (5), (6)");
-  EXPECT_EQ(ResultRows(Select("SELECT TOP 3, 2 * FROM t")), (Rows{"2", "3", "4"}));
+  EXPECT_EQ(AllResultRows(Select("SELECT TOP 3, 2 * FROM t")), (Rows{"2", "3", "4"}));
 
   // SELECT * FROM a, b WHERE a.x = b.y AND a.z > 1 (here z > 2: row 2 of a has partners).
   db.Run("ALTER TABLE a ADD z INTEGER");
   db.Run("UPDATE a SET z = id");
   TABSCursor* joined = Select("SELECT * FROM a, b WHERE a.x = b.y AND a.z > 2");
-  EXPECT_EQ(Sorted(ResultRows(joined)), (Rows{"4|20|4|1|20|p", "4|20|4|4|20|s"}));
+  EXPECT_EQ(Sorted(AllResultRows(joined)), (Rows{"4|20|4|1|20|p", "4|20|4|4|20|s"}));
   statement = dynamic_cast<TABSSQLCursorCommand*>(db.Processor().Statement());
   auto* join = dynamic_cast<TABSAOJoin*>(statement->OperatorTree());
   ASSERT_NE(join, nullptr);

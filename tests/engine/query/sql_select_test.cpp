@@ -12,25 +12,10 @@ namespace dadoveri {
 namespace {
 
 using testing::SQLTestDatabase;
+using testing::ResultRows;
 using testing::Wide;
 using Rows = std::vector<std::string>;
 
-// The rows of a result cursor from its current row on, visible fields joined by '|'.
-Rows ResultRows(TABSCursor* c) {
-  Rows rows;
-  if (!c) return rows;
-  TABSVariant v;
-  for (bool more = !c->AtEnd && c->ReadCurrent() == grrFound; more; more = c->GetRecord(grmNext) == grrFound) {
-    std::string row;
-    for (int32_t i = 0; i < c->VisibleFields.Count(); ++i) {
-      c->GetFieldValue(i, false, v);
-      if (i > 0) row += "|";
-      row += v.IsNull() ? std::string("NULL") : Utf16ToUtf8(v.GetAsWideString());
-    }
-    rows.push_back(row);
-  }
-  return rows;
-}
 
 Rows FieldNames(TABSCursor* c) {
   Rows names;

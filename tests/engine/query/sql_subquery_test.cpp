@@ -13,25 +13,10 @@ namespace dadoveri {
 namespace {
 
 using testing::SQLTestDatabase;
+using testing::AllResultRows;
 using testing::Wide;
 using Rows = std::vector<std::string>;
 
-Rows ResultRows(TABSCursor* c) {
-  Rows rows;
-  if (!c) return rows;
-  TABSVariant v;
-  c->GoToBegin();
-  while (c->GetRecord(grmNext) == grrFound) {
-    std::string row;
-    for (int32_t i = 0; i < c->VisibleFields.Count(); ++i) {
-      c->GetFieldValue(i, false, v);
-      if (i > 0) row += "|";
-      row += v.IsNull() ? std::string("NULL") : Utf16ToUtf8(v.GetAsWideString());
-    }
-    rows.push_back(row);
-  }
-  return rows;
-}
 
 class SQLSubquery : public ::testing::TestWithParam<bool> {
  protected:
@@ -45,7 +30,7 @@ class SQLSubquery : public ::testing::TestWithParam<bool> {
   }
   Rows Select(const std::string& sql) {
     db.Processor().SetSQL(Wide(sql));
-    return ResultRows(db.Processor().Execute());
+    return AllResultRows(db.Processor().Execute());
   }
   int32_t Code(const std::string& sql) {
     try {

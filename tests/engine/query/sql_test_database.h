@@ -20,6 +20,36 @@ namespace dadoveri::testing {
 // UTF-8 to UTF-16 (test texts: well-formed).
 inline std::u16string Wide(const std::string& text) { return Utf8ToUtf16(text); }
 
+// The cursor's current row, visible fields joined by '|' (NULL as "NULL").
+inline std::string RowText(TABSCursor* c) {
+  TABSVariant v;
+  std::string row;
+  for (int32_t i = 0; i < c->VisibleFields.Count(); ++i) {
+    c->GetFieldValue(i, false, v);
+    if (i > 0) row += "|";
+    row += v.IsNull() ? std::string("NULL") : Utf16ToUtf8(v.GetAsWideString());
+  }
+  return row;
+}
+
+// The rows of a result cursor from its current row on.
+inline std::vector<std::string> ResultRows(TABSCursor* c) {
+  std::vector<std::string> rows;
+  if (!c) return rows;
+  for (bool more = !c->AtEnd && c->ReadCurrent() == grrFound; more; more = c->GetRecord(grmNext) == grrFound)
+    rows.push_back(RowText(c));
+  return rows;
+}
+
+// Every row of a result cursor, from its first.
+inline std::vector<std::string> AllResultRows(TABSCursor* c) {
+  std::vector<std::string> rows;
+  if (!c) return rows;
+  c->GoToBegin();
+  while (c->GetRecord(grmNext) == grrFound) rows.push_back(RowText(c));
+  return rows;
+}
+
 class SQLTestDatabase {
  public:
   explicit SQLTestDatabase(bool on_disk) : on_disk_(on_disk) {
