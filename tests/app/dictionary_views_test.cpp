@@ -28,22 +28,14 @@
 #include "engine/platform/code_page.h"
 #include "tests/app/dictionary_fixture.h"
 #include "tests/app/test_application.h"
+#include "tests/app/view_test_support.h"
 
 namespace nilvar {
 namespace {
 
 const QDateTime kNow(QDate(2011, 7, 31), QTime(14, 5, 9));
 
-// Processes main-thread events until `done` holds or ten seconds pass.
-bool PumpUntil(const std::function<bool()>& done) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > 10000) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  }
-  return true;
-}
+using test::PumpUntil;
 
 QStringList Column(QTableView* grid, int column = 0) {
   QStringList texts;

@@ -197,7 +197,7 @@ void for_each_code_point(std::string_view s, F f) {
     uint32_t cp = n == 1 ? c : n == 2 ? c & 0x1Fu : n == 3 ? c & 0x0Fu : c & 0x07u;
     for (int k = 1; k < n && i + static_cast<size_t>(k) < s.size(); ++k)
       cp = (cp << 6) | (static_cast<unsigned char>(s[i + static_cast<size_t>(k)]) & 0x3Fu);
-    f(cp);
+    f(cp, s.substr(i, static_cast<size_t>(n)));
     i += static_cast<size_t>(n);
   }
 }
@@ -228,30 +228,12 @@ bool in_ranges(const Range (&ranges)[N], uint32_t cp) {
   return std::any_of(std::begin(ranges), std::end(ranges), [cp](const Range& r) { return cp >= r.first && cp <= r.last; });
 }
 
-void append_utf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 // Control characters (C0, DEL, C1) as escapes, so that a value cannot move the cursor or
 // break the table's lines.
 std::string escape_controls(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for_each_code_point(text, [&out](uint32_t cp) {
+  for_each_code_point(text, [&out](uint32_t cp, std::string_view bytes) {
     if (cp == u'\n') {
       out += "\\n";
     } else if (cp == u'\r') {
@@ -263,7 +245,7 @@ std::string escape_controls(std::string_view text) {
       std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(cp));
       out += hex;
     } else {
-      append_utf8(out, cp);
+      out += bytes;
     }
   });
   return out;
@@ -354,7 +336,7 @@ std::string csv_field(const std::string& text) {
 
 int32_t DisplayWidth(std::string_view utf8) {
   int32_t width = 0;
-  for_each_code_point(utf8, [&width](uint32_t cp) {
+  for_each_code_point(utf8, [&width](uint32_t cp, std::string_view) {
     if (in_ranges(kZeroWidth, cp)) return;
     width += in_ranges(kDoubleWidth, cp) ? 2 : 1;
   });
