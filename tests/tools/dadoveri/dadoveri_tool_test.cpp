@@ -18,6 +18,7 @@
 #include "engine/table/btree_page_index.h"
 #include "engine/table/table_metadata.h"
 #include "tests/engine/test_support.h"
+#include "tests/tools/dadoveri/tool_process.h"
 #include "tools/dadoveri/table_transfer.h"
 
 namespace dadoveri {
@@ -27,38 +28,13 @@ using testing::ReadWholeFile;
 using testing::TempFolder;
 using testing::WriteWholeFile;
 
-struct Result {
-  int status;  // exit status; -1 when the tool did not exit normally (a crash)
-  std::string out;
-  std::string err;
-};
-
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using Result = testing::ToolResult;
 
 class ToolTest : public ::testing::Test {
  protected:
   // `input`: a file to give the tool as its standard input.
   Result Run(const std::vector<std::string>& args, const std::string& input = "") {
-    // A sanitizer finding must not pass for the tool's own exit status 1.
-    std::string command = "ASAN_OPTIONS=exitcode=86 UBSAN_OPTIONS=halt_on_error=1:exitcode=87 " +
-                          quote(DADOVERI_TOOL_PATH);
-    for (const auto& a : args) command += " " + quote(a);
-    const std::string out = folder_.File("stdout"), err = folder_.File("stderr");
-    command += " >" + quote(out) + " 2>" + quote(err);
-    if (!input.empty()) command += " <" + quote(input);
-    const int raw = std::system(command.c_str());
-    Result r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    const auto o = ReadWholeFile(out), e = ReadWholeFile(err);
-    r.out.assign(o.begin(), o.end());
-    r.err.assign(e.begin(), e.end());
-    EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find("runtime error"), std::string::npos) << r.err;
-    return r;
+    return testing::RunTool(folder_, args, input);
   }
   std::string File(const std::string& name) { return folder_.File(name); }
 

@@ -16,6 +16,7 @@
 
 #include "engine/base/utf8.h"
 #include "tests/engine/test_support.h"
+#include "tests/tools/dadoveri/tool_process.h"
 #include "tools/dadoveri/sql_shell.h"
 
 namespace dadoveri {
@@ -141,19 +142,7 @@ TEST(SQLShellTextTest, DisplayWidthCountsTerminalColumns) {
   for (const Case& c : cases) EXPECT_EQ(DisplayWidth(c.text), c.width) << c.text;
 }
 
-struct Result {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-const char* const kSanitizerEnvironment = "ASAN_OPTIONS=exitcode=86 UBSAN_OPTIONS=halt_on_error=1:exitcode=87";
+using Result = testing::ToolResult;
 
 class SQLCommand : public ::testing::Test {
  protected:
@@ -165,25 +154,10 @@ class SQLCommand : public ::testing::Test {
 
   // Runs the tool; `input` (when given) is its standard input.
   Result Tool(const std::vector<std::string>& args, const std::string* input = nullptr) {
-    std::string command = std::string(kSanitizerEnvironment) + " " + quote(DADOVERI_TOOL_PATH);
-    for (const auto& a : args) command += " " + quote(a);
-    const std::string out = folder_.File("stdout"), err = folder_.File("stderr"), in = folder_.File("stdin");
-    command += " >" + quote(out) + " 2>" + quote(err);
-    if (input) {
-      WriteWholeFile(in, std::vector<uint8_t>(input->begin(), input->end()));
-      command += " <" + quote(in);
-    } else {
-      command += " </dev/null";
-    }
-    const int raw = std::system(command.c_str());
-    Result r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    const auto o = ReadWholeFile(out), e = ReadWholeFile(err);
-    r.out.assign(o.begin(), o.end());
-    r.err.assign(e.begin(), e.end());
-    EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find("runtime error"), std::string::npos) << r.err;
-    return r;
+    if (!input) return testing::RunTool(folder_, args);
+    const std::string in = folder_.File("stdin");
+    WriteWholeFile(in, std::vector<uint8_t>(input->begin(), input->end()));
+    return testing::RunTool(folder_, args, in);
   }
   Result SQL(const std::vector<std::string>& texts, bool csv = false) {
     std::vector<std::string> args = {"sql", file_};
