@@ -729,6 +729,14 @@ void TABSDiskTableData::OpenTable(int32_t session, bool repair) {
   pages.UnlockTables();
 }
 
+bool TABSDiskTableData::KeepWhenUnused() const {
+  if (!disk_ || !disk_->IsOpened() || disk_->MultiUser() || !Opened() || dropped_ || !index_manager_) return false;
+  const TABSIndexDefs& defs = index_manager_->IndexDefs;
+  for (int32_t i = 0; i < defs.Count(); ++i)
+    if (defs.Item(i)->Temporary) return false;
+  return true;
+}
+
 void TABSDiskTableData::AddCursor(TABSCursor* cursor) {
   std::lock_guard guard(database_->Lock());
   const int32_t session = session_of(cursor);

@@ -241,6 +241,13 @@ class TABSDiskTableData : public TABSTableData {
   // the table list and the session committed. Nothing stays on failure.
   TABSTableListEntry CreateInFile(int32_t session, TABSTableMetadata& metadata);
   bool Opened() const { return static_cast<bool>(record_manager_); }
+  // In a file no other process changes (not multi-user), an opened table stays open when
+  // its last cursor closes: the next statement or dataset on it then finds its definitions,
+  // counters and index roots in memory instead of reading the metadata and header blocks
+  // again. Not while it has a temporary index, which every change would have to maintain
+  // (it goes with the table as before).
+  bool KeepWhenUnused() const override;
+  bool ClosableWhenUnused() const override { return true; }
   // Rewrites the metadata block (structure changed).
   void Restructure(int32_t session);
   // (last page + 1) × RecordsPerPage; 1 for a table without pages.

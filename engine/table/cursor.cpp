@@ -15,6 +15,10 @@
 namespace dadoveri {
 
 namespace {
+
+// Unused tables of a file kept open for their next use (see KeepWhenUnused).
+constexpr size_t kUnusedTablesKeptOpen = 16;
+
 TABSCursorFilterFactory* g_default_factory = nullptr;
 }  // namespace
 
@@ -55,7 +59,12 @@ void TABSCursor::close_cursor() {
   std::lock_guard guard(database_->Lock());
   TABSTableData* table = std::exchange(table_, nullptr);
   table->RemoveCursor(this);
-  if (table->Cursors().empty() && (table->Dropped() || !table->KeepWhenUnused())) database_->CloseTableData(table);
+  if (table->Cursors().empty()) {
+    if (table->Dropped() || !table->KeepWhenUnused())
+      database_->CloseTableData(table);
+    else
+      database_->CloseUnusedTables(kUnusedTablesKeptOpen);
+  }
   free_buffers();
   Bitmap.Invalidate();
   PositionCache.Valid = false;

@@ -63,6 +63,22 @@ void TABSDatabaseData::CloseTableData(TABSTableData* table) {
   }
 }
 
+void TABSDatabaseData::CloseUnusedTables(size_t keep) {
+  std::lock_guard guard(lock_);
+  auto closable = [](const std::unique_ptr<TABSTableData>& t) {
+    return t->Cursors().empty() && t->ClosableWhenUnused();
+  };
+  size_t unused = static_cast<size_t>(std::count_if(tables_.begin(), tables_.end(), closable));
+  for (auto it = tables_.begin(); unused > keep && it != tables_.end();) {
+    if (closable(*it)) {
+      it = tables_.erase(it);
+      --unused;
+    } else {
+      ++it;
+    }
+  }
+}
+
 int32_t TABSDatabaseData::OpenTableCount() {
   std::lock_guard guard(lock_);
   return static_cast<int32_t>(tables_.size());

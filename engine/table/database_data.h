@@ -59,6 +59,9 @@ class TABSDatabaseData {
   // Open table objects. Closing frees the object (its cursors are gone); a forced drop
   // goes through the same door.
   void CloseTableData(TABSTableData* table);
+  // Closes unused objects that may be closed (ClosableWhenUnused) until at most `keep` of
+  // them stay open; those opened first go first.
+  void CloseUnusedTables(size_t keep);
   int32_t OpenTableCount();
 
  protected:

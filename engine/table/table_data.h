@@ -290,6 +290,9 @@ class TABSTableData : public TABSIndexRecordSource {
   // Whether the object stays open when its last cursor closes (tables that live only in
   // the object: in-memory and temporary ones, until dropped).
   virtual bool KeepWhenUnused() const { return false; }
+  // Whether an object kept open while unused may still be closed then, to bound how many
+  // stay open: one that only caches what a file holds, not one whose table lives in it.
+  virtual bool ClosableWhenUnused() const { return false; }
   // Dropped: no longer found by name; freed when its last cursor closes.
   bool Dropped() const { return dropped_; }
 

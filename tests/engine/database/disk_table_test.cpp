@@ -37,7 +37,8 @@ using testing::WalkInts;
 // A database file with one connection and its engine session.
 class DiskTable {
  public:
-  explicit DiskTable(uint16_t page_size = 4096, TABSPassword password = {}) : password_(std::move(password)) {
+  explicit DiskTable(uint16_t page_size = 4096, TABSPassword password = {}, bool exclusive = false)
+      : password_(std::move(password)), exclusive_(exclusive) {
     name_ = folder_.File("t.dat");
     TABSDiskDatabaseData maker(name_);
     maker.CreateSettings.PageSize = page_size;
@@ -52,6 +53,7 @@ class DiskTable {
     TABSConnectOptions options;
     options.Password = password_;
     options.DurableCommits = false;
+    options.Exclusive = exclusive_;
     session_ = std::make_unique<TABSBaseSession>(db_->Connect(options));
   }
   void Disconnect() {
@@ -99,6 +101,7 @@ class DiskTable {
   TempFolder folder_;
   std::string name_;
   TABSPassword password_;
+  bool exclusive_ = false;
   std::unique_ptr<TABSDiskDatabaseData> db_;
   std::unique_ptr<TABSBaseSession> session_;
   std::unique_ptr<StandardTable> table_;
@@ -313,6 +316,51 @@ TEST(DiskTableData, RollbackRestoresRecordCountAndCountersFromTheHeader) {
   t.Reopen();
   EXPECT_EQ(t.data().GetRecordCount(t.s()), 4);
   EXPECT_EQ(WalkInts(t.cursor(), "Code"), (std::vector<int64_t>{0, 1, 2, 20}));
+}
+
+// In a file no other process changes, a table stays open when its last cursor closes (the
+// next use reads no metadata again); in a multi-user file another process may change it
+// meanwhile, so it closes. Kept tables follow rollbacks and stay bounded in number.
+TEST(DiskTableData, AnUnusedTableStaysOpenOnlyInAFileNoOtherProcessChanges) {
+  for (const bool exclusive : {false, true}) {
+    SCOPED_TRACE(exclusive ? "exclusive" : "multi-user");
+    DiskTable t(4096, {}, exclusive);
+    t.Create();
+    for (int32_t i = 0; i < 3; ++i) ASSERT_EQ(t.Insert(i), roOK);
+    t.CloseCursor();
+    EXPECT_EQ(t.db().OpenTableCount(), exclusive ? 1 : 0);
+    // Rows inserted in a transaction through a cursor closed before the rollback.
+    t.Open();
+    t.session().InTransaction = true;
+    for (int32_t i = 10; i < 15; ++i) ASSERT_EQ(t.Insert(i), roOK);
+    t.CloseCursor();
+    t.session().InTransaction = false;
+    t.db().RollbackSession(t.s());
+    t.Open();
+    EXPECT_EQ(t.data().GetRecordCount(t.s()), 3);
+    EXPECT_EQ(WalkInts(t.cursor(), "Code"), (std::vector<int64_t>{0, 1, 2}));
+    ASSERT_EQ(t.Insert(20), roOK);
+    t.CloseCursor();
+    // A dropped table is closed whatever the file.
+    t.Open();
+    t.data().DropTable(&t.cursor(), false);
+    t.CloseCursor();
+    EXPECT_EQ(t.db().OpenTableCount(), 0);
+    EXPECT_FALSE(t.db().TableExists("T"));
+  }
+  // Many tables used in turn: the ones used first are closed again, and each still reads.
+  DiskTable t(4096, {}, true);
+  for (int32_t n = 0; n < 24; ++n) {
+    StandardTable table(t.db(), t.session(), "T" + std::to_string(n));
+    ASSERT_EQ(table.Insert(Row{n, "x", 1, "b", 10}), roOK);
+  }
+  EXPECT_LE(t.db().OpenTableCount(), 16);
+  for (int32_t n = 0; n < 24; ++n) {
+    TABSCursor& c = t.Open("T" + std::to_string(n));
+    EXPECT_EQ(WalkInts(c, "Code"), (std::vector<int64_t>{n}));
+    t.CloseCursor();
+  }
+  EXPECT_LE(t.db().OpenTableCount(), 16);
 }
 
 TEST(DiskTableData, RepairRebuildsTheIndexFromLivePagesOnly) {
