@@ -703,8 +703,9 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
   std::vector<const Cond*> tests;
   std::vector<const void*> covered;
   bool needs_record = false;
-  // With the entry's stored key passing the range's test, the nodes the bounds' key tests
-  // answer hold too; where they leave nothing else to evaluate, such an entry qualifies
+  // With the entry's stored key passing the range's test, the nodes the bounds answer and
+  // those their key tests answer hold; where they leave nothing else to evaluate (exact
+  // bounds of a whole filter, or a prefix its key test decides), such an entry qualifies
   // without its record being read.
   std::vector<const void*> key_covered;
   bool key_decides = false;
@@ -725,7 +726,7 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
       if (lower) add_covers(key_covered, lower->key_tested);
       if (upper) add_covers(key_covered, upper->key_tested);
     }
-    key_decides = plan_index != -1 && key_covered.size() > covered.size() && tests.empty() && !cursor->FilterCallback;
+    key_decides = plan_index != -1 && tests.empty() && !cursor->FilterCallback;
     for (TABSCursorFilter* f : filters)
       if (key_decides && !f->IsCoveredBy(key_covered)) key_decides = false;
   };

@@ -265,7 +265,15 @@ TEST_F(SearchPlan, MergedConditionsOfOneIndex) {
   EXPECT_EQ(plan().IndexID, IndexID("IX"));
   EXPECT_EQ(plan().LowerKind, sckEqual);
   EXPECT_EQ(c.GetRecordCount(), kRecords / 20);
+  // An upper bound is never counted as answered (NULL keys lie below every bound): the
+  // records are read.
   EXPECT_EQ(plan().RecordsRead, kRecords / 20);
+
+  // An equality's bounds answer the whole filter: counting reads no record.
+  c.SetFilter(u"X = 5", false, false);
+  EXPECT_EQ(c.GetRecordCount(), kRecords / 20);
+  EXPECT_EQ(plan().IndexID, IndexID("IX"));
+  EXPECT_EQ(plan().RecordsRead, 0);
 }
 
 TEST_F(SearchPlan, FindKeyOnAUniqueOneColumnIndexTakesTheShortcut) {
