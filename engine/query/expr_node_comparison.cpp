@@ -312,6 +312,15 @@ void TABSExprNodeComparison::AddSearchCondition(const TABSExprRecordSource* curs
     return c == nullptr || c->Value().IsNull() || c->Value().StringLength() < index.Columns[0].MaxIndexedSize;
   }());
   if (covers) condition.CoveredNodes.push_back(this);
+  // An upper bound by a value is answered too where a lower bound by a value leaves the
+  // NULL keys out of the range.
+  if (!covers && strict_null_ && (sides.op == opLess || sides.op == opLessOrEqual) && !mapped && !partial_ &&
+      [&] {
+        auto c = dynamic_cast<const TABSExprNodeConst*>(v);
+        return c != nullptr && !c->Value().IsNull() &&
+               (!text || c->Value().StringLength() < index.Columns[0].MaxIndexedSize);
+      }())
+    condition.NonNullCoveredNodes.push_back(this);
   // A prefix equality holds for each entry whose stored key passes the range's prefix test.
   if (IndexCoversNode() && partial_ && text && sides.op == opEqual) condition.KeyTestedNodes.push_back(this);
 }

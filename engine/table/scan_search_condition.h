@@ -57,6 +57,10 @@ struct TABSScanSearchCondition {
   // stored key answers yes (a text prefix the stored key holds whole), though the range's
   // bounds do not decide them.
   std::vector<const void*> KeyTestedNodes;
+  // Nodes the condition stands for only where the range holds no NULL key (a comparison
+  // that is false for NULL, whose bound reaches down to the NULL keys at the index's start):
+  // answered when the range's lower bound is a value, which leaves the NULL keys below it.
+  std::vector<const void*> NonNullCoveredNodes;
 
   int32_t KeyBufferSize() const { return static_cast<int32_t>(KeyBuffer.size()); }
   bool IsIndexCondition() const { return IndexID != -1; }

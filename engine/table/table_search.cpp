@@ -37,6 +37,8 @@ struct Cond {
   std::vector<const void*> covers;
   // The nodes that hold for an entry whose stored key passes the condition's test.
   std::vector<const void*> key_tested;
+  // The nodes that hold for every entry of a range that holds no NULL key.
+  std::vector<const void*> non_null;
 };
 
 // The fewest records a bounded storage-order walk reads before it gives up on a range that
@@ -440,10 +442,11 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
   std::vector<Cond> conds;
   auto add_index_condition = [&](const TABSScanSearchCondition& c, bool from_expression) {
     if (c.IndexID == -1 || c.KeyFieldCount <= 0) RaiseError(10388, c.IndexID, c.KeyFieldCount);
-    Cond cond{c, from_expression, {}, {}};
+    Cond cond{c, from_expression, {}, {}, {}};
     if (from_expression) {
       cond.covers = c.CoveredNodes;
       cond.key_tested = c.KeyTestedNodes;
+      cond.non_null = c.NonNullCoveredNodes;
     }
     conds.push_back(std::move(cond));
   };
@@ -522,14 +525,17 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
         if (r == smrSecond) {
           std::vector<const void*> covers = std::move(k.covers);
           std::vector<const void*> key_tested = std::move(k.key_tested);
+          std::vector<const void*> non_null = std::move(k.non_null);
           const bool both_expression = k.from_expression && next.from_expression;
           k = next;
           add_covers(k.covers, covers);
           add_covers(k.key_tested, key_tested);
+          add_covers(k.non_null, non_null);
           k.from_expression = both_expression;
         } else {
           add_covers(k.covers, next.covers);
           add_covers(k.key_tested, next.key_tested);
+          add_covers(k.non_null, next.non_null);
           k.from_expression = k.from_expression && next.from_expression;
         }
         absorbed = true;
@@ -546,6 +552,7 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
             CompareScanConditionKeys(index, a.c, b.c, a.c.KeyFieldCount) == 0) {
           add_covers(mine[i].covers, b.covers);
           add_covers(mine[i].key_tested, b.key_tested);
+          add_covers(mine[i].non_null, b.non_null);
           mine[i].from_expression = a.from_expression && b.from_expression;
           mine.erase(mine.begin() + static_cast<std::ptrdiff_t>(j));
         } else {
@@ -598,6 +605,21 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
     info.Shortcut = 2;
   }
   const bool has_filters = !filters.empty() || static_cast<bool>(cursor->FilterCallback);
+  // The nodes a range with sides `lo` and `hi` (index order) answers: their conditions'
+  // own, and those that only NULL keys could fail where `lo` bounds the range by a value
+  // (the NULL keys lie at the start of every index, below it).
+  auto range_covers = [&](const Cond* lo, const Cond* hi, std::vector<const void*>& out) {
+    if (lo) add_covers(out, lo->covers);
+    if (hi) add_covers(out, hi->covers);
+    if (!lo) return;
+    TABSBTreeRecordIndex& index = *index_manager_->OpenIndex(lo->c.IndexID);
+    const int32_t field = index.KeyRef().Part(0).FieldNo;
+    const std::vector<uint8_t>& key = lo->c.KeyBuffer;
+    if (key.size() <= static_cast<size_t>(field / 8) || ((key[static_cast<size_t>(field / 8)] >> (field % 8)) & 1))
+      return;
+    add_covers(out, lo->non_null);
+    if (hi) add_covers(out, hi->non_null);
+  };
   if (plan_index == -1 && !kept.empty()) {
     const double page = std::max<double>(1.0, pages_ ? pages_->DataSize() : 4096);
     const double record_size = MemoryRecordSize();
@@ -610,9 +632,9 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
       std::vector<const void*> bound_nodes;
       for (const Cond& c : kept) {
         if (c.c.IndexID != id || (&c != lo && &c != hi)) return false;
-        add_covers(bound_nodes, c.covers);
         add_covers(bound_nodes, c.key_tested);
       }
+      range_covers(lo, hi, bound_nodes);
       for (TABSCursorFilter* f : filters)
         if (!f->IsCoveredBy(bound_nodes)) return false;
       return true;
@@ -716,10 +738,7 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
       if (plan_index != -1 && (&c == lower || &c == upper)) continue;
       if (!c.from_expression) tests.push_back(&c);
     }
-    if (plan_index != -1) {
-      if (lower) add_covers(covered, lower->covers);
-      if (upper) add_covers(covered, upper->covers);
-    }
+    if (plan_index != -1) range_covers(lower, upper, covered);
     needs_record = !tests.empty() || has_filters;
     key_covered = covered;
     if (plan_index != -1) {
