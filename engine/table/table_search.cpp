@@ -606,18 +606,23 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
   }
   const bool has_filters = !filters.empty() || static_cast<bool>(cursor->FilterCallback);
   // The nodes a range with sides `lo` and `hi` (index order) answers: their conditions'
-  // own, and those that only NULL keys could fail where `lo` bounds the range by a value
-  // (the NULL keys lie at the start of every index, below it).
+  // own, and those that only NULL keys could fail where the range is bounded by a value
+  // on the side of the smaller values, which leaves the NULL keys (below every value) out.
+  // A descending first column puts the smaller values, and the NULL keys, at the end.
   auto range_covers = [&](const Cond* lo, const Cond* hi, std::vector<const void*>& out) {
     if (lo) add_covers(out, lo->covers);
     if (hi) add_covers(out, hi->covers);
-    if (!lo) return;
-    TABSBTreeRecordIndex& index = *index_manager_->OpenIndex(lo->c.IndexID);
-    const int32_t field = index.KeyRef().Part(0).FieldNo;
-    const std::vector<uint8_t>& key = lo->c.KeyBuffer;
+    const Cond* any = lo ? lo : hi;
+    if (!any) return;
+    TABSBTreeRecordIndex& index = *index_manager_->OpenIndex(any->c.IndexID);
+    const TABSRecordKeyPart& first = index.KeyRef().Part(0);
+    const Cond* smaller_values_side = first.Descending ? hi : lo;
+    if (!smaller_values_side) return;
+    const int32_t field = first.FieldNo;
+    const std::vector<uint8_t>& key = smaller_values_side->c.KeyBuffer;
     if (key.size() <= static_cast<size_t>(field / 8) || ((key[static_cast<size_t>(field / 8)] >> (field % 8)) & 1))
       return;
-    add_covers(out, lo->non_null);
+    if (lo) add_covers(out, lo->non_null);
     if (hi) add_covers(out, hi->non_null);
   };
   if (plan_index == -1 && !kept.empty()) {
