@@ -440,6 +440,23 @@ void TABSBTree::ReadLeafEntry(int32_t session, const TABSKeyPath& path, uint8_t*
   std::memcpy(destination, page.Entry(e), static_cast<size_t>(page.EntrySize()));
 }
 
+TABSBTreePage TABSBTree::LeafPage(int32_t session, TABSKeyPath& path) {
+  if (path.IsEmpty()) RaiseError(20068);
+  TABSBTreePage page = get(session, path.Leaf().PageNo);
+  leaf_controller_.CheckPage(page);
+  const int32_t e = path.Leaf().EntryNo;
+  if (e < 0 || e >= page.EntryCount()) RaiseError(20068);
+  path.Leaf().EntryCount = page.EntryCount();
+  return page;
+}
+
+bool TABSBTree::StepLeaf(int32_t session, bool forward, TABSKeyPath& path) {
+  if (path.IsEmpty()) RaiseError(forward ? 20068 : 20069);
+  TABSKeyPathLevel& leaf = path.Leaf();
+  leaf.EntryNo = forward ? std::max(leaf.EntryCount - 1, 0) : 0;
+  return forward ? Next(session, path) : Prior(session, path);
+}
+
 void TABSBTree::WriteLeafLink(int32_t session, const TABSKeyPath& path, const uint8_t* link) {
   if (path.IsEmpty()) RaiseError(20068);
   TABSBTreePage page = get(session, path.Leaf().PageNo);

@@ -238,6 +238,15 @@ class TABSBTree {
   void ReadLeafEntry(int32_t session, const TABSKeyPath& path, uint8_t* destination);
   void WriteLeafLink(int32_t session, const TABSKeyPath& path, const uint8_t* link);
 
+  // The leaf page of the path, held while the result lives, so that a walk reads the
+  // page's entries in place: refused as ReadLeafEntry refuses it (a node, 20020; an entry
+  // number outside the page, 20068). The path's leaf count is set to the page's.
+  TABSBTreePage LeafPage(int32_t session, TABSKeyPath& path);
+  // Moves the path from its leaf to the first entry of the next leaf (forward) or the last
+  // entry of the prior one, through the parents as Next and Prior do; false when the
+  // path's leaf is the last (first), the path then on the leaf's last (first) entry.
+  bool StepLeaf(int32_t session, bool forward, TABSKeyPath& path);
+
   // 1-based position of the path's entry in key order (walking the leaves before it).
   int64_t EntryNumber(int32_t session, const TABSKeyPath& path);
   // The leaf page and entry number of the n-th entry (1-based); false past the end.

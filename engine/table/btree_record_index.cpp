@@ -521,6 +521,41 @@ int32_t prefix_bounds(const std::u16string& prefix, bool case_insensitive, std::
 
 }  // namespace
 
+namespace {
+
+// Whether equal values of a part are stored as equal bytes, and equal bytes always mean
+// equal values that the stored key decides (not floating-point values: NaN and signed
+// zeros; not cut texts, whose records decide).
+bool bytes_decide_equality(const TABSRecordKeyPart& part) {
+  if (part.Truncated) return false;
+  if (IsStringBaseType(part.BaseType)) return true;
+  switch (part.BaseType) {
+    case btShortint: case btSmallint: case btInteger: case btLargeint:
+    case btByte: case btWord: case btCardinal: case btLogical:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The bytes an entry that satisfies an equality with a prefix on part `prefix_part` may
+// begin with (see Condition::MatchingBytes); empty when bytes cannot decide.
+std::vector<uint8_t> matching_bytes(const TABSRecordKeyRef& keys, const std::vector<uint8_t>& page_key,
+                                    int32_t prefix_part, const uint8_t* record, size_t prefix_chars) {
+  for (int32_t i = 0; i < prefix_part; ++i)
+    if (!bytes_decide_equality(keys.Part(i))) return {};
+  const TABSRecordKeyPart& part = keys.Part(prefix_part);
+  // A prefix the cut stored text may not hold whole is left to the comparison.
+  if (part.Truncated && prefix_chars > static_cast<size_t>(part.StoredChars)) return {};
+  const size_t unit = IsWideStringBaseType(part.BaseType) ? 2 : 1;
+  std::vector<uint8_t> bytes(page_key.begin(), page_key.begin() + part.PageOffset);
+  bytes.push_back(0);  // not NULL
+  bytes.insert(bytes.end(), record + part.MemoryOffset, record + part.MemoryOffset + prefix_chars * unit);
+  return bytes;
+}
+
+}  // namespace
+
 void TABSIndexRange::add(const TABSIndexKeyCondition& key) {
   if (key.Kind < ickEqual || key.Kind > ickGreaterOrEqual || !key.KeyRecord) RaiseError(20078);
   TABSRecordKeyRef& keys = index_.KeyRef();
@@ -543,6 +578,8 @@ void TABSIndexRange::add(const TABSIndexKeyCondition& key) {
   }
   condition.PageKey.resize(keys.PageKeySize());
   keys.BuildPageKey(key.KeyRecord, condition.PageKey.data());
+  if (key.Kind == ickEqual && condition.PrefixPart >= 0 && !prefix.empty())
+    condition.MatchingBytes = matching_bytes(keys, condition.PageKey, k - 1, record, prefix.size());
   conditions_.push_back(std::move(condition));
   const Condition& added = conditions_.back();
   const int32_t kind = key.Kind;
@@ -661,22 +698,30 @@ bool TABSIndexRange::Step(int32_t session, bool forward, TABSKeyPath& path) {
 }
 
 TABSIndexEntryTest TABSIndexRange::Test(int32_t session, const TABSKeyPath& path) {
-  TABSRecordKeyRef& keys = index_.KeyRef();
   load_entry(session, path);
+  return test_entry(session, entry_.data());
+}
+
+TABSIndexEntryTest TABSIndexRange::test_entry(int32_t session, const uint8_t* entry) {
+  TABSRecordKeyRef& keys = index_.KeyRef();
   TABSIndexEntryTest result = ietIn;
   for (const Condition& condition : conditions_) {
+    // Identical bytes are equal under any collation: only entries whose bytes differ
+    // from the prefix need it.
+    const std::vector<uint8_t>& bytes = condition.MatchingBytes;
+    if (!bytes.empty() && std::memcmp(entry, bytes.data(), bytes.size()) == 0) continue;
     TABSBTreeTarget target;
     target.Key = condition.PageKey.data();
     target.Record = condition.Key.KeyRecord;
     target.PartCount = condition.PartCount;
     target.PrefixLengths = condition.Prefixes.data();
-    int c = keys.ComparePageKeys(session, target, entry_.data(), nullptr);
+    int c = keys.ComparePageKeys(session, target, entry, nullptr);
     if (c != kCompareNeedsEntry && condition.PrefixPart >= 0 && condition.Key.Kind != ickEqual) {
       // A prefix longer than a cut stored text: the cut text does not tell how the
       // record's first characters order against the prefix.
       const TABSRecordKeyPart& part = keys.Part(condition.PrefixPart);
       const int32_t n = condition.Prefixes[static_cast<size_t>(condition.PrefixPart)];
-      const uint8_t* stored = entry_.data() + part.PageOffset;
+      const uint8_t* stored = entry + part.PageOffset;
       if (n > part.StoredChars && stored[0] == 0 && stored_text_is_cut(part, stored + 1)) c = kCompareNeedsEntry;
     }
     if (c == kCompareNeedsEntry) {
@@ -686,6 +731,29 @@ TABSIndexEntryTest TABSIndexRange::Test(int32_t session, const TABSKeyPath& path
     if (!kind_accepts(condition.Key.Kind, -c)) return ietOut;
   }
   return result;
+}
+
+bool TABSIndexRange::Walk(int32_t session, bool forward, TABSKeyPath& path, const Visitor& visit) {
+  TABSBTree& tree = index_.Tree();
+  const int32_t key_size = index_.KeyRef().PageKeySize();
+  const int32_t step = forward ? 1 : -1;
+  for (;;) {
+    {
+      TABSBTreePage page = tree.LeafPage(session, path);
+      TABSKeyPathLevel& leaf = path.Leaf();
+      const int32_t far_end = forward ? page.EntryCount() - 1 : 0;
+      // In index order the entries meet the far bound in turn: when the page's far entry
+      // is inside it, so is every entry before it.
+      const bool whole_page = inside(session, page.Entry(far_end), !forward, forward);
+      for (;; leaf.EntryNo += step) {
+        const uint8_t* entry = page.Entry(leaf.EntryNo);
+        if (!whole_page && !inside(session, entry, !forward, forward)) return false;
+        if (!visit(path, LoadRecordID(entry + key_size), test_entry(session, entry))) return true;
+        if (leaf.EntryNo == far_end) break;
+      }
+    }
+    if (!tree.StepLeaf(session, forward, path)) return false;
+  }
 }
 
 bool TABSIndexRange::Accepts(const void* record) const {

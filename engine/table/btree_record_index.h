@@ -107,6 +107,16 @@ class TABSIndexRange {
   TABSIndexEntryTest Test(int32_t session, const TABSKeyPath& path);
   // A memory record against every condition (its full values).
   bool Accepts(const void* record) const;
+  // What a walk hands on per entry: the path on it, its record identifier and its Test.
+  // Answers false to stop the walk there.
+  using Visitor = std::function<bool(const TABSKeyPath& path, const TABSRecordID& id, TABSIndexEntryTest test)>;
+  // Walks from the entry at `path` (inside the bounds, as Seek and Step leave it) in one
+  // direction through every entry inside the bounds, as Step would, handing each to
+  // `visit`. A leaf page is fetched once and its entries read in place; the far bound,
+  // which entries meet in index order, is tested once on the page's far entry and entry by
+  // entry only in the page where the range ends. False when the range (or the index) ended,
+  // true when `visit` stopped the walk (the path then on that entry).
+  bool Walk(int32_t session, bool forward, TABSKeyPath& path, const Visitor& visit);
   // The record identifier of the entry at `path`.
   TABSRecordID RecordIDAt(int32_t session, const TABSKeyPath& path);
   // The approximate number of entries inside the bounds: the distance between the
@@ -130,6 +140,12 @@ class TABSIndexRange {
     std::vector<int32_t> Prefixes;  // the prefix length of the partial part, -1 elsewhere
     int32_t PrefixPart = -1;        // the partial part, -1 when none
     std::vector<uint8_t> PageKey;   // the key as entries store it
+    // For an equality with a prefix: the page key's bytes up to the prefix's end (earlier
+    // parts, the part's not-NULL flag, the prefix as stored). An entry that begins with
+    // these bytes satisfies the condition under any collation; empty when bytes cannot
+    // decide (a prefix longer than a cut part stores, earlier parts whose equal values may
+    // differ in bytes or whose equal bytes may still need the records).
+    std::vector<uint8_t> MatchingBytes;
   };
   void add(const TABSIndexKeyCondition& condition);
   Side& new_side(bool lower, const TABSIndexKeyCondition& condition, int32_t part_count, bool inclusive);
@@ -138,6 +154,8 @@ class TABSIndexRange {
   int entry_vs_side(int32_t session, const Side& side, bool lower, const uint8_t* entry);
   bool inside(int32_t session, const uint8_t* entry, bool check_lower, bool check_upper);
   bool seek_side(int32_t session, const Side& side, bool lower, TABSKeyPath& path);
+  // The conditions against an entry's stored key (Test on the entry's bytes).
+  TABSIndexEntryTest test_entry(int32_t session, const uint8_t* entry);
   // Reads the entry at `path` into entry_ unless it holds that entry already.
   void load_entry(int32_t session, const TABSKeyPath& path);
 
