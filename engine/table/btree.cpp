@@ -16,15 +16,6 @@ int CompareRecordIDs(const TABSRecordID& a, const TABSRecordID& b) {
   return sa < sb ? -1 : sa > sb ? 1 : 0;
 }
 
-void StoreRecordID(uint8_t* p, const TABSRecordID& id) {
-  StoreLE<int32_t>(p, id.PageNo);
-  StoreLE<int16_t>(p + 4, static_cast<int16_t>(id.SlotNo));
-}
-
-TABSRecordID LoadRecordID(const uint8_t* p) {
-  return {LoadLE<int32_t>(p), static_cast<uint16_t>(LoadLE<int16_t>(p + 4))};
-}
-
 int CompareKeyPaths(const TABSKeyPath& a, const TABSKeyPath& b) {
   if (a.Depth != b.Depth) RaiseError(20051);
   for (int32_t l = 0; l < a.Depth; ++l) {

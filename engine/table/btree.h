@@ -36,8 +36,13 @@ struct TABSRecordID {
 };
 // -1, 0 or 1.
 int CompareRecordIDs(const TABSRecordID& a, const TABSRecordID& b);
-void StoreRecordID(uint8_t* p, const TABSRecordID& id);
-TABSRecordID LoadRecordID(const uint8_t* p);
+inline void StoreRecordID(uint8_t* p, const TABSRecordID& id) {
+  StoreLE<int32_t>(p, id.PageNo);
+  StoreLE<int16_t>(p + 4, static_cast<int16_t>(id.SlotNo));
+}
+inline TABSRecordID LoadRecordID(const uint8_t* p) {
+  return {LoadLE<int32_t>(p), static_cast<uint16_t>(LoadLE<int16_t>(p + 4))};
+}
 
 // The way from the root to one entry: per level the page, the entry number in it and the
 // page's entry count. Level 0 is the root.

@@ -697,6 +697,29 @@ bool TABSIndexRange::Step(int32_t session, bool forward, TABSKeyPath& path) {
   return inside(session, entry_.data(), !forward, forward);
 }
 
+namespace {
+
+// Short runs of bytes compared inline (the beginnings of keys are a few bytes).
+bool same_bytes(const uint8_t* a, const uint8_t* b, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
+}  // namespace
+
+void TABSIndexRange::remember_beginning(Condition& condition, const uint8_t* entry, bool in) {
+  const size_t size = condition.MatchingBytes.size();
+  const size_t slot = condition.NextBeginning;
+  condition.NextBeginning = (slot + 1) % kRememberedBeginnings;
+  if (condition.Beginnings.size() < (slot + 1) * size) {
+    condition.Beginnings.resize((slot + 1) * size);
+    condition.BeginningIn.resize(slot + 1);
+  }
+  std::memcpy(condition.Beginnings.data() + slot * size, entry, size);
+  condition.BeginningIn[slot] = in ? 1 : 0;
+}
+
 TABSIndexEntryTest TABSIndexRange::Test(int32_t session, const TABSKeyPath& path) {
   load_entry(session, path);
   return test_entry(session, entry_.data());
@@ -705,11 +728,21 @@ TABSIndexEntryTest TABSIndexRange::Test(int32_t session, const TABSKeyPath& path
 TABSIndexEntryTest TABSIndexRange::test_entry(int32_t session, const uint8_t* entry) {
   TABSRecordKeyRef& keys = index_.KeyRef();
   TABSIndexEntryTest result = ietIn;
-  for (const Condition& condition : conditions_) {
+  for (Condition& condition : conditions_) {
     // Identical bytes are equal under any collation: only entries whose bytes differ
-    // from the prefix need it.
-    const std::vector<uint8_t>& bytes = condition.MatchingBytes;
-    if (!bytes.empty() && std::memcmp(entry, bytes.data(), bytes.size()) == 0) continue;
+    // from the prefix need it, and it answers alike for alike beginnings.
+    const size_t size = condition.MatchingBytes.size();
+    if (size > 0) {
+      if (same_bytes(entry, condition.MatchingBytes.data(), size)) continue;
+      const uint8_t* known = condition.Beginnings.data();
+      const size_t n = condition.Beginnings.size() / size;
+      size_t i = 0;
+      while (i < n && !same_bytes(entry, known + i * size, size)) ++i;
+      if (i < n) {
+        if (condition.BeginningIn[i]) continue;
+        return ietOut;
+      }
+    }
     TABSBTreeTarget target;
     target.Key = condition.PageKey.data();
     target.Record = condition.Key.KeyRecord;
@@ -728,33 +761,14 @@ TABSIndexEntryTest TABSIndexRange::test_entry(int32_t session, const uint8_t* en
       result = ietNeedsRecord;
       continue;
     }
-    if (!kind_accepts(condition.Key.Kind, -c)) return ietOut;
+    const bool in = kind_accepts(condition.Key.Kind, -c);
+    if (size > 0) remember_beginning(condition, entry, in);
+    if (!in) return ietOut;
   }
   return result;
 }
 
-bool TABSIndexRange::Walk(int32_t session, bool forward, TABSKeyPath& path, const Visitor& visit) {
-  TABSBTree& tree = index_.Tree();
-  const int32_t key_size = index_.KeyRef().PageKeySize();
-  const int32_t step = forward ? 1 : -1;
-  for (;;) {
-    {
-      TABSBTreePage page = tree.LeafPage(session, path);
-      TABSKeyPathLevel& leaf = path.Leaf();
-      const int32_t far_end = forward ? page.EntryCount() - 1 : 0;
-      // In index order the entries meet the far bound in turn: when the page's far entry
-      // is inside it, so is every entry before it.
-      const bool whole_page = inside(session, page.Entry(far_end), !forward, forward);
-      for (;; leaf.EntryNo += step) {
-        const uint8_t* entry = page.Entry(leaf.EntryNo);
-        if (!whole_page && !inside(session, entry, !forward, forward)) return false;
-        if (!visit(path, LoadRecordID(entry + key_size), test_entry(session, entry))) return true;
-        if (leaf.EntryNo == far_end) break;
-      }
-    }
-    if (!tree.StepLeaf(session, forward, path)) return false;
-  }
-}
+TABSBTree& TABSIndexRange::index_tree() { return index_.Tree(); }
 
 bool TABSIndexRange::Accepts(const void* record) const {
   const TABSRecordKeyRef& keys = index_.KeyRef();
