@@ -929,6 +929,8 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
   std::vector<uint8_t> best_record;
   bool best_read = false;  // best_record holds the best record (else it is read at the end)
   TABSKeyPath path;
+  // The entry of the record in the cursor's order (a path is large: one for the walk).
+  TABSKeyPath in_order;
   auto visit = [&](const TABSKeyPath&, const TABSRecordID& id, TABSIndexEntryTest test) {
     ++info.EntriesVisited;
     bool have = false;
@@ -942,7 +944,6 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
       have = true;
       if (!decided && !qualifies_with(record, key_in ? key_covered : covered)) return true;
     }
-    TABSKeyPath in_order;
     if (order && !order->FindRecord(session, id, in_order, record)) RaiseError(20253);
     if (build) bitmap.Bits.SetBit(order ? order->IndexOrdinal(in_order) : RecordOrdinal(id), true);
     if (request.Fill) return true;
@@ -966,7 +967,7 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
     if (nearer) {
       found = true;
       best_id = id;
-      best_path = in_order;
+      if (order) best_path = in_order;
       best_read = have;
       if (have) best_record = scratch;
     }
