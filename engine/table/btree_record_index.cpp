@@ -249,14 +249,16 @@ bool TABSBTreeRecordIndex::Search(int32_t session, bool forward, const TABSIndex
     // The texts a prefix accepts need not be contiguous: walk the range that encloses
     // them to the first entry that qualifies.
     TABSIndexRange range(*this, condition);
-    for (found = range.Seek(session, forward, path); found; found = range.Step(session, forward, path)) {
-      const TABSIndexEntryTest test = range.Test(session, path);
-      if (test == ietIn) break;
+    auto look_on = [&](const TABSKeyPath&, const TABSRecordID& entry_id, TABSIndexEntryTest test) {
+      if (test == ietIn) return false;
       if (test == ietNeedsRecord) {
-        fetch(session, RecordIDAt(session, path), record_.data());
-        if (range.Accepts(record_.data())) break;
+        fetch(session, entry_id, record_.data());
+        if (range.Accepts(record_.data())) return false;
       }
-    }
+      return true;
+    };
+    // The walk stops on the first entry that qualifies.
+    found = range.Seek(session, forward, path) && range.Walk(session, forward, path, look_on);
   } else {
     const TABSBTreeTarget target = target_of(condition->KeyRecord, condition->KeyFieldCount);
     // Position of the entry against the key: -1 lower, 0 equal, 1 higher.

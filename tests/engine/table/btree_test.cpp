@@ -387,7 +387,9 @@ std::vector<RangeVisit> walk_range(TABSBTreeRecordIndex& index, TABSIndexRange& 
     return out.size() < stop_after;
   });
   EXPECT_EQ(stopped, out.size() == stop_after);
-  if (stopped) EXPECT_EQ(index.RecordIDAt(S, path), out.back().id);
+  if (stopped) {
+    EXPECT_EQ(index.RecordIDAt(S, path), out.back().id);
+  }
   return out;
 }
 

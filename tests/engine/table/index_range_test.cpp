@@ -158,11 +158,12 @@ RangeResult scan(RangeTable& table, TABSBTreeRecordIndex& index, const TABSIndex
   };
   TABSKeyPath path;
   if (walk) {
-    if (range.Seek(S, forward, path))
+    if (range.Seek(S, forward, path)) {
       EXPECT_FALSE(range.Walk(S, forward, path, [&](const TABSKeyPath&, const TABSRecordID& id, TABSIndexEntryTest test) {
         visit(id, test);
         return true;
       }));
+    }
   } else {
     for (bool at = range.Seek(S, forward, path); at; at = range.Step(S, forward, path))
       visit(range.RecordIDAt(S, path), range.Test(S, path));
