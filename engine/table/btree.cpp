@@ -16,15 +16,6 @@ int CompareRecordIDs(const TABSRecordID& a, const TABSRecordID& b) {
   return sa < sb ? -1 : sa > sb ? 1 : 0;
 }
 
-void StoreRecordID(uint8_t* p, const TABSRecordID& id) {
-  StoreLE<int32_t>(p, id.PageNo);
-  StoreLE<int16_t>(p + 4, static_cast<int16_t>(id.SlotNo));
-}
-
-TABSRecordID LoadRecordID(const uint8_t* p) {
-  return {LoadLE<int32_t>(p), static_cast<uint16_t>(LoadLE<int16_t>(p + 4))};
-}
-
 int CompareKeyPaths(const TABSKeyPath& a, const TABSKeyPath& b) {
   if (a.Depth != b.Depth) RaiseError(20051);
   for (int32_t l = 0; l < a.Depth; ++l) {
@@ -438,6 +429,23 @@ void TABSBTree::ReadLeafEntry(int32_t session, const TABSKeyPath& path, uint8_t*
   const int32_t e = path.Leaf().EntryNo;
   if (e < 0 || e >= page.EntryCount()) RaiseError(20068);
   std::memcpy(destination, page.Entry(e), static_cast<size_t>(page.EntrySize()));
+}
+
+TABSBTreePage TABSBTree::LeafPage(int32_t session, TABSKeyPath& path) {
+  if (path.IsEmpty()) RaiseError(20068);
+  TABSBTreePage page = get(session, path.Leaf().PageNo);
+  leaf_controller_.CheckPage(page);
+  const int32_t e = path.Leaf().EntryNo;
+  if (e < 0 || e >= page.EntryCount()) RaiseError(20068);
+  path.Leaf().EntryCount = page.EntryCount();
+  return page;
+}
+
+bool TABSBTree::StepLeaf(int32_t session, bool forward, TABSKeyPath& path) {
+  if (path.IsEmpty()) RaiseError(forward ? 20068 : 20069);
+  TABSKeyPathLevel& leaf = path.Leaf();
+  leaf.EntryNo = forward ? std::max(leaf.EntryCount - 1, 0) : 0;
+  return forward ? Next(session, path) : Prior(session, path);
 }
 
 void TABSBTree::WriteLeafLink(int32_t session, const TABSKeyPath& path, const uint8_t* link) {

@@ -36,8 +36,13 @@ struct TABSRecordID {
 };
 // -1, 0 or 1.
 int CompareRecordIDs(const TABSRecordID& a, const TABSRecordID& b);
-void StoreRecordID(uint8_t* p, const TABSRecordID& id);
-TABSRecordID LoadRecordID(const uint8_t* p);
+inline void StoreRecordID(uint8_t* p, const TABSRecordID& id) {
+  StoreLE<int32_t>(p, id.PageNo);
+  StoreLE<int16_t>(p + 4, static_cast<int16_t>(id.SlotNo));
+}
+inline TABSRecordID LoadRecordID(const uint8_t* p) {
+  return {LoadLE<int32_t>(p), static_cast<uint16_t>(LoadLE<int16_t>(p + 4))};
+}
 
 // The way from the root to one entry: per level the page, the entry number in it and the
 // page's entry count. Level 0 is the root.
@@ -237,6 +242,15 @@ class TABSBTree {
   // The leaf entry at the path's leaf level, read directly.
   void ReadLeafEntry(int32_t session, const TABSKeyPath& path, uint8_t* destination);
   void WriteLeafLink(int32_t session, const TABSKeyPath& path, const uint8_t* link);
+
+  // The leaf page of the path, held while the result lives, so that a walk reads the
+  // page's entries in place: refused as ReadLeafEntry refuses it (a node, 20020; an entry
+  // number outside the page, 20068). The path's leaf count is set to the page's.
+  TABSBTreePage LeafPage(int32_t session, TABSKeyPath& path);
+  // Moves the path from its leaf to the first entry of the next leaf (forward) or the last
+  // entry of the prior one, through the parents as Next and Prior do; false when the
+  // path's leaf is the last (first), the path then on the leaf's last (first) entry.
+  bool StepLeaf(int32_t session, bool forward, TABSKeyPath& path);
 
   // 1-based position of the path's entry in key order (walking the leaves before it).
   int64_t EntryNumber(int32_t session, const TABSKeyPath& path);

@@ -249,14 +249,16 @@ bool TABSBTreeRecordIndex::Search(int32_t session, bool forward, const TABSIndex
     // The texts a prefix accepts need not be contiguous: walk the range that encloses
     // them to the first entry that qualifies.
     TABSIndexRange range(*this, condition);
-    for (found = range.Seek(session, forward, path); found; found = range.Step(session, forward, path)) {
-      const TABSIndexEntryTest test = range.Test(session, path);
-      if (test == ietIn) break;
+    auto look_on = [&](const TABSKeyPath&, const TABSRecordID& entry_id, TABSIndexEntryTest test) {
+      if (test == ietIn) return false;
       if (test == ietNeedsRecord) {
-        fetch(session, RecordIDAt(session, path), record_.data());
-        if (range.Accepts(record_.data())) break;
+        fetch(session, entry_id, record_.data());
+        if (range.Accepts(record_.data())) return false;
       }
-    }
+      return true;
+    };
+    // The walk stops on the first entry that qualifies.
+    found = range.Seek(session, forward, path) && range.Walk(session, forward, path, look_on);
   } else {
     const TABSBTreeTarget target = target_of(condition->KeyRecord, condition->KeyFieldCount);
     // Position of the entry against the key: -1 lower, 0 equal, 1 higher.
@@ -521,6 +523,41 @@ int32_t prefix_bounds(const std::u16string& prefix, bool case_insensitive, std::
 
 }  // namespace
 
+namespace {
+
+// Whether equal values of a part are stored as equal bytes, and equal bytes always mean
+// equal values that the stored key decides (not floating-point values: NaN and signed
+// zeros; not cut texts, whose records decide).
+bool bytes_decide_equality(const TABSRecordKeyPart& part) {
+  if (part.Truncated) return false;
+  if (IsStringBaseType(part.BaseType)) return true;
+  switch (part.BaseType) {
+    case btShortint: case btSmallint: case btInteger: case btLargeint:
+    case btByte: case btWord: case btCardinal: case btLogical:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The bytes an entry that satisfies an equality with a prefix on part `prefix_part` may
+// begin with (see Condition::MatchingBytes); empty when bytes cannot decide.
+std::vector<uint8_t> matching_bytes(const TABSRecordKeyRef& keys, const std::vector<uint8_t>& page_key,
+                                    int32_t prefix_part, const uint8_t* record, size_t prefix_chars) {
+  for (int32_t i = 0; i < prefix_part; ++i)
+    if (!bytes_decide_equality(keys.Part(i))) return {};
+  const TABSRecordKeyPart& part = keys.Part(prefix_part);
+  // A prefix the cut stored text may not hold whole is left to the comparison.
+  if (part.Truncated && prefix_chars > static_cast<size_t>(part.StoredChars)) return {};
+  const size_t unit = IsWideStringBaseType(part.BaseType) ? 2 : 1;
+  std::vector<uint8_t> bytes(page_key.begin(), page_key.begin() + part.PageOffset);
+  bytes.push_back(0);  // not NULL
+  bytes.insert(bytes.end(), record + part.MemoryOffset, record + part.MemoryOffset + prefix_chars * unit);
+  return bytes;
+}
+
+}  // namespace
+
 void TABSIndexRange::add(const TABSIndexKeyCondition& key) {
   if (key.Kind < ickEqual || key.Kind > ickGreaterOrEqual || !key.KeyRecord) RaiseError(20078);
   TABSRecordKeyRef& keys = index_.KeyRef();
@@ -543,6 +580,8 @@ void TABSIndexRange::add(const TABSIndexKeyCondition& key) {
   }
   condition.PageKey.resize(keys.PageKeySize());
   keys.BuildPageKey(key.KeyRecord, condition.PageKey.data());
+  if (key.Kind == ickEqual && condition.PrefixPart >= 0 && !prefix.empty())
+    condition.MatchingBytes = matching_bytes(keys, condition.PageKey, k - 1, record, prefix.size());
   conditions_.push_back(std::move(condition));
   const Condition& added = conditions_.back();
   const int32_t kind = key.Kind;
@@ -660,33 +699,78 @@ bool TABSIndexRange::Step(int32_t session, bool forward, TABSKeyPath& path) {
   return inside(session, entry_.data(), !forward, forward);
 }
 
+namespace {
+
+// Short runs of bytes compared inline (the beginnings of keys are a few bytes).
+bool same_bytes(const uint8_t* a, const uint8_t* b, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
+}  // namespace
+
+void TABSIndexRange::remember_beginning(Condition& condition, const uint8_t* entry, bool in) {
+  const size_t size = condition.MatchingBytes.size();
+  const size_t slot = condition.NextBeginning;
+  condition.NextBeginning = (slot + 1) % kRememberedBeginnings;
+  if (condition.Beginnings.size() < (slot + 1) * size) {
+    condition.Beginnings.resize((slot + 1) * size);
+    condition.BeginningIn.resize(slot + 1);
+  }
+  std::memcpy(condition.Beginnings.data() + slot * size, entry, size);
+  condition.BeginningIn[slot] = in ? 1 : 0;
+}
+
 TABSIndexEntryTest TABSIndexRange::Test(int32_t session, const TABSKeyPath& path) {
-  TABSRecordKeyRef& keys = index_.KeyRef();
   load_entry(session, path);
+  return test_entry(session, entry_.data());
+}
+
+TABSIndexEntryTest TABSIndexRange::test_entry(int32_t session, const uint8_t* entry) {
+  TABSRecordKeyRef& keys = index_.KeyRef();
   TABSIndexEntryTest result = ietIn;
-  for (const Condition& condition : conditions_) {
+  for (Condition& condition : conditions_) {
+    // Identical bytes are equal under any collation: only entries whose bytes differ
+    // from the prefix need it, and it answers alike for alike beginnings.
+    const size_t size = condition.MatchingBytes.size();
+    if (size > 0) {
+      if (same_bytes(entry, condition.MatchingBytes.data(), size)) continue;
+      const uint8_t* known = condition.Beginnings.data();
+      const size_t n = condition.Beginnings.size() / size;
+      size_t i = 0;
+      while (i < n && !same_bytes(entry, known + i * size, size)) ++i;
+      if (i < n) {
+        if (condition.BeginningIn[i]) continue;
+        return ietOut;
+      }
+    }
     TABSBTreeTarget target;
     target.Key = condition.PageKey.data();
     target.Record = condition.Key.KeyRecord;
     target.PartCount = condition.PartCount;
     target.PrefixLengths = condition.Prefixes.data();
-    int c = keys.ComparePageKeys(session, target, entry_.data(), nullptr);
+    int c = keys.ComparePageKeys(session, target, entry, nullptr);
     if (c != kCompareNeedsEntry && condition.PrefixPart >= 0 && condition.Key.Kind != ickEqual) {
       // A prefix longer than a cut stored text: the cut text does not tell how the
       // record's first characters order against the prefix.
       const TABSRecordKeyPart& part = keys.Part(condition.PrefixPart);
       const int32_t n = condition.Prefixes[static_cast<size_t>(condition.PrefixPart)];
-      const uint8_t* stored = entry_.data() + part.PageOffset;
+      const uint8_t* stored = entry + part.PageOffset;
       if (n > part.StoredChars && stored[0] == 0 && stored_text_is_cut(part, stored + 1)) c = kCompareNeedsEntry;
     }
     if (c == kCompareNeedsEntry) {
       result = ietNeedsRecord;
       continue;
     }
-    if (!kind_accepts(condition.Key.Kind, -c)) return ietOut;
+    const bool in = kind_accepts(condition.Key.Kind, -c);
+    if (size > 0) remember_beginning(condition, entry, in);
+    if (!in) return ietOut;
   }
   return result;
 }
+
+TABSBTree& TABSIndexRange::index_tree() { return index_.Tree(); }
 
 bool TABSIndexRange::Accepts(const void* record) const {
   const TABSRecordKeyRef& keys = index_.KeyRef();

@@ -107,6 +107,17 @@ class TABSIndexRange {
   TABSIndexEntryTest Test(int32_t session, const TABSKeyPath& path);
   // A memory record against every condition (its full values).
   bool Accepts(const void* record) const;
+  // Walks from the entry at `path` (inside the bounds, as Seek and Step leave it) in one
+  // direction through every entry inside the bounds, as Step would, handing each to
+  // `visit`. A leaf page is fetched once and its entries read in place; the far bound,
+  // which entries meet in index order, is tested once on the page's far entry and entry by
+  // entry only in the page where the range ends. False when the range (or the index) ended,
+  // true when `visit` stopped the walk (the path then on that entry). The visitor is
+  // called as visit(const TABSKeyPath& path, const TABSRecordID& id, TABSIndexEntryTest
+  // test) for each entry (the path on it, its record identifier, its Test) and answers
+  // false to stop there.
+  template <class Visitor>
+  bool Walk(int32_t session, bool forward, TABSKeyPath& path, Visitor&& visit);
   // The record identifier of the entry at `path`.
   TABSRecordID RecordIDAt(int32_t session, const TABSKeyPath& path);
   // The approximate number of entries inside the bounds: the distance between the
@@ -130,7 +141,21 @@ class TABSIndexRange {
     std::vector<int32_t> Prefixes;  // the prefix length of the partial part, -1 elsewhere
     int32_t PrefixPart = -1;        // the partial part, -1 when none
     std::vector<uint8_t> PageKey;   // the key as entries store it
+    // For an equality with a prefix: the page key's bytes up to the prefix's end (earlier
+    // parts, the part's not-NULL flag, the prefix as stored). An entry that begins with
+    // these bytes satisfies the condition under any collation; empty when bytes cannot
+    // decide (a prefix longer than a cut part stores, earlier parts whose equal values may
+    // differ in bytes or whose equal bytes may still need the records).
+    std::vector<uint8_t> MatchingBytes;
+    // The comparison of an entry whose first bytes differ reads those bytes and no more
+    // (the earlier parts and the prefix's characters): its answer for the last few such
+    // beginnings (kRememberedBeginnings of MatchingBytes.size() bytes each) is kept, as a
+    // range's entries share a few beginnings ("P" among "p").
+    std::vector<uint8_t> Beginnings;
+    std::vector<uint8_t> BeginningIn;
+    size_t NextBeginning = 0;
   };
+  static constexpr size_t kRememberedBeginnings = 4;
   void add(const TABSIndexKeyCondition& condition);
   Side& new_side(bool lower, const TABSIndexKeyCondition& condition, int32_t part_count, bool inclusive);
   // The entry at `path` against a side: -1 below it, 0 inside, 1 above it (lower sides
@@ -138,6 +163,11 @@ class TABSIndexRange {
   int entry_vs_side(int32_t session, const Side& side, bool lower, const uint8_t* entry);
   bool inside(int32_t session, const uint8_t* entry, bool check_lower, bool check_upper);
   bool seek_side(int32_t session, const Side& side, bool lower, TABSKeyPath& path);
+  TABSBTree& index_tree();
+  // The conditions against an entry's stored key (Test on the entry's bytes).
+  TABSIndexEntryTest test_entry(int32_t session, const uint8_t* entry);
+  // Keeps the answer of a condition with MatchingBytes for the entry's beginning.
+  static void remember_beginning(Condition& condition, const uint8_t* entry, bool in);
   // Reads the entry at `path` into entry_ unless it holds that entry already.
   void load_entry(int32_t session, const TABSKeyPath& path);
 
@@ -150,6 +180,32 @@ class TABSIndexRange {
   int32_t entry_no_ = -1;
   bool exact_ = true;
 };
+
+template <class Visitor>
+bool TABSIndexRange::Walk(int32_t session, bool forward, TABSKeyPath& path, Visitor&& visit) {
+  TABSBTree& tree = index_tree();
+  const int32_t key_size = tree.KeySize();
+  const int32_t step = forward ? 1 : -1;
+  for (;;) {
+    {
+      TABSBTreePage page = tree.LeafPage(session, path);
+      TABSKeyPathLevel& leaf = path.Leaf();
+      const int32_t far_end = forward ? page.EntryCount() - 1 : 0;
+      const int32_t entry_size = page.EntrySize();
+      // In index order the entries meet the far bound in turn: when the page's far entry
+      // is inside it, so is every entry before it.
+      const bool whole_page = inside(session, page.Entry(far_end), !forward, forward);
+      const uint8_t* entry = page.Entry(leaf.EntryNo);
+      for (;; leaf.EntryNo += step, entry += step * entry_size) {
+        if (!whole_page && !inside(session, entry, !forward, forward)) return false;
+        if (!visit(static_cast<const TABSKeyPath&>(path), LoadRecordID(entry + key_size), test_entry(session, entry)))
+          return true;
+        if (leaf.EntryNo == far_end) break;
+      }
+    }
+    if (!tree.StepLeaf(session, forward, path)) return false;
+  }
+}
 
 class TABSIndex {
  public:

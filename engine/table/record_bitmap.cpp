@@ -41,6 +41,7 @@ void TABSBitsArray::check(int64_t bit, int32_t code) const {
 void TABSBitsArray::SetSize(int64_t bits) {
   if (bits < 0) RaiseError(10394, static_cast<int32_t>(bits), static_cast<int32_t>(size_));
   if (bits < size_) {
+    last_ = LastBlock();
     // Bits past the new end are cleared, so that growing again finds them clear.
     auto it = blocks_.lower_bound(bits / kBlockBits);
     while (it != blocks_.end()) {
@@ -76,12 +77,17 @@ void TABSBitsArray::SetBit(int64_t bit, bool value) {
     if (!value) return;
     size_ = std::max<int64_t>(bit + 1, size_ + size_ / 2);
   }
-  auto it = blocks_.find(bit / kBlockBits);
-  if (it == blocks_.end()) {
-    if (!value) return;
-    it = blocks_.emplace(bit / kBlockBits, Block{}).first;
+  const int64_t number = bit / kBlockBits;
+  if (last_.Number != number) {
+    auto it = blocks_.find(number);
+    if (it == blocks_.end()) {
+      if (!value) return;
+      it = blocks_.emplace(number, Block{}).first;
+    }
+    last_.Number = number;
+    last_.Where = &it->second;
   }
-  Block& block = it->second;
+  Block& block = *last_.Where;
   const int64_t b = bit % kBlockBits;
   uint64_t& word = block.Words[static_cast<size_t>(b / 64)];
   const uint64_t mask = uint64_t{1} << (b % 64);
@@ -89,10 +95,14 @@ void TABSBitsArray::SetBit(int64_t bit, bool value) {
   word ^= mask;
   block.Count += value ? 1 : -1;
   set_count_ += value ? 1 : -1;
-  if (block.Count == 0) blocks_.erase(it);
+  if (block.Count == 0) {
+    blocks_.erase(number);
+    last_ = LastBlock();
+  }
 }
 
 void TABSBitsArray::ClearAll() {
+  last_ = LastBlock();
   blocks_.clear();
   set_count_ = 0;
 }

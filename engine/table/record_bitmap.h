@@ -40,8 +40,22 @@ class TABSBitsArray {
     std::array<uint64_t, kBlockWords> Words{};
     int32_t Count = 0;
   };
+  // The block the last SetBit set a bit in: bits set in order stay in one block for a
+  // while. A copy starts without it.
+  struct LastBlock {
+    int64_t Number = -1;
+    Block* Where = nullptr;
+    LastBlock() = default;
+    LastBlock(const LastBlock&) {}
+    LastBlock& operator=(const LastBlock&) {
+      Number = -1;
+      Where = nullptr;
+      return *this;
+    }
+  };
   void check(int64_t bit, int32_t code) const;
   std::map<int64_t, Block> blocks_;
+  LastBlock last_;
   int64_t size_ = 0;
   int64_t set_count_ = 0;
 };

@@ -861,11 +861,11 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
   // The walk checks each entry against the bounds as it goes: only the near end is
   // sought in the tree.
   TABSIndexRange range(index, lower ? &lower_key : nullptr, upper && upper != lower ? &upper_key : nullptr);
-  // Whether the entry at `path` satisfies the range's conditions; `have` tells whether its
-  // record was read on the way.
-  auto entry_in = [&](const TABSKeyPath& path, const TABSRecordID& id, bool& have) {
+  // Whether an entry that tested `test` on its stored key satisfies the range's
+  // conditions; `have` tells whether its record was read on the way.
+  auto entry_in = [&](TABSIndexEntryTest test, const TABSRecordID& id, bool& have) {
     have = false;
-    switch (range.Test(session, path)) {
+    switch (test) {
       case ietIn: return true;
       case ietOut: return false;
       default:
@@ -893,21 +893,32 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
           more = false;
       }
     }
-    for (; more; more = range.Step(session, forward, path)) {
-      ++info.EntriesVisited;
-      const TABSRecordID id = range.RecordIDAt(session, path);
-      bool have = false;
-      if (!entry_in(path, id, have)) continue;
-      // The stored key answered the range's test when no record was read for it.
-      const bool key_in = !have;
-      if (needs_record && !(key_in && key_decides)) {
-        if (!have) read(id);
-        have = true;
-        if (!qualifies_with(record, key_in ? key_covered : covered)) continue;
-      }
-      if (!request.Fill) return answer(id, have);
-      bitmap.Bits.SetBit(index.IndexOrdinal(path), true);
+    bool answered = false;
+    bool answer_read = false;
+    TABSRecordID answer_id;
+    if (more) {
+      range.Walk(session, forward, path, [&](const TABSKeyPath& at, const TABSRecordID& id, TABSIndexEntryTest test) {
+        ++info.EntriesVisited;
+        bool have = false;
+        if (!entry_in(test, id, have)) return true;
+        // The stored key answered the range's test when no record was read for it.
+        const bool key_in = !have;
+        if (needs_record && !(key_in && key_decides)) {
+          if (!have) read(id);
+          have = true;
+          if (!qualifies_with(record, key_in ? key_covered : covered)) return true;
+        }
+        if (!request.Fill) {
+          answered = true;
+          answer_id = id;
+          answer_read = have;
+          return false;
+        }
+        bitmap.Bits.SetBit(index.IndexOrdinal(at), true);
+        return true;
+      });
     }
+    if (answered) return answer(answer_id, answer_read);
     if (request.Fill) finish_bitmap();
     return false;
   }
@@ -943,11 +954,12 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
   std::vector<uint8_t> best_record;
   bool best_read = false;  // best_record holds the best record (else it is read at the end)
   TABSKeyPath path;
-  for (bool more = range.Seek(session, true, path); more; more = range.Step(session, true, path)) {
+  // The entry of the record in the cursor's order (a path is large: one for the walk).
+  TABSKeyPath in_order;
+  auto visit = [&](const TABSKeyPath&, const TABSRecordID& id, TABSIndexEntryTest test) {
     ++info.EntriesVisited;
-    const TABSRecordID id = range.RecordIDAt(session, path);
     bool have = false;
-    if (!entry_in(path, id, have)) continue;
+    if (!entry_in(test, id, have)) return true;
     const bool key_in = !have;
     const bool decided = key_in && key_decides;
     // Storage order compares identifiers only: an entry its key decides needs no record
@@ -955,12 +967,11 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
     if ((needs_record && !decided) || order || (!request.Fill && !decided)) {
       if (!have) read(id);
       have = true;
-      if (!decided && !qualifies_with(record, key_in ? key_covered : covered)) continue;
+      if (!decided && !qualifies_with(record, key_in ? key_covered : covered)) return true;
     }
-    TABSKeyPath in_order;
     if (order && !order->FindRecord(session, id, in_order, record)) RaiseError(20253);
     if (build) bitmap.Bits.SetBit(order ? order->IndexOrdinal(in_order) : RecordOrdinal(id), true);
-    if (request.Fill) continue;
+    if (request.Fill) return true;
     // Is it on the searched side of the position, and nearer than the best so far?
     bool candidate;
     if (!have_position) {
@@ -972,7 +983,7 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
       const int c = record_manager_->CompareRecordPositions(id, cursor->Position);
       candidate = forward ? c > 0 : c < 0;
     }
-    if (!candidate) continue;
+    if (!candidate) return true;
     bool nearer = !found;
     if (found) {
       const int c = order ? order->CompareKeyPaths(in_order, best_path) : record_manager_->CompareRecordPositions(id, best_id);
@@ -981,12 +992,13 @@ bool TABSTableData::Search(TABSCursor* cursor, TABSSearchRequest& request) {
     if (nearer) {
       found = true;
       best_id = id;
-      best_path = in_order;
+      if (order) best_path = in_order;
       best_read = have;
       if (have) best_record = scratch;
     }
-    if (single && !build) break;
-  }
+    return !(single && !build);
+  };
+  if (range.Seek(session, true, path)) range.Walk(session, true, path, visit);
   if (build) finish_bitmap();
   if (request.Fill || !found) return false;
   if (!best_read) return answer(best_id, false);

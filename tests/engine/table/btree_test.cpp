@@ -357,6 +357,131 @@ TEST_F(IndexFixture, LoopingLinksEndEveryWalk) {
   EXPECT_EQ(CodeOf([&] { index->Drop(S); }), 20032);
 }
 
+// What a scan of a range meets: per entry its record identifier, index ordinal (the whole
+// path) and stored-key test, in the order met.
+struct RangeVisit {
+  TABSRecordID id;
+  int64_t ordinal = 0;
+  TABSIndexEntryTest test = ietIn;
+  bool operator==(const RangeVisit&) const = default;
+};
+
+std::vector<RangeVisit> step_range(TABSBTreeRecordIndex& index, TABSIndexRange& range, bool forward) {
+  std::vector<RangeVisit> out;
+  TABSKeyPath path;
+  for (bool at = range.Seek(S, forward, path); at; at = range.Step(S, forward, path))
+    out.push_back({range.RecordIDAt(S, path), index.IndexOrdinal(path), range.Test(S, path)});
+  return out;
+}
+
+// The same scan by Walk; `stop_after` entries when given (the walk then answers true and
+// leaves the path on the last entry met).
+std::vector<RangeVisit> walk_range(TABSBTreeRecordIndex& index, TABSIndexRange& range, bool forward,
+                                   size_t stop_after = SIZE_MAX) {
+  std::vector<RangeVisit> out;
+  TABSKeyPath path;
+  if (!range.Seek(S, forward, path)) return out;
+  const bool stopped = range.Walk(S, forward, path, [&](const TABSKeyPath& at, const TABSRecordID& id,
+                                                         TABSIndexEntryTest test) {
+    out.push_back({id, index.IndexOrdinal(at), test});
+    return out.size() < stop_after;
+  });
+  EXPECT_EQ(stopped, out.size() == stop_after);
+  if (stopped) {
+    EXPECT_EQ(index.RecordIDAt(S, path), out.back().id);
+  }
+  return out;
+}
+
+// A range walked a leaf page at a time meets what steps entry by entry meet, wherever its
+// ends fall against the leaves (a leaf's first or last entry, between two entries, before
+// or after every entry, an empty range), in both directions, and stops where its visitor
+// stops it. A broken leaf chain answers the error a step answers.
+TEST_F(IndexFixture, RangeWalkMeetsWhatStepsMeetAtLeafEdges) {
+  Open(256, {{"N"}});
+  for (int i = 0; i < 150; ++i) Insert(Int(2 * i));  // even keys: odd ones fall between entries
+  // The keys at the ends of every leaf, and their neighbours.
+  std::vector<int32_t> bounds{-1, 300, 301};
+  TABSKeyPath path;
+  ASSERT_TRUE(index->First(S, path));
+  int32_t leaf = -1, previous_key = -1, leaves = 0;
+  do {
+    int32_t key;
+    std::memcpy(&key, records->Get(index->RecordIDAt(S, path)).data() + layout.Field(0).MemoryOffset, 4);
+    if (path.Leaf().PageNo != leaf) {
+      ++leaves;
+      leaf = path.Leaf().PageNo;
+      for (int32_t k : {previous_key, key})
+        for (int32_t d : {-1, 0, 1}) bounds.push_back(k + d);
+    }
+    previous_key = key;
+  } while (index->Next(S, path));
+  ASSERT_GE(leaves, 5);
+  std::sort(bounds.begin(), bounds.end());
+  bounds.erase(std::unique(bounds.begin(), bounds.end()), bounds.end());
+
+  int64_t met = 0;
+  for (const int32_t lo : bounds) {
+    for (const int32_t hi : bounds) {
+      for (const bool inclusive : {true, false}) {
+        SCOPED_TRACE("from " + std::to_string(lo) + " to " + std::to_string(hi) + (inclusive ? " inclusive" : ""));
+        const std::vector<uint8_t> low = Int(lo), high = Int(hi);
+        const TABSIndexKeyCondition above{inclusive ? ickGreaterOrEqual : ickGreater, low.data(), 1, false};
+        const TABSIndexKeyCondition below{inclusive ? ickLessOrEqual : ickLess, high.data(), 1, false};
+        TABSIndexRange range(*index, &above, &below);
+        for (const bool forward : {true, false}) {
+          const std::vector<RangeVisit> expected = step_range(*index, range, forward);
+          ASSERT_EQ(walk_range(*index, range, forward), expected) << (forward ? "forward" : "backward");
+          met += static_cast<int64_t>(expected.size());
+          if (expected.size() > 2) {
+            const std::vector<RangeVisit> part = walk_range(*index, range, forward, 2);
+            ASSERT_EQ(part, std::vector<RangeVisit>(expected.begin(), expected.begin() + 2));
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(met, 0);
+
+  // A leaf that claims to be the last (forward) or first (backward) while its parent goes
+  // on, and one whose chain leads to a node.
+  ASSERT_TRUE(index->First(S, path));
+  const int32_t first_leaf = path.Leaf().PageNo;
+  ASSERT_TRUE(index->Last(S, path));
+  const int32_t last_leaf = path.Leaf().PageNo;
+  const std::vector<uint8_t> none = Int(-1);
+  const TABSIndexKeyCondition all{ickGreater, none.data(), 1, false};
+  struct Damage {
+    const char* what;
+    int32_t page_no;
+    bool forward;
+    std::function<void(TABSBTreePage&)> damage;
+    int32_t code;
+  };
+  const int32_t root_no = index->RootPageNo();
+  const Damage damages[] = {
+      {"no next leaf", first_leaf, true, [](TABSBTreePage& p) { p.SetNextPageNo(-1); }, 20070},
+      {"no prior leaf", last_leaf, false, [](TABSBTreePage& p) { p.SetPrevPageNo(-1); }, 20071},
+      {"a node next", first_leaf, true, [&](TABSBTreePage& p) { p.SetNextPageNo(root_no); }, 20020},
+  };
+  for (const Damage& d : damages) {
+    SCOPED_TRACE(d.what);
+    std::vector<uint8_t> saved;
+    {
+      TABSBTreePage page(pm->GetPage(S, d.page_no), kRecordIDSize);
+      saved.assign(page.Data(), page.Data() + page.DataSize());
+      d.damage(page);
+      page.MarkDirty();
+    }
+    TABSIndexRange range(*index, &all);
+    EXPECT_EQ(CodeOf([&] { step_range(*index, range, d.forward); }), d.code);
+    EXPECT_EQ(CodeOf([&] { walk_range(*index, range, d.forward); }), d.code);
+    TABSBTreePage page(pm->GetPage(S, d.page_no), kRecordIDSize);
+    std::memcpy(page.Data(), saved.data(), saved.size());
+  }
+  EXPECT_EQ(index->CheckIntegrity(S), 150);
+}
+
 TEST_F(IndexFixture, GetRecordStepsThroughTheIndex) {
   Open(128, {{"N"}});
   std::vector<TABSRecordID> ids;

@@ -140,23 +140,33 @@ struct RangeResult {
 };
 
 // A scan of the range the way a search does it: test each entry on its stored key, read
-// the record only when that cannot tell.
-RangeResult scan(RangeTable& table, TABSBTreeRecordIndex& index, const TABSIndexKeyCondition& c, bool forward) {
+// the record only when that cannot tell. Entry by entry (Step), or by Walk.
+RangeResult scan(RangeTable& table, TABSBTreeRecordIndex& index, const TABSIndexKeyCondition& c, bool forward,
+                 bool walk = false) {
   RangeResult out;
   TABSIndexRange range(index, &c);
   const int64_t reads_before = table.Records().reads;
   std::vector<uint8_t> record(static_cast<size_t>(table.Layout().MemoryRecordSize()));
-  TABSKeyPath path;
-  for (bool at = range.Seek(S, forward, path); at; at = range.Step(S, forward, path)) {
-    const TABSIndexEntryTest test = range.Test(S, path);
-    if (test == ietOut) continue;
-    const TABSRecordID id = range.RecordIDAt(S, path);
+  auto visit = [&](const TABSRecordID& id, TABSIndexEntryTest test) {
+    if (test == ietOut) return;
     if (test == ietNeedsRecord) {
       ++out.needs_record;
       table.Records().ReadRecord(S, id, record.data());
-      if (!range.Accepts(record.data())) continue;
+      if (!range.Accepts(record.data())) return;
     }
     out.ids.push_back(id);
+  };
+  TABSKeyPath path;
+  if (walk) {
+    if (range.Seek(S, forward, path)) {
+      EXPECT_FALSE(range.Walk(S, forward, path, [&](const TABSKeyPath&, const TABSRecordID& id, TABSIndexEntryTest test) {
+        visit(id, test);
+        return true;
+      }));
+    }
+  } else {
+    for (bool at = range.Seek(S, forward, path); at; at = range.Step(S, forward, path))
+      visit(range.RecordIDAt(S, path), range.Test(S, path));
   }
   out.reads = table.Records().reads - reads_before - out.needs_record;
   if (!forward) std::reverse(out.ids.begin(), out.ids.end());
@@ -266,6 +276,10 @@ TEST(IndexPrefixRange, FindsEveryRecordThatAPrefixAcceptsInIndexOrder) {
         for (const bool forward : {true, false}) {
           const RangeResult got = scan(table, index, condition, forward);
           EXPECT_EQ(got.ids, expected) << (forward ? "forward" : "backward");
+          const RangeResult walked = scan(table, index, condition, forward, true);
+          EXPECT_EQ(walked.ids, expected) << (forward ? "walked forward" : "walked backward");
+          EXPECT_EQ(walked.needs_record, got.needs_record);
+          EXPECT_EQ(walked.reads, got.reads);
           // Only cut keys send a test to the record.
           if (static_cast<int32_t>(prefix.size()) <= stored_chars) {
             EXPECT_EQ(got.needs_record, 0);
@@ -309,8 +323,10 @@ TEST(IndexPrefixRange, ShortTextsOfTwoLettersInBothCases) {
         if (op_holds(op, filter_order(layout, table.Records().Get(id), key, 1, ci, 2))) expected.push_back(id);
       ASSERT_FALSE(expected.empty());
       const TABSIndexKeyCondition condition{kind_of(op, false), key.data(), 1, true};
-      EXPECT_EQ(scan(table, *ix, condition, true).ids, expected);
-      EXPECT_EQ(scan(table, *ix, condition, false).ids, expected);
+      for (const bool walk : {false, true}) {
+        EXPECT_EQ(scan(table, *ix, condition, true, walk).ids, expected);
+        EXPECT_EQ(scan(table, *ix, condition, false, walk).ids, expected);
+      }
     }
   }
   // The case-sensitive prefix: 21 texts, the first of them found by a forward search.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "engine/table/record_bitmap.h"
@@ -65,6 +66,51 @@ TEST(BitsArray, AgreesWithAVectorOfFlags) {
       ASSERT_EQ(bits.NthSetBit(n), nth) << round;
     }
     ASSERT_EQ(bits.NthSetBit(set + 1), -1);
+  }
+}
+
+// Bits set and cleared over several blocks, with copies taken, assigned and cleared on the
+// way: every array keeps to its own bits (a copy shares no block with the original).
+TEST(BitsArray, CopiesAndClearedArraysKeepTheirOwnBlocks) {
+  std::mt19937 rng(11);
+  constexpr int64_t kSpan = 3 * 4096;
+  TABSBitsArray bits[2];
+  std::set<int64_t> model[2];
+  for (int round = 0; round < 4000; ++round) {
+    const int which = static_cast<int>(rng() % 2);
+    // Runs of neighbouring bits, as a walk in index order sets them, and jumps between blocks.
+    const int64_t bit = rng() % 4 == 0 ? static_cast<int64_t>(rng() % kSpan)
+                                        : (round * 7 + static_cast<int64_t>(rng() % 5)) % kSpan;
+    const bool value = rng() % 4 != 0;
+    bits[which].SetBit(bit, value);
+    if (value) model[which].insert(bit);
+    else model[which].erase(bit);
+    switch (rng() % 300) {
+      case 0:  // a copy
+        bits[1 - which] = TABSBitsArray(bits[which]);
+        model[1 - which] = model[which];
+        break;
+      case 1:  // an assignment
+        bits[1 - which] = bits[which];
+        model[1 - which] = model[which];
+        break;
+      case 2:
+        bits[which].ClearAll();
+        model[which].clear();
+        break;
+      case 3:  // a shrink that cuts through a block
+        bits[which].SetSize(bit);
+        model[which].erase(model[which].lower_bound(bit), model[which].end());
+        break;
+      default:
+        break;
+    }
+    for (int k = 0; k < 2; ++k) {
+      ASSERT_EQ(bits[k].SetBitCount(), static_cast<int64_t>(model[k].size())) << round;
+      const int64_t probe = static_cast<int64_t>(rng() % kSpan);
+      const auto next = model[k].lower_bound(probe);
+      ASSERT_EQ(bits[k].NextSetBit(probe), next == model[k].end() ? -1 : *next) << round;
+    }
   }
 }
 
