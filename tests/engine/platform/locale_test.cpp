@@ -60,6 +60,7 @@ TEST(Locale, CaseMapping) {
   EXPECT_EQ(root.UpperCase(u""), u"");
 }
 
+
 }  // namespace
 }  // namespace dadoveri
 
