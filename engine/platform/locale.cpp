@@ -359,7 +359,7 @@ bool primary_bounds(const UCollator* collator, const std::u16string& text, std::
 
 // Most completions of a prefix's last characters to a contraction that the bounds follow
 // one by one; a prefix with more falls back to leaving those characters out.
-constexpr size_t kMaxCompletions = 16;
+constexpr size_t kMaxCompletions = 64;
 
 }  // namespace
 
