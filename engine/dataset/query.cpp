@@ -7,6 +7,7 @@
 #include "engine/query/sql_processor.h"
 #include "engine/query/sql_query.h"
 #include "engine/table/cursor.h"
+#include "engine/table/table_data.h"
 
 namespace dadoveri {
 
@@ -300,10 +301,18 @@ void TABSQuery::AfterCursorOpened() {
   // property takes the cursor's first filter slot, so the WHERE moves to the second one,
   // where both restrict the rows (and still choose the search plan) together.
   if (TABSCursor* c = Cursor(); c && c->Filter) {
+    // The same restrictions in another slot: the bitmap the processor's look at the first
+    // row built (or took from the table) still holds.
+    const bool same_restrictions = !c->SecondFilter;
+    TABSRecordBitmap bitmap = std::move(c->Bitmap);
     std::unique_ptr<TABSCursorFilter> where = std::move(c->Filter);
     c->SetFilterExpression(nullptr);
     c->SetSecondExpression(std::move(where));
+    if (same_restrictions) c->Bitmap = std::move(bitmap);
   }
+  // A live result leaves its bitmap to the table when it closes, for a run of the same
+  // statement and parameters on the unchanged table.
+  bitmap_key_ = result_live_ && processor_ ? processor_->ResultKey() : std::string();
   // Updatable only when the processor made the result live, never on a read-only database.
   if (!result_live_) read_only_ = true;
   if (Database() && Database()->ReadOnly) read_only_ = true;
@@ -318,6 +327,9 @@ void TABSQuery::ReleaseCursor(std::unique_ptr<TABSCursor>& cursor) {
 }
 
 void TABSQuery::InternalClose() {
+  if (TABSCursor* c = Cursor(); c && !bitmap_key_.empty() && c->TableData())
+    c->TableData()->RememberBitmap(c, bitmap_key_);
+  bitmap_key_.clear();
   TABSDataSet::InternalClose();
   processor_.reset();
   result_live_ = false;

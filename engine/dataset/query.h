@@ -138,6 +138,9 @@ class TABSQuery : public TABSDataSet {
   bool request_live_ = false;
   int64_t rows_affected_ = -1;
   bool result_live_ = false;
+  // The open live result's key for the bitmaps its table keeps (the processor's
+  // ResultKey); empty when its bitmap is not to be kept.
+  std::string bitmap_key_;
   std::unique_ptr<TABSQueryDataLink> data_link_;
   std::unique_ptr<Connection> connection_;
   std::unique_ptr<TABSSQLProcessor> processor_;

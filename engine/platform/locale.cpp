@@ -326,12 +326,84 @@ int32_t TUserLocale::contraction_tail(std::u16string_view text) const {
   return longest;
 }
 
+namespace {
+
+// The primary-level bounds of one text's sort key: below and above every sort key that
+// begins with the text's primary weights.
+bool primary_bounds(const UCollator* collator, const std::u16string& text, std::string& lower, std::string& upper) {
+  std::vector<uint8_t> key(64 + 4 * text.size());
+  int32_t n = ucol_getSortKey(collator, text.data(), static_cast<int32_t>(text.size()), key.data(),
+                              static_cast<int32_t>(key.size()));
+  if (n > static_cast<int32_t>(key.size())) {
+    key.resize(static_cast<size_t>(n));
+    n = ucol_getSortKey(collator, text.data(), static_cast<int32_t>(text.size()), key.data(), n);
+  }
+  auto bound = [&](UColBoundMode mode, std::string& out) {
+    std::vector<uint8_t> b(static_cast<size_t>(n) + 8);
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t m = ucol_getBound(key.data(), n, mode, 1, b.data(), static_cast<int32_t>(b.size()), &status);
+    if (status == U_BUFFER_OVERFLOW_ERROR || m > static_cast<int32_t>(b.size())) {
+      b.resize(static_cast<size_t>(m));
+      status = U_ZERO_ERROR;
+      m = ucol_getBound(key.data(), n, mode, 1, b.data(), m, &status);
+    }
+    if (U_FAILURE(status)) return false;
+    // The bound's own terminating zero byte stays out: a bound that is a beginning of a
+    // sort key is below it.
+    if (m > 0 && b[static_cast<size_t>(m) - 1] == 0) --m;
+    out.assign(reinterpret_cast<const char*>(b.data()), static_cast<size_t>(m));
+    return true;
+  };
+  return bound(UCOL_BOUND_LOWER, lower) && bound(UCOL_BOUND_UPPER_LONG, upper);
+}
+
+// Most completions of a prefix's last characters to a contraction that the bounds follow
+// one by one; a prefix with more falls back to leaving those characters out.
+constexpr size_t kMaxCompletions = 64;
+
+}  // namespace
+
 int32_t TUserLocale::PrefixSortKeyBounds(std::u16string_view prefix, bool case_insensitive, std::string& lower,
                                          std::string& upper) const {
   lower.clear();
   upper.clear();
   std::u16string text(prefix);
   if (case_insensitive) text = FoldCase(text);
+  if (!text.empty()) {
+    // A prefix whose last characters begin a contraction, but that ends in a character of
+    // its own (no combining mark): a text with the prefix either goes on to complete one
+    // such contraction at its last characters, and then begins with the primary weights of
+    // the prefix so completed, or it does not, and then it begins with those of the prefix
+    // itself. The bounds enclose each of these. (Arabic alef and waw begin contractions
+    // with a combining hamza or madda, so a Persian prefix of one letter keeps a range.)
+    size_t start = text.size() - 1;
+    if (U16_IS_TRAIL(text[start]) && start > 0 && U16_IS_LEAD(text[start - 1])) --start;
+    const UChar32 last = start + 1 < text.size() ? U16_GET_SUPPLEMENTARY(text[start], text[start + 1]) : text[start];
+    if (u_getCombiningClass(last) == 0 && contraction_tail(text) > 0) {
+      std::vector<std::u16string> candidates{text};
+      for (const std::u16string& c : contractions_) {
+        for (size_t j = std::min(c.size() - 1, text.size()); j > 0; --j)
+          if (std::u16string_view(text).substr(text.size() - j) == std::u16string_view(c).substr(0, j))
+            candidates.push_back(text.substr(0, text.size() - j) + c);
+        if (candidates.size() > kMaxCompletions + 1) break;
+      }
+      if (candidates.size() <= kMaxCompletions + 1) {
+        bool ok = true;
+        for (const std::u16string& candidate : candidates) {
+          std::string low, high;
+          if (!primary_bounds(collator_, candidate, low, high)) {
+            ok = false;
+            break;
+          }
+          if (lower.empty() || low < lower) lower = low;
+          if (upper.empty() || high > upper) upper = high;
+        }
+        if (ok) return static_cast<int32_t>(prefix.size());
+        lower.clear();
+        upper.clear();
+      }
+    }
+  }
   int32_t used = static_cast<int32_t>(prefix.size());
   // Leave out the characters whose weights may depend on what follows them: the start of
   // a contraction that could go on past the prefix, and trailing combining marks (which
@@ -363,30 +435,7 @@ int32_t TUserLocale::PrefixSortKeyBounds(std::u16string_view prefix, bool case_i
     }
     if (used == 0) return 0;
   }
-  std::vector<uint8_t> key(64 + 4 * text.size());
-  int32_t n = ucol_getSortKey(collator_, text.data(), static_cast<int32_t>(text.size()), key.data(),
-                              static_cast<int32_t>(key.size()));
-  if (n > static_cast<int32_t>(key.size())) {
-    key.resize(static_cast<size_t>(n));
-    n = ucol_getSortKey(collator_, text.data(), static_cast<int32_t>(text.size()), key.data(), n);
-  }
-  auto bound = [&](UColBoundMode mode, std::string& out) {
-    std::vector<uint8_t> b(static_cast<size_t>(n) + 8);
-    UErrorCode status = U_ZERO_ERROR;
-    int32_t m = ucol_getBound(key.data(), n, mode, 1, b.data(), static_cast<int32_t>(b.size()), &status);
-    if (status == U_BUFFER_OVERFLOW_ERROR || m > static_cast<int32_t>(b.size())) {
-      b.resize(static_cast<size_t>(m));
-      status = U_ZERO_ERROR;
-      m = ucol_getBound(key.data(), n, mode, 1, b.data(), m, &status);
-    }
-    if (U_FAILURE(status)) return false;
-    // The bound's own terminating zero byte stays out: a bound that is a beginning of a
-    // sort key is below it.
-    if (m > 0 && b[static_cast<size_t>(m) - 1] == 0) --m;
-    out.assign(reinterpret_cast<const char*>(b.data()), static_cast<size_t>(m));
-    return true;
-  };
-  if (!bound(UCOL_BOUND_LOWER, lower) || !bound(UCOL_BOUND_UPPER_LONG, upper)) {
+  if (!primary_bounds(collator_, text, lower, upper)) {
     lower.clear();
     upper.clear();
     return 0;

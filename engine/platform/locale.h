@@ -80,9 +80,11 @@ class TUserLocale {
   // weights of the prefix only, so they also enclose texts that merely sort alike (other
   // case, accents), which the caller tests itself. Where a contraction of the locale can
   // join the prefix's last characters with what follows them (Czech "ch" after a prefix
-  // ending in "c"), or the prefix ends in a combining mark, those characters are left out
-  // of the bounds, which only widens them. Answers the number of prefix characters the
-  // bounds use; 0 means no bound (every text qualifies), `lower` and `upper` then empty.
+  // ending in "c", Arabic alef and a combining hamza), the bounds enclose those of the
+  // prefix and of the prefix completed by each such contraction; where there are too many,
+  // or the prefix ends in a combining mark, those characters are left out of the bounds,
+  // which only widens them. Answers the number of prefix characters the bounds use; 0
+  // means no bound (every text qualifies), `lower` and `upper` then empty.
   int32_t PrefixSortKeyBounds(std::u16string_view prefix, bool case_insensitive, std::string& lower,
                               std::string& upper) const;
 

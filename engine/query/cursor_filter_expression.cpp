@@ -105,6 +105,31 @@ bool TABSExpressionCursorFilter::IsCoveredBy(std::span<const void* const> covere
   return true;
 }
 
+namespace {
+
+// Constants, the cursor's own fields, comparisons, the logical operators and casts over
+// them; anything else (a subquery, EXISTS, a system value, a function that may read the
+// clock, the session or a random source) is taken as depending on more.
+bool depends_on_record_only(const TABSExprNode* n) {
+  if (dynamic_cast<const TABSExprNodeConst*>(n) != nullptr) return n->ChildCount() == 0;
+  if (const auto* f = dynamic_cast<const TABSExprNodeField*>(n)) return !f->IsOuter() && f->IsBoundToCursor();
+  const auto* comparison = dynamic_cast<const TABSExprNodeComparison*>(n);
+  const bool allowed = (comparison != nullptr && comparison->GetQuantifier() == TABSExprNodeComparison::qNone) ||
+                       (dynamic_cast<const TABSExprNodeBoolean*>(n) != nullptr && n->Operator() != opExists) ||
+                       dynamic_cast<const TABSExprNodeCast*>(n) != nullptr;
+  if (!allowed) return false;
+  for (int32_t i = 0; i < n->ChildCount(); ++i)
+    if (!depends_on_record_only(n->Child(i))) return false;
+  return true;
+}
+
+}  // namespace
+
+bool TABSExpressionCursorFilter::DependsOnRecordOnly() {
+  const TABSExprNode* root = expression_.Root();
+  return root == nullptr || depends_on_record_only(root);
+}
+
 void TABSExpressionCursorFilter::AddSearchConditions(const TABSIndexDefs& indexes,
                                                      TABSScanSearchConditionArray& conditions) {
   expression_.AddSearchConditions(indexes, conditions);

@@ -47,6 +47,7 @@ class TABSExpressionCursorFilter : public TABSCursorFilter {
   void AddSearchConditions(const TABSIndexDefs& indexes, TABSScanSearchConditionArray& conditions) override;
   TABSScanExpression* ScanExpression() override { return &expression_; }
   bool IsCoveredBy(std::span<const void* const> covered) override;
+  bool DependsOnRecordOnly() override;
 
   TABSCursorRecordSource& Source() { return source_; }
   TABSExpression& Expression() { return expression_; }

@@ -48,6 +48,9 @@ class TABSSQLProcessor {
   bool ResultReadOnly() const { return read_only_; }
   // The last statement (null before the first Execute, or when it failed to parse).
   TABSSQLCommand* Statement() const { return statement_.get(); }
+  // The name of a result's restrictions for the filter bitmaps a table keeps
+  // (TABSTableData::RememberBitmap): the text and each parameter's name, type and value.
+  std::string ResultKey() const;
 
  private:
   TABSSQLQuery& query_;

@@ -34,6 +34,10 @@ class TABSCursorFilter {
   // Whether taking the top-level conjuncts in `covered` as true leaves nothing to
   // evaluate (the condition then holds without its record being read).
   virtual bool IsCoveredBy(std::span<const void* const> /*covered*/) { return false; }
+  // Whether the condition's answer for a record follows from that record's own fields and
+  // the values compiled into it alone (no subquery, outer row, clock or other changing
+  // value): the records it accepts then stay the same while the table is unchanged.
+  virtual bool DependsOnRecordOnly() { return false; }
 };
 
 class TABSCursorFilterFactory {

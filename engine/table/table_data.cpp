@@ -564,6 +564,51 @@ void TABSTableData::EmptyTable(TABSCursor* cursor) {
   CommitChanges(session, in_transaction(cursor));
 }
 
+namespace {
+
+// A cursor whose filter bitmap a key may name: restricted by one expression alone (in
+// either slot: both restrict alike), in storage order, and that expression answers from
+// the record by itself.
+bool bitmap_may_be_kept(TABSCursor* cursor) {
+  TABSCursorFilter* only = cursor->Filter ? cursor->Filter.get() : cursor->SecondFilter.get();
+  return cursor->Session && only && !(cursor->Filter && cursor->SecondFilter) && !cursor->FilterCallback &&
+         !cursor->HasRange() && !cursor->HasDistinctNavigation() && !cursor->IsIndexActive() &&
+         only->DependsOnRecordOnly();
+}
+
+// The key with the table's fields (name, type, size in order) appended: a statement's
+// text names fields, and the same text means other columns once fields are renamed.
+std::string with_fields(const std::string& key, const TABSFieldDefs& fields) {
+  std::string full = key;
+  for (int32_t i = 0; i < fields.Count(); ++i) {
+    const TABSFieldDef* f = fields.Item(i);
+    const int32_t type = static_cast<int32_t>(f->ColumnType);
+    const uint64_t length = f->Name.size();
+    full.append(reinterpret_cast<const char*>(&length), sizeof length);
+    full += f->Name;
+    full.append(reinterpret_cast<const char*>(&type), sizeof type);
+    full.append(reinterpret_cast<const char*>(&f->Size), sizeof f->Size);
+  }
+  return full;
+}
+
+}  // namespace
+
+void TABSTableData::RememberBitmap(TABSCursor* cursor, const std::string& key) {
+  std::lock_guard guard(database_->Lock());
+  if (!record_manager_ || !bitmap_may_be_kept(cursor)) return;
+  const TABSRecordBitmap& bitmap = cursor->Bitmap;
+  if (bitmap.IndexOrder || !bitmap.IsCurrent(record_manager_->ChangeCounter)) return;
+  bitmap_memo_.Remember(with_fields(key, field_defs_), cursor->Session->SessionID, bitmap);
+}
+
+bool TABSTableData::RecallBitmap(TABSCursor* cursor, const std::string& key) {
+  std::lock_guard guard(database_->Lock());
+  if (!record_manager_ || !bitmap_may_be_kept(cursor)) return false;
+  return bitmap_memo_.Recall(with_fields(key, field_defs_), cursor->Session->SessionID, record_manager_->ChangeCounter,
+                             cursor->Bitmap);
+}
+
 void TABSTableData::keep_bitmap(TABSCursor* cursor, const TABSRecordID& id, const void* record,
                                bool was_current) {
   TABSRecordBitmap& bitmap = cursor->Bitmap;

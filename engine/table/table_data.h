@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/table/bitmap_memo.h"
 #include "engine/table/blob_field.h"
 #include "engine/table/btree_record_index.h"
 #include "engine/table/btree_record_source.h"
@@ -267,6 +268,14 @@ class TABSTableData : public TABSIndexRecordSource {
   bool Search(TABSCursor* cursor, TABSSearchRequest& request);
   // Brings the cursor's filter bitmap up to date (a fill search when it is stale).
   void EnsureBitmap(TABSCursor* cursor);
+  // Keeps the cursor's filter bitmap under `key`, a name of its restrictions that the
+  // caller vouches for, for a later cursor of the same session with the same restrictions
+  // (RecallBitmap). Only a current storage-order bitmap of a cursor restricted by one
+  // expression alone (in either slot), one that depends on nothing but the record, is kept.
+  void RememberBitmap(TABSCursor* cursor, const std::string& key);
+  // Gives the cursor the bitmap kept under `key` when the table has not changed since it
+  // was built; the cursor must be restricted as RememberBitmap requires. True when given.
+  bool RecallBitmap(TABSCursor* cursor, const std::string& key);
 
   // A plain step from the cursor's position: through the active index when there is one,
   // else through the record manager. The cursor does not move; the record found (result
@@ -353,6 +362,7 @@ class TABSTableData : public TABSIndexRecordSource {
   const uint8_t* blob_field(int32_t field_no, const void* record) const;
 
   TABSBlobCache blob_cache_;
+  TABSBitmapMemo bitmap_memo_;
 
   TABSDatabaseData* database_;
   std::string table_name_;

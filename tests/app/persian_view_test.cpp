@@ -187,9 +187,13 @@ TEST_F(PersianViewTest, TypingListsTheHeadwordsThatBeginWithTheTextInEitherLette
     ExpectShows(want);
     // Text without pattern characters keeps the statement a prefix comparison on Per: the
     // query reads a range of per2en's index on Per rather than every record.
+    // The last run may take the bitmap an earlier run of the same text left to per2en, so
+    // the count is searched afresh to see the plan.
     if (!typed.contains(u'%') && !typed.contains(u'_')) {
-      const dadoveri::TABSSearchPlanInfo& plan = form.ABSQuery1->Cursor()->LastSearchPlan;
-      EXPECT_EQ(plan.Plan, dadoveri::TABSSearchPlanInfo::spIndexRange);
+      dadoveri::TABSCursor* cursor = form.ABSQuery1->Cursor();
+      cursor->InvalidateBitmap();
+      EXPECT_EQ(form.ABSQuery1->RecordCount(), c.count);
+      EXPECT_EQ(cursor->LastSearchPlan.Plan, dadoveri::TABSSearchPlanInfo::spIndexRange);
     }
   }
   EXPECT_TRUE(errors.empty());

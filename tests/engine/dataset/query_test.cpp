@@ -306,6 +306,55 @@ TEST_F(QueryTest, LiveOnlyWhenTheProcessorGivesALiveResult) {
   }
 }
 
+// A live result run again with the same statement and parameters may take the bitmap the
+// last run left to the table: the same rows and count each time, and any change to the
+// table, another parameter or the dataset's own filter gives the rows as they now are.
+TEST_F(QueryTest, RunAgainGivesTheRowsAsTheTableNowIs) {
+  auto q = NewQuery(u"SELECT *   FROM per2en WHERE per LIKE :Name");
+  q->SetRequestLive(true);
+  auto run = [&](const std::u16string& prefix) {
+    q->Close();
+    q->ParamByName("Name").SetAsWideString(prefix);
+    q->Open();
+    EXPECT_EQ(q->RecordCount(), static_cast<int64_t>(Column(*q, "per").size()));
+  };
+  const std::vector<std::string> seen_lam = {Utf16ToUtf8(kSalam), Utf16ToUtf8(kSoltan)};
+  for (int i = 0; i < 2; ++i) {
+    run(kSeenLamPrefix);
+    EXPECT_EQ(Column(*q, "per"), seen_lam);
+    run(kBaba + u"%");
+    EXPECT_EQ(Column(*q, "per"), (std::vector<std::string>{Utf16ToUtf8(kBaba)}));
+  }
+
+  // A row added by another statement.
+  const std::u16string salib = u"\u0633\u0644\u06cc\u0628";
+  Exec(u"INSERT INTO per2en VALUES ('" + salib + u"', 'cross')");
+  run(kSeenLamPrefix);
+  EXPECT_EQ(q->RecordCount(), 3);
+  run(kSeenLamPrefix);
+  EXPECT_EQ(q->RecordCount(), 3);
+
+  // An edit through the result itself that takes a row out of it.
+  q->First();
+  q->Edit();
+  q->FieldByName("per")->SetAsWideString(kBaba);
+  q->Post();
+  q->Close();
+  q->Open();
+  EXPECT_EQ(Column(*q, "per"), (std::vector<std::string>{Utf16ToUtf8(kSoltan), Utf16ToUtf8(salib)}));
+  EXPECT_EQ(q->RecordCount(), 2);
+
+  // With the dataset's own filter on, the result's bitmap is not the statement's.
+  q->SetFilter("en <> 'sultan'");
+  q->SetFiltered(true);
+  EXPECT_EQ(Column(*q, "per"), (std::vector<std::string>{Utf16ToUtf8(salib)}));
+  q->Close();
+  q->SetFiltered(false);
+  q->Open();
+  EXPECT_EQ(q->RecordCount(), 2);
+  EXPECT_EQ(Column(*q, "per"), (std::vector<std::string>{Utf16ToUtf8(kSoltan), Utf16ToUtf8(salib)}));
+}
+
 // The dictionary's Persian search through the query: live, and an edit reaches per2en.
 TEST_F(QueryTest, WorkedExampleIsLiveAndEditsTheTable) {
   auto q = NewQuery(u"SELECT *   FROM per2en WHERE per LIKE :Name");

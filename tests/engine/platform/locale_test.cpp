@@ -143,5 +143,41 @@ TEST(Locale, SortKeyHeadIsTheWholeKeysBeginning) {
   }
 }
 
+TEST(Locale, PrefixBoundsEncloseTextsThatCompleteAContraction) {
+  // Alef and waw begin contractions with a following combining hamza or madda, which sort
+  // as letters of their own (alef with madda, waw with hamza); Czech "c" begins "ch". A
+  // prefix ending in such a letter keeps bounds, and they enclose every text beginning
+  // with it, whether or not the text completes the contraction.
+  struct Case {
+    const char* locale;
+    std::u16string prefix;
+    std::vector<std::u16string> texts;
+  };
+  const std::vector<Case> cases = {
+      {"", u"\u0627", {u"\u0627", u"\u0627\u0628", u"\u0627\u0653\u0628", u"\u0627\u0654", u"\u0627\u0655\u0644"}},
+      {"fa_IR", u"\u0627", {u"\u0627\u0633\u0628", u"\u0627\u0653\u0628", u"\u0627\u064b\u0654"}},
+      {"fa_IR", u"\u0648", {u"\u0648", u"\u0648\u0627\u0698\u0647", u"\u0648\u0654\u0645"}},
+      {"", u"\u0628\u0648", {u"\u0628\u0648\u062f", u"\u0628\u0648\u0654"}},
+      {"cs_CZ", u"c", {u"c", u"ca", u"ch", u"chz", u"cz"}},
+      {"cs_CZ", u"Ac", {u"Aci", u"ACH", u"achy"}},
+  };
+  for (const Case& c : cases) {
+    const TUserLocale locale(c.locale);
+    for (bool ci : {false, true}) {
+      SCOPED_TRACE(std::string(c.locale) + (ci ? " without case" : ""));
+      std::string lower, upper;
+      ASSERT_EQ(locale.PrefixSortKeyBounds(c.prefix, ci, lower, upper), static_cast<int32_t>(c.prefix.size()));
+      for (const std::u16string& text : c.texts) {
+        if (ci ? TUserLocale::FoldCase(text).rfind(TUserLocale::FoldCase(c.prefix), 0) != 0
+               : text.rfind(c.prefix, 0) != 0)
+          continue;
+        const std::string key = locale.SortKey(text, ci);
+        EXPECT_LT(lower, key) << text.size();
+        EXPECT_GT(upper, key) << text.size();
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace dadoveri

@@ -99,9 +99,13 @@ TEST(PrefixIndexConditions, RangeScansYieldWhatTheFilterAccepts) {
   rows.AddIndex("ix_far_ci_cut", {{"Far", false, true, 8}});
   rows.AddIndex("ix_num_eng", {{"Num", false, false, 20}, {"Eng", false, false, 20}});
 
-  // Mixed case, accents, Czech "ch", Persian and Arabic yeh and kaf, digits, punctuation
-  // and blanks; single-byte text only of what the code page holds.
-  const std::u16string letters = u"aabbAB\u00e1\u00c1\u00e9cChH\u064a\u06cc\u0643\u06a9\u0627\u0628" u"01- .";
+  // Mixed case, accents, Czech "ch", Persian and Arabic yeh and kaf, alef and waw with the
+  // combining hamza and madda that make contractions with them (and their precomposed
+  // letters), digits, punctuation and blanks; single-byte text only of what the code page
+  // holds.
+  const std::u16string letters =
+      u"aabbAB\u00e1\u00c1\u00e9cChH\u064a\u06cc\u0643\u06a9\u0627\u0627\u0628\u0648\u0654\u0653\u0622\u0624"
+      u"01- .";
   std::u16string ansi_letters;
   for (char16_t ch : letters)
     if (AnsiCodePage().Contains(ch)) ansi_letters += ch;
