@@ -156,15 +156,20 @@ class SqliteSide {
     check(sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr), db_);
   }
   ~SqliteSide() { sqlite3_close(db_); }
-  static void make(const std::string& file, const std::vector<std::string>& values) {
+  // A one-column copy: `column` of `table` holds the values in storage order (rowid =
+  // position), with an index IX_<column> on it.
+  static void make_table(const std::string& file, const std::string& table, const std::string& column,
+                         const std::vector<std::string>& values) {
     std::filesystem::remove(file);
     sqlite3* db = nullptr;
     check(sqlite3_open(file.c_str(), &db), db);
-    check(sqlite3_exec(db, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr), db);
-    check(sqlite3_exec(db, "CREATE TABLE eng2per(Eng TEXT)", nullptr, nullptr, nullptr), db);
-    check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db);
+    auto run = [&](const std::string& sql) { check(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), db); };
+    run("PRAGMA synchronous=OFF");
+    run("CREATE TABLE " + table + "(" + column + " TEXT)");
+    run("BEGIN");
     sqlite3_stmt* insert = nullptr;
-    check(sqlite3_prepare_v2(db, "INSERT INTO eng2per(rowid, Eng) VALUES(?, ?)", -1, &insert, nullptr), db);
+    const std::string insert_sql = "INSERT INTO " + table + "(rowid, " + column + ") VALUES(?, ?)";
+    check(sqlite3_prepare_v2(db, insert_sql.c_str(), -1, &insert, nullptr), db);
     for (size_t i = 0; i < values.size(); ++i) {
       sqlite3_bind_int64(insert, 1, static_cast<int64_t>(i + 1));
       sqlite3_bind_text(insert, 2, values[i].data(), static_cast<int>(values[i].size()), SQLITE_STATIC);
@@ -172,10 +177,13 @@ class SqliteSide {
       sqlite3_reset(insert);
     }
     sqlite3_finalize(insert);
-    check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db);
-    check(sqlite3_exec(db, "CREATE INDEX IX_Eng ON eng2per(Eng)", nullptr, nullptr, nullptr), db);
-    check(sqlite3_exec(db, "ANALYZE", nullptr, nullptr, nullptr), db);
+    run("COMMIT");
+    run("CREATE INDEX IX_" + column + " ON " + table + "(" + column + ")");
+    run("ANALYZE");
     sqlite3_close(db);
+  }
+  static void make(const std::string& file, const std::vector<std::string>& values) {
+    make_table(file, "eng2per", "Eng", values);
   }
   // Both statements prepared anew, as a keystroke would.
   int64_t step(const std::string& prefix, std::vector<std::string>* rows = nullptr) {
@@ -200,25 +208,7 @@ class SqliteSide {
   }
   // A per2en copy: the Per values in storage order (rowid = position) with an index on Per.
   static void make_persian(const std::string& file, const std::vector<std::string>& values) {
-    std::filesystem::remove(file);
-    sqlite3* db = nullptr;
-    check(sqlite3_open(file.c_str(), &db), db);
-    check(sqlite3_exec(db, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr), db);
-    check(sqlite3_exec(db, "CREATE TABLE per2en(Per TEXT)", nullptr, nullptr, nullptr), db);
-    check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db);
-    sqlite3_stmt* insert = nullptr;
-    check(sqlite3_prepare_v2(db, "INSERT INTO per2en(rowid, Per) VALUES(?, ?)", -1, &insert, nullptr), db);
-    for (size_t i = 0; i < values.size(); ++i) {
-      sqlite3_bind_int64(insert, 1, static_cast<int64_t>(i + 1));
-      sqlite3_bind_text(insert, 2, values[i].data(), static_cast<int>(values[i].size()), SQLITE_STATIC);
-      check(sqlite3_step(insert), db, SQLITE_DONE);
-      sqlite3_reset(insert);
-    }
-    sqlite3_finalize(insert);
-    check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db);
-    check(sqlite3_exec(db, "CREATE INDEX IX_Per ON per2en(Per)", nullptr, nullptr, nullptr), db);
-    check(sqlite3_exec(db, "ANALYZE", nullptr, nullptr, nullptr), db);
-    sqlite3_close(db);
+    make_table(file, "per2en", "Per", values);
   }
   // The Persian step: the rows whose Per begins with `prefix` (UTF-8), by the range of
   // texts from the prefix to the prefix with its last character raised by one; both
