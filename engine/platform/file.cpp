@@ -60,6 +60,8 @@ bool PlatformFile::OpenWith(const std::string& name, int flags, FileAccess acces
   fd_ = fd;
   lock_fd_ = fd;
   lock_type_ = F_WRLCK;
+  struct stat st;
+  mapping_.Attach(fd, ::fstat(fd, &st) == 0 ? st.st_size : 0);
   if (!writes) {
     const int for_locks = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
     if (for_locks >= 0)
@@ -81,6 +83,7 @@ bool PlatformFile::Open(const std::string& name, FileAccess access, FileShare sh
 }
 
 bool PlatformFile::Close() {
+  mapping_.Reset();
   if (fd_ < 0) return true;
   const int fd = fd_;
   if (lock_fd_ >= 0 && lock_fd_ != fd && lock_fd_ != kLostDescriptor) ::close(lock_fd_);
@@ -94,6 +97,7 @@ bool PlatformFile::Close() {
 
 void PlatformFile::DropConnection() {
   if (fd_ < 0 || fd_ == kLostDescriptor) return;
+  mapping_.Reset();
   if (lock_fd_ >= 0 && lock_fd_ != fd_) ::close(lock_fd_);
   ::close(fd_);
   fd_ = kLostDescriptor;
@@ -101,6 +105,7 @@ void PlatformFile::DropConnection() {
 }
 
 bool PlatformFile::Read(void* buffer, size_t count, int64_t position) {
+  if (mapping_.Read(buffer, count, position)) return true;
   auto* p = static_cast<uint8_t*>(buffer);
   while (count > 0) {
     const ssize_t n = ::pread(fd_, p, count, position);
@@ -131,6 +136,7 @@ bool PlatformFile::Write(const void* buffer, size_t count, int64_t position) {
     count -= static_cast<size_t>(n);
     position += n;
   }
+  mapping_.Grew(position);
   return true;
 }
 
@@ -154,7 +160,10 @@ bool PlatformFile::GetSize(int64_t* size) {
 }
 
 bool PlatformFile::SetSize(int64_t size) {
+  // The mapping goes first: pages beyond the new end must not be read through it.
+  mapping_.Shrunk(size);
   if (::ftruncate(fd_, size) != 0) return fail();
+  mapping_.Grew(size);
   return true;
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/platform/byte_lock.h"
+#include "engine/platform/file_mapping.h"
 
 namespace dadoveri {
 
@@ -92,6 +93,8 @@ class PlatformFile : public FileWriter {
   short lock_type_ = 0;
   int last_error_ = 0;
   ByteLockTable locks_;
+  // Serves reads of a large file without a system call each.
+  FileMapping mapping_;
 };
 
 std::string PlatformErrorText(int error);

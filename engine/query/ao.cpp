@@ -360,6 +360,8 @@ void TABSAO::Materialise() {
   } guard{out};
   int64_t seen = 0, kept = 0;
   std::vector<TABSVariant> values(Columns.size());
+  const std::vector<int32_t> copied = copied_fields(*out);
+  const TABSRecordLayout& out_layout = out->TableData()->FieldManager().Layout();
   context_.RowNum = 1;
   if (RowCount != 0) Produce([&]() -> bool {
     if (!AOConditionHolds(Condition.get())) return true;
@@ -367,6 +369,7 @@ void TABSAO::Materialise() {
     if (seen < FirstRow) return true;
     for (size_t i = 0; i < Columns.size(); ++i) {
       const TABSFieldLink& c = Columns[i];
+      if (copied[i] >= 0) continue;
       if (c.Expression != nullptr) {
         values[i] = *c.Expression->GetValue();
       } else if (c.Input != nullptr) {
@@ -376,8 +379,17 @@ void TABSAO::Materialise() {
       }
     }
     out->NewRecord();
-    for (size_t i = 0; i < values.size(); ++i)
-      if (!values[i].IsNull()) out->SetFieldValue(static_cast<int32_t>(i), true, values[i]);
+    for (size_t i = 0; i < values.size(); ++i) {
+      if (copied[i] >= 0) {
+        const TABSAO& in = *Columns[i].Input;
+        const TABSLocalCursor* from = in.Cursor();
+        if (!in.null_row_ && from->CurrentRecord != nullptr)
+          out_layout.CopyField(static_cast<int32_t>(i), out->CurrentRecord, from->TableData()->FieldManager().Layout(),
+                               copied[i], from->CurrentRecord);
+      } else if (!values[i].IsNull()) {
+        out->SetFieldValue(static_cast<int32_t>(i), true, values[i]);
+      }
+    }
     if (const int32_t outcome = out->PostInsert(); outcome != roOK) RaiseError(40806, out->TableName, outcome);
     ++kept;
     context_.RowNum = kept + 1;
@@ -390,6 +402,23 @@ void TABSAO::Materialise() {
   apply_sort();
   Materialised = true;
   eof_ = true;
+}
+
+std::vector<int32_t> TABSAO::copied_fields(const TABSLocalCursor& out) const {
+  std::vector<int32_t> fields(Columns.size(), -1);
+  const TABSRecordLayout& to = out.TableData()->FieldManager().Layout();
+  for (size_t i = 0; i < Columns.size(); ++i) {
+    const TABSFieldLink& c = Columns[i];
+    if (c.Expression != nullptr || c.Input == nullptr || c.Input->Streamed) continue;
+    const TABSLocalCursor* from = c.Input->Cursor();
+    if (from == nullptr || from->TableData() == nullptr) continue;
+    const TABSRecordLayout& layout = from->TableData()->FieldManager().Layout();
+    const int32_t field = c.Input->FieldOfColumn(c.InputColumn);
+    if (field < 0 || field >= layout.FieldCount()) continue;
+    const TABSBaseType type = layout.Field(field).BaseType;
+    if (type == to.Field(static_cast<int32_t>(i)).BaseType && !IsBlobBaseType(type)) fields[i] = field;
+  }
+  return fields;
 }
 
 // DISTINCT: the rows in the order of a temporary index on every column; a row equal to

@@ -172,6 +172,10 @@ class TABSAO : public TABSExprRecordSource {
 
  private:
   std::unique_ptr<TABSLocalCursor> create_result_table();
+  // Per output column, the field of its input's current record whose bytes the result's
+  // field takes as they are (same base type, not a BLOB; plain columns of an input that
+  // reads its own cursor), or -1 where the value goes through a TABSVariant.
+  std::vector<int32_t> copied_fields(const TABSLocalCursor& out) const;
   void remove_duplicates();
 };
 

@@ -231,14 +231,35 @@ void TABSRecordLayout::SetFieldValue(int32_t field_no, const TABSVariant& value,
     source = &copy;
   }
   const TABSVariant& converted = *source;
-  const uint8_t* data = static_cast<const uint8_t*>(converted.Data());
+  write_field(field_no, static_cast<const uint8_t*>(converted.Data()), converted.DataSize(), memory_record);
+}
+
+bool TABSRecordLayout::CopyField(int32_t field_no, void* memory_record, const TABSRecordLayout& from, int32_t from_field,
+                                 const void* from_record) const {
+  check_field(field_no, 10004);
+  from.check_field(from_field, 10000);
+  if (memory_record == nullptr) RaiseError(10003);
+  if (from_record == nullptr) RaiseError(10001);
+  const TABSFieldLayout& f = fields_[static_cast<size_t>(field_no)];
+  const TABSFieldLayout& source = from.fields_[static_cast<size_t>(from_field)];
+  if (f.BaseType != source.BaseType || IsBlobBaseType(f.BaseType)) return false;
+  if (from.IsNull(from_field, from_record)) {
+    SetNull(field_no, memory_record);
+    return true;
+  }
+  write_field(field_no, bytes(from_record) + source.MemoryOffset, source.MemoryDataSize, memory_record);
+  return true;
+}
+
+void TABSRecordLayout::write_field(int32_t field_no, const uint8_t* data, int32_t size, void* memory_record) const {
+  const TABSFieldLayout& f = fields_[static_cast<size_t>(field_no)];
   uint8_t* dst = bytes(memory_record) + f.MemoryOffset;
   if (IsStringBaseType(f.BaseType)) {
     // Text takes its own length and a terminator, not the size of the area it came from: a
     // value read from a wider field fits a narrower one when its text does.
     const int32_t unit = IsWideStringBaseType(f.BaseType) ? 2 : 1;
     int32_t text = 0;
-    while (text + unit <= converted.DataSize() && (data[text] | (unit == 2 ? data[text + 1] : 0)) != 0) text += unit;
+    while (text + unit <= size && (data[text] | (unit == 2 ? data[text + 1] : 0)) != 0) text += unit;
     if (text == 0) {  // the empty text is NULL
       SetNull(field_no, memory_record);
       return;
@@ -247,9 +268,9 @@ void TABSRecordLayout::SetFieldValue(int32_t field_no, const TABSVariant& value,
     std::memcpy(dst, data, static_cast<size_t>(text));
     std::memset(dst + text, 0, static_cast<size_t>(f.MemoryDataSize - text));
   } else {
-    if (converted.DataSize() > f.MemoryDataSize) RaiseError(20056);
-    std::memcpy(dst, data, static_cast<size_t>(converted.DataSize()));
-    std::memset(dst + converted.DataSize(), 0, static_cast<size_t>(f.MemoryDataSize - converted.DataSize()));
+    if (size > f.MemoryDataSize) RaiseError(20056);
+    std::memcpy(dst, data, static_cast<size_t>(size));
+    std::memset(dst + size, 0, static_cast<size_t>(f.MemoryDataSize - size));
   }
   ClearNull(field_no, memory_record);
 }

@@ -96,9 +96,17 @@ class TABSRecordLayout {
   // Converts the value to the field's type and writes it; a null value sets the field
   // NULL. A failed conversion leaves the field (flag and bytes) as it was.
   void SetFieldValue(int32_t field_no, const TABSVariant& value, void* memory_record) const;
+  // Writes field `from_field` of `from_record` (laid out by `from`) into field `field_no`
+  // as SetFieldValue with that field's value would, without a value in between. Only for
+  // two fields of the same base type that is not a BLOB: other pairs answer false and
+  // change nothing.
+  bool CopyField(int32_t field_no, void* memory_record, const TABSRecordLayout& from, int32_t from_field,
+                 const void* from_record) const;
 
  private:
   void check_field(int32_t field_no, int32_t code) const;
+  // Writes a value's bytes of the field's own base type (SetFieldValue's last step).
+  void write_field(int32_t field_no, const uint8_t* data, int32_t size, void* memory_record) const;
 
   std::vector<TABSFieldLayout> fields_;
   int32_t memory_record_size_ = 0;

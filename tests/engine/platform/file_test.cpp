@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <vector>
 
 #include "tests/engine/test_support.h"
 
@@ -35,6 +38,55 @@ TEST(PlatformFile, PositionedReadWriteSizeAndShortRead) {
   EXPECT_FALSE(g.Create(dir.File("a"), FileAccess::ReadWrite, FileShare::ReadWrite));
   EXPECT_EQ(g.LastError(), EEXIST);
   EXPECT_FALSE(PlatformErrorText(EEXIST).empty());
+}
+
+// A file large enough to be read through a mapping: reads see every write at once (ours
+// and another handle's), follow the file as it grows, and a file cut short by another
+// program makes the lost range fail to read instead of ending the process.
+TEST(PlatformFile, LargeFileReadsFollowWritesGrowthAndTruncation) {
+  TempFolder dir;
+  const std::string name = dir.File("big");
+  const int64_t size = 2 * FileMapping::kSmallestMapping;
+  PlatformFile f;
+  ASSERT_TRUE(f.Create(name, FileAccess::ReadWrite, FileShare::ReadWrite));
+  std::vector<uint8_t> page(4096);
+  for (int64_t at = 0; at < size; at += 4096) {
+    page[0] = static_cast<uint8_t>(at / 4096);
+    ASSERT_TRUE(f.Write(page.data(), page.size(), at));
+  }
+  uint8_t b[4] = {};
+  ASSERT_TRUE(f.Read(b, 1, size - 4096));
+  EXPECT_EQ(b[0], static_cast<uint8_t>((size - 4096) / 4096));
+
+  PlatformFile other;
+  ASSERT_TRUE(other.Open(name, FileAccess::ReadWrite, FileShare::ReadWrite));
+  ASSERT_TRUE(other.Write("abcd", 4, 8192));
+  ASSERT_TRUE(f.Read(b, 4, 8192));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(b), 4), "abcd");
+
+  // Growth by the other handle: read beyond the first mapping, then after the file doubled.
+  ASSERT_TRUE(other.Write("tail", 4, 3 * size));
+  ASSERT_TRUE(f.Read(b, 4, 3 * size));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(b), 4), "tail");
+  EXPECT_FALSE(f.Read(b, 4, 3 * size + 2));
+  EXPECT_EQ(f.LastError(), ENODATA);
+
+  // Cut short by another program: the range beyond the new end fails, the rest reads.
+  ASSERT_EQ(::truncate(name.c_str(), 16384), 0);
+  EXPECT_FALSE(f.Read(b, 4, size - 4096));
+  EXPECT_EQ(f.LastError(), ENODATA);
+  ASSERT_TRUE(f.Read(b, 4, 8192));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(b), 4), "abcd");
+
+  // Our own truncation and a lost connection.
+  ASSERT_TRUE(f.Write(page.data(), page.size(), size));
+  ASSERT_TRUE(f.Read(b, 1, 4096));
+  ASSERT_TRUE(f.SetSize(4096));
+  EXPECT_FALSE(f.Read(b, 1, 8192));
+  ASSERT_TRUE(f.Read(b, 1, 0));
+  f.DropConnection();
+  EXPECT_FALSE(f.Read(b, 1, 0));
+  EXPECT_EQ(f.LastError(), EBADF);
 }
 
 TEST(PlatformFile, ShareModesRefuseConflictingOpens) {
