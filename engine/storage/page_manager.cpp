@@ -210,10 +210,16 @@ void TABSPageManager::CommitPages(int32_t session) {
   std::vector<TABSPage*> dirty;
   dirty.reserve(record->dirty.Count());
   record->dirty.ForEach([&](TABSPage* page) { dirty.push_back(page); });
-  for (TABSPage* page : dirty) {
-    WritePage(page);
-    page->dirty_ = false;
-    insert_committed(session, record->dirty.Delete(page->page_no_));
+  // In slices, each written before its pages count as committed.
+  constexpr size_t kSlice = 256;
+  for (size_t first = 0; first < dirty.size(); first += kSlice) {
+    const size_t count = std::min(kSlice, dirty.size() - first);
+    WritePages(dirty.data() + first, count);
+    for (size_t i = first; i < first + count; ++i) {
+      TABSPage* page = dirty[i];
+      page->dirty_ = false;
+      insert_committed(session, record->dirty.Delete(page->page_no_));
+    }
   }
 }
 

@@ -92,6 +92,12 @@ class TABSPageManager {
   // keeps a page it found); not a slot of the table above. Variants without such
   // bookkeeping have nothing to do.
   virtual void MarkPageUsed(int32_t page_no) { (void)page_no; }
+  // Writes the pages of a commit, in ascending PageNo order; not a slot of the table
+  // above. The base writes each with WritePage; the disk manager writes runs of
+  // consecutive pages with one call.
+  virtual void WritePages(TABSPage* const* pages, size_t count) {
+    for (size_t i = 0; i < count; ++i) WritePage(pages[i]);
+  }
 
  protected:
   using SessionPages = TABSSessionPages;
