@@ -70,6 +70,9 @@ class TABSDiskPageManager : public TABSPageManager {
   void MarkPageUsed(int32_t page_no) override;
   // Runs of consecutive page numbers go to the file with one write each.
   void WritePages(TABSPage* const* pages, size_t count) override;
+  // Not in a file other processes share: one of them could take a page's bytes on disk
+  // for its own before the commit.
+  bool WritesNewPagesAhead() const override { return !MultiUser(); }
 
   // Write barriers of commits, growth and shrinking; on by default. Off is unsafe on
   // power loss (see above).

@@ -42,6 +42,7 @@ class BufferPool {
   static constexpr uint32_t kSmallestPooled = 1024;
   static constexpr uint32_t kLargestPooled = 65536;
   static constexpr uint32_t kBuffersPerBlock = 256;
+  static constexpr size_t kIdleBytes = size_t{32} << 20;
 
   static bool Pooled(uint32_t size) {
     return size >= kSmallestPooled && size <= kLargestPooled && (size & (size - 1)) == 0;
@@ -74,6 +75,7 @@ class BufferPool {
   };
   struct SizeClass {
     std::vector<Block*> with_room;
+    size_t idle_blocks = 0;  // blocks with every buffer free
   };
 
   static BufferPool& instance() {
@@ -105,6 +107,7 @@ class BufferPool {
       }
     }
     Block* block = c.with_room.back();
+    if (block->free.size() == kBuffersPerBlock) --c.idle_blocks;
     uint8_t* buffer = block->free.back();
     block->free.pop_back();
     if (block->free.empty()) drop_from_room(c, block);
@@ -123,7 +126,12 @@ class BufferPool {
       c.with_room.push_back(block);
     }
     block->free.push_back(buffer);
-    if (block->free.size() == kBuffersPerBlock && c.with_room.size() > 1) {
+    if (block->free.size() < kBuffersPerBlock) return;
+    // Up to kIdleBytes of idle blocks stay for the next pages: memory the process has
+    // not touched yet costs a fault per page.
+    if ((c.idle_blocks + 1) * bytes <= kIdleBytes || c.with_room.size() == 1) {
+      ++c.idle_blocks;
+    } else {
       drop_from_room(c, block);
       unpoison(block->base, bytes);
       unmap_block(block->base, bytes);
