@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -137,6 +139,32 @@ bool PlatformFile::Write(const void* buffer, size_t count, int64_t position) {
     position += n;
   }
   mapping_.Grew(position);
+  return true;
+}
+
+bool PlatformFile::WriteRun(const uint8_t* const* blocks, size_t count, size_t block_size, int64_t position) {
+  constexpr size_t kMaxVectors = 1024;  // IOV_MAX on Linux
+  iovec vectors[kMaxVectors];
+  size_t done = 0;     // whole blocks written
+  size_t partial = 0;  // bytes of block `done` written
+  while (done < count) {
+    const size_t n = std::min(count - done, kMaxVectors);
+    for (size_t i = 0; i < n; ++i) {
+      vectors[i].iov_base = const_cast<uint8_t*>(blocks[done + i]);
+      vectors[i].iov_len = block_size;
+    }
+    vectors[0].iov_base = const_cast<uint8_t*>(blocks[done]) + partial;
+    vectors[0].iov_len = block_size - partial;
+    const ssize_t written =
+        ::pwritev(fd_, vectors, static_cast<int>(n), position + static_cast<int64_t>(done * block_size + partial));
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return fail();
+    }
+    const size_t total = partial + static_cast<size_t>(written);
+    done += total / block_size;
+    partial = total % block_size;
+  }
   return true;
 }
 

@@ -26,6 +26,14 @@ class FileWriter {
  public:
   virtual ~FileWriter() = default;
   virtual bool Write(const void* buffer, size_t count, int64_t position) = 0;
+  // Writes `count` blocks of `block_size` bytes back to back from `position`, as that
+  // many Write calls in order (the default makes them; the platform file makes one
+  // gathering call).
+  virtual bool WriteRun(const uint8_t* const* blocks, size_t count, size_t block_size, int64_t position) {
+    for (size_t i = 0; i < count; ++i)
+      if (!Write(blocks[i], block_size, position + static_cast<int64_t>(i * block_size))) return false;
+    return true;
+  }
   virtual bool SetSize(int64_t size) = 0;
   // Barrier: returns once every earlier write and size change of the file is on the
   // medium (fdatasync), so that no later write can reach the medium before them.
@@ -55,6 +63,7 @@ class PlatformFile : public FileWriter {
   // Reads exactly `count` bytes at `position`; a short read (end of file) fails.
   bool Read(void* buffer, size_t count, int64_t position);
   bool Write(const void* buffer, size_t count, int64_t position) override;
+  bool WriteRun(const uint8_t* const* blocks, size_t count, size_t block_size, int64_t position) override;
   bool Seek(int64_t position);
   bool GetPosition(int64_t* position);
   bool GetSize(int64_t* size);

@@ -202,6 +202,19 @@ void TABSDatabaseFile::WriteBuffer(const void* buffer, int32_t error_code, int64
   }
 }
 
+void TABSDatabaseFile::WriteRun(const uint8_t* const* blocks, int32_t count, int32_t block_size,
+                                int32_t error_code, int64_t position) {
+  require_usable("WriteBuffer");
+  const bool ok = count >= 0 && block_size >= 0 && with_retry([&] {
+    return writer_->WriteRun(blocks, static_cast<size_t>(count), static_cast<size_t>(block_size), position);
+  });
+  if (!ok) {
+    const int error = count < 0 || block_size < 0 ? EINVAL : file_.LastError();
+    RaiseError(error_code, file_name_, position, static_cast<int64_t>(count) * block_size, position,
+               size_or_minus_one(), error, PlatformErrorText(error));
+  }
+}
+
 void TABSDatabaseFile::FlushFileBuffers() {
   require_usable("FlushFileBuffers");
   if (!writer_->Flush()) RaiseError(30379, file_name_, file_.LastError(), file_.LastErrorText());

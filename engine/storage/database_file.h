@@ -54,6 +54,10 @@ class TABSDatabaseFile {
   // Reads `count` bytes at `position` or raises the read error with `error_code`.
   void ReadBufferWithError(void* buffer, int32_t error_code, int64_t position, int32_t count);
   void WriteBuffer(const void* buffer, int32_t error_code, int64_t position, int32_t count);
+  // Writes `count` blocks of `block_size` bytes back to back from `position`, or raises
+  // the write error with `error_code`.
+  void WriteRun(const uint8_t* const* blocks, int32_t count, int32_t block_size, int32_t error_code,
+                int64_t position);
   // Forces written data and metadata to the medium (fsync).
   void FlushFileBuffers();
   // Write barrier: returns once every earlier write and size change is on the medium

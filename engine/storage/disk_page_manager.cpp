@@ -377,27 +377,42 @@ bool TABSDiskPageManager::ReadPage(TABSPage* page) {
   return true;
 }
 
-void TABSDiskPageManager::WritePage(TABSPage* page) {
+const uint8_t* TABSDiskPageManager::prepare_write(TABSPage* page, uint8_t* sealed) {
   int64_t counter = static_cast<int64_t>(page->ModificationCounter()) + 1;
   if (counter >= 0x7FFFFFFD) counter = 0;
   page->SetModificationCounter(static_cast<int32_t>(counter));
   uint8_t* header = page->Header();
   const bool encrypt =
       header_.Encrypted() && !IsMapPage(page->PageNo()) && page->EncryptOnWrite();
-  if (!encrypt) {
-    file_.WriteBuffer(page->Buffer(), 10469, PageOffset(page->PageNo()), PageSize());
-    return;
-  }
+  if (!encrypt) return page->Buffer();
   page_header::SetPageCipher(header, password_.CryptoAlgorithm);
   page_header::SetDataCRC(header, BufferChecksum(0, page->Data(), DataSize()));
-  // The page goes to disk from an encrypted copy, so the cached page stays plain and a
-  // failed encryption can never put plain data into the file.
-  thread_local std::vector<uint8_t> sealed;
-  sealed.assign(page->Buffer(), page->Buffer() + PageSize());
-  if (!EncryptBuffer(password_.CryptoAlgorithm, sealed.data() + kPageHeaderSize, DataSize(),
-                     password_.Password))
+  std::memcpy(sealed, page->Buffer(), PageSize());
+  if (!EncryptBuffer(password_.CryptoAlgorithm, sealed + kPageHeaderSize, DataSize(), password_.Password))
     RaiseError(40203, page->PageNo());
-  file_.WriteBuffer(sealed.data(), 10469, PageOffset(page->PageNo()), PageSize());
+  return sealed;
+}
+
+void TABSDiskPageManager::WritePage(TABSPage* page) {
+  thread_local std::vector<uint8_t> sealed;
+  sealed.resize(PageSize());
+  file_.WriteBuffer(prepare_write(page, sealed.data()), 10469, PageOffset(page->PageNo()), PageSize());
+}
+
+void TABSDiskPageManager::WritePages(TABSPage* const* pages, size_t count) {
+  thread_local std::vector<uint8_t> sealed;
+  thread_local std::vector<const uint8_t*> blocks;
+  const size_t size = PageSize();
+  for (size_t first = 0; first < count;) {
+    size_t end = first + 1;
+    while (end < count && pages[end]->PageNo() == pages[end - 1]->PageNo() + 1) ++end;
+    if (sealed.size() < (end - first) * size) sealed.resize((end - first) * size);
+    blocks.clear();
+    for (size_t i = first; i < end; ++i) blocks.push_back(prepare_write(pages[i], sealed.data() + (i - first) * size));
+    file_.WriteRun(blocks.data(), static_cast<int32_t>(blocks.size()), PageSize(), 10469,
+                   PageOffset(pages[first]->PageNo()));
+    first = end;
+  }
 }
 
 void TABSDiskPageManager::FreePage(int32_t session, int32_t page_no) {

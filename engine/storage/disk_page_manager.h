@@ -68,6 +68,11 @@ class TABSDiskPageManager : public TABSPageManager {
   void CommitPages(int32_t session) override;
   // Through the free-space manager.
   void MarkPageUsed(int32_t page_no) override;
+  // Runs of consecutive page numbers go to the file with one write each.
+  void WritePages(TABSPage* const* pages, size_t count) override;
+  // Not in a file other processes share: one of them could take a page's bytes on disk
+  // for its own before the commit.
+  bool WritesNewPagesAhead() const override { return !MultiUser(); }
 
   // Write barriers of commits, growth and shrinking; on by default. Off is unsafe on
   // power loss (see above).
@@ -127,6 +132,11 @@ class TABSDiskPageManager : public TABSPageManager {
   int64_t find_base_offset();
   void read_prologue_after_header();
   void close_quietly();
+  // Moves the page's modification counter on and answers the bytes that go to disk: the
+  // page's own buffer, or for an encrypted page an encrypted copy made in `sealed`
+  // (PageSize bytes), so the cached page stays plain and a failed encryption can never
+  // put plain data into the file.
+  const uint8_t* prepare_write(TABSPage* page, uint8_t* sealed);
 
   TABSDatabaseFile file_;
   std::unique_ptr<TABSDatabaseFreeSpaceManager> free_space_;

@@ -2,12 +2,30 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "engine/base/engine_error.h"
 #include "engine/storage/disk_page_manager.h"
 #include "engine/storage/page.h"
 
 namespace dadoveri {
+
+namespace {
+
+// The first byte at or after `from`, before `count`, that is not 0xFF (a map byte with
+// room), or `count`: full bytes are skipped eight at a time.
+int64_t first_not_full(const uint8_t* bytes, int64_t from, int64_t count) {
+  int64_t b = from;
+  for (; b + 8 <= count; b += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes + b, sizeof word);
+    if (word != ~uint64_t{0}) break;
+  }
+  while (b < count && bytes[b] == 0xFF) ++b;
+  return b;
+}
+
+}  // namespace
 
 TABSMapGeometry::TABSMapGeometry(uint16_t page_size, uint16_t pages_per_extent)
     : DS(page_size - kPageHeaderSize),
@@ -63,28 +81,41 @@ class TABSDatabaseFreeSpaceManager::Operation {
   TABSDatabaseFreeSpaceManager& manager_;
 };
 
-void TABSDatabaseFreeSpaceManager::read_map(int64_t page_no, std::vector<uint8_t>& buffer,
-                                            uint16_t type, int32_t type_error) {
+uint8_t* TABSDatabaseFreeSpaceManager::read_map(int64_t page_no, std::vector<uint8_t>& buffer,
+                                                uint16_t type, int32_t type_error) {
   if (keeps_maps()) {
     const auto kept = kept_maps_.find(page_no);
     if (kept != kept_maps_.end()) {
-      buffer = kept->second;
-      CheckPageType(page_header::PageType(buffer.data()), type, type_error);
-      return;
+      CheckPageType(page_header::PageType(kept->second.data()), type, type_error);
+      return kept->second.data();
     }
   }
   buffer.resize(pages_.PageSize());
   pages_.ReadMapPage(static_cast<int32_t>(page_no), buffer.data());
   CheckPageType(page_header::PageType(buffer.data()), type, type_error);
-  if (keeps_maps()) kept_maps_[page_no] = buffer;
+  if (!keeps_maps()) return buffer.data();
+  std::vector<uint8_t>& copy = kept_maps_[page_no];
+  copy = buffer;
+  return copy.data();
 }
 
-void TABSDatabaseFreeSpaceManager::write_map(int64_t page_no,
-                                             const std::vector<uint8_t>& buffer) {
-  // A failed write leaves the file's page unknown: forget the copy first.
-  kept_maps_.erase(page_no);
-  pages_.WriteMapPage(static_cast<int32_t>(page_no), buffer.data());
-  if (keeps_maps()) kept_maps_[page_no] = buffer;
+void TABSDatabaseFreeSpaceManager::write_map(int64_t page_no, const uint8_t* bytes) {
+  const auto kept = kept_maps_.find(page_no);
+  const bool in_place = kept != kept_maps_.end() && kept->second.data() == bytes;
+  try {
+    pages_.WriteMapPage(static_cast<int32_t>(page_no), bytes);
+  } catch (...) {
+    // A failed write leaves the file's page unknown: the copy goes.
+    if (kept != kept_maps_.end()) kept_maps_.erase(kept);
+    throw;
+  }
+  if (in_place) return;
+  if (!keeps_maps()) {
+    if (kept != kept_maps_.end()) kept_maps_.erase(kept);
+    return;
+  }
+  std::vector<uint8_t>& copy = kept != kept_maps_.end() ? kept->second : kept_maps_[page_no];
+  copy.assign(bytes, bytes + pages_.PageSize());
 }
 
 void TABSDatabaseFreeSpaceManager::forget_maps_from(int64_t end) {
@@ -101,15 +132,15 @@ void TABSDatabaseFreeSpaceManager::new_map_page(int64_t page_no, uint16_t type) 
   page_header::Initialize(buffer.data());
   page_header::SetPageType(buffer.data(), type);
   buffer[kPageHeaderSize] = 1;
-  write_map(page_no, buffer);
+  write_map(page_no, buffer.data());
 }
 
 void TABSDatabaseFreeSpaceManager::mark(int64_t n, bool used, bool pfs_step, bool eam_step) {
   if (pfs_step) {
     if (n < 0 || n >= total_) RaiseError(30430, n, total_);
     const int64_t pfs_no = geometry_.PfsPageOf(n);
-    read_map(pfs_no, pfs_, ptPFS, 30424);
-    uint8_t* data = pfs_.data() + kPageHeaderSize;
+    uint8_t* const map = read_map(pfs_no, pfs_, ptPFS, 30424);
+    uint8_t* data = map + kPageHeaderSize;
     const int64_t index = n % geometry_.P;
     const uint8_t bit = static_cast<uint8_t>(1u << (index % 8));
     uint8_t& byte = data[index / 8];
@@ -117,7 +148,7 @@ void TABSDatabaseFreeSpaceManager::mark(int64_t n, bool used, bool pfs_step, boo
     if (used && was_used) RaiseError(30425, n);
     if (!used && !was_used) RaiseError(30427, n);
     byte ^= bit;
-    write_map(pfs_no, pfs_);
+    write_map(pfs_no, map);
   }
   if (eam_step) {
     if (n < 0 || n >= total_) RaiseError(30431, n, total_);
@@ -128,13 +159,13 @@ void TABSDatabaseFreeSpaceManager::mark(int64_t n, bool used, bool pfs_step, boo
 void TABSDatabaseFreeSpaceManager::recompute_extent(int64_t n) {
   const TABSMapGeometry& g = geometry_;
   const int64_t eam_no = g.EamPageNo(g.EamIndexOf(n));
-  read_map(eam_no, eam_, ptEAM, 30428);
+  uint8_t* const eam = read_map(eam_no, eam_, ptEAM, 30428);
   const int64_t first = n / g.E * g.E;
   bool used_seen = false;
   bool free_seen = false;
   int64_t counted = 0;
   int64_t loaded_pfs = -1;
-  std::vector<uint8_t> pfs;
+  const uint8_t* pfs = nullptr;
   for (int64_t p = first; p < first + g.E && !(used_seen && free_seen); ++p, ++counted) {
     const int64_t pfs_no = g.PfsPageOf(p);
     if (pfs_no > highest_used_) {
@@ -142,7 +173,7 @@ void TABSDatabaseFreeSpaceManager::recompute_extent(int64_t n) {
       continue;
     }
     if (pfs_no != loaded_pfs) {
-      read_map(pfs_no, pfs, ptPFS, 30428);
+      pfs = read_map(pfs_no, scratch_, ptPFS, 30428);
       loaded_pfs = pfs_no;
     }
     const int64_t index = p % g.P;
@@ -153,38 +184,36 @@ void TABSDatabaseFreeSpaceManager::recompute_extent(int64_t n) {
   }
   const uint8_t code = counted == 0 ? 0 : free_seen ? 1 : 3;
   const int64_t extent = (n / g.E) % g.X;
-  uint8_t& byte = eam_[kPageHeaderSize + extent / 4];
+  uint8_t& byte = eam[kPageHeaderSize + extent / 4];
   const int shift = static_cast<int>(2 * (extent % 4));
   const uint8_t updated = static_cast<uint8_t>((byte & ~(3u << shift)) | (code << shift));
   if (updated != byte) {
     byte = updated;
-    write_map(eam_no, eam_);
+    write_map(eam_no, eam);
   }
 }
 
 int64_t TABSDatabaseFreeSpaceManager::search_eam(int64_t k) {
   const TABSMapGeometry& g = geometry_;
-  read_map(g.EamPageNo(k), eam_, ptEAM, 30423);
-  const uint8_t* data = eam_.data() + kPageHeaderSize;
+  const uint8_t* data = read_map(g.EamPageNo(k), eam_, ptEAM, 30423) + kPageHeaderSize;
   int64_t extent = -1;
-  for (int64_t b = 0; b < g.DS && extent < 0; ++b) {
-    if (data[b] == 0xFF) continue;
+  for (int64_t b = first_not_full(data, 0, g.DS); b < g.DS; b = first_not_full(data, b + 1, g.DS)) {
     for (int slot = 0; slot < 4; ++slot) {
       if (((data[b] >> (2 * slot)) & 2) == 0) {
         extent = k * g.X + 4 * b + slot;
         break;
       }
     }
+    if (extent >= 0) break;
   }
   if (extent < 0) return -1;
   const int64_t first_pfs = extent * g.E / g.P;
   int64_t last_pfs = ((extent + 1) * g.E - 1) / g.P;
   while (last_pfs >= first_pfs && last_pfs * g.P >= total_) --last_pfs;
   for (int64_t i = first_pfs; i <= last_pfs; ++i) {
-    read_map(i * g.P, pfs_, ptPFS, 30423);
-    const uint8_t* bits = pfs_.data() + kPageHeaderSize;
-    for (int64_t b = 0; b < g.DS; ++b) {
-      if (bits[b] == 0xFF) continue;
+    const uint8_t* bits = read_map(i * g.P, pfs_, ptPFS, 30423) + kPageHeaderSize;
+    const int64_t b = first_not_full(bits, 0, g.DS);
+    if (b < g.DS) {
       int bit = 0;
       while (bits[b] & (1u << bit)) ++bit;
       const int64_t page = i * g.P + 8 * b + bit;
@@ -203,9 +232,9 @@ int64_t TABSDatabaseFreeSpaceManager::find_free() {
 }
 
 bool TABSDatabaseFreeSpaceManager::marked_used(int64_t n) {
-  read_map(geometry_.PfsPageOf(n), pfs_, ptPFS, 30424);
+  const uint8_t* map = read_map(geometry_.PfsPageOf(n), pfs_, ptPFS, 30424);
   const int64_t index = n % geometry_.P;
-  return (pfs_[kPageHeaderSize + index / 8] & (1u << (index % 8))) != 0;
+  return (map[kPageHeaderSize + index / 8] & (1u << (index % 8))) != 0;
 }
 
 // Allocation writes its map pages before the header, with no barrier between them (one
@@ -250,8 +279,8 @@ void TABSDatabaseFreeSpaceManager::clear_beyond(int64_t end) {
   // The PFS page that holds `end`, when it lies before it: clear every bit from `end` on.
   const int64_t pfs_no = g.PfsPageOf(end);
   if (pfs_no < end) {
-    read_map(pfs_no, pfs_, ptPFS, 30424);
-    uint8_t* bits = pfs_.data() + kPageHeaderSize;
+    uint8_t* const map = read_map(pfs_no, pfs_, ptPFS, 30424);
+    uint8_t* bits = map + kPageHeaderSize;
     const int64_t start = end - pfs_no;
     const auto keep = static_cast<uint8_t>((1u << (start % 8)) - 1);  // bits before `end`
     bool changed = (bits[start / 8] & ~keep) != 0;
@@ -260,15 +289,15 @@ void TABSDatabaseFreeSpaceManager::clear_beyond(int64_t end) {
       changed = changed || bits[b] != 0;
       bits[b] = 0;
     }
-    if (changed) write_map(pfs_no, pfs_);
+    if (changed) write_map(pfs_no, map);
   }
   // The EAM page that covers `end`, when it lies before it: the extents that start at or
   // after `end` go back to "never computed", as in a new EAM page.
   const int64_t k = g.EamIndexOf(end);
   const int64_t eam_no = g.EamPageNo(k);
   if (eam_no < end) {
-    read_map(eam_no, eam_, ptEAM, 30428);
-    uint8_t* codes = eam_.data() + kPageHeaderSize;
+    uint8_t* const map = read_map(eam_no, eam_, ptEAM, 30428);
+    uint8_t* codes = map + kPageHeaderSize;
     bool changed = false;
     const int64_t first_extent = (end + g.E - 1) / g.E - k * g.X;
     for (int64_t e = first_extent; e < g.X; ++e) {
@@ -279,7 +308,7 @@ void TABSDatabaseFreeSpaceManager::clear_beyond(int64_t end) {
         changed = true;
       }
     }
-    if (changed) write_map(eam_no, eam_);
+    if (changed) write_map(eam_no, map);
     // The extent that runs across `end` has pages missing: it has room.
     if (end % g.E != 0) recompute_extent(end - 1);
   }
@@ -289,8 +318,7 @@ int32_t TABSDatabaseFreeSpaceManager::scan_highest_used() {
   const TABSMapGeometry& g = geometry_;
   if (total_ <= 0) return -1;
   for (int64_t i = (total_ - 1) / g.P; i >= 0; --i) {
-    read_map(i * g.P, pfs_, ptPFS, 30432);
-    const uint8_t* bits = pfs_.data() + kPageHeaderSize;
+    const uint8_t* bits = read_map(i * g.P, pfs_, ptPFS, 30432) + kPageHeaderSize;
     for (int64_t b = g.DS - 1; b >= 0; --b) {
       if (bits[b] == 0) continue;
       for (int bit = 7; bit >= 0; --bit) {
@@ -440,9 +468,9 @@ bool TABSDatabaseFreeSpaceManager::IsPageUsed(int32_t page_no) {
   try {
     reload();
     if (page_no >= 0 && page_no < total_) {
-      read_map(geometry_.PfsPageOf(page_no), pfs_, ptPFS, 30424);
+      const uint8_t* map = read_map(geometry_.PfsPageOf(page_no), pfs_, ptPFS, 30424);
       const int64_t index = page_no % geometry_.P;
-      used = (pfs_[kPageHeaderSize + index / 8] & (1u << (index % 8))) != 0;
+      used = (map[kPageHeaderSize + index / 8] & (1u << (index % 8))) != 0;
     }
   } catch (...) {
     pages_.UnlockHeader();

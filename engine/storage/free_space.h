@@ -65,8 +65,11 @@ class TABSDatabaseFreeSpaceManager {
   void clear_beyond(int64_t end);
   bool marked_used(int64_t page_no);
   int32_t scan_highest_used();
-  void read_map(int64_t page_no, std::vector<uint8_t>& buffer, uint16_t type, int32_t type_error);
-  void write_map(int64_t page_no, const std::vector<uint8_t>& buffer);
+  // The bytes of a map page: the kept copy itself when maps are kept, else `buffer` read
+  // from the file. A change made through the pointer goes to the file by write_map.
+  uint8_t* read_map(int64_t page_no, std::vector<uint8_t>& buffer, uint16_t type, int32_t type_error);
+  // Writes a map page, from its kept copy or from other bytes, and keeps what was written.
+  void write_map(int64_t page_no, const uint8_t* bytes);
   void new_map_page(int64_t page_no, uint16_t type);
   // Drops the kept copies of map pages at or beyond `end` (the file was cut there).
   void forget_maps_from(int64_t end);
@@ -77,6 +80,7 @@ class TABSDatabaseFreeSpaceManager {
   int32_t total_ = 0;
   std::vector<uint8_t> pfs_;
   std::vector<uint8_t> eam_;
+  std::vector<uint8_t> scratch_;
   // Copies of the map pages as last read or written, kept while the file is open
   // exclusively: no other process can change the maps then, so the copy equals the
   // file and an allocation reads no page. In a shared file they are kept only for one

@@ -113,6 +113,11 @@ TABSPageHandle TABSPageManager::GetPage(int32_t session, int32_t page_no, bool v
 
 TABSPageHandle TABSPageManager::AddPage(int32_t session, uint16_t page_type) {
   SessionPages& record = SessionRecord(session);
+  // A long transaction would otherwise keep every page it added in memory until its
+  // commit: past 4 × capacity dirty pages the oldest added ones go to the file ahead.
+  if (static_cast<int64_t>(record.dirty.Count()) > 4 * static_cast<int64_t>(std::max(capacity_, 16)) &&
+      WritesNewPagesAhead())
+    write_ahead(record);
   auto page = std::make_unique<TABSPage>(this);
   AllocatePageNo(page.get());
   if (page->page_no_ == -1) RaiseError(20064);
@@ -171,6 +176,30 @@ void TABSPageManager::PutPage(TABSPage* page) noexcept {
   }
 }
 
+// A page the transaction added is referenced by no committed page, so its bytes may reach
+// the file before the commit: a power cut before the commit leaves it unreferenced, and
+// the commit's barrier after its pages covers it as well. Only table pages written
+// through the cache (record, BLOB and index pages) go, each at most once per
+// transaction; an added page that is used again is read back from the file and, when
+// changed, stays in memory until the commit.
+void TABSPageManager::write_ahead(SessionPages& record) {
+  const size_t keep = 2 * static_cast<size_t>(std::max(capacity_, 16));
+  std::vector<TABSPage*> pages;
+  size_t& next = record.written_ahead;
+  while (next < record.new_pages.size() && record.dirty.Count() - pages.size() > keep) {
+    TABSPage* page = record.dirty.Find(record.new_pages[next++]);
+    if (!page || page->use_count_ > 0 || !page->dirty_ || !page->encrypt_on_write_) continue;
+    const uint16_t type = page->PageType();
+    if (type != ptTableRecord && type != ptTableBlob && type != ptTableIndex) continue;
+    pages.push_back(page);
+  }
+  if (pages.empty()) return;
+  std::sort(pages.begin(), pages.end(), [](const TABSPage* a, const TABSPage* b) { return a->page_no_ < b->page_no_; });
+  WritePages(pages.data(), pages.size());
+  // Out of the session's dirty list and destroyed: its buffer serves the next page.
+  for (TABSPage* page : pages) record.dirty.Delete(page->page_no_);
+}
+
 void TABSPageManager::CheckCommit(int32_t session) {
   SessionPages* record = FindSession(session);
   if (!record) return;
@@ -206,14 +235,21 @@ void TABSPageManager::CommitPages(int32_t session) {
   }
   record->freed_pages.clear();
   record->new_pages.clear();
+  record->written_ahead = 0;
   // Written in PageNo order.
   std::vector<TABSPage*> dirty;
   dirty.reserve(record->dirty.Count());
   record->dirty.ForEach([&](TABSPage* page) { dirty.push_back(page); });
-  for (TABSPage* page : dirty) {
-    WritePage(page);
-    page->dirty_ = false;
-    insert_committed(session, record->dirty.Delete(page->page_no_));
+  // In slices, each written before its pages count as committed.
+  constexpr size_t kSlice = 256;
+  for (size_t first = 0; first < dirty.size(); first += kSlice) {
+    const size_t count = std::min(kSlice, dirty.size() - first);
+    WritePages(dirty.data() + first, count);
+    for (size_t i = first; i < first + count; ++i) {
+      TABSPage* page = dirty[i];
+      page->dirty_ = false;
+      insert_committed(session, record->dirty.Delete(page->page_no_));
+    }
   }
 }
 
@@ -230,6 +266,7 @@ void TABSPageManager::RollbackPages(int32_t session) {
   record->conflict_page = -1;
   std::vector<int32_t> new_pages;
   new_pages.swap(record->new_pages);
+  record->written_ahead = 0;
   record->freed_pages.clear();
   for (int32_t page_no : new_pages) ReleasePageNo(page_no);
 }

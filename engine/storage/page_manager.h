@@ -29,6 +29,8 @@ inline constexpr int32_t kInvalidSession = -1;
 struct TABSSessionPages {
   TABSSortedPageList dirty;
   std::vector<int32_t> new_pages;
+  // The first entry of new_pages not yet looked at for writing ahead of the commit.
+  size_t written_ahead = 0;
   std::vector<int32_t> freed_pages;
   // Handles of this session that are alive.
   int32_t held = 0;
@@ -92,6 +94,15 @@ class TABSPageManager {
   // keeps a page it found); not a slot of the table above. Variants without such
   // bookkeeping have nothing to do.
   virtual void MarkPageUsed(int32_t page_no) { (void)page_no; }
+  // Writes the pages of a commit, in ascending PageNo order; not a slot of the table
+  // above. The base writes each with WritePage; the disk manager writes runs of
+  // consecutive pages with one call.
+  virtual void WritePages(TABSPage* const* pages, size_t count) {
+    for (size_t i = 0; i < count; ++i) WritePage(pages[i]);
+  }
+  // Whether pages a transaction added may be written to their place before its commit
+  // (see AddPage); not a slot of the table above. Only a manager with a file can.
+  virtual bool WritesNewPagesAhead() const { return false; }
 
  protected:
   using SessionPages = TABSSessionPages;
@@ -105,6 +116,10 @@ class TABSPageManager {
   // alive, no page of it was overtaken by another session's commit, every page of its
   // dirty list is dirty (20152, 40102, 20085, 20086).
   void CheckCommit(int32_t session);
+  // Writes the oldest table pages the session added, and no handle holds, to their place
+  // in the file and lets their buffers go, until the session's dirty pages number
+  // 2 × capacity; a later use reads them back.
+  void write_ahead(SessionPages& record);
   // Page bookkeeping for the storage variants.
   static void AssignPageNo(TABSPage* page, int32_t page_no) { page->page_no_ = page_no; }
   static void MarkLoaded(TABSPage* page) { page->loaded_ = true; }

@@ -113,18 +113,33 @@ int32_t TABSBTreePageIndex::Find(int32_t session, int32_t page_no) {
 int32_t TABSBTreePageIndex::FindPageWithRoom(int32_t session, int32_t amount) {
   if (tree_.RootPageNo() < 0) RaiseError(20127);
   TABSKeyPath path;
+  // Walks from the path's entry over at most as many entries as its leaf holds, across
+  // the leaf chain. Each leaf is fetched once and its entries read in place: the same
+  // entries in the same order as stepping the path entry by entry.
+  auto walk = [&](bool forward) -> int32_t {
+    const int32_t limit = path.Leaf().EntryCount;
+    int32_t walked = 0;
+    for (bool first_leaf = true;; first_leaf = false) {
+      TABSBTreePage page = tree_.LeafPage(session, path);
+      const int32_t n = page.EntryCount();
+      const int32_t step = forward ? 1 : -1;
+      for (int32_t e = first_leaf ? path.Leaf().EntryNo : forward ? 0 : n - 1; e >= 0 && e < n && walked < limit;
+           e += step, ++walked) {
+        const uint8_t* entry = page.Entry(e);
+        if (HasRoom(LoadLE<uint16_t>(entry + 4), amount)) return LoadLE<int32_t>(entry);
+      }
+      if (walked >= limit) return -1;
+      const int32_t next = forward ? page.NextPageNo() : page.PrevPageNo();
+      if (next == -1) return -1;
+      path.Leaf().PageNo = next;
+      path.Leaf().EntryNo = 0;
+    }
+  };
   if (!tree_.Last(session, path)) return -1;
-  int32_t page_no = -1;
-  for (int32_t walked = 0, limit = path.Leaf().EntryCount; walked < limit; ++walked) {
-    if (HasRoom(count_at(session, path, &page_no), amount)) return page_no;
-    if (!tree_.Prior(session, path)) break;
-  }
+  const int32_t found = walk(false);
+  if (found >= 0) return found;
   tree_.First(session, path);
-  for (int32_t walked = 0, limit = path.Leaf().EntryCount; walked < limit; ++walked) {
-    if (HasRoom(count_at(session, path, &page_no), amount)) return page_no;
-    if (!tree_.Next(session, path)) break;
-  }
-  return -1;
+  return walk(true);
 }
 
 void TABSBTreePageIndex::Add(int32_t session, int32_t page_no, int32_t amount) {

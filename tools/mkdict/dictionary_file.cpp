@@ -74,6 +74,10 @@ void insert_rows(Connection& c, const std::string& table, const std::vector<Row>
   const TABSRecordLayout& layout = cursor.TableData()->FieldManager().Layout();
   c.session().InTransaction = true;
   int64_t pending = 0;
+  // One value for each text kind, reused from row to row: a value keeps the text kind it
+  // was first given, so a wide text set into one that held single-byte text would be
+  // cut to the code page.
+  TABSVariant narrow, wide;
   for (const Row& row : rows) {
     cursor.NewRecord();
     fill(row, [&](int32_t field, const auto& value) {
@@ -81,14 +85,13 @@ void insert_rows(Connection& c, const std::string& table, const std::vector<Row>
         layout.SetNull(field, cursor.CurrentRecord);
         return;
       }
-      // A fresh value each time: a value keeps the text kind it was first given, so a
-      // wide text set into one that held single-byte text would be cut to the code page.
-      TABSVariant v;
-      if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::string>)
-        v.SetAsString(value);
-      else
-        v.SetAsWideString(value);
-      layout.SetFieldValue(field, v, cursor.CurrentRecord);
+      if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::string>) {
+        narrow.SetAsString(value);
+        layout.SetFieldValue(field, narrow, cursor.CurrentRecord);
+      } else {
+        wide.SetAsWideString(value);
+        layout.SetFieldValue(field, wide, cursor.CurrentRecord);
+      }
     });
     const int32_t result = cursor.PostInsert();
     if (result != roOK)
