@@ -165,6 +165,7 @@ bool PlatformFile::WriteRun(const uint8_t* const* blocks, size_t count, size_t b
     done += total / block_size;
     partial = total % block_size;
   }
+  mapping_.Grew(position + static_cast<int64_t>(count * block_size));
   return true;
 }
 
