@@ -365,8 +365,21 @@ constexpr size_t kMaxCompletions = 64;
 
 int32_t TUserLocale::PrefixSortKeyBounds(std::u16string_view prefix, bool case_insensitive, std::string& lower,
                                          std::string& upper) const {
+  std::vector<SortKeyRange> ranges;
+  const int32_t used = PrefixSortKeyRanges(prefix, case_insensitive, ranges);
   lower.clear();
   upper.clear();
+  if (!ranges.empty()) {
+    lower = std::move(ranges.front().Lower);
+    upper = std::move(ranges.back().Upper);
+  }
+  return used;
+}
+
+int32_t TUserLocale::PrefixSortKeyRanges(std::u16string_view prefix, bool case_insensitive,
+                                         std::vector<SortKeyRange>& ranges) const {
+  ranges.clear();
+  std::string lower, upper;
   std::u16string text(prefix);
   if (case_insensitive) text = FoldCase(text);
   if (!text.empty()) {
@@ -390,17 +403,29 @@ int32_t TUserLocale::PrefixSortKeyBounds(std::u16string_view prefix, bool case_i
       if (candidates.size() <= kMaxCompletions + 1) {
         bool ok = true;
         for (const std::u16string& candidate : candidates) {
-          std::string low, high;
-          if (!primary_bounds(collator_, candidate, low, high)) {
+          SortKeyRange range;
+          if (!primary_bounds(collator_, candidate, range.Lower, range.Upper)) {
             ok = false;
             break;
           }
-          if (lower.empty() || low < lower) lower = low;
-          if (upper.empty() || high > upper) upper = high;
+          ranges.push_back(std::move(range));
         }
-        if (ok) return static_cast<int32_t>(prefix.size());
-        lower.clear();
-        upper.clear();
+        if (ok) {
+          // In key order, each interval joined with those it overlaps.
+          std::sort(ranges.begin(), ranges.end(),
+                    [](const SortKeyRange& a, const SortKeyRange& b) { return a.Lower < b.Lower; });
+          size_t kept = 0;
+          for (size_t i = 1; i < ranges.size(); ++i) {
+            if (ranges[i].Lower <= ranges[kept].Upper) {
+              if (ranges[i].Upper > ranges[kept].Upper) ranges[kept].Upper = std::move(ranges[i].Upper);
+            } else if (++kept != i) {
+              ranges[kept] = std::move(ranges[i]);
+            }
+          }
+          ranges.resize(kept + 1);
+          return static_cast<int32_t>(prefix.size());
+        }
+        ranges.clear();
       }
     }
   }
@@ -435,11 +460,8 @@ int32_t TUserLocale::PrefixSortKeyBounds(std::u16string_view prefix, bool case_i
     }
     if (used == 0) return 0;
   }
-  if (!primary_bounds(collator_, text, lower, upper)) {
-    lower.clear();
-    upper.clear();
-    return 0;
-  }
+  if (!primary_bounds(collator_, text, lower, upper)) return 0;
+  ranges.push_back({std::move(lower), std::move(upper)});
   return used;
 }
 

@@ -87,6 +87,18 @@ class TUserLocale {
   // means no bound (every text qualifies), `lower` and `upper` then empty.
   int32_t PrefixSortKeyBounds(std::u16string_view prefix, bool case_insensitive, std::string& lower,
                               std::string& upper) const;
+  // The same texts as PrefixSortKeyBounds encloses, in one interval for the prefix and one
+  // for each completion by a contraction, overlapping ones joined: disjoint intervals
+  // [Lower, Upper] in ascending SortKey order. The first one's Lower and the last one's
+  // Upper are PrefixSortKeyBounds' bounds; the keys between two intervals belong to no
+  // text with the prefix (a completion can sort far from the prefix, Persian waw with
+  // hamza before the letters that follow alef). Answers as PrefixSortKeyBounds does;
+  // `ranges` is empty when it answers 0.
+  struct SortKeyRange {
+    std::string Lower, Upper;
+  };
+  int32_t PrefixSortKeyRanges(std::u16string_view prefix, bool case_insensitive,
+                              std::vector<SortKeyRange>& ranges) const;
 
   std::u16string UpperCase(std::u16string_view text) const;
   std::u16string LowerCase(std::u16string_view text) const;

@@ -466,6 +466,9 @@ TABSIndexRange::TABSIndexRange(TABSBTreeRecordIndex& index, const TABSIndexKeyCo
   index_.require_open();
   if (first) add(*first);
   if (second) add(*second);
+  // The intervals of one prefix are the range's only bounds when it has one condition;
+  // with more, the covering bounds alone are walked.
+  if (conditions_.size() != 1) pieces_.clear();
   entry_.resize(static_cast<size_t>(index_.Tree().LeafEntrySize()));
 }
 
@@ -486,31 +489,30 @@ TABSIndexRange::Side& TABSIndexRange::new_side(bool lower, const TABSIndexKeyCon
 
 namespace {
 
-// The locale's prefix bounds, remembered for the last few prefixes: a cursor's steps under
-// one filter ask for the same bounds again and again.
-int32_t prefix_bounds(const std::u16string& prefix, bool case_insensitive, std::string& low, std::string& high) {
+// The locale's prefix intervals (TUserLocale::PrefixSortKeyRanges), remembered for the last
+// few prefixes: a cursor's steps under one filter ask for the same ones again and again.
+int32_t prefix_ranges(const std::u16string& prefix, bool case_insensitive,
+                      std::vector<TUserLocale::SortKeyRange>& ranges) {
   struct Entry {
     std::u16string prefix;
     bool case_insensitive = false;
     int32_t used = 0;
-    std::string low, high;
+    std::vector<TUserLocale::SortKeyRange> ranges;
   };
   constexpr size_t kEntries = 8;
   thread_local std::vector<Entry> entries;
   thread_local size_t next = 0;
   for (const Entry& e : entries) {
     if (e.case_insensitive == case_insensitive && e.prefix == prefix) {
-      low = e.low;
-      high = e.high;
+      ranges = e.ranges;
       return e.used;
     }
   }
   Entry e;
   e.prefix = prefix;
   e.case_insensitive = case_insensitive;
-  e.used = UserLocale().PrefixSortKeyBounds(prefix, case_insensitive, e.low, e.high);
-  low = e.low;
-  high = e.high;
+  e.used = UserLocale().PrefixSortKeyRanges(prefix, case_insensitive, e.ranges);
+  ranges = e.ranges;
   const int32_t used = e.used;
   if (entries.size() < kEntries) {
     entries.push_back(std::move(e));
@@ -603,8 +605,8 @@ void TABSIndexRange::add(const TABSIndexKeyCondition& key) {
   // A cut stored key keeps only the beginning of the prefix: bound by what it keeps.
   if (part.Truncated && static_cast<int32_t>(prefix.size()) > part.StoredChars)
     prefix.resize(static_cast<size_t>(part.StoredChars));
-  std::string low, high;
-  if (prefix_bounds(prefix, part.CaseInsensitive, low, high) == 0) {
+  std::vector<TUserLocale::SortKeyRange> ranges;
+  if (prefix_ranges(prefix, part.CaseInsensitive, ranges) == 0) {
     if (k > 1) {
       new_side(true, key, k - 1, true);
       new_side(false, key, k - 1, true);
@@ -615,13 +617,36 @@ void TABSIndexRange::add(const TABSIndexKeyCondition& key) {
   for (const bool lower : {true, false}) {
     Side& side = new_side(lower, key, k, true);
     side.Bound = std::make_unique<TABSKeyBound>();
-    side.Bound->SortKey = lower != part.Descending ? low : high;
+    side.Bound->SortKey = lower != part.Descending ? ranges.front().Lower : ranges.back().Upper;
     side.Bound->BelowPrefixTexts = lower != part.Descending;
     // The prefix as the part stores it: a code-page byte or a UTF-16LE unit a character.
     side.Bound->PrefixBytes.assign(reinterpret_cast<const char*>(record + part.MemoryOffset),
                                    prefix.size() * (IsWideStringBaseType(part.BaseType) ? 2 : 1));
     side.Bound->HasPrefix = true;
     side.Target.Bound = side.Bound.get();
+  }
+  // Disjoint intervals (a prefix whose completions by a contraction sort elsewhere): the
+  // walk keeps to them and seeks over the entries between them. Their bounds carry no
+  // prefix bytes: a text that begins with the prefix may lie in any of them.
+  if (ranges.size() > 1) {
+    pieces_.clear();
+    for (size_t i = 0; i < ranges.size(); ++i) {
+      const TUserLocale::SortKeyRange& r = ranges[part.Descending ? ranges.size() - 1 - i : i];
+      Piece piece;
+      for (const bool lower : {true, false}) {
+        std::unique_ptr<Side>& side = lower ? piece.Low : piece.High;
+        side = std::make_unique<Side>();
+        side->Key = added.PageKey;
+        side->Target.Key = side->Key.data();
+        side->Target.Record = key.KeyRecord;
+        side->Target.PartCount = k;
+        side->Bound = std::make_unique<TABSKeyBound>();
+        side->Bound->SortKey = lower != part.Descending ? r.Lower : r.Upper;
+        side->Bound->BelowPrefixTexts = lower != part.Descending;
+        side->Target.Bound = side->Bound.get();
+      }
+      pieces_.push_back(std::move(piece));
+    }
   }
 }
 
@@ -689,14 +714,43 @@ bool TABSIndexRange::Seek(int32_t session, bool forward, TABSKeyPath& path) {
   }
   if (!found) return false;
   load_entry(session, path);
-  return inside(session, entry_.data(), true, true);
+  if (!inside(session, entry_.data(), true, true)) return false;
+  return pieces_.empty() || enter_piece(session, forward, path);
 }
 
 bool TABSIndexRange::Step(int32_t session, bool forward, TABSKeyPath& path) {
   TABSBTree& tree = index_.Tree();
   if (!(forward ? tree.Next(session, path) : tree.Prior(session, path))) return false;
   load_entry(session, path);
-  return inside(session, entry_.data(), !forward, forward);
+  if (!inside(session, entry_.data(), !forward, forward)) return false;
+  return pieces_.empty() || enter_piece(session, forward, path);
+}
+
+bool TABSIndexRange::enter_piece(int32_t session, bool forward, TABSKeyPath& path) {
+  const size_t n = pieces_.size();
+  for (size_t k = 0; k < n; ++k) {
+    const size_t i = forward ? k : n - 1 - k;
+    const Piece& piece = pieces_[i];
+    const Side& near_side = forward ? *piece.Low : *piece.High;
+    const Side& far_side = forward ? *piece.High : *piece.Low;
+    load_entry(session, path);
+    if (entry_vs_side(session, far_side, !forward, entry_.data()) != 0) continue;  // past this piece
+    if (entry_vs_side(session, near_side, forward, entry_.data()) != 0) {
+      // Short of the piece: its near end, unless the piece holds no entry.
+      if (!seek_side(session, near_side, forward, path)) return false;
+      load_entry(session, path);
+      if (entry_vs_side(session, far_side, !forward, entry_.data()) != 0) continue;
+    }
+    piece_ = i;
+    return true;
+  }
+  return false;
+}
+
+bool TABSIndexRange::within_piece(int32_t session, bool forward, const uint8_t* entry) {
+  if (pieces_.empty()) return true;
+  const Piece& piece = pieces_[piece_];
+  return entry_vs_side(session, forward ? *piece.High : *piece.Low, !forward, entry) == 0;
 }
 
 namespace {
@@ -789,7 +843,15 @@ TABSRecordID TABSIndexRange::RecordIDAt(int32_t session, const TABSKeyPath& path
 int64_t TABSIndexRange::ApproximateCount(int32_t session, int64_t total) {
   TABSKeyPath low, high;
   if (!Seek(session, true, low) || !Seek(session, false, high)) return 0;
-  const double span = TABSBTree::ApproximatePosition(high) - TABSBTree::ApproximatePosition(low);
+  double span = TABSBTree::ApproximatePosition(high) - TABSBTree::ApproximatePosition(low);
+  if (!pieces_.empty()) {
+    // The pieces' spans, without the entries between them.
+    span = 0;
+    for (const Piece& piece : pieces_) {
+      if (!seek_side(session, *piece.Low, true, low) || !seek_side(session, *piece.High, false, high)) continue;
+      span += std::max(0.0, TABSBTree::ApproximatePosition(high) - TABSBTree::ApproximatePosition(low));
+    }
+  }
   const int64_t n = static_cast<int64_t>(std::llround(span * static_cast<double>(total)));
   return std::clamp<int64_t>(n, 0, total);
 }

@@ -155,8 +155,19 @@ class TABSIndexRange {
     std::vector<uint8_t> BeginningIn;
     size_t NextBeginning = 0;
   };
+  // One of the disjoint intervals a prefix's texts lie in (TUserLocale::PrefixSortKeyRanges):
+  // its sides in index order.
+  struct Piece {
+    std::unique_ptr<Side> Low, High;
+  };
   static constexpr size_t kRememberedBeginnings = 4;
   void add(const TABSIndexKeyCondition& condition);
+  // With pieces: moves `path` from an entry inside the bounds to the nearest entry in the
+  // direction that lies inside a piece, seeking over the entries between pieces, and makes
+  // that piece the current one; false when no piece holds one.
+  bool enter_piece(int32_t session, bool forward, TABSKeyPath& path);
+  // Whether an entry lies short of the current piece's far side (always without pieces).
+  bool within_piece(int32_t session, bool forward, const uint8_t* entry);
   Side& new_side(bool lower, const TABSIndexKeyCondition& condition, int32_t part_count, bool inclusive);
   // The entry at `path` against a side: -1 below it, 0 inside, 1 above it (lower sides
   // answer -1 or 0, upper ones 0 or 1).
@@ -174,6 +185,10 @@ class TABSIndexRange {
   TABSBTreeRecordIndex& index_;
   std::vector<Condition> conditions_;
   std::vector<std::unique_ptr<Side>> lower_, upper_;
+  // The intervals of a single prefix condition in index order, when it has more than one
+  // (the bounds then enclose them all); empty otherwise.
+  std::vector<Piece> pieces_;
+  size_t piece_ = 0;  // the piece the walk is in
   std::vector<uint8_t> entry_;
   // Where entry_ was read from: its leaf page and entry number; -1 while it holds none.
   int32_t entry_page_ = -1;
@@ -186,22 +201,36 @@ bool TABSIndexRange::Walk(int32_t session, bool forward, TABSKeyPath& path, Visi
   TABSBTree& tree = index_tree();
   const int32_t key_size = tree.KeySize();
   const int32_t step = forward ? 1 : -1;
+  if (!pieces_.empty() && !enter_piece(session, forward, path)) return false;
   for (;;) {
+    bool left_piece = false;
     {
       TABSBTreePage page = tree.LeafPage(session, path);
       TABSKeyPathLevel& leaf = path.Leaf();
       const int32_t far_end = forward ? page.EntryCount() - 1 : 0;
       const int32_t entry_size = page.EntrySize();
-      // In index order the entries meet the far bound in turn: when the page's far entry
-      // is inside it, so is every entry before it.
-      const bool whole_page = inside(session, page.Entry(far_end), !forward, forward);
+      // In index order the entries meet the far bound (and the current piece's far side)
+      // in turn: when the page's far entry is inside it, so is every entry before it.
+      const bool whole_page = inside(session, page.Entry(far_end), !forward, forward) &&
+                              within_piece(session, forward, page.Entry(far_end));
       const uint8_t* entry = page.Entry(leaf.EntryNo);
       for (;; leaf.EntryNo += step, entry += step * entry_size) {
-        if (!whole_page && !inside(session, entry, !forward, forward)) return false;
+        if (!whole_page) {
+          if (!inside(session, entry, !forward, forward)) return false;
+          if (!within_piece(session, forward, entry)) {
+            left_piece = true;
+            break;
+          }
+        }
         if (!visit(static_cast<const TABSKeyPath&>(path), LoadRecordID(entry + key_size), test_entry(session, entry)))
           return true;
         if (leaf.EntryNo == far_end) break;
       }
+    }
+    // Past the current piece: on to the next one that holds an entry.
+    if (left_piece) {
+      if (!enter_piece(session, forward, path)) return false;
+      continue;
     }
     if (!tree.StepLeaf(session, forward, path)) return false;
   }

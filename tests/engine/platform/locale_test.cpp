@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -174,6 +175,27 @@ TEST(Locale, PrefixBoundsEncloseTextsThatCompleteAContraction) {
         const std::string key = locale.SortKey(text, ci);
         EXPECT_LT(lower, key) << text.size();
         EXPECT_GT(upper, key) << text.size();
+      }
+      // The same bounds as disjoint intervals, ascending: the prefix's and those of its
+      // completions, which sort elsewhere. Each text lies in one of them.
+      std::vector<TUserLocale::SortKeyRange> ranges;
+      ASSERT_EQ(locale.PrefixSortKeyRanges(c.prefix, ci, ranges), static_cast<int32_t>(c.prefix.size()));
+      ASSERT_GT(ranges.size(), 1u);
+      EXPECT_EQ(ranges.front().Lower, lower);
+      EXPECT_EQ(ranges.back().Upper, upper);
+      for (size_t i = 0; i < ranges.size(); ++i) {
+        EXPECT_LT(ranges[i].Lower, ranges[i].Upper) << i;
+        if (i > 0) EXPECT_LT(ranges[i - 1].Upper, ranges[i].Lower) << i;
+      }
+      for (const std::u16string& text : c.texts) {
+        if (ci ? TUserLocale::FoldCase(text).rfind(TUserLocale::FoldCase(c.prefix), 0) != 0
+               : text.rfind(c.prefix, 0) != 0)
+          continue;
+        const std::string key = locale.SortKey(text, ci);
+        EXPECT_EQ(std::count_if(ranges.begin(), ranges.end(),
+                                [&](const TUserLocale::SortKeyRange& r) { return r.Lower < key && key < r.Upper; }),
+                  1)
+            << text.size();
       }
     }
   }

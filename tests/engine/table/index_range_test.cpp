@@ -337,6 +337,116 @@ TEST(IndexPrefixRange, ShortTextsOfTwoLettersInBothCases) {
   EXPECT_EQ(first, scan(table, index, equal, true).ids.front());
 }
 
+// Prefixes that end in a letter that begins a contraction (alef or waw with a combining
+// hamza or madda, whose completions sort as letters of their own, elsewhere than the
+// prefix; Czech "c" of "ch", which sorts after "h"): the texts beginning with them lie in
+// disjoint runs of the index. Steps and walks in both directions find exactly what a full
+// scan does, and visit no entry between the runs (texts that begin with other letters).
+TEST(IndexPrefixRange, PrefixesEndingInTheStartOfAContractionKeepToTheirRuns) {
+  SCOPED_TRACE("locale '" + UserLocale().Name() + "'");
+  RangeTable table;
+  struct IndexCase {
+    const char* name;
+    std::vector<TABSIndexColumn> columns;
+  };
+  const std::vector<IndexCase> index_cases = {
+      {"W", {{"W", false, false, 60}}},
+      {"W descending", {{"W", true, false, 60}}},
+      {"W without case", {{"W", false, true, 60}}},
+      {"W cut at 3 characters", {{"W", false, false, 6}}},
+      {"N, W descending", {{"N", false, false, 20}, {"W", true, false, 60}}},
+  };
+  std::vector<TABSBTreeRecordIndex*> indexes;
+  for (const IndexCase& c : index_cases) indexes.push_back(&table.AddIndex(c.columns));
+
+  // Beginnings: Persian letters (alef and waw alone, with the combining marks and
+  // precomposed), lower-case Latin letters around "ch"; tails of letters without marks.
+  const std::vector<std::u16string> beginnings = {
+      u"ا", u"آ", u"أ", u"إ", u"آ", u"أ", u"إ",
+      u"ب", u"ت", u"د", u"ر", u"س", u"ف", u"م", u"ن",
+      u"و", u"ؤ", u"ؤ", u"ه", u"ی", u"بو", u"بؤ",
+      u"بآ", u"b", u"c", u"ch", u"d", u"h", u"i"};
+  const std::u16string tail_letters = u"ابدوهیacdh";
+  std::mt19937 rng(1211);
+  for (int i = 0; i < 400; ++i) {
+    const std::u16string& b = beginnings[static_cast<size_t>(i) % beginnings.size()];
+    table.Add(table.Make(i % 2, u"", b + random_text(rng, tail_letters, 6)));
+  }
+
+  const TABSRecordLayout& layout = table.Layout();
+  auto text_of = [&](const TABSRecordID& id) {
+    const std::vector<uint8_t>& r = table.Records().Get(id);
+    std::u16string w(static_cast<size_t>(layout.Field(2).MemoryDataSize / 2), u'\0');
+    std::memcpy(w.data(), r.data() + layout.Field(2).MemoryOffset, w.size() * 2);
+    return w.substr(0, w.find(u'\0'));
+  };
+  struct PrefixCase {
+    std::u16string prefix;
+    // Its last letter completed to the contractions it begins.
+    std::vector<std::u16string> completions;
+  };
+  const std::vector<PrefixCase> prefix_cases = {
+      {u"\u0648", {u"\u0648\u0654"}},
+      {u"\u0627", {u"\u0627\u0653", u"\u0627\u0654", u"\u0627\u0655"}},
+      {u"\u0628\u0648", {u"\u0648\u0654"}},
+      {u"\u0628\u0627", {u"\u0627\u0653", u"\u0627\u0654", u"\u0627\u0655"}},
+      {u"c", {u"ch"}},
+  };
+  // The primary weights of a text (its sort key up to the first level separator).
+  auto primary = [](const std::u16string& t) {
+    const std::string key = UserLocale().SortKey(t, false);
+    return key.substr(0, key.find('\x01'));
+  };
+  for (size_t ix = 0; ix < index_cases.size(); ++ix) {
+    SCOPED_TRACE(index_cases[ix].name);
+    TABSBTreeRecordIndex& index = *indexes[ix];
+    const std::vector<TABSIndexColumn>& columns = index_cases[ix].columns;
+    const int32_t k = static_cast<int32_t>(columns.size());
+    for (const PrefixCase& p : prefix_cases) {
+      SCOPED_TRACE("prefix of " + std::to_string(p.prefix.size()) + " characters, last U+" +
+                   std::to_string(static_cast<int>(p.prefix.back())));
+      const std::vector<uint8_t> key = table.Make(1, u"", p.prefix);
+      std::vector<TABSRecordID> expected;
+      for (const TABSRecordID& id : table.Walk(index)) {
+        const std::vector<uint8_t>& r = table.Records().Get(id);
+        if (k == 2 && filter_order(layout, r, key, 0, false, -1) != 0) continue;
+        if (filter_order(layout, r, key, 2, columns.back().CaseInsensitive, static_cast<int32_t>(p.prefix.size())) == 0)
+          expected.push_back(id);
+      }
+      ASSERT_FALSE(expected.empty());
+      const TABSIndexKeyCondition condition{ickEqual, key.data(), k, true};
+      const std::u16string head = p.prefix.substr(0, p.prefix.size() - 1);
+      for (const bool forward : {true, false}) {
+        SCOPED_TRACE(forward ? "forward" : "backward");
+        EXPECT_EQ(scan(table, index, condition, forward).ids, expected);
+        EXPECT_EQ(scan(table, index, condition, forward, true).ids, expected);
+        TABSRecordID found;
+        ASSERT_TRUE(index.Search(S, forward, &condition, found));
+        EXPECT_EQ(found, forward ? expected.front() : expected.back());
+        // Every entry the walk visits begins with what weighs as the prefix or one of its
+        // completions at the primary level (its letters, the last one with the marks
+        // after it).
+        std::vector<std::string> allowed{primary(p.prefix)};
+        for (const std::u16string& c : p.completions) allowed.push_back(primary(head + c));
+        TABSIndexRange range(index, &condition);
+        TABSKeyPath path;
+        int64_t visited = 0;
+        if (range.Seek(S, forward, path))
+          range.Walk(S, forward, path, [&](const TABSKeyPath&, const TABSRecordID& id, TABSIndexEntryTest) {
+            ++visited;
+            const std::u16string t = text_of(id);
+            size_t n = std::min(t.size(), p.prefix.size());
+            while (n < t.size() && t[n] >= 0x0653 && t[n] <= 0x0655) ++n;
+            EXPECT_NE(std::find(allowed.begin(), allowed.end(), primary(t.substr(0, n))), allowed.end())
+                << "visited a text of " << t.size() << " characters, the first U+" << static_cast<int>(t.empty() ? 0 : t[0]);
+            return true;
+          });
+        EXPECT_GE(visited, static_cast<int64_t>(expected.size()));
+      }
+    }
+  }
+}
+
 // The locale the run is under does order texts as its own (so that the range tests above
 // meet the locale's peculiarities).
 TEST(IndexPrefixRange, TheRunsLocaleHasItsCollation) {
