@@ -185,7 +185,9 @@ TEST(Locale, PrefixBoundsEncloseTextsThatCompleteAContraction) {
       EXPECT_EQ(ranges.back().Upper, upper);
       for (size_t i = 0; i < ranges.size(); ++i) {
         EXPECT_LT(ranges[i].Lower, ranges[i].Upper) << i;
-        if (i > 0) EXPECT_LT(ranges[i - 1].Upper, ranges[i].Lower) << i;
+        if (i > 0) {
+          EXPECT_LT(ranges[i - 1].Upper, ranges[i].Lower) << i;
+        }
       }
       for (const std::u16string& text : c.texts) {
         if (ci ? TUserLocale::FoldCase(text).rfind(TUserLocale::FoldCase(c.prefix), 0) != 0
