@@ -403,9 +403,12 @@ void TABSDiskPageManager::WritePages(TABSPage* const* pages, size_t count) {
   thread_local std::vector<uint8_t> sealed;
   thread_local std::vector<const uint8_t*> blocks;
   const size_t size = PageSize();
+  // Runs of at most kLongestRun pages: the encrypted copies of one run are kept for the
+  // thread's next write, so a long run must not leave a large buffer behind.
+  constexpr size_t kLongestRun = 256;
   for (size_t first = 0; first < count;) {
     size_t end = first + 1;
-    while (end < count && pages[end]->PageNo() == pages[end - 1]->PageNo() + 1) ++end;
+    while (end < count && end - first < kLongestRun && pages[end]->PageNo() == pages[end - 1]->PageNo() + 1) ++end;
     if (sealed.size() < (end - first) * size) sealed.resize((end - first) * size);
     blocks.clear();
     for (size_t i = first; i < end; ++i) blocks.push_back(prepare_write(pages[i], sealed.data() + (i - first) * size));
